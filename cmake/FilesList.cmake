@@ -1,0 +1,18 @@
+# Writes a C++ source that defines a list of file names as an array of NUL-terminated strings,
+# inside the given namespace (none when it is empty).
+function(write_files_list output header namespace array count files)
+    set(body "// Generated at build time; do not edit.\n#include <${header}>\n\n")
+    if(namespace)
+        string(APPEND body "namespace ${namespace} {\n\n")
+    endif()
+    string(APPEND body "const char* const ${array}[] = {\n")
+    list(LENGTH files length)
+    foreach(file IN LISTS files)
+        string(APPEND body "    \"${file}\",\n")
+    endforeach()
+    string(APPEND body "};\n\nconst int ${count} = ${length};\n")
+    if(namespace)
+        string(APPEND body "\n} // namespace ${namespace}\n")
+    endif()
+    file(CONFIGURE OUTPUT ${output} CONTENT "${body}" @ONLY)
+endfunction()

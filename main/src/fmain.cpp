@@ -1,0 +1,753 @@
+#include "fmain.h"
+
+#include "data.h"
+#include "errors.h"
+#include "init.h"
+#include "settings.h"
+#include "ui_mainwindow.h"
+#include "ustrings.h"
+#include "wave_form.h"
+
+#include <QtMisc/qtm_messager.h>
+
+#include <QApplication>
+#include <QColorDialog>
+#include <QLabel>
+#include <QMdiArea>
+#include <QResizeEvent>
+#include <QScrollBar>
+#include <QSpinBox>
+#include <QToolBar>
+#include <new>
+
+MainWnd* mainWnd = nullptr;
+
+namespace {
+
+constexpr auto uniqueConnection = Qt::ConnectionType(Qt::AutoConnection | Qt::UniqueConnection);
+
+// Index 0-3 of a numbered colour action ("aSetGC1" ... "aSetGC4"); anything else counts as 0.
+int colorActionIndex(const QObject* sender, const char* prefix)
+{
+    if (!sender)
+        return 0;
+    const QString name = sender->objectName();
+    const QString stem = QLatin1String(prefix);
+    if (name.size() != stem.size() + 1 || !name.startsWith(stem))
+        return 0;
+    const int number = name.back().digitValue();
+    return (number >= 1 && number <= 4) ? number - 1 : 0;
+}
+
+QString statusText(const char* prefix, int channel, const QString& text)
+{
+    if (text.isEmpty())
+        return text;
+    return QLatin1String(prefix) + QString::number(channel + 1) + QLatin1Char('=') + text;
+}
+
+QString percentText(int value)
+{
+    return QString::number(value) + QLatin1Char('%');
+}
+
+} // namespace
+
+CommandStates commandStatesFor(ActiveKind kind)
+{
+    switch (kind) {
+    case ActiveKind::None:
+        return { false, false, std::nullopt, std::nullopt, false, std::nullopt, false, true, true };
+    case ActiveKind::Record:
+        return { true, true, true, false, true, true, true, false, false };
+    case ActiveKind::RecordWithSpectrum:
+        return { true, true, true, false, false, false, false, false, false };
+    case ActiveKind::Spectrum:
+        return { true, false, false, true, false, false, false, true, false };
+    }
+    return commandStatesFor(ActiveKind::None);
+}
+
+int displayModeForCombination(int combination)
+{
+    static const int modes[] = { 0, 1, 2, 3, 0, 0, 0, 4, 5, 0, 6 };
+    return (combination >= 0 && combination <= 10) ? modes[combination] : 0;
+}
+
+QString statusTimeText(bool spectrum, int channel, const QString& text)
+{
+    return statusText(spectrum ? "F" : "T", channel, text);
+}
+
+QString statusValueText(bool spectrum, int channel, const QString& text)
+{
+    return statusText(spectrum ? "A" : "Y", channel, text);
+}
+
+MainWnd::MainWnd(QWidget* parent, Qt::WindowFlags flags)
+    : QMainWindow(parent, flags)
+{
+}
+
+MainWnd::~MainWnd()
+{
+    delete exportAction;
+    delete centerAction;
+    delete selectModeAction;
+    delete fltEdit;
+    delete sbZYLabel;
+    delete sbZXLabel;
+    delete sbZY;
+    delete sbZX;
+    delete zoomPanel;
+    delete mdiArea;
+    delete ui;
+    if (mainWnd == this)
+        mainWnd = nullptr;
+}
+
+bool MainWnd::create()
+{
+    setAttribute(Qt::WA_DeleteOnClose);
+    ui = new (std::nothrow) Ui::MainWindow;
+    if (!ui) {
+        QTM_REPORT(err::noForm);
+        return false;
+    }
+    ui->setupUi(this);
+    if (!connectCommands() || !createWorkspace() || !createZoomPanel() || !createToolBarItems()
+        || !placeStatusLabels())
+        return false;
+    loadSettings();
+    refreshCommandStates();
+    return true;
+}
+
+bool MainWnd::connectCommands()
+{
+    using Slot = void (MainWnd::*)(bool);
+    const struct {
+        QAction* action;
+        Slot slot;
+    } commands[] = {
+        { ui->aNew, &MainWnd::slot_aNewTriggered },
+        { ui->aRead, &MainWnd::slot_aReadTriggered },
+        { ui->aSave, &MainWnd::slot_aSaveTriggered },
+        { ui->aInfo, &MainWnd::slot_aInfoTriggered },
+        { ui->aPrint, &MainWnd::slot_aPrintTriggered },
+        { ui->aExit, nullptr },
+        { ui->aRunADC, &MainWnd::slot_aRunADCTriggered },
+        { ui->aADC, &MainWnd::slot_aADCTriggered },
+        { ui->aSin, &MainWnd::slot_aSinTriggered },
+        { ui->aCOM, &MainWnd::slot_aCOMTriggered },
+        { ui->aCfgSave, &MainWnd::slot_aCfgSaveTriggered },
+        { ui->aVolt, &MainWnd::slot_aVoltTriggered },
+        { ui->aCoulomb, &MainWnd::slot_aCoulombTriggered },
+        { ui->aZoomIn, &MainWnd::slot_aZoomInTriggered },
+        { ui->aZoomOut, &MainWnd::slot_aZoomOutTriggered },
+        { ui->aZoomSel, &MainWnd::slot_aZoomSelTriggered },
+        { ui->aSetGC1, &MainWnd::slot_aSetGCTriggered },
+        { ui->aSetGC2, &MainWnd::slot_aSetGCTriggered },
+        { ui->aSetGC3, &MainWnd::slot_aSetGCTriggered },
+        { ui->aSetGC4, &MainWnd::slot_aSetGCTriggered },
+        { ui->aSetCC1, &MainWnd::slot_aSetCCTriggered },
+        { ui->aSetCC2, &MainWnd::slot_aSetCCTriggered },
+        { ui->aSetCC3, &MainWnd::slot_aSetCCTriggered },
+        { ui->aSetCC4, &MainWnd::slot_aSetCCTriggered },
+        { ui->aSetTC1, &MainWnd::slot_aSetTCTriggered },
+        { ui->aSetTC2, &MainWnd::slot_aSetTCTriggered },
+        { ui->aSetTC3, &MainWnd::slot_aSetTCTriggered },
+        { ui->aSetTC4, &MainWnd::slot_aSetTCTriggered },
+        { ui->aSetBC1, &MainWnd::slot_aSetBCTriggered },
+        { ui->aSetBC2, &MainWnd::slot_aSetBCTriggered },
+        { ui->aSetBC3, &MainWnd::slot_aSetBCTriggered },
+        { ui->aSetBC4, &MainWnd::slot_aSetBCTriggered },
+        { ui->aPower, &MainWnd::slot_aFilteringTriggered },
+        { ui->aDetect, &MainWnd::slot_aFilteringTriggered },
+        { ui->aFiltering, &MainWnd::slot_aFilteringTriggered },
+        { ui->aDiff, &MainWnd::slot_aFilteringTriggered },
+        { ui->aZeroSign, &MainWnd::slot_aZeroSignTriggered },
+        { ui->aFFTView, &MainWnd::slot_aFFTViewTriggered },
+        { ui->aDirectFFT, &MainWnd::slot_aDirectFFTTriggered },
+        { ui->aReverseFFT, &MainWnd::slot_aReverseFFTTriggered },
+        { ui->aSetFFT, &MainWnd::slot_aSetFFTTriggered },
+        { ui->aSrcMax, &MainWnd::slot_aSrcMaxTriggered },
+        { ui->aAverage, &MainWnd::slot_aAverageTriggered },
+        { ui->aCascade, &MainWnd::slot_aCascadeTriggered },
+        { ui->aTile, &MainWnd::slot_aTileTriggered },
+        { ui->aNext, &MainWnd::slot_aNextTriggered },
+        { ui->aPrev, &MainWnd::slot_aPrevTriggered },
+        { ui->aClose, &MainWnd::slot_aCloseTriggered },
+        { ui->aMin, &MainWnd::slot_aMinTriggered },
+        { ui->aMinimizeAll, &MainWnd::slot_aMinimizeAllTriggered },
+        { ui->aAbout, &MainWnd::slot_aAboutTriggered },
+    };
+    int position = 0;
+    for (const auto& command : commands) {
+        ++position;
+        const bool connected = command.slot
+            ? bool(connect(command.action, &QAction::triggered, this, command.slot, uniqueConnection))
+            : bool(connect(command.action, &QAction::triggered, this, &QWidget::close, uniqueConnection));
+        if (!connected) {
+            QTM_REPORT(quint16(err::commandConnect | (position << 8)));
+            return false;
+        }
+    }
+    return true;
+}
+
+bool MainWnd::createWorkspace()
+{
+    mdiArea = new (std::nothrow) QMdiArea;
+    if (!mdiArea) {
+        QTM_REPORT(err::noWorkspace);
+        return false;
+    }
+    mdiArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    mdiArea->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    if (!connect(mdiArea, &QMdiArea::subWindowActivated, this, &MainWnd::slot_subWindowActivated)) {
+        QTM_REPORT(err::workspaceConnect);
+        return false;
+    }
+    setCentralWidget(mdiArea);
+    return true;
+}
+
+bool MainWnd::createZoomPanel()
+{
+    zoomPanel = new (std::nothrow) QWidget;
+    sbZY = new (std::nothrow) QScrollBar(Qt::Horizontal, zoomPanel);
+    sbZX = new (std::nothrow) QScrollBar(Qt::Horizontal, zoomPanel);
+    sbZYLabel = new (std::nothrow) QLabel(zoomPanel);
+    sbZXLabel = new (std::nothrow) QLabel(zoomPanel);
+    if (!zoomPanel || !sbZY || !sbZX || !sbZYLabel || !sbZXLabel) {
+        QTM_REPORT(err::noZoomPanel);
+        return false;
+    }
+    zoomPanel->setFixedSize(139, 38);
+
+    sbZY->setGeometry(2, 2, 95, 15);
+    sbZY->setRange(4, 400);
+    sbZY->setSingleStep(4);
+    sbZY->setPageStep(40);
+    sbZY->setValue(100);
+    sbZY->setTracking(false);
+    sbZY->setFocusPolicy(Qt::WheelFocus);
+    sbZY->setToolTip(stringsKit.vertScaleText);
+    sbZYLabel->setGeometry(98, 2, 40, 15);
+
+    sbZX->setGeometry(2, 19, 95, 15);
+    sbZX->setRange(1, 100);
+    sbZX->setSingleStep(1);
+    sbZX->setPageStep(10);
+    sbZX->setValue(100);
+    sbZX->setTracking(false);
+    sbZX->setFocusPolicy(Qt::WheelFocus);
+    sbZX->setToolTip(stringsKit.horzStretchText);
+    sbZXLabel->setGeometry(98, 19, 40, 15);
+
+    if (!connect(sbZY, &QScrollBar::valueChanged, this, &MainWnd::slot_sbZYValueChanged)
+        || !connect(sbZY, &QScrollBar::sliderMoved, this, &MainWnd::slot_sbZYSliderMoved)
+        || !connect(sbZX, &QScrollBar::valueChanged, this, &MainWnd::slot_sbZXValueChanged)
+        || !connect(sbZX, &QScrollBar::sliderMoved, this, &MainWnd::slot_sbZXSliderMoved)) {
+        QTM_REPORT(err::zoomConnect);
+        return false;
+    }
+    refreshZoomLabels();
+    return true;
+}
+
+bool MainWnd::createToolBarItems()
+{
+    QToolBar* bar = ui->toolBar;
+    bar->addWidget(zoomPanel);
+    bar->addAction(ui->aRunADC);
+    bar->addAction(ui->aADC);
+    bar->addSeparator();
+
+    fltEdit = new (std::nothrow) QSpinBox;
+    if (!fltEdit) {
+        QTM_REPORT(err::noToolItem);
+        return false;
+    }
+    fltEdit->setRange(0, 125);
+    fltEdit->setValue(1);
+    fltEdit->setFixedHeight(24);
+    fltEdit->setToolTip(stringsKit.smoothParamText);
+    bar->addWidget(fltEdit);
+
+    exportAction = bar->addAction(QIcon(QStringLiteral(":/export.png")), stringsKit.bufferText);
+    centerAction = bar->addAction(QIcon(QStringLiteral(":/center.png")), QString());
+    selectModeAction = bar->addAction(QIcon(QStringLiteral(":/monitor.png")), QString());
+    if (!exportAction || !centerAction || !selectModeAction) {
+        QTM_REPORT(err::noToolItem);
+        return false;
+    }
+    exportAction->setToolTip(stringsKit.saveTimesText);
+    centerAction->setToolTip(stringsKit.centerCursorsText);
+    selectModeAction->setToolTip(stringsKit.selectModeText);
+    selectModeAction->setCheckable(true);
+
+    if (!connect(fltEdit, &QSpinBox::valueChanged, this, &MainWnd::slot_FltEditValueChanged)
+        || !connect(exportAction, &QAction::triggered, this, &MainWnd::slot_aExportTriggered)
+        || !connect(centerAction, &QAction::triggered, this, &MainWnd::slot_aCenteringTriggered)
+        || !connect(selectModeAction, &QAction::triggered, this,
+            &MainWnd::slot_aSelectModeTriggered)) {
+        QTM_REPORT(err::toolConnect);
+        return false;
+    }
+    return true;
+}
+
+bool MainWnd::placeStatusLabels()
+{
+    QLabel* const times[] = { ui->tl1, ui->tl2, ui->tl3, ui->tl4 };
+    QLabel* const values[] = { ui->yl1, ui->yl2, ui->yl3, ui->yl4 };
+    if (!ui->frameSBar || !ui->statusbar) {
+        QTM_REPORT(err::noStatusFrame);
+        return false;
+    }
+    ui->frameSBar->setParent(ui->statusbar);
+    for (int i = 0; i < 4; ++i) {
+        timeLabels[i] = times[i];
+        valueLabels[i] = values[i];
+        timeLabels[i]->hide();
+        valueLabels[i]->hide();
+    }
+    return true;
+}
+
+void MainWnd::resizeEvent(QResizeEvent* event)
+{
+    QMainWindow::resizeEvent(event);
+    if (ui && ui->frameSBar && ui->statusbar)
+        ui->frameSBar->setGeometry(0, 0, ui->statusbar->width(), ui->statusbar->height());
+}
+
+QList<TWForm*> MainWnd::waveForms() const
+{
+    QList<TWForm*> forms;
+    if (!mdiArea)
+        return forms;
+    for (QMdiSubWindow* window : mdiArea->subWindowList())
+        if (auto* form = qobject_cast<TWForm*>(window))
+            forms.append(form);
+    return forms;
+}
+
+TWForm* MainWnd::activeWaveForm() const
+{
+    return mdiArea ? qobject_cast<TWForm*>(mdiArea->activeSubWindow()) : nullptr;
+}
+
+bool MainWnd::isSelectModeChecked() const
+{
+    return selectModeAction && selectModeAction->isChecked();
+}
+
+ActiveKind MainWnd::activeKind() const
+{
+    const TWForm* window = activeWaveForm();
+    if (!window)
+        return ActiveKind::None;
+    if (window->isSpectrum)
+        return ActiveKind::Spectrum;
+    return window->hasSpectrum ? ActiveKind::RecordWithSpectrum : ActiveKind::Record;
+}
+
+void MainWnd::refreshCommandStates()
+{
+    if (!ui || !fltEdit || !selectModeAction)
+        return;
+    const CommandStates states = commandStatesFor(activeKind());
+    for (QWidget* menu : { static_cast<QWidget*>(ui->mZoom), static_cast<QWidget*>(ui->mColor),
+             static_cast<QWidget*>(ui->mProcessing), static_cast<QWidget*>(ui->mWindow) })
+        menu->setEnabled(states.recordCommands);
+    for (QAction* action : { ui->aPrint, selectModeAction, centerAction, exportAction })
+        action->setEnabled(states.recordCommands);
+    ui->aSin->setEnabled(states.sine);
+    if (states.fftView)
+        ui->aFFTView->setEnabled(*states.fftView);
+    if (states.reverseFft)
+        ui->aReverseFFT->setEnabled(*states.reverseFft);
+    fltEdit->setEnabled(states.filters);
+    ui->mFilters->setEnabled(states.filters);
+    if (states.directFft)
+        ui->aDirectFFT->setEnabled(*states.directFft);
+    ui->aSave->setEnabled(states.saveAndInfo);
+    ui->aInfo->setEnabled(states.saveAndInfo);
+    if (states.clearSelectMode)
+        selectModeAction->setChecked(false);
+    if (states.hideStatusLabels) {
+        for (int i = 0; i < 4; ++i) {
+            timeLabels[i]->hide();
+            valueLabels[i]->hide();
+        }
+    }
+}
+
+void MainWnd::syncControls(TWForm* window)
+{
+    if (!window || !fltEdit || !ui || !sbZY || !sbZX)
+        return;
+    spinBoxGuard = true;
+    int mode = 0;
+    if (window->record) {
+        fltEdit->setValue(window->smoothParam());
+        mode = window->displayMode();
+    }
+    spinBoxGuard = false;
+
+    ui->aDetect->setChecked(mode == 1 || mode == 3 || mode == 4);
+    ui->aFiltering->setChecked(mode == 2 || mode == 3 || mode == 4 || mode == 6);
+    ui->aDiff->setEnabled(mode == 3 || mode == 4);
+    ui->aDiff->setChecked(mode == 4);
+    ui->aPower->setChecked(mode == 5 || mode == 6);
+    ui->aPower->setEnabled(!ui->aDetect->isChecked());
+    ui->aDetect->setEnabled(!ui->aPower->isChecked());
+
+    zoomGuard = true;
+    window->syncVScaleSlider(sbZY);
+    window->syncStretchSlider(sbZX);
+    zoomGuard = false;
+    refreshZoomLabels();
+
+    if (window->record)
+        ui->aSin->setChecked(window->sineOverlay());
+}
+
+void MainWnd::refreshStretchBar(TWForm* window)
+{
+    if (window && sbZX)
+        window->syncStretchSlider(sbZX);
+}
+
+void MainWnd::setChannelStatus(TWForm* window, int channel, const QString& timeText,
+    const QString& valueText)
+{
+    if (channel < 0 || channel > 3 || !timeLabels[channel] || !valueLabels[channel])
+        return;
+    const bool spectrum = window && window->isSpectrum;
+    const QString time = statusTimeText(spectrum, channel, timeText);
+    const QString value = statusValueText(spectrum, channel, valueText);
+    timeLabels[channel]->setText(time);
+    timeLabels[channel]->setVisible(!time.isEmpty());
+    valueLabels[channel]->setText(value);
+    valueLabels[channel]->setVisible(!value.isEmpty());
+}
+
+void MainWnd::refreshZoomLabels()
+{
+    sbZYLabel->setText(percentText(sbZY->value()));
+    sbZXLabel->setText(percentText(sbZX->value()));
+}
+
+// --- Settings ---------------------------------------------------------------------------------
+
+void MainWnd::loadSettings()
+{
+    if (!qtmisc::mesDaemon)
+        return;
+    settingsDir = settingsDirectory(applicationDir);
+    SettingsValues values;
+    for (int i = 0; i < 4; ++i) {
+        values.graphColors[i] = traceColors[i];
+        values.cursorColors[i] = cursorColors[i];
+        values.textColors[i] = labelTextColors[i];
+        values.backColors[i] = labelBackColors[i];
+    }
+    readSettings(settingsDir, values);
+
+    yAxisFlag = values.yAxisVolts;
+    applyToAll = values.forAll;
+    acqParams.halfCount = values.acq.halfCount;
+    acqParams.freqCode = values.acq.freqCode;
+    acqParams.sync = values.acq.sync;
+    acqParams.detector = values.acq.detector;
+    acqParams.muxGroup = values.acq.muxGroup;
+    std::copy(std::begin(values.acq.gains), std::end(values.acq.gains), acqParams.gains);
+    for (int i = 0; i < 4; ++i) {
+        traceColors[i] = values.graphColors[i];
+        cursorColors[i] = values.cursorColors[i];
+        setStatusLabelColor(i, QPalette::WindowText, values.textColors[i]);
+        setStatusLabelColor(i, QPalette::Window, values.backColors[i]);
+    }
+    comPortName = values.comName;
+    comBaudRate = values.baudRate;
+    fftWindowFunction = values.windowFunction;
+    lastDir = values.oldDir;
+}
+
+void MainWnd::saveSettings()
+{
+    SettingsValues values;
+    values.yAxisVolts = yAxisFlag;
+    values.forAll = applyToAll;
+    values.acq = acqParams;
+    for (int i = 0; i < 4; ++i) {
+        values.graphColors[i] = traceColors[i];
+        values.cursorColors[i] = cursorColors[i];
+        values.textColors[i] = labelTextColors[i];
+        values.backColors[i] = labelBackColors[i];
+    }
+    values.comName = comPortName;
+    values.baudRate = comBaudRate;
+    values.windowFunction = fftWindowFunction;
+    values.oldDir = lastDir;
+
+    for (;;) {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        const bool written = writeSettings(settingsDir, values);
+        QApplication::restoreOverrideCursor();
+        if (written)
+            return;
+        QMessageBox::StandardButton answer = QMessageBox::NoButton;
+        qtmisc::mesDaemon->showQuestion(0x1709, QString(), QString(), &answer, true, true,
+            QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
+        if (answer != QMessageBox::Yes)
+            return;
+    }
+}
+
+void MainWnd::slot_aCfgSaveTriggered(bool)
+{
+    if (qtmisc::mesDaemon)
+        saveSettings();
+}
+
+// --- Display mode and zoom ----------------------------------------------------------------------
+
+void MainWnd::applyDisplayMode()
+{
+    if (!ui || !mdiArea || !fltEdit)
+        return;
+    int combination = 0;
+    if (ui->aDetect->isChecked()) {
+        combination = 1;
+        ui->aPower->setChecked(false);
+        ui->aPower->setEnabled(false);
+    } else {
+        ui->aPower->setEnabled(true);
+    }
+    if (ui->aFiltering->isChecked()) {
+        if (combination == 1) {
+            ui->aDiff->setEnabled(true);
+            combination = 3;
+        } else {
+            combination = 2;
+            ui->aDiff->setEnabled(false);
+            ui->aDiff->setChecked(false);
+        }
+    } else {
+        ui->aDiff->setEnabled(false);
+        ui->aDiff->setChecked(false);
+    }
+    if (ui->aDiff->isChecked())
+        combination += 4;
+    if (ui->aPower->isChecked()) {
+        combination += 8;
+        ui->aDetect->setChecked(false);
+        ui->aDetect->setEnabled(false);
+    } else {
+        ui->aDetect->setEnabled(true);
+    }
+    if (TWForm* window = activeWaveForm())
+        window->setFilter(displayModeForCombination(combination), fltEdit->value());
+}
+
+void MainWnd::slot_aFilteringTriggered(bool)
+{
+    applyDisplayMode();
+}
+
+void MainWnd::slot_FltEditValueChanged(int)
+{
+    if (!spinBoxGuard)
+        applyDisplayMode();
+}
+
+void MainWnd::slot_sbZYValueChanged(int value)
+{
+    if (zoomGuard)
+        return;
+    sbZYLabel->setText(percentText(value));
+    if (TWForm* window = activeWaveForm())
+        window->setVScale(true, 10 * value);
+}
+
+void MainWnd::slot_sbZYSliderMoved(int value)
+{
+    sbZYLabel->setText(percentText(value));
+    if (TWForm* window = activeWaveForm())
+        window->setVScale(false, 10 * value);
+}
+
+void MainWnd::slot_sbZXValueChanged(int value)
+{
+    if (zoomGuard)
+        return;
+    sbZXLabel->setText(percentText(value));
+    if (TWForm* window = activeWaveForm())
+        window->setStretch(true, 10 * value, 10 * sbZX->maximum());
+}
+
+void MainWnd::slot_sbZXSliderMoved(int value)
+{
+    sbZXLabel->setText(percentText(value));
+    if (TWForm* window = activeWaveForm())
+        window->setStretch(false, 10 * value, 10 * sbZX->maximum());
+}
+
+// --- Y unit and colours -------------------------------------------------------------------------
+
+void MainWnd::slot_aVoltTriggered(bool)
+{
+    if (!ui || !mdiArea)
+        return;
+    yAxisFlag = true;
+    ui->aVolt->setChecked(true);
+    ui->aCoulomb->setChecked(false);
+    if (TWForm* window = activeWaveForm())
+        window->refreshAllStatus();
+}
+
+void MainWnd::slot_aCoulombTriggered(bool)
+{
+    if (!ui || !mdiArea)
+        return;
+    yAxisFlag = false;
+    ui->aVolt->setChecked(false);
+    ui->aCoulomb->setChecked(true);
+    if (TWForm* window = activeWaveForm())
+        window->refreshAllStatus();
+}
+
+void MainWnd::slot_aSetGCTriggered(bool)
+{
+    const int index = colorActionIndex(sender(), "aSetGC");
+    const QColor color = QColorDialog::getColor(traceColors[index], this);
+    if (!color.isValid())
+        return;
+    for (TWForm* window : waveForms())
+        window->setGraphColor(index, color);
+}
+
+void MainWnd::slot_aSetCCTriggered(bool)
+{
+    const int index = colorActionIndex(sender(), "aSetCC");
+    const QColor color = QColorDialog::getColor(cursorColors[index], this);
+    if (!color.isValid())
+        return;
+    for (TWForm* window : waveForms())
+        window->setCursorColor(index, color);
+}
+
+void MainWnd::slot_aSetTCTriggered(bool)
+{
+    const int index = colorActionIndex(sender(), "aSetTC");
+    const QColor color = QColorDialog::getColor(labelTextColors[index], this);
+    if (color.isValid())
+        setStatusLabelColor(index, QPalette::WindowText, color);
+}
+
+void MainWnd::slot_aSetBCTriggered(bool)
+{
+    const int index = colorActionIndex(sender(), "aSetBC");
+    const QColor color = QColorDialog::getColor(labelBackColors[index], this);
+    if (color.isValid())
+        setStatusLabelColor(index, QPalette::Window, color);
+}
+
+void MainWnd::setStatusLabelColor(int index, QPalette::ColorRole role, const QColor& color)
+{
+    (role == QPalette::Window ? labelBackColors : labelTextColors)[index] = color;
+    for (QLabel* label : { timeLabels[index], valueLabels[index] }) {
+        if (!label)
+            continue;
+        QPalette palette = label->palette();
+        palette.setColor(QPalette::All, role, color);
+        label->setPalette(palette);
+    }
+}
+
+// --- Window menu --------------------------------------------------------------------------------
+
+void MainWnd::slot_aCascadeTriggered(bool)
+{
+    mdiArea->cascadeSubWindows();
+}
+
+void MainWnd::slot_aTileTriggered(bool)
+{
+    mdiArea->tileSubWindows();
+}
+
+void MainWnd::slot_aNextTriggered(bool)
+{
+    mdiArea->activateNextSubWindow();
+}
+
+void MainWnd::slot_aPrevTriggered(bool)
+{
+    mdiArea->activatePreviousSubWindow();
+}
+
+void MainWnd::slot_aCloseTriggered(bool)
+{
+    mdiArea->closeActiveSubWindow();
+}
+
+void MainWnd::slot_aMinTriggered(bool)
+{
+    if (QMdiSubWindow* window = mdiArea->activeSubWindow())
+        window->showMinimized();
+}
+
+void MainWnd::slot_aMinimizeAllTriggered(bool)
+{
+    for (QMdiSubWindow* window : mdiArea->subWindowList())
+        window->showMinimized();
+}
+
+// --- Record commands ----------------------------------------------------------------------------
+
+void MainWnd::slot_aSinTriggered(bool checked)
+{
+    if (TWForm* window = activeWaveForm())
+        window->setSineVisible(checked);
+}
+
+void MainWnd::slot_subWindowActivated(QMdiSubWindow*)
+{
+    refreshCommandStates();
+}
+
+void MainWnd::slot_BeforeQuit()
+{
+    shutdownProgram();
+}
+
+// Commands whose work comes with the record, acquisition, processing and output parts.
+void MainWnd::slot_aNewTriggered(bool) { }
+void MainWnd::slot_aReadTriggered(bool) { }
+void MainWnd::slot_aSaveTriggered(bool) { }
+void MainWnd::slot_aInfoTriggered(bool) { }
+void MainWnd::slot_aPrintTriggered(bool) { }
+void MainWnd::slot_aRunADCTriggered(bool) { }
+void MainWnd::slot_aADCTriggered(bool) { }
+void MainWnd::slot_aCOMTriggered(bool) { }
+void MainWnd::slot_aZoomInTriggered(bool) { }
+void MainWnd::slot_aZoomOutTriggered(bool) { }
+void MainWnd::slot_aZoomSelTriggered(bool) { }
+void MainWnd::slot_aZeroSignTriggered(bool) { }
+void MainWnd::slot_aFFTViewTriggered(bool) { }
+void MainWnd::slot_aDirectFFTTriggered(bool) { }
+void MainWnd::slot_aReverseFFTTriggered(bool) { }
+void MainWnd::slot_aSetFFTTriggered(bool) { }
+void MainWnd::slot_aSrcMaxTriggered(bool) { }
+void MainWnd::slot_aAverageTriggered(bool) { }
+void MainWnd::slot_aAboutTriggered(bool) { }
+void MainWnd::slot_aExportTriggered(bool) { }
+void MainWnd::slot_aCenteringTriggered(bool) { }
+void MainWnd::slot_aSelectModeTriggered(bool) { }
+void MainWnd::slot_tStopReleased() { }

@@ -1,0 +1,170 @@
+// The main window: command vocabulary, workspace, zoom bars and status readouts.
+#pragma once
+
+#include <QMainWindow>
+#include <QString>
+#include <optional>
+
+class QAction;
+class QLabel;
+class QMdiArea;
+class QMdiSubWindow;
+class QResizeEvent;
+class QScrollBar;
+class QSpinBox;
+class TWForm;
+
+namespace Ui {
+class MainWindow;
+}
+
+// What the workspace's active sub-window is, as far as the commands care.
+enum class ActiveKind {
+    None, // no waveform window active
+    Record, // a record with no spectrum window open
+    RecordWithSpectrum, // a record whose spectrum window is open
+    Spectrum, // a window holding a spectrum
+};
+
+// Enabled states of the commands for one kind of active window; an empty value leaves the
+// command as it is (it sits in a menu that is disabled then).
+struct CommandStates {
+    bool recordCommands; // aPrint, zoom, colour, processing and window menus, tool-bar actions
+    bool sine; // aSin
+    std::optional<bool> fftView; // aFFTView
+    std::optional<bool> reverseFft; // aReverseFFT
+    bool filters; // smoothing spin box and filter menu
+    std::optional<bool> directFft; // aDirectFFT
+    bool saveAndInfo; // aSave, aInfo
+    bool clearSelectMode; // uncheck the select-mode action
+    bool hideStatusLabels;
+};
+
+CommandStates commandStatesFor(ActiveKind kind);
+
+// Display mode (0-6) of a combination of the filter actions: detection 1, smoothing 2,
+// derivative 4, square 8. Combinations the actions cannot form give 0.
+int displayModeForCombination(int combination);
+
+// Prefixes a channel status text: "T1=" ... for a record, "F1=" ... for a spectrum (time),
+// "Y1=" ... or "A1=" ... (value); empty texts stay empty.
+QString statusTimeText(bool spectrum, int channel, const QString& text);
+QString statusValueText(bool spectrum, int channel, const QString& text);
+
+class MainWnd : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit MainWnd(QWidget* parent = nullptr, Qt::WindowFlags flags = {});
+    ~MainWnd() override;
+
+    // Builds the window (form, connections, workspace, tool bar, status labels), loads the
+    // settings and sets the command states; false when any part fails (reported).
+    bool create();
+
+    void refreshCommandStates();
+    // Takes a window's display mode, smoothing parameter, zoom and sine state into the controls.
+    void syncControls(TWForm* window);
+    // Lets a window put its visible width into the stretch bar (its handler then runs as usual).
+    void refreshStretchBar(TWForm* window);
+    // Shows (non-empty) or hides the time and value readouts of channel 0-3.
+    void setChannelStatus(TWForm* window, int channel, const QString& timeText,
+        const QString& valueText);
+
+    TWForm* activeWaveForm() const;
+    QMdiArea* workspace() const { return mdiArea; }
+    bool yAxisVolts() const { return yAxisFlag; }
+    bool isZoomGuardSet() const { return zoomGuard; }
+    bool isSelectModeChecked() const;
+
+    void loadSettings();
+
+    quint16 channelCount = 4;
+    quint32 windowCounter = 1;
+    bool applyToAll = true;
+    QString settingsDir;
+    QString lastDir;
+
+public slots:
+    void slot_aNewTriggered(bool checked);
+    void slot_aReadTriggered(bool checked);
+    void slot_aSaveTriggered(bool checked);
+    void slot_aInfoTriggered(bool checked);
+    void slot_aPrintTriggered(bool checked);
+    void slot_aRunADCTriggered(bool checked);
+    void slot_aADCTriggered(bool checked);
+    void slot_aSinTriggered(bool checked);
+    void slot_aCOMTriggered(bool checked);
+    void slot_aCfgSaveTriggered(bool checked);
+    void slot_aVoltTriggered(bool checked);
+    void slot_aCoulombTriggered(bool checked);
+    void slot_aZoomInTriggered(bool checked);
+    void slot_aZoomOutTriggered(bool checked);
+    void slot_aZoomSelTriggered(bool checked);
+    void slot_aSetGCTriggered(bool checked);
+    void slot_aSetCCTriggered(bool checked);
+    void slot_aSetTCTriggered(bool checked);
+    void slot_aSetBCTriggered(bool checked);
+    void slot_aFilteringTriggered(bool checked);
+    void slot_aZeroSignTriggered(bool checked);
+    void slot_aFFTViewTriggered(bool checked);
+    void slot_aDirectFFTTriggered(bool checked);
+    void slot_aReverseFFTTriggered(bool checked);
+    void slot_aSetFFTTriggered(bool checked);
+    void slot_aSrcMaxTriggered(bool checked);
+    void slot_aAverageTriggered(bool checked);
+    void slot_aCascadeTriggered(bool checked);
+    void slot_aTileTriggered(bool checked);
+    void slot_aNextTriggered(bool checked);
+    void slot_aPrevTriggered(bool checked);
+    void slot_aCloseTriggered(bool checked);
+    void slot_aMinTriggered(bool checked);
+    void slot_aMinimizeAllTriggered(bool checked);
+    void slot_aAboutTriggered(bool checked);
+    void slot_aExportTriggered(bool checked);
+    void slot_aCenteringTriggered(bool checked);
+    void slot_aSelectModeTriggered(bool checked);
+    void slot_sbZYValueChanged(int value);
+    void slot_sbZYSliderMoved(int value);
+    void slot_sbZXValueChanged(int value);
+    void slot_sbZXSliderMoved(int value);
+    void slot_FltEditValueChanged(int value);
+    void slot_subWindowActivated(QMdiSubWindow* window);
+    void slot_BeforeQuit();
+    void slot_tStopReleased();
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    bool connectCommands();
+    bool createWorkspace();
+    bool createZoomPanel();
+    bool createToolBarItems();
+    bool placeStatusLabels();
+    QList<TWForm*> waveForms() const;
+    ActiveKind activeKind() const;
+    void applyDisplayMode();
+    void refreshZoomLabels();
+    void setStatusLabelColor(int index, QPalette::ColorRole role, const QColor& color);
+    void saveSettings();
+
+    bool spinBoxGuard = false;
+    bool zoomGuard = false;
+    Ui::MainWindow* ui = nullptr;
+    QMdiArea* mdiArea = nullptr;
+    QScrollBar* sbZY = nullptr;
+    QScrollBar* sbZX = nullptr;
+    QLabel* sbZYLabel = nullptr;
+    QLabel* sbZXLabel = nullptr;
+    QWidget* zoomPanel = nullptr;
+    QSpinBox* fltEdit = nullptr;
+    QAction* exportAction = nullptr;
+    QAction* centerAction = nullptr;
+    QAction* selectModeAction = nullptr;
+    bool yAxisFlag = false;
+    QLabel* timeLabels[4] = {};
+    QLabel* valueLabels[4] = {};
+};
+
+// The one main window; null until created.
+extern MainWnd* mainWnd;

@@ -1,0 +1,140 @@
+#include "init.h"
+
+#include "errors.h"
+#include "files_list.h"
+#include "fmain.h"
+#include "ustrings.h"
+
+#include <QtMisc/qtm_common_def.h>
+
+#include <QApplication>
+#include <QIcon>
+#include <QTranslator>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+
+QApplication* application = nullptr;
+QString applicationDir;
+QTranslator* programTranslator = nullptr;
+int languageSelector = 0;
+
+namespace {
+
+void doNothing() { }
+
+QString okButtonText()
+{
+    return stringsKit.okText.isEmpty() ? QStringLiteral("Ok") : stringsKit.okText;
+}
+
+QString boxTitle()
+{
+    return QStringLiteral("VOLTRIX");
+}
+
+QString infoText(int code)
+{
+    return stringsKit.infoText(code);
+}
+
+QString warnText(int code)
+{
+    return stringsKit.warnText(code);
+}
+
+QString questionText(int code)
+{
+    return stringsKit.questionText(code);
+}
+
+QString noCrashDir()
+{
+    return QString();
+}
+
+} // namespace
+
+void programOnFatalSignal(int signo)
+{
+    if (signo == SIGABRT)
+        return;
+    struct sigaction action {};
+    action.sa_handler = SIG_DFL;
+    action.sa_flags = SA_SIGINFO;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGABRT, &action, nullptr);
+    std::abort();
+}
+
+qtmisc::InitHooks programInitHooks()
+{
+    qtmisc::InitHooks hooks;
+    hooks.onReport = doNothing;
+    hooks.okButtonText = okButtonText;
+    hooks.boxTitle = boxTitle;
+    hooks.infoText = infoText;
+    hooks.warnText = warnText;
+    hooks.questionText = questionText;
+    hooks.onFatalSignal = programOnFatalSignal;
+    hooks.crashDir = noCrashDir;
+    hooks.maxLineLength = 100;
+    return hooks;
+}
+
+quint16 startup(const QStringList&)
+{
+    if (const quint16 result = qtmisc::init(programInitHooks()))
+        return result;
+    std::fputs("\n", stdout);
+    std::fflush(stdout);
+    qtmisc::registerSourceFiles(filesListArray, filesListCount);
+    QCoreApplication::setOrganizationName(QStringLiteral("Korun"));
+    QCoreApplication::setApplicationName(QStringLiteral("voltrix"));
+
+    programTranslator = new (std::nothrow) QTranslator;
+    if (!programTranslator) {
+        QTM_REPORT(err::noTranslator);
+        return qtmisc::resultReported;
+    }
+    if (languageSelector == 1) {
+        const bool loaded = programTranslator->load(QStringLiteral(":/build/qm/en.qm"));
+        Q_UNUSED(loaded) // without it the texts stay Russian
+    }
+    QCoreApplication::installTranslator(programTranslator);
+    stringsKit.retranslate();
+
+    mainWnd = new (std::nothrow) MainWnd(nullptr,
+        Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
+            | Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);
+    if (!mainWnd || !mainWnd->create()) {
+        delete mainWnd;
+        mainWnd = nullptr;
+        return qtmisc::resultNotCreated;
+    }
+    mainWnd->showMaximized();
+
+    if (const quint16 result = qtmisc::initGui(mainWnd, languageSelector))
+        return result;
+    QCoreApplication::addLibraryPath(applicationDir + QStringLiteral("plugins"));
+    if (!application) {
+        QTM_REPORT(err::noTranslator);
+        return qtmisc::resultReported;
+    }
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/voltrix.ico")));
+    const auto unique = Qt::ConnectionType(Qt::AutoConnection | Qt::UniqueConnection);
+    if (!QObject::connect(application, &QCoreApplication::aboutToQuit, mainWnd,
+            &MainWnd::slot_BeforeQuit, unique)
+        || !QObject::connect(application, &QGuiApplication::lastWindowClosed, mainWnd,
+            &MainWnd::slot_BeforeQuit, unique))
+        return qtmisc::resultNotConnected;
+    return qtmisc::resultOk;
+}
+
+void shutdownProgram()
+{
+    delete programTranslator;
+    programTranslator = nullptr;
+    qtmisc::shutdown();
+}

@@ -1,0 +1,193 @@
+#include "settings.h"
+
+#include <QtMisc/qtm_math.h>
+
+#include <QDir>
+#include <QSettings>
+
+const char* const settingsFileName = "adc.ini";
+
+namespace {
+
+namespace key {
+const char* const waveGroup = "WAVE_ADC";
+const char* const yAxis = "YAxis";
+const char* const forAll = "ForAll";
+const char* const numItems = "NumItems";
+const char* const waitA = "WaitA";
+const char* const sync = "Sync";
+const char* const detector = "Detector";
+const char* const mux = "Mux";
+const char* const gain = "Gain";
+const char* const colorGroup = "COLOR";
+const char* const graphColor = "GrColor";
+const char* const cursorColor = "CursColor";
+const char* const textColor = "TextColor";
+const char* const backColor = "BackColor";
+const char* const comGroup = "COM";
+const char* const comName = "ComName";
+const char* const port = "Port";
+const char* const baud = "Baud";
+const char* const fftGroup = "FFT";
+const char* const winFun = "WinFun";
+const char* const othersGroup = "OTHERS";
+const char* const oldDir = "OldDir";
+} // namespace key
+
+constexpr qint64 defaultNumItems = 100000;
+constexpr qint64 defaultWaitA = 24;
+constexpr qint64 defaultDetector = 1;
+constexpr qint32 minBaud = 1200;
+constexpr qint32 maxBaud = 115200;
+constexpr qint64 windowFunctionCount = 6;
+
+QString indexed(const char* name, int index)
+{
+    return QLatin1String(name) + QString::number(index);
+}
+
+// The key's integer value, or the default when it is absent or not a number.
+qint64 readInt(const QSettings& file, const QString& name, qint64 fallback)
+{
+    bool ok = false;
+    const qint64 value = file.value(name).toLongLong(&ok);
+    return ok ? value : fallback;
+}
+
+qint64 readInt(const QSettings& file, const char* name, qint64 fallback)
+{
+    return readInt(file, QLatin1String(name), fallback);
+}
+
+quint8 readByte(const QSettings& file, const QString& name, qint64 fallback)
+{
+    return quint8(qtmisc::clampToRange(readInt(file, name, fallback), 0, 255));
+}
+
+QString iniPath(const QString& dir)
+{
+    return dir + QLatin1String(settingsFileName);
+}
+
+void readWaveGroup(QSettings& file, SettingsValues& values)
+{
+    file.beginGroup(QLatin1String(key::waveGroup));
+    values.yAxisVolts = readInt(file, key::yAxis, 0) != 0;
+    values.forAll = readInt(file, key::forAll, 0) != 0;
+    values.acq.halfCount = quint16(readInt(file, key::numItems, defaultNumItems) / 2);
+    values.acq.freqCode = quint16(qtmisc::clampToRange(readInt(file, key::waitA, defaultWaitA), 0, 65535));
+    values.acq.sync = readByte(file, QLatin1String(key::sync), 0);
+    values.acq.detector = readByte(file, QLatin1String(key::detector), defaultDetector);
+    values.acq.muxGroup = readByte(file, QLatin1String(key::mux), 0);
+    for (int i = 0; i < 4; ++i)
+        values.acq.gains[i] = readByte(file, indexed(key::gain, i), 0);
+    file.endGroup();
+}
+
+void readColorGroup(QSettings& file, SettingsValues& values)
+{
+    file.beginGroup(QLatin1String(key::colorGroup));
+    auto readColor = [&file](const char* name, int i, QColor& color) {
+        color = unpackColor(readInt(file, indexed(name, i), packColor(color)));
+    };
+    for (int i = 0; i < 4; ++i) {
+        readColor(key::graphColor, i, values.graphColors[i]);
+        readColor(key::cursorColor, i, values.cursorColors[i]);
+        readColor(key::textColor, i, values.textColors[i]);
+        readColor(key::backColor, i, values.backColors[i]);
+    }
+    file.endGroup();
+}
+
+void readComGroup(QSettings& file, SettingsValues& values)
+{
+    file.beginGroup(QLatin1String(key::comGroup));
+    values.comName = file.value(QLatin1String(key::comName)).toString();
+    if (values.comName.isEmpty()) {
+        const qint64 port = qMax<qint64>(readInt(file, key::port, 0), 1);
+        values.comName = QLatin1String("COM") + QString::number(port);
+    }
+    const qint64 baud = readInt(file, key::baud, 0);
+    values.baudRate = (baud < minBaud || baud > maxBaud) ? maxBaud : qint32(baud);
+    file.endGroup();
+}
+
+} // namespace
+
+QString settingsDirectory(const QString& applicationDir)
+{
+    QString dir = QDir::toNativeSeparators(applicationDir);
+    if (!dir.isEmpty() && !dir.endsWith(QDir::separator()))
+        dir += QDir::separator();
+    return dir;
+}
+
+qint64 packColor(const QColor& color)
+{
+    return qint64(color.red()) + qint64(color.green()) * 256 + qint64(color.blue()) * 65536;
+}
+
+QColor unpackColor(qint64 value)
+{
+    const auto bits = quint64(value);
+    return QColor(int(bits & 255), int((bits >> 8) & 255), int((bits >> 16) & 255), 255);
+}
+
+void readSettings(const QString& dir, SettingsValues& values)
+{
+    QSettings file(iniPath(dir), QSettings::IniFormat);
+    readWaveGroup(file, values);
+    readColorGroup(file, values);
+    readComGroup(file, values);
+
+    file.beginGroup(QLatin1String(key::fftGroup));
+    const qint64 winFun = readInt(file, key::winFun, 0);
+    values.windowFunction = (winFun >= 0 && winFun < windowFunctionCount) ? int(winFun) : 0;
+    file.endGroup();
+
+    file.beginGroup(QLatin1String(key::othersGroup));
+    values.oldDir = file.value(QLatin1String(key::oldDir)).toString();
+    file.endGroup();
+}
+
+bool writeSettings(const QString& dir, const SettingsValues& values)
+{
+    QSettings file(iniPath(dir), QSettings::IniFormat);
+
+    file.beginGroup(QLatin1String(key::waveGroup));
+    file.setValue(QLatin1String(key::yAxis), values.yAxisVolts ? 1 : 0);
+    file.setValue(QLatin1String(key::forAll), values.forAll ? 1 : 0);
+    file.setValue(QLatin1String(key::numItems), 2 * int(values.acq.halfCount));
+    file.setValue(QLatin1String(key::waitA), int(values.acq.freqCode));
+    file.setValue(QLatin1String(key::sync), int(values.acq.sync));
+    file.setValue(QLatin1String(key::detector), int(values.acq.detector));
+    file.setValue(QLatin1String(key::mux), int(values.acq.muxGroup));
+    for (int i = 0; i < 4; ++i)
+        file.setValue(indexed(key::gain, i), int(values.acq.gains[i]));
+    file.endGroup();
+
+    file.beginGroup(QLatin1String(key::colorGroup));
+    for (int i = 0; i < 4; ++i) {
+        file.setValue(indexed(key::graphColor, i), packColor(values.graphColors[i]));
+        file.setValue(indexed(key::cursorColor, i), packColor(values.cursorColors[i]));
+        file.setValue(indexed(key::textColor, i), packColor(values.textColors[i]));
+        file.setValue(indexed(key::backColor, i), packColor(values.backColors[i]));
+    }
+    file.endGroup();
+
+    file.beginGroup(QLatin1String(key::comGroup));
+    file.setValue(QLatin1String(key::comName), values.comName);
+    file.setValue(QLatin1String(key::baud), values.baudRate);
+    file.endGroup();
+
+    file.beginGroup(QLatin1String(key::fftGroup));
+    file.setValue(QLatin1String(key::winFun), values.windowFunction);
+    file.endGroup();
+
+    file.beginGroup(QLatin1String(key::othersGroup));
+    file.setValue(QLatin1String(key::oldDir), QDir::toNativeSeparators(values.oldDir));
+    file.endGroup();
+
+    file.sync();
+    return file.status() == QSettings::NoError;
+}

@@ -1,0 +1,38 @@
+// The settings file "adc.ini": its keys, defaults and range rules. Depends on data.h only.
+#pragma once
+
+#include "data.h"
+
+#include <QColor>
+#include <QString>
+
+// Everything the settings file holds, in memory.
+struct SettingsValues {
+    bool yAxisVolts = false;
+    bool forAll = false;
+    AcqParams acq = {};
+    QColor graphColors[4];
+    QColor cursorColors[4];
+    QColor textColors[4];
+    QColor backColors[4];
+    QString comName;
+    qint32 baudRate = 0;
+    int windowFunction = 0;
+    QString oldDir;
+};
+
+extern const char* const settingsFileName; // "adc.ini"
+
+// The application directory in native separators ending in one separator; empty stays empty
+// (the file is then looked up in the working directory).
+QString settingsDirectory(const QString& applicationDir);
+
+// A colour as red + green * 256 + blue * 65536; alpha is not stored.
+qint64 packColor(const QColor& color);
+QColor unpackColor(qint64 value);
+
+// Reads the file in dir. The colours of values are the defaults of absent colour keys; every
+// other absent or unreadable key takes its fixed default.
+void readSettings(const QString& dir, SettingsValues& values);
+// Writes every key; false when the file could not be written.
+bool writeSettings(const QString& dir, const SettingsValues& values);

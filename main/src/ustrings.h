@@ -1,0 +1,48 @@
+// The program's message texts, looked up by code, and the close-proof progress dialog.
+#pragma once
+
+#include <QDialog>
+#include <QObject>
+#include <QString>
+
+class QCloseEvent;
+
+class StringsKit : public QObject {
+    Q_OBJECT
+public:
+    QString okText;
+    QString vertScaleText;
+    QString horzStretchText;
+    QString stopText;
+    QString smoothParamText;
+    QString bufferText;
+    QString saveTimesText;
+    QString centerCursorsText;
+    QString selectModeText;
+
+    // Fills every text through the installed translator; run once the translator is installed.
+    void retranslate();
+
+    // Texts by message code; an unknown code gives its decimal number. The one information
+    // text, 0x1401, is "%1": the caller's first parameter is the whole message.
+    QString warnText(int code) const;
+    QString questionText(int code) const;
+    QString infoText(int code) const;
+
+private:
+    QString warn1501, warn1502, warn1504, warn1505, warn1507, warn1509, warn150A, warn150C,
+        warn150D, warn1510;
+    QString question1702, question1705, question1707, question1709;
+};
+
+extern StringsKit stringsKit;
+
+// A dialog that the window system cannot close; the program hides or deletes it.
+class UnClosableDialog : public QDialog {
+    Q_OBJECT
+public:
+    using QDialog::QDialog;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+};
