@@ -225,6 +225,10 @@ bool MainWnd::createZoomPanel()
         return false;
     }
     zoomPanel->setFixedSize(139, 38);
+    sbZY->setObjectName(QStringLiteral("sbZY"));
+    sbZX->setObjectName(QStringLiteral("sbZX"));
+    sbZYLabel->setObjectName(QStringLiteral("sbZYLabel"));
+    sbZXLabel->setObjectName(QStringLiteral("sbZXLabel"));
 
     sbZY->setGeometry(2, 2, 95, 15);
     sbZY->setRange(4, 400);

@@ -3,6 +3,7 @@
 #include "errors.h"
 #include "files_list.h"
 #include "fmain.h"
+#include "umisc.h"
 #include "ustrings.h"
 
 #include <QtMisc/qtm_common_def.h>
@@ -137,4 +138,26 @@ void shutdownProgram()
     delete programTranslator;
     programTranslator = nullptr;
     qtmisc::shutdown();
+}
+
+int runProgram(int argc, char** argv)
+{
+    if (argc == 0 || !argv)
+        return 1;
+    application = new (std::nothrow) QApplication(argc, argv);
+    if (!application)
+        return qtmisc::resultReported;
+    std::fputs("created application\n", stdout);
+    std::fflush(stdout);
+    applicationDir = applicationDirFromPath(QString::fromLocal8Bit(argv[0]));
+
+    if (const quint16 result = startup(QCoreApplication::arguments()))
+        return result;
+    if (mainWnd)
+        mainWnd->update();
+    const int code = QApplication::exec();
+    delete mainWnd; // still there when the loop ended before its deferred deletion
+    delete application;
+    application = nullptr;
+    return code;
 }

@@ -20,6 +20,9 @@ qtmisc::InitHooks programInitHooks();
 // Last word on a fatal signal: anything but SIGABRT ends the process through abort().
 void programOnFatalSignal(int signo);
 
+// The process entry: 1 without an argument vector, a start-up failure code, or the event
+// loop's exit code.
+int runProgram(int argc, char** argv);
 // Brings up the library, the texts and the main window; 0 or the failure code.
 quint16 startup(const QStringList& arguments);
 // Deletes the program translator and shuts the library down; harmless when run again.

@@ -1,0 +1,55 @@
+#include "boxes.h"
+
+#include <QPushButton>
+#include <QApplication>
+#include <QTimer>
+
+namespace testboxes {
+
+QStringList texts;
+QList<QMessageBox::StandardButton> answers;
+
+namespace {
+
+qtmisc::HookHandle answerWhenOpen()
+{
+    QTimer::singleShot(0, [] { answerTopBox(); });
+    return {};
+}
+
+} // namespace
+
+bool answerTopBox()
+{
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box)
+        return false;
+    texts.append(box->text());
+    QAbstractButton* button = answers.isEmpty() ? nullptr : box->button(answers.takeFirst());
+    if (!button)
+        button = box->defaultButton();
+    if (!button && !box->buttons().isEmpty())
+        button = box->buttons().first();
+    if (button)
+        button->click();
+    else
+        box->done(0);
+    return true;
+}
+
+void install(qtmisc::InitHooks& hooks)
+{
+    hooks.beforeInfo = answerWhenOpen;
+    hooks.beforeWarn = answerWhenOpen;
+    hooks.beforeQuestion = answerWhenOpen;
+    hooks.beforeCritical = answerWhenOpen;
+    hooks.beforeFatal = answerWhenOpen;
+}
+
+void reset()
+{
+    texts.clear();
+    answers.clear();
+}
+
+} // namespace testboxes

@@ -1,0 +1,143 @@
+// Error codes: lanes, truncation, the registry keys and the text form.
+#include "files_list.h"
+
+#include <QtMisc/qtm_errors.h>
+#include <QtMisc/qtm_files_list.h>
+#include <QtMisc/qtm_io.h>
+#include <QtMisc/qtm_messager.h>
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+using qtmisc::ErrorCode;
+
+class tst_Errors : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+    void lanes_data();
+    void lanes();
+    void fileKeys_data();
+    void fileKeys();
+    void hexForm_data();
+    void hexForm();
+    void headerReportCarriesItsFile();
+};
+
+void tst_Errors::init()
+{
+    qtmisc::filesHash = new QHash<QString, int>;
+    qtmisc::filesHash->insert(QString(), 0);
+    qtmisc::registerSourceFiles(qtmisc::qtmFilesListArray, qtmisc::qtmFilesListCount);
+    qtmisc::registerSourceFiles(filesListArray, filesListCount);
+}
+
+void tst_Errors::cleanup()
+{
+    delete qtmisc::filesHash;
+    qtmisc::filesHash = nullptr;
+}
+
+void tst_Errors::lanes_data()
+{
+    QTest::addColumn<bool>("withErrno");
+    QTest::addColumn<int>("errnoValue");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<int>("line");
+    QTest::addColumn<ErrorCode>("expected");
+
+    QTest::newRow("library file 1, no errno")
+        << false << 5 << 0xA404 << "../../libqtmisc/src/qtm_init.cpp" << 691 << ErrorCode(0x0000000102B3A404);
+    QTest::newRow("fatal SIGSEGV from the signals file")
+        << true << 0 << 11 << "/x/y/libqtmisc/src/qtm_signals.cpp" << 91 << ErrorCode(0x00000006005B000B);
+    QTest::newRow("program file 16 with errno 2")
+        << true << 2 << 0xA602 << "../../main/src/wave_stor.cpp" << 173 << ErrorCode(0x0002001000ADA602);
+    QTest::newRow("unregistered file gives 0")
+        << false << 0 << 0x1234 << "a/b/c/unknown.cpp" << 1 << ErrorCode(0x000000000001'1234);
+    QTest::newRow("line 65536 wraps without spilling")
+        << true << 3 << 0xFFFF << "main/src/data.h" << 65536 + 7 << ErrorCode(0x000300140007FFFF);
+    QTest::newRow("errno above 65534 saturates")
+        << true << 70000 << 1 << "x.cpp" << 0 << ErrorCode(0xFFFF000000000001);
+    QTest::newRow("negative errno saturates")
+        << true << -1 << 1 << "x.cpp" << 0 << ErrorCode(0xFFFF000000000001);
+    QTest::newRow("errno ignored unless asked for")
+        << false << 70000 << 1 << "x.cpp" << 0 << ErrorCode(1);
+}
+
+void tst_Errors::lanes()
+{
+    QFETCH(bool, withErrno);
+    QFETCH(int, errnoValue);
+    QFETCH(int, code);
+    QFETCH(QString, file);
+    QFETCH(int, line);
+    QFETCH(ErrorCode, expected);
+    errno = errnoValue;
+    QCOMPARE(qtmisc::makeErrorCode(withErrno, quint16(code), file, line), expected);
+}
+
+void tst_Errors::fileKeys_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<int>("number");
+    QTest::newRow("deep library source") << "../../../external/libqtmisc/src/qtm_signals.cpp" << 6;
+    QTest::newRow("absolute library header") << "/home/u/src/libqtmisc/include/QtMisc/qtm_io.h" << 12;
+    QTest::newRow("generated library list") << "/tmp/b/build/include/qtm_files_list.cpp" << 7;
+    QTest::newRow("last library header") << "include/QtMisc/qtm_files_list.h" << 21;
+    QTest::newRow("program source") << "../../main/src/wave_stor.cpp" << 16;
+    QTest::newRow("program header") << "main/src/wave_stor.h" << 34;
+    QTest::newRow("main window source") << "/a/b/c/d/main/src/fmain.cpp" << 5;
+    QTest::newRow("init before fmain") << "main/src/init.cpp" << 4;
+    QTest::newRow("generated list header key") << "../build/files_list.h" << 37;
+    QTest::newRow("two components only") << "src/fmain.cpp" << 0;
+}
+
+void tst_Errors::fileKeys()
+{
+    QFETCH(QString, path);
+    QFETCH(int, number);
+    QCOMPARE(qtmisc::makeErrorCode(false, 0, path, 0) >> 32, ErrorCode(number));
+}
+
+void tst_Errors::hexForm_data()
+{
+    QTest::addColumn<ErrorCode>("value");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("zero") << ErrorCode(0) << "00";
+    QTest::newRow("one") << ErrorCode(1) << "01";
+    QTest::newRow("ten") << ErrorCode(0xA) << "0a";
+    QTest::newRow("two digits") << ErrorCode(0x1F) << "1f";
+    QTest::newRow("start-up example") << ErrorCode(0x0000000102B3A404) << "102b3a404";
+    QTest::newRow("all lanes") << ErrorCode(0xFFFF000000000001) << "ffff000000000001";
+}
+
+void tst_Errors::hexForm()
+{
+    QFETCH(ErrorCode, value);
+    QFETCH(QString, text);
+    QCOMPARE(qtmisc::errorCodeToHex(value), text);
+}
+
+// A failure reported from a library header carries that header's number (12) and errno, which
+// proves the build's file names reduce to the registry's keys.
+void tst_Errors::headerReportCarriesItsFile()
+{
+    qtmisc::MessagerDaemon capture; // not initialised: its signal reaches only this test
+    qtmisc::mesDaemon = &capture;
+    QList<quint64> reported;
+    connect(&capture, &qtmisc::MessagerDaemon::sig_ShowCritical, this,
+        [&reported](quint64 value) { reported.append(value); });
+    QTemporaryDir dir;
+    QVERIFY(!qtmisc::ensureDirectory(dir.path() + "/missing/crash/"));
+    qtmisc::mesDaemon = nullptr;
+
+    QCOMPARE(reported.size(), 1);
+    QCOMPARE(reported[0] & 0xFFFF, quint64(0xA407));
+    QCOMPARE((reported[0] >> 32) & 0xFFFF, quint64(12));
+    QCOMPARE(reported[0] >> 48, quint64(ENOENT));
+}
+
+QTEST_MAIN(tst_Errors)
+#include "test_errors.moc"

@@ -1,0 +1,345 @@
+// The main window: command states, display-mode combinations, zoom bars, status labels,
+// Y unit, settings load and the save retry.
+#include "data.h"
+#include "fmain.h"
+#include "init.h"
+#include "support/boxes.h"
+#include "ustrings.h"
+#include "wave_form.h"
+
+#include <QtMisc/qtm_init.h>
+
+#include <QLabel>
+#include <QMdiArea>
+#include <QMenu>
+#include <QScrollBar>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QToolBar>
+#include <QtTest>
+
+class tst_MainWnd : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+    void cleanup();
+    void commandStateTable_data();
+    void commandStateTable();
+    void noActiveWindow();
+    void spectrumAndRecordActivation();
+    void displayModeTable_data();
+    void displayModeTable();
+    void filterActionRules();
+    void syncControlsSetsCheckMarks();
+    void zoomLabels();
+    void channelStatus_data();
+    void channelStatus();
+    void yUnit();
+    void settingsLoadColorsTheLabels();
+    void saveRetriesWhileAsked();
+    void statusFrameFollowsResize();
+
+private:
+    QAction* action(const char* name) const { return window->findChild<QAction*>(name); }
+    QMenu* menu(const char* name) const { return window->findChild<QMenu*>(name); }
+    QLabel* label(const char* name) const { return window->findChild<QLabel*>(name); }
+    TWForm* addForm(bool spectrum, bool hasSpectrum);
+
+    QTemporaryDir dir;
+    MainWnd* window = nullptr;
+};
+
+void tst_MainWnd::initTestCase()
+{
+    qtmisc::InitHooks hooks = programInitHooks();
+    testboxes::install(hooks);
+    QCOMPARE(qtmisc::init(hooks), quint16(0));
+    stringsKit.retranslate();
+    applicationDir = dir.path() + "/";
+}
+
+void tst_MainWnd::cleanupTestCase()
+{
+    qtmisc::shutdown();
+}
+
+void tst_MainWnd::init()
+{
+    testboxes::reset();
+    window = new MainWnd;
+    QVERIFY(window->create());
+    window->show();
+}
+
+void tst_MainWnd::cleanup()
+{
+    delete window;
+    window = nullptr;
+    QFile::remove(dir.filePath("adc.ini"));
+}
+
+TWForm* tst_MainWnd::addForm(bool spectrum, bool hasSpectrum)
+{
+    auto* form = new TWForm;
+    form->isSpectrum = spectrum;
+    form->hasSpectrum = hasSpectrum;
+    window->workspace()->addSubWindow(form);
+    form->show();
+    window->workspace()->setActiveSubWindow(form);
+    return form;
+}
+
+Q_DECLARE_METATYPE(ActiveKind)
+
+void tst_MainWnd::commandStateTable_data()
+{
+    QTest::addColumn<ActiveKind>("kind");
+    QTest::addColumn<QString>("states"); // record sine fftView reverse filters direct saveInfo clear hide
+    QTest::newRow("none") << ActiveKind::None << "00--0-011";
+    QTest::newRow("record") << ActiveKind::Record << "111011100";
+    QTest::newRow("record with spectrum") << ActiveKind::RecordWithSpectrum << "111000000";
+    QTest::newRow("spectrum") << ActiveKind::Spectrum << "100100010";
+}
+
+void tst_MainWnd::commandStateTable()
+{
+    QFETCH(ActiveKind, kind);
+    QFETCH(QString, states);
+    const CommandStates s = commandStatesFor(kind);
+    auto text = [](std::optional<bool> v) { return v ? QChar(*v ? '1' : '0') : QChar('-'); };
+    const QString actual = QString() + text(s.recordCommands) + text(s.sine) + text(s.fftView)
+        + text(s.reverseFft) + text(s.filters) + text(s.directFft) + text(s.saveAndInfo)
+        + text(s.clearSelectMode) + text(s.hideStatusLabels);
+    QCOMPARE(actual, states);
+}
+
+void tst_MainWnd::noActiveWindow()
+{
+    for (const char* name : { "aSave", "aInfo", "aPrint", "aSin" })
+        QVERIFY2(!action(name)->isEnabled(), name);
+    for (const char* name : { "mZoom", "mColor", "mFilters", "mProcessing", "mWindow" })
+        QVERIFY2(!menu(name)->isEnabled(), name);
+    for (const char* name : { "aNew", "aRead", "aRunADC", "aADC", "aCOM", "aCfgSave", "aExit" })
+        QVERIFY2(action(name)->isEnabled(), name);
+    QVERIFY(!window->findChild<QSpinBox*>()->isEnabled());
+    int toolActions = 0;
+    for (QAction* a : window->findChild<QToolBar*>("toolBar")->actions()) {
+        if (a->toolTip() == stringsKit.saveTimesText || a->toolTip() == stringsKit.centerCursorsText
+            || a->toolTip() == stringsKit.selectModeText) {
+            QVERIFY(!a->isEnabled());
+            ++toolActions;
+        }
+    }
+    QCOMPARE(toolActions, 3);
+    for (const char* name : { "tl1", "tl2", "tl3", "tl4", "yl1", "yl2", "yl3", "yl4" })
+        QVERIFY2(label(name)->isHidden(), name);
+    QCOMPARE(window->windowTitle(), QString("Программа ввода и обработки информации для KORUN-77M"));
+}
+
+void tst_MainWnd::spectrumAndRecordActivation()
+{
+    addForm(false, false);
+    QVERIFY(action("aSave")->isEnabled());
+    QVERIFY(action("aDirectFFT")->isEnabled());
+    QVERIFY(!action("aReverseFFT")->isEnabled());
+    QVERIFY(menu("mFilters")->isEnabled());
+    QVERIFY(window->findChild<QSpinBox*>()->isEnabled());
+    for (QAction* a : window->findChild<QToolBar*>("toolBar")->actions())
+        if (a->isCheckable())
+            a->setChecked(true);
+    QVERIFY(window->isSelectModeChecked());
+
+    addForm(true, false);
+    QVERIFY(!window->isSelectModeChecked());
+    QVERIFY(!window->findChild<QSpinBox*>()->isEnabled());
+    QVERIFY(!menu("mFilters")->isEnabled());
+    for (const char* name : { "aDirectFFT", "aSave", "aInfo", "aSin", "aFFTView" })
+        QVERIFY2(!action(name)->isEnabled(), name);
+    QVERIFY(action("aReverseFFT")->isEnabled());
+    QVERIFY(menu("mProcessing")->isEnabled());
+
+    addForm(false, true);
+    QVERIFY(action("aSin")->isEnabled());
+    QVERIFY(action("aFFTView")->isEnabled());
+    QVERIFY(!action("aSave")->isEnabled());
+    QVERIFY(!action("aReverseFFT")->isEnabled());
+}
+
+void tst_MainWnd::displayModeTable_data()
+{
+    QTest::addColumn<int>("combination");
+    QTest::addColumn<int>("mode");
+    const int modes[] = { 0, 1, 2, 3, 0, 0, 0, 4, 5, 0, 6 };
+    for (int c = 0; c <= 10; ++c)
+        QTest::addRow("combination %d", c) << c << modes[c];
+    QTest::newRow("above the table") << 11 << 0;
+    QTest::newRow("negative") << -1 << 0;
+}
+
+void tst_MainWnd::displayModeTable()
+{
+    QFETCH(int, combination);
+    QFETCH(int, mode);
+    QCOMPARE(displayModeForCombination(combination), mode);
+}
+
+void tst_MainWnd::filterActionRules()
+{
+    addForm(false, false);
+    QAction* power = action("aPower");
+    QAction* detect = action("aDetect");
+    QAction* smooth = action("aFiltering");
+    QAction* diff = action("aDiff");
+
+    power->trigger();
+    QVERIFY(power->isChecked());
+    QVERIFY(!detect->isEnabled());
+    power->trigger();
+    QVERIFY(detect->isEnabled());
+
+    detect->trigger();
+    QVERIFY(!power->isEnabled());
+    QVERIFY(!diff->isEnabled());
+    smooth->trigger();
+    QVERIFY(diff->isEnabled());
+    diff->trigger();
+    QVERIFY(diff->isChecked());
+
+    smooth->trigger(); // unchecking smoothing clears the derivative
+    QVERIFY(!diff->isChecked());
+    QVERIFY(!diff->isEnabled());
+    smooth->trigger();
+    diff->trigger();
+    detect->trigger(); // and so does unchecking detection
+    QVERIFY(!diff->isChecked());
+    QVERIFY(!diff->isEnabled());
+    QVERIFY(power->isEnabled());
+}
+
+void tst_MainWnd::syncControlsSetsCheckMarks()
+{
+    TWForm* form = addForm(false, false);
+    action("aDetect")->trigger();
+    action("aPower")->setChecked(true);
+    window->syncControls(form); // a window without a record shows mode 0
+    for (const char* name : { "aDetect", "aFiltering", "aDiff", "aPower" })
+        QVERIFY2(!action(name)->isChecked(), name);
+    QVERIFY(action("aPower")->isEnabled());
+    QVERIFY(action("aDetect")->isEnabled());
+    QVERIFY(!action("aDiff")->isEnabled());
+    QVERIFY(!window->isZoomGuardSet());
+}
+
+void tst_MainWnd::zoomLabels()
+{
+    auto* zy = window->findChild<QScrollBar*>("sbZY");
+    auto* zx = window->findChild<QScrollBar*>("sbZX");
+    QVERIFY(zy && zx);
+    QCOMPARE(window->findChild<QLabel*>("sbZYLabel")->text(), QString("100%"));
+    QCOMPARE(window->findChild<QLabel*>("sbZXLabel")->text(), QString("100%"));
+    emit zx->sliderMoved(37);
+    QCOMPARE(window->findChild<QLabel*>("sbZXLabel")->text(), QString("37%"));
+    zy->setValue(212);
+    QCOMPARE(window->findChild<QLabel*>("sbZYLabel")->text(), QString("212%"));
+    zy->setValue(401);
+    QCOMPARE(window->findChild<QLabel*>("sbZYLabel")->text(), QString("400%"));
+}
+
+void tst_MainWnd::channelStatus_data()
+{
+    QTest::addColumn<bool>("spectrum");
+    QTest::addColumn<int>("channel");
+    QTest::addColumn<QString>("time");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<QString>("timeLabel");
+    QTest::addColumn<QString>("valueLabel");
+    QTest::newRow("record channel 1") << false << 0 << "000120.5uS" << "+1.25mV" << "T1=000120.5uS" << "Y1=+1.25mV";
+    QTest::newRow("spectrum channel 4") << true << 3 << "1000Hz" << "20dB" << "F4=1000Hz" << "A4=20dB";
+    QTest::newRow("empty value hides it") << false << 2 << "5uS" << "" << "T3=5uS" << "";
+}
+
+void tst_MainWnd::channelStatus()
+{
+    QFETCH(bool, spectrum);
+    QFETCH(int, channel);
+    QFETCH(QString, time);
+    QFETCH(QString, value);
+    QFETCH(QString, timeLabel);
+    QFETCH(QString, valueLabel);
+    TWForm* form = addForm(spectrum, false);
+    window->setChannelStatus(form, channel, time, value);
+    QLabel* t = label(qPrintable(QString("tl%1").arg(channel + 1)));
+    QLabel* y = label(qPrintable(QString("yl%1").arg(channel + 1)));
+    QCOMPARE(t->text(), timeLabel);
+    QCOMPARE(y->text(), valueLabel);
+    QCOMPARE(t->isVisible(), !timeLabel.isEmpty());
+    QCOMPARE(y->isVisible(), !valueLabel.isEmpty());
+    window->setChannelStatus(form, 4, "x", "y"); // no fifth readout: nothing changes
+    QCOMPARE(t->text(), timeLabel);
+}
+
+void tst_MainWnd::yUnit()
+{
+    QVERIFY(!window->yAxisVolts()); // "YAxis" absent: Coulombs, while the form still checks Volts
+    QVERIFY(action("aVolt")->isChecked());
+    action("aCoulomb")->trigger();
+    QVERIFY(!window->yAxisVolts());
+    QVERIFY(!action("aVolt")->isChecked());
+    QVERIFY(action("aCoulomb")->isChecked());
+    action("aVolt")->trigger();
+    QVERIFY(window->yAxisVolts());
+    QVERIFY(action("aVolt")->isChecked());
+    QVERIFY(!action("aCoulomb")->isChecked());
+}
+
+void tst_MainWnd::settingsLoadColorsTheLabels()
+{
+    delete window;
+    QFile ini(dir.filePath("adc.ini"));
+    QVERIFY(ini.open(QIODevice::WriteOnly));
+    ini.write("[COLOR]\nTextColor0=65280\nBackColor2=16777215\n[OTHERS]\nOldDir=/data\n[WAVE_ADC]\nYAxis=1\n");
+    ini.close();
+    window = new MainWnd;
+    QVERIFY(window->create());
+    QCOMPARE(label("tl1")->palette().color(QPalette::WindowText), QColor(0, 255, 0));
+    QCOMPARE(label("yl1")->palette().color(QPalette::Inactive, QPalette::WindowText), QColor(0, 255, 0));
+    QCOMPARE(label("tl3")->palette().color(QPalette::Disabled, QPalette::Window), QColor(255, 255, 255));
+    QCOMPARE(window->lastDir, QString("/data"));
+    QVERIFY(window->yAxisVolts());
+    QCOMPARE(window->settingsDir, dir.path() + "/");
+}
+
+void tst_MainWnd::saveRetriesWhileAsked()
+{
+    QFile blocker(dir.filePath("plain"));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    window->settingsDir = dir.filePath("plain") + "/";
+    testboxes::answers = { QMessageBox::Yes, QMessageBox::No };
+    action("aCfgSave")->trigger();
+    QCOMPARE(testboxes::texts.size(), 2);
+    QCOMPARE(testboxes::texts[0], QString("Ошибка сохранения ini-файла.\nПовторить?"));
+
+    testboxes::reset();
+    window->settingsDir = dir.path() + "/";
+    comPortName = "/dev/ttyS3";
+    action("aCfgSave")->trigger();
+    QVERIFY(testboxes::texts.isEmpty());
+    QCOMPARE(QSettings(dir.filePath("adc.ini"), QSettings::IniFormat).value("COM/ComName").toString(),
+        QString("/dev/ttyS3"));
+}
+
+void tst_MainWnd::statusFrameFollowsResize()
+{
+    window->resize(900, 500);
+    QCoreApplication::processEvents();
+    auto* frame = window->findChild<QFrame*>("frameSBar");
+    QCOMPARE(frame->parentWidget(), window->statusBar());
+    QCOMPARE(frame->geometry(), window->statusBar()->rect());
+}
+
+QTEST_MAIN(tst_MainWnd)
+#include "test_mainwnd.moc"

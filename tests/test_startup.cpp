@@ -1,0 +1,169 @@
+// Start-up order and its failure codes, the quit hook run twice, and the process entry.
+#include "files_list.h"
+#include "fmain.h"
+#include "init.h"
+#include "umisc.h"
+
+#include <QtMisc/qtm_errors.h>
+#include <QtMisc/qtm_fault.h>
+#include <QtMisc/qtm_init.h>
+#include <QtMisc/qtm_messager.h>
+#include <QtMisc/qtm_strings.h>
+
+#include <QTemporaryDir>
+#include <QTranslator>
+#include <QtTest>
+#include <csignal>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace {
+
+// Runs body in a forked child; returns what it passes to _exit, or -1 when it died.
+int inChild(const std::function<int()>& body)
+{
+    const pid_t pid = ::fork();
+    if (pid == 0)
+        ::_exit(body());
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Starts the program binary with the given argument vector; its output goes to outPath.
+pid_t spawnProgram(char* const argv[], const QString& outPath)
+{
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, outPath.toLocal8Bit().constData(),
+        O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    pid_t pid = -1;
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    const int rc = ::posix_spawn(&pid, VOLTRIX_BINARY, &actions, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    return rc == 0 ? pid : -1;
+}
+
+QByteArray readAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+class tst_Startup : public QObject {
+    Q_OBJECT
+private slots:
+    void applicationDirectory_data();
+    void applicationDirectory();
+    void entryWithoutArguments();
+    void entryPrintsAndRuns();
+    void libraryFailureIsPassedOn();
+    void missingApplicationObject();
+    void startupAndQuitHook();
+};
+
+void tst_Startup::applicationDirectory_data()
+{
+    QTest::addColumn<QString>("programPath");
+    QTest::addColumn<QString>("directory");
+    QTest::newRow("absolute") << "/opt/voltrix/bin/voltrix" << "/opt/voltrix/bin/";
+    QTest::newRow("relative") << "./voltrix" << "./";
+    QTest::newRow("no separator") << "voltrix" << "";
+    QTest::newRow("root") << "/voltrix" << "/";
+}
+
+void tst_Startup::applicationDirectory()
+{
+    QFETCH(QString, programPath);
+    QFETCH(QString, directory);
+    QCOMPARE(applicationDirFromPath(programPath), directory);
+}
+
+void tst_Startup::entryWithoutArguments()
+{
+    char* noArguments[] = { nullptr };
+    QCOMPARE(runProgram(0, noArguments), 1);
+    QCOMPARE(runProgram(1, nullptr), 1);
+}
+
+void tst_Startup::entryPrintsAndRuns()
+{
+    QTemporaryDir dir;
+    const QByteArray program = QByteArray(VOLTRIX_BINARY);
+    char* const arguments[] = { const_cast<char*>(program.constData()), nullptr };
+    const pid_t pid = spawnProgram(arguments, dir.filePath("out"));
+    QVERIFY(pid > 0);
+    QTRY_VERIFY_WITH_TIMEOUT(readAll(dir.filePath("out")).endsWith("created application\n\n"), 20000);
+    QTest::qWait(200); // still running in its event loop
+    int status = 0;
+    QCOMPARE(::waitpid(pid, &status, WNOHANG), 0);
+    ::kill(pid, SIGTERM);
+    QCOMPARE(::waitpid(pid, &status, 0), pid);
+}
+
+// A signal socket that cannot be made fails the library's first stage with 0xA008.
+void tst_Startup::libraryFailureIsPassedOn()
+{
+    const int code = inChild([]() {
+        const int lowestFree = ::dup(0);
+        ::close(lowestFree);
+        const rlimit limit { rlim_t(lowestFree), rlim_t(lowestFree) };
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+        return startup(QStringList()) == 0xA008 && !mainWnd && !qtmisc::faultDaemon ? 0 : 1;
+    });
+    QCOMPARE(code, 0);
+}
+
+void tst_Startup::missingApplicationObject()
+{
+    const int code = inChild([]() {
+        QTemporaryDir dir;
+        applicationDir = dir.path() + "/";
+        application = nullptr;
+        return startup(QStringList()) == 0xA00B ? 0 : 1;
+    });
+    QCOMPARE(code, 0);
+}
+
+void tst_Startup::startupAndQuitHook()
+{
+    QTemporaryDir dir;
+    applicationDir = dir.path() + "/";
+    application = qApp;
+    QCOMPARE(startup(QStringList()), quint16(0));
+
+    QVERIFY(qtmisc::filesHash);
+    QCOMPARE(qtmisc::filesHash->size(), 1 + 21 + 37);
+    QCOMPARE(qtmisc::filesHash->value("main/src/init.cpp"), 4);
+    QCOMPARE(qtmisc::filesHash->value("libqtmisc/src/qtm_init.cpp"), 1);
+    QCOMPARE(QCoreApplication::organizationName(), QString("Korun"));
+    QCOMPARE(QCoreApplication::applicationName(), QString("voltrix"));
+    QVERIFY(programTranslator && programTranslator->isEmpty()); // installed, nothing loaded
+    QVERIFY(mainWnd && mainWnd->isVisible());
+    QVERIFY(mainWnd->windowState() & Qt::WindowMaximized);
+    QCOMPARE(qtmisc::boxParent(), mainWnd);
+    QCOMPARE(qtmisc::language(), 0);
+    QVERIFY(qtmisc::qtmSK.criticalText.startsWith("Обнаружена внутренняя ошибка"));
+    QVERIFY(!QApplication::windowIcon().isNull());
+    QCOMPARE(mainWnd->settingsDir, dir.path() + "/");
+
+    emit qApp->lastWindowClosed();
+    QVERIFY(!programTranslator);
+    QVERIFY(!qtmisc::mesDaemon && !qtmisc::filesHash && !qtmisc::faultDaemon && !qtmisc::locale);
+    emit qApp->lastWindowClosed(); // a second run finds nothing left to delete
+    QVERIFY(!qtmisc::mesDaemon);
+
+    delete mainWnd;
+    QVERIFY(!mainWnd);
+    QVERIFY(!QFile::exists(dir.filePath("adc.ini"))); // nothing is written at shutdown
+}
+
+QTEST_MAIN(tst_Startup)
+#include "test_startup.moc"
