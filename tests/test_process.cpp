@@ -1,0 +1,65 @@
+// Effective-id helpers and a library shutdown after a failed start, in child processes.
+#include <QtMisc/qtm_init.h>
+#include <QtMisc/qtm_misc.h>
+
+#include <QtTest>
+#include <functional>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+int inChild(const std::function<bool()>& body)
+{
+    const pid_t pid = ::fork();
+    if (pid == 0)
+        ::_exit(body() ? 0 : 1);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+constexpr uid_t nobody = 65534;
+
+} // namespace
+
+class tst_Process : public QObject {
+    Q_OBJECT
+private slots:
+    void rootNeedsBothIds();
+    void switchToRootWithoutRights();
+    void shutdownWithNothingStarted();
+};
+
+void tst_Process::rootNeedsBothIds()
+{
+    if (::geteuid() != 0)
+        QSKIP("needs root to change its ids");
+    QVERIFY(qtmisc::isRoot());
+    QCOMPARE(inChild([] { return ::setegid(nobody) == 0 && !qtmisc::isRoot(); }), 0);
+    QCOMPARE(inChild([] { return ::seteuid(nobody) == 0 && !qtmisc::isRoot(); }), 0);
+}
+
+// Without the right to change ids the first call fails and nothing else is tried: the real
+// group id, which a later setregid would have touched, stays as it was.
+void tst_Process::switchToRootWithoutRights()
+{
+    if (::geteuid() != 0)
+        QSKIP("needs root to drop to another user");
+    QCOMPARE(inChild([] {
+        if (::setregid(nobody, nobody) != 0 || ::setreuid(nobody, nobody) != 0)
+            return false;
+        return !qtmisc::switchToRoot() && ::geteuid() == nobody && ::getgid() == nobody;
+    }),
+        0);
+}
+
+void tst_Process::shutdownWithNothingStarted()
+{
+    qtmisc::shutdown();
+    qtmisc::shutdown();
+    QVERIFY(!qtmisc::locale);
+}
+
+QTEST_MAIN(tst_Process)
+#include "test_process.moc"
