@@ -9,8 +9,8 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QTimer>
-#include <cstdio>
 #include <csignal>
+#include <cstdio>
 #include <sys/resource.h>
 #include <thread>
 #include <unistd.h>

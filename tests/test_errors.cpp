@@ -11,7 +11,8 @@
 
 using qtmisc::ErrorCode;
 
-class tst_Errors : public QObject {
+class tst_Errors : public QObject
+{
     Q_OBJECT
 private slots:
     void init();
@@ -49,11 +50,14 @@ void tst_Errors::lanes_data()
     QTest::addColumn<ErrorCode>("expected");
 
     QTest::newRow("library file 1, no errno")
-        << false << 5 << 0xA404 << "../../libqtmisc/src/qtm_init.cpp" << 691 << ErrorCode(0x0000000102B3A404);
+        << false << 5 << 0xA404 << "../../libqtmisc/src/qtm_init.cpp" << 691
+        << ErrorCode(0x0000000102B3A404);
     QTest::newRow("fatal SIGSEGV from the signals file")
-        << true << 0 << 11 << "/x/y/libqtmisc/src/qtm_signals.cpp" << 91 << ErrorCode(0x00000006005B000B);
+        << true << 0 << 11 << "/x/y/libqtmisc/src/qtm_signals.cpp" << 91
+        << ErrorCode(0x00000006005B000B);
     QTest::newRow("program file 16 with errno 2")
-        << true << 2 << 0xA602 << "../../main/src/wave_stor.cpp" << 173 << ErrorCode(0x0002001000ADA602);
+        << true << 2 << 0xA602 << "../../main/src/wave_stor.cpp" << 173
+        << ErrorCode(0x0002001000ADA602);
     QTest::newRow("unregistered file gives 0")
         << false << 0 << 0x1234 << "a/b/c/unknown.cpp" << 1 << ErrorCode(0x000000000001'1234);
     QTest::newRow("line 65536 wraps without spilling")
@@ -83,7 +87,8 @@ void tst_Errors::fileKeys_data()
     QTest::addColumn<QString>("path");
     QTest::addColumn<int>("number");
     QTest::newRow("deep library source") << "../../../external/libqtmisc/src/qtm_signals.cpp" << 6;
-    QTest::newRow("absolute library header") << "/home/u/src/libqtmisc/include/QtMisc/qtm_io.h" << 12;
+    QTest::newRow("absolute library header")
+        << "/home/u/src/libqtmisc/include/QtMisc/qtm_io.h" << 12;
     QTest::newRow("generated library list") << "/tmp/b/build/include/qtm_files_list.cpp" << 7;
     QTest::newRow("last library header") << "include/QtMisc/qtm_files_list.h" << 21;
     QTest::newRow("program source") << "../../main/src/wave_stor.cpp" << 16;

@@ -11,7 +11,8 @@
 
 extern char** environ;
 
-class tst_Fatal : public QObject {
+class tst_Fatal : public QObject
+{
     Q_OBJECT
 private slots:
     void fatalPath_data();
@@ -28,19 +29,29 @@ void tst_Fatal::fatalPath_data()
     QTest::addColumn<QString>("secondLine");
     QTest::addColumn<int>("seconds");
 
-    QTest::newRow("null write") << "segv" << SIGABRT << 1 << "000b" << "SIGSEGV at address:0x0"
+    QTest::newRow("null write") << "segv" << SIGABRT << 1 << "000b"
+                                << "SIGSEGV at address:0x0"
                                 << "code: SEGV_MAPERR" << 5;
     QTest::newRow("null write on a worker thread") << "segv-thread" << SIGABRT << 1 << "000b"
-                                                   << "SIGSEGV at address:0x0" << "code: SEGV_MAPERR" << 5;
-    QTest::newRow("division by zero") << "fpe" << SIGABRT << 1 << "0008" << "SIGFPE at address:0x"
+                                                   << "SIGSEGV at address:0x0"
+                                                   << "code: SEGV_MAPERR" << 5;
+    QTest::newRow("division by zero") << "fpe" << SIGABRT << 1 << "0008"
+                                      << "SIGFPE at address:0x"
                                       << "code: FPE_INTDIV" << 5;
-    QTest::newRow("SIGQUIT") << "quit" << SIGABRT << 1 << "0003" << "SIGQUIT" << "code: SI_USER" << 5;
-    QTest::newRow("abort") << "abort" << SIGABRT << 1 << "0006" << "SIGABRT" << "code: SI_TKILL" << 5;
+    QTest::newRow("SIGQUIT") << "quit" << SIGABRT << 1 << "0003"
+                             << "SIGQUIT"
+                             << "code: SI_USER" << 5;
+    QTest::newRow("abort") << "abort" << SIGABRT << 1 << "0006"
+                           << "SIGABRT"
+                           << "code: SI_TKILL" << 5;
     QTest::newRow("stack overflow") << "stack-overflow" << SIGABRT << 1 << "000b"
-                                    << "SIGSEGV at address:0x" << "code: SEGV_" << 5;
+                                    << "SIGSEGV at address:0x"
+                                    << "code: SEGV_" << 5;
     QTest::newRow("fault inside the handler") << "double-fault" << SIGSEGV << 0 << ""
-                                              << "SIGSEGV at address:0x0" << "code: SEGV_MAPERR" << 5;
-    QTest::newRow("handler hangs") << "watchdog" << SIGSEGV << 0 << "" << "SIGSEGV at address:0x0"
+                                              << "SIGSEGV at address:0x0"
+                                              << "code: SEGV_MAPERR" << 5;
+    QTest::newRow("handler hangs") << "watchdog" << SIGSEGV << 0 << ""
+                                   << "SIGSEGV at address:0x0"
                                    << "code: SEGV_MAPERR" << 10;
 }
 
@@ -59,11 +70,12 @@ void tst_Fatal::fatalPath()
     const QByteArray out = dir.filePath("out").toLocal8Bit();
     const QByteArray modeArg = mode.toLocal8Bit();
     const QByteArray dirArg = crashDir.toLocal8Bit();
-    char* const argv[] = { const_cast<char*>(CRASHCHILD_BINARY), const_cast<char*>(modeArg.constData()),
-        const_cast<char*>(dirArg.constData()), nullptr };
+    char* const argv[] = { const_cast<char*>(CRASHCHILD_BINARY),
+        const_cast<char*>(modeArg.constData()), const_cast<char*>(dirArg.constData()), nullptr };
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, out.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(
+        &actions, 1, out.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     pid_t pid = -1;
     QCOMPARE(::posix_spawn(&pid, CRASHCHILD_BINARY, &actions, nullptr, argv, environ), 0);
     posix_spawn_file_actions_destroy(&actions);
@@ -87,13 +99,16 @@ void tst_Fatal::fatalPath()
     const QStringList lines = QString::fromUtf8(output.readAll()).split('\n').filter("FATAL_BOX");
     QCOMPARE(lines.size(), boxes);
     for (const QString& line : lines) {
-        QVERIFY(line.contains("Обнаружена внутренняя фатальная ошибка,|дальнейшая работа невозможна."));
+        QVERIFY(
+            line.contains("Обнаружена внутренняя фатальная ошибка,|дальнейшая работа невозможна."));
         QVERIFY2(line.endsWith(codeSuffix), qPrintable(line));
     }
 
     const QStringList logs = QDir(crashDir).entryList({ "crash_*.log" }, QDir::Files);
     QCOMPARE(logs.size(), 1);
-    QVERIFY(QRegularExpression("^crash_\\d\\d\\.\\d\\d\\.\\d{4}_\\d\\d_\\d\\d_\\d\\d\\.log$").match(logs[0]).hasMatch());
+    QVERIFY(QRegularExpression("^crash_\\d\\d\\.\\d\\d\\.\\d{4}_\\d\\d_\\d\\d_\\d\\d\\.log$")
+                .match(logs[0])
+                .hasMatch());
     QFile log(crashDir + logs[0]);
     QVERIFY(log.open(QIODevice::ReadOnly));
     const QStringList logLines = QString::fromUtf8(log.readAll()).split('\n');

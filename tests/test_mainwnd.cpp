@@ -19,7 +19,8 @@
 #include <QToolBar>
 #include <QtTest>
 
-class tst_MainWnd : public QObject {
+class tst_MainWnd : public QObject
+{
     Q_OBJECT
 private slots:
     void initTestCase();
@@ -97,7 +98,8 @@ Q_DECLARE_METATYPE(ActiveKind)
 void tst_MainWnd::commandStateTable_data()
 {
     QTest::addColumn<ActiveKind>("kind");
-    QTest::addColumn<QString>("states"); // record sine fftView reverse filters direct saveInfo clear hide
+    QTest::addColumn<QString>(
+        "states"); // record sine fftView reverse filters direct saveInfo clear hide
     QTest::newRow("none") << ActiveKind::None << "00--0-011";
     QTest::newRow("record") << ActiveKind::Record << "111011100";
     QTest::newRow("record with spectrum") << ActiveKind::RecordWithSpectrum << "111000000";
@@ -136,7 +138,8 @@ void tst_MainWnd::noActiveWindow()
     QCOMPARE(toolActions, 3);
     for (const char* name : { "tl1", "tl2", "tl3", "tl4", "yl1", "yl2", "yl3", "yl4" })
         QVERIFY2(label(name)->isHidden(), name);
-    QCOMPARE(window->windowTitle(), QString("Программа ввода и обработки информации для KORUN-77M"));
+    QCOMPARE(
+        window->windowTitle(), QString("Программа ввода и обработки информации для KORUN-77M"));
 }
 
 void tst_MainWnd::spectrumAndRecordActivation()
@@ -256,9 +259,18 @@ void tst_MainWnd::channelStatus_data()
     QTest::addColumn<QString>("value");
     QTest::addColumn<QString>("timeLabel");
     QTest::addColumn<QString>("valueLabel");
-    QTest::newRow("record channel 1") << false << 0 << "000120.5uS" << "+1.25mV" << "T1=000120.5uS" << "Y1=+1.25mV";
-    QTest::newRow("spectrum channel 4") << true << 3 << "1000Hz" << "20dB" << "F4=1000Hz" << "A4=20dB";
-    QTest::newRow("empty value hides it") << false << 2 << "5uS" << "" << "T3=5uS" << "";
+    QTest::newRow("record channel 1") << false << 0 << "000120.5uS"
+                                      << "+1.25mV"
+                                      << "T1=000120.5uS"
+                                      << "Y1=+1.25mV";
+    QTest::newRow("spectrum channel 4") << true << 3 << "1000Hz"
+                                        << "20dB"
+                                        << "F4=1000Hz"
+                                        << "A4=20dB";
+    QTest::newRow("empty value hides it") << false << 2 << "5uS"
+                                          << ""
+                                          << "T3=5uS"
+                                          << "";
 }
 
 void tst_MainWnd::channelStatus()
@@ -300,13 +312,16 @@ void tst_MainWnd::settingsLoadColorsTheLabels()
     delete window;
     QFile ini(dir.filePath("adc.ini"));
     QVERIFY(ini.open(QIODevice::WriteOnly));
-    ini.write("[COLOR]\nTextColor0=65280\nBackColor2=16777215\n[OTHERS]\nOldDir=/data\n[WAVE_ADC]\nYAxis=1\n");
+    ini.write("[COLOR]\nTextColor0=65280\nBackColor2=16777215\n[OTHERS]\nOldDir=/"
+              "data\n[WAVE_ADC]\nYAxis=1\n");
     ini.close();
     window = new MainWnd;
     QVERIFY(window->create());
     QCOMPARE(label("tl1")->palette().color(QPalette::WindowText), QColor(0, 255, 0));
-    QCOMPARE(label("yl1")->palette().color(QPalette::Inactive, QPalette::WindowText), QColor(0, 255, 0));
-    QCOMPARE(label("tl3")->palette().color(QPalette::Disabled, QPalette::Window), QColor(255, 255, 255));
+    QCOMPARE(
+        label("yl1")->palette().color(QPalette::Inactive, QPalette::WindowText), QColor(0, 255, 0));
+    QCOMPARE(
+        label("tl3")->palette().color(QPalette::Disabled, QPalette::Window), QColor(255, 255, 255));
     QCOMPARE(window->lastDir, QString("/data"));
     QVERIFY(window->yAxisVolts());
     QCOMPARE(window->settingsDir, dir.path() + "/");
@@ -328,7 +343,8 @@ void tst_MainWnd::saveRetriesWhileAsked()
     comPortName = "/dev/ttyS3";
     action("aCfgSave")->trigger();
     QVERIFY(testboxes::texts.isEmpty());
-    QCOMPARE(QSettings(dir.filePath("adc.ini"), QSettings::IniFormat).value("COM/ComName").toString(),
+    QCOMPARE(
+        QSettings(dir.filePath("adc.ini"), QSettings::IniFormat).value("COM/ComName").toString(),
         QString("/dev/ttyS3"));
 }
 

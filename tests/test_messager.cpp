@@ -12,7 +12,8 @@
 
 using qtmisc::MessagerDaemon;
 
-class tst_Messager : public QObject {
+class tst_Messager : public QObject
+{
     Q_OBJECT
 private slots:
     void initTestCase();
@@ -58,15 +59,18 @@ void tst_Messager::lookups_data()
     QTest::addColumn<int>("code");
     QTest::addColumn<QString>("text");
     QTest::newRow("known warning") << "warn" << 0x1507 << QString("Ошибка загрузки!");
-    QTest::newRow("warning with line break") << "warn" << 0x1501
-                                             << QString("Необходимо выделить участок\nдля расчета среднего значения");
+    QTest::newRow("warning with line break")
+        << "warn" << 0x1501
+        << QString("Необходимо выделить участок\nдля расчета среднего значения");
     QTest::newRow("unknown warning") << "warn" << 0x1503 << QString("5379");
-    QTest::newRow("known question") << "question" << 0x1709 << QString("Ошибка сохранения ini-файла.\nПовторить?");
+    QTest::newRow("known question")
+        << "question" << 0x1709 << QString("Ошибка сохранения ini-файла.\nПовторить?");
     QTest::newRow("unknown question") << "question" << 0x1701 << QString("5889");
     QTest::newRow("information") << "info" << 0x1401 << QString("%1");
     QTest::newRow("unknown information") << "info" << 0x1402 << QString("5122");
-    QTest::newRow("library file warning") << "lib" << 0xA506
-                                          << QString("Произошла ошибка.\nПереименование не выполнено.\nКод ошибки - 0x%1");
+    QTest::newRow("library file warning")
+        << "lib" << 0xA506
+        << QString("Произошла ошибка.\nПереименование не выполнено.\nКод ошибки - 0x%1");
     QTest::newRow("library code outside its five") << "lib" << 0xA503 << QString("42243");
 }
 
@@ -94,22 +98,35 @@ void tst_Messager::fillParams_data()
     QTest::addColumn<bool>("allow2");
     QTest::addColumn<QString>("result");
     const QString two = "a%1b%2c";
-    QTest::newRow("both given") << two << "X" << "Y" << false << false << "aXbYc";
-    QTest::newRow("first only") << two << "X" << "" << false << false << "aXb\"\"c";
-    QTest::newRow("second only, no flags") << two << "" << "Y" << false << false << "aYb\"\"c";
-    QTest::newRow("none, no flags") << two << "" << "" << false << false << "a\"\"b\"\"c";
-    QTest::newRow("second only, both flags") << two << "" << "Y" << true << true << "aYb\"\"c";
-    QTest::newRow("none, both flags") << two << "" << "" << true << true << "a\"\"b\"\"c";
-    QTest::newRow("second only, first flag") << two << "" << "Y" << true << false << "abYc";
-    QTest::newRow("none, first flag") << two << "" << "" << true << false << "ab\"\"c";
-    QTest::newRow("second only, second flag") << two << "" << "Y" << false << true << "aYb\"\"c";
-    QTest::newRow("none, second flag") << two << "" << "" << false << true << "ab\"\"c";
-    QTest::newRow("read failure with 4") << "Ошибка чтения файла %1" << "4" << "" << false << true
-                                         << "Ошибка чтения файла 4";
-    QTest::newRow("read failure, nothing given") << "Ошибка чтения файла %1" << "" << "" << false << true
-                                                 << "Ошибка чтения файла ";
-    QTest::newRow("information is the first parameter") << "%1" << "whole text" << "" << false << false
-                                                        << "whole text";
+    QTest::newRow("both given") << two << "X"
+                                << "Y" << false << false << "aXbYc";
+    QTest::newRow("first only") << two << "X"
+                                << "" << false << false << "aXb\"\"c";
+    QTest::newRow("second only, no flags") << two << ""
+                                           << "Y" << false << false << "aYb\"\"c";
+    QTest::newRow("none, no flags") << two << ""
+                                    << "" << false << false << "a\"\"b\"\"c";
+    QTest::newRow("second only, both flags") << two << ""
+                                             << "Y" << true << true << "aYb\"\"c";
+    QTest::newRow("none, both flags") << two << ""
+                                      << "" << true << true << "a\"\"b\"\"c";
+    QTest::newRow("second only, first flag") << two << ""
+                                             << "Y" << true << false << "abYc";
+    QTest::newRow("none, first flag") << two << ""
+                                      << "" << true << false << "ab\"\"c";
+    QTest::newRow("second only, second flag") << two << ""
+                                              << "Y" << false << true << "aYb\"\"c";
+    QTest::newRow("none, second flag") << two << ""
+                                       << "" << false << true << "ab\"\"c";
+    QTest::newRow("read failure with 4") << "Ошибка чтения файла %1"
+                                         << "4"
+                                         << "" << false << true << "Ошибка чтения файла 4";
+    QTest::newRow("read failure, nothing given") << "Ошибка чтения файла %1"
+                                                 << ""
+                                                 << "" << false << true << "Ошибка чтения файла ";
+    QTest::newRow("information is the first parameter") << "%1"
+                                                        << "whole text"
+                                                        << "" << false << false << "whole text";
 }
 
 void tst_Messager::fillParams()
@@ -134,8 +151,10 @@ void tst_Messager::shortening_data()
     QTest::newRow("inside a message") << "Произошла ошибка.\n" + longLine + "\nне удалён."
                                       << "Произошла ошибка.\n" + shortened + "\nне удалён.";
     QTest::newRow("quote only at the start") << "\"" + path << "\"" + path;
-    QTest::newRow("exactly the width") << "\"" + QString(98, QChar('q')) + "\"" << "\"" + QString(98, QChar('q')) + "\"";
-    QTest::newRow("after an empty line nothing changes") << "a\n\n" + longLine << "a\n\n" + longLine;
+    QTest::newRow("exactly the width") << "\"" + QString(98, QChar('q')) + "\""
+                                       << "\"" + QString(98, QChar('q')) + "\"";
+    QTest::newRow("after an empty line nothing changes")
+        << "a\n\n" + longLine << "a\n\n" + longLine;
 }
 
 void tst_Messager::shortening()
@@ -154,7 +173,8 @@ void tst_Messager::warningShowsFilledText()
     qtmisc::mesDaemon->showWarn(0x1505, "-16", QString(), false, true);
     QCOMPARE(testboxes::texts, QStringList { "Ошибка записи файла -16" });
     qtmisc::mesDaemon->showWarn(0xA502, "/tmp/x", "1f", false, false);
-    QCOMPARE(testboxes::texts.last(), QString("Произошла ошибка.\nФайл \"/tmp/x\"\nне удалён.\nКод ошибки - 0x1f"));
+    QCOMPARE(testboxes::texts.last(),
+        QString("Произошла ошибка.\nФайл \"/tmp/x\"\nне удалён.\nКод ошибки - 0x1f"));
     qtmisc::mesDaemon->showInfo(0x1401, "Среднее: 5", QString(), false, false);
     QCOMPARE(testboxes::texts.last(), QString("Среднее: 5"));
 }
@@ -257,18 +277,22 @@ void tst_Messager::languages()
 {
     QVERIFY(qtmisc::qtmSK.criticalText.startsWith("Internal error is occurred"));
     QVERIFY(qtmisc::qtmSK.fatalText.contains("futher work is impossible."));
-    QCOMPARE(qtmisc::qtmSK.warnText(0xA504), QString("Произошла ошибка.\nКаталог \"%1\"\nне создан.\nКод ошибки - 0x%2"));
+    QCOMPARE(qtmisc::qtmSK.warnText(0xA504),
+        QString("Произошла ошибка.\nКаталог \"%1\"\nне создан.\nКод ошибки - 0x%2"));
 
     qtmisc::mesDaemon->slot_ShowCritical(0x102b3a404);
     QCOMPARE(testboxes::texts.last(),
-        QString("Internal error is occurred,\nplease contact support service.\nError code - 0x102b3a404"));
+        QString("Internal error is occurred,\nplease contact support service.\nError code - "
+                "0x102b3a404"));
 
     QWidget parent;
     QCOMPARE(qtmisc::initGui(&parent, 0), quint16(0));
     QCOMPARE(qtmisc::qtmSK.criticalText,
-        QString("Обнаружена внутренняя ошибка,\nобратитесь в службу поддержки.\nКод ошибки - 0x%1"));
+        QString(
+            "Обнаружена внутренняя ошибка,\nобратитесь в службу поддержки.\nКод ошибки - 0x%1"));
     QCOMPARE(qtmisc::boxParent(), &parent);
-    QVERIFY(QCoreApplication::translate("QPlatformTheme", "Cancel") != "Cancel"); // toolkit in Russian
+    QVERIFY(
+        QCoreApplication::translate("QPlatformTheme", "Cancel") != "Cancel"); // toolkit in Russian
 }
 
 void tst_Messager::unClosableDialog()

@@ -23,7 +23,8 @@ constexpr uid_t nobody = 65534;
 
 } // namespace
 
-class tst_Process : public QObject {
+class tst_Process : public QObject
+{
     Q_OBJECT
 private slots:
     void rootNeedsBothIds();

@@ -4,7 +4,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-class tst_Settings : public QObject {
+class tst_Settings : public QObject
+{
     Q_OBJECT
 private slots:
     void directory_data();
@@ -33,9 +34,12 @@ void tst_Settings::directory_data()
 {
     QTest::addColumn<QString>("applicationDir");
     QTest::addColumn<QString>("settingsDir");
-    QTest::newRow("ends in a separator") << "/opt/voltrix/" << "/opt/voltrix/";
-    QTest::newRow("no separator yet") << "/opt/voltrix" << "/opt/voltrix/";
-    QTest::newRow("empty stays in the working directory") << "" << "";
+    QTest::newRow("ends in a separator") << "/opt/voltrix/"
+                                         << "/opt/voltrix/";
+    QTest::newRow("no separator yet") << "/opt/voltrix"
+                                      << "/opt/voltrix/";
+    QTest::newRow("empty stays in the working directory") << ""
+                                                          << "";
 }
 
 void tst_Settings::directory()
@@ -53,7 +57,8 @@ void tst_Settings::rangeRules_data()
     QTest::newRow("Port 3") << QByteArray("[COM]\nPort=3\n") << "com" << qint64(3);
     QTest::newRow("Port 0") << QByteArray("[COM]\nPort=0\n") << "com" << qint64(1);
     QTest::newRow("Port -2") << QByteArray("[COM]\nPort=-2\n") << "com" << qint64(1);
-    QTest::newRow("ComName wins over Port") << QByteArray("[COM]\nComName=/dev/ttyUSB0\nPort=3\n") << "name" << qint64(0);
+    QTest::newRow("ComName wins over Port")
+        << QByteArray("[COM]\nComName=/dev/ttyUSB0\nPort=3\n") << "name" << qint64(0);
     QTest::newRow("Baud 1200") << QByteArray("[COM]\nBaud=1200\n") << "baud" << qint64(1200);
     QTest::newRow("Baud 115200") << QByteArray("[COM]\nBaud=115200\n") << "baud" << qint64(115200);
     QTest::newRow("Baud 1199") << QByteArray("[COM]\nBaud=1199\n") << "baud" << qint64(115200);
@@ -62,15 +67,19 @@ void tst_Settings::rangeRules_data()
     QTest::newRow("WinFun 5") << QByteArray("[FFT]\nWinFun=5\n") << "winfun" << qint64(5);
     QTest::newRow("WinFun 6") << QByteArray("[FFT]\nWinFun=6\n") << "winfun" << qint64(0);
     QTest::newRow("WinFun -1") << QByteArray("[FFT]\nWinFun=-1\n") << "winfun" << qint64(0);
-    QTest::newRow("WaitA 70000") << QByteArray("[WAVE_ADC]\nWaitA=70000\n") << "freq" << qint64(65535);
+    QTest::newRow("WaitA 70000") << QByteArray("[WAVE_ADC]\nWaitA=70000\n") << "freq"
+                                 << qint64(65535);
     QTest::newRow("WaitA -3") << QByteArray("[WAVE_ADC]\nWaitA=-3\n") << "freq" << qint64(0);
-    QTest::newRow("WaitA not a number") << QByteArray("[WAVE_ADC]\nWaitA=fast\n") << "freq" << qint64(24);
+    QTest::newRow("WaitA not a number")
+        << QByteArray("[WAVE_ADC]\nWaitA=fast\n") << "freq" << qint64(24);
     QTest::newRow("Gain2 300") << QByteArray("[WAVE_ADC]\nGain2=300\n") << "gain2" << qint64(255);
     QTest::newRow("Sync -4") << QByteArray("[WAVE_ADC]\nSync=-4\n") << "sync" << qint64(0);
     QTest::newRow("Detector absent") << QByteArray("[WAVE_ADC]\n") << "detector" << qint64(1);
     QTest::newRow("Mux 7") << QByteArray("[WAVE_ADC]\nMux=7\n") << "mux" << qint64(7);
-    QTest::newRow("NumItems 100001") << QByteArray("[WAVE_ADC]\nNumItems=100001\n") << "half" << qint64(50000);
-    QTest::newRow("NumItems 131074") << QByteArray("[WAVE_ADC]\nNumItems=131074\n") << "half" << qint64(1);
+    QTest::newRow("NumItems 100001")
+        << QByteArray("[WAVE_ADC]\nNumItems=100001\n") << "half" << qint64(50000);
+    QTest::newRow("NumItems 131074")
+        << QByteArray("[WAVE_ADC]\nNumItems=131074\n") << "half" << qint64(1);
     QTest::newRow("YAxis 5") << QByteArray("[WAVE_ADC]\nYAxis=5\n") << "yaxis" << qint64(1);
     QTest::newRow("ForAll 0") << QByteArray("[WAVE_ADC]\nForAll=0\n") << "forall" << qint64(0);
 }
@@ -126,7 +135,8 @@ void tst_Settings::colorsKeepTheirDefaultsAndLoseHighBits()
     SettingsValues values;
     values.graphColors[0] = QColor(1, 2, 3);
     values.cursorColors[1] = QColor(4, 5, 6);
-    readSettings(write(dir, "[COLOR]\nGrColor1=4278190335\nBackColor3=16711680\nTextColor2=x\n"), values);
+    readSettings(
+        write(dir, "[COLOR]\nGrColor1=4278190335\nBackColor3=16711680\nTextColor2=x\n"), values);
     QCOMPARE(values.graphColors[0], QColor(1, 2, 3));
     QCOMPARE(values.cursorColors[1], QColor(4, 5, 6));
     QCOMPARE(values.graphColors[1], QColor(255, 0, 0)); // 0xFF0000FF without its top byte
@@ -140,9 +150,12 @@ void tst_Settings::writtenDefaults()
 {
     QTemporaryDir dir;
     SettingsValues values;
-    const QColor graph[] = { QColor(255, 0, 0), QColor(0, 255, 0), QColor(0, 0, 255), QColor(160, 160, 0) };
-    const QColor cursor[] = { QColor(255, 64, 64), QColor(64, 255, 64), QColor(64, 64, 255), QColor(255, 255, 64) };
-    const QColor back[] = { QColor(255, 0, 0), QColor(0, 255, 0), QColor(0, 0, 255), QColor(255, 255, 0) };
+    const QColor graph[]
+        = { QColor(255, 0, 0), QColor(0, 255, 0), QColor(0, 0, 255), QColor(160, 160, 0) };
+    const QColor cursor[]
+        = { QColor(255, 64, 64), QColor(64, 255, 64), QColor(64, 64, 255), QColor(255, 255, 64) };
+    const QColor back[]
+        = { QColor(255, 0, 0), QColor(0, 255, 0), QColor(0, 0, 255), QColor(255, 255, 0) };
     for (int i = 0; i < 4; ++i) {
         values.graphColors[i] = graph[i];
         values.cursorColors[i] = cursor[i];
@@ -154,14 +167,30 @@ void tst_Settings::writtenDefaults()
 
     QSettings file(dir.filePath("adc.ini"), QSettings::IniFormat);
     const QMap<QString, QString> expected = {
-        { "WAVE_ADC/YAxis", "0" }, { "WAVE_ADC/ForAll", "0" }, { "WAVE_ADC/NumItems", "100000" },
-        { "WAVE_ADC/WaitA", "24" }, { "WAVE_ADC/Sync", "0" }, { "WAVE_ADC/Detector", "1" },
-        { "WAVE_ADC/Mux", "0" }, { "WAVE_ADC/Gain0", "0" }, { "WAVE_ADC/Gain3", "0" },
-        { "COLOR/GrColor0", "255" }, { "COLOR/GrColor1", "65280" }, { "COLOR/GrColor2", "16711680" },
-        { "COLOR/GrColor3", "41120" }, { "COLOR/CursColor0", "4210943" }, { "COLOR/CursColor1", "4259648" },
-        { "COLOR/CursColor2", "16728128" }, { "COLOR/CursColor3", "4259839" }, { "COLOR/TextColor2", "0" },
-        { "COLOR/BackColor0", "255" }, { "COLOR/BackColor3", "65535" }, { "COM/ComName", "COM1" },
-        { "COM/Baud", "115200" }, { "FFT/WinFun", "0" }, { "OTHERS/OldDir", "" },
+        { "WAVE_ADC/YAxis", "0" },
+        { "WAVE_ADC/ForAll", "0" },
+        { "WAVE_ADC/NumItems", "100000" },
+        { "WAVE_ADC/WaitA", "24" },
+        { "WAVE_ADC/Sync", "0" },
+        { "WAVE_ADC/Detector", "1" },
+        { "WAVE_ADC/Mux", "0" },
+        { "WAVE_ADC/Gain0", "0" },
+        { "WAVE_ADC/Gain3", "0" },
+        { "COLOR/GrColor0", "255" },
+        { "COLOR/GrColor1", "65280" },
+        { "COLOR/GrColor2", "16711680" },
+        { "COLOR/GrColor3", "41120" },
+        { "COLOR/CursColor0", "4210943" },
+        { "COLOR/CursColor1", "4259648" },
+        { "COLOR/CursColor2", "16728128" },
+        { "COLOR/CursColor3", "4259839" },
+        { "COLOR/TextColor2", "0" },
+        { "COLOR/BackColor0", "255" },
+        { "COLOR/BackColor3", "65535" },
+        { "COM/ComName", "COM1" },
+        { "COM/Baud", "115200" },
+        { "FFT/WinFun", "0" },
+        { "OTHERS/OldDir", "" },
     };
     for (auto it = expected.cbegin(); it != expected.cend(); ++it)
         QCOMPARE(file.value(it.key()).toString(), it.value());
@@ -193,7 +222,13 @@ void tst_Settings::roundTrip()
     QCOMPARE(in.yAxisVolts, true);
     QCOMPARE(in.forAll, true);
     QCOMPARE(QByteArray(reinterpret_cast<const char*>(&in.acq), sizeof in.acq).toHex(),
-        QByteArray("0000" "ffff" "feff" "00010c07" "07" "01" "00"));
+        QByteArray("0000"
+                   "ffff"
+                   "feff"
+                   "00010c07"
+                   "07"
+                   "01"
+                   "00"));
     for (int i = 0; i < 4; ++i) {
         QCOMPARE(in.graphColors[i], out.graphColors[i]);
         QCOMPARE(in.cursorColors[i], out.cursorColors[i]);

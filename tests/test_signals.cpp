@@ -33,7 +33,8 @@ void drain()
 
 } // namespace
 
-class tst_Signals : public QObject {
+class tst_Signals : public QObject
+{
     Q_OBJECT
 private slots:
     void initTestCase();

@@ -40,8 +40,8 @@ pid_t spawnProgram(char* const argv[], const QString& outPath)
 {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, outPath.toLocal8Bit().constData(),
-        O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(
+        &actions, 1, outPath.toLocal8Bit().constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     pid_t pid = -1;
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     const int rc = ::posix_spawn(&pid, VOLTRIX_BINARY, &actions, nullptr, argv, environ);
@@ -57,7 +57,8 @@ QByteArray readAll(const QString& path)
 
 } // namespace
 
-class tst_Startup : public QObject {
+class tst_Startup : public QObject
+{
     Q_OBJECT
 private slots:
     void applicationDirectory_data();
@@ -73,10 +74,14 @@ void tst_Startup::applicationDirectory_data()
 {
     QTest::addColumn<QString>("programPath");
     QTest::addColumn<QString>("directory");
-    QTest::newRow("absolute") << "/opt/voltrix/bin/voltrix" << "/opt/voltrix/bin/";
-    QTest::newRow("relative") << "./voltrix" << "./";
-    QTest::newRow("no separator") << "voltrix" << "";
-    QTest::newRow("root") << "/voltrix" << "/";
+    QTest::newRow("absolute") << "/opt/voltrix/bin/voltrix"
+                              << "/opt/voltrix/bin/";
+    QTest::newRow("relative") << "./voltrix"
+                              << "./";
+    QTest::newRow("no separator") << "voltrix"
+                                  << "";
+    QTest::newRow("root") << "/voltrix"
+                          << "/";
 }
 
 void tst_Startup::applicationDirectory()
@@ -100,7 +105,8 @@ void tst_Startup::entryPrintsAndRuns()
     char* const arguments[] = { const_cast<char*>(program.constData()), nullptr };
     const pid_t pid = spawnProgram(arguments, dir.filePath("out"));
     QVERIFY(pid > 0);
-    QTRY_VERIFY_WITH_TIMEOUT(readAll(dir.filePath("out")).endsWith("created application\n\n"), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        readAll(dir.filePath("out")).endsWith("created application\n\n"), 20000);
     QTest::qWait(200); // still running in its event loop
     int status = 0;
     QCOMPARE(::waitpid(pid, &status, WNOHANG), 0);

@@ -33,8 +33,8 @@ int main(int argc, char** argv)
     const int size = QString::fromLatin1(argv[3]).toInt();
     QImageWriter writer(output, output.endsWith(QLatin1String(".ico")) ? "ico" : "png");
     if (size <= 0 || !writer.write(render(renderer, size))) {
-        std::fprintf(stderr, "iconrender: cannot write %s: %s\n", argv[2],
-            qPrintable(writer.errorString()));
+        std::fprintf(
+            stderr, "iconrender: cannot write %s: %s\n", argv[2], qPrintable(writer.errorString()));
         return 1;
     }
     return 0;

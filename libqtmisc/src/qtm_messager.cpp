@@ -20,7 +20,8 @@ bool onGuiThread()
 }
 
 // Raises a counter for the life of a box.
-class BoxCount {
+class BoxCount
+{
 public:
     explicit BoxCount(int& counter)
         : count(counter)
@@ -45,11 +46,13 @@ bool MessagerDaemon::init()
         return false;
     }
     const auto unique = Qt::ConnectionType(Qt::AutoConnection | Qt::UniqueConnection);
-    if (!connect(this, &MessagerDaemon::sig_ShowInfo, this, &MessagerDaemon::slot_ShowInfo, unique)) {
+    if (!connect(
+            this, &MessagerDaemon::sig_ShowInfo, this, &MessagerDaemon::slot_ShowInfo, unique)) {
         QTM_REPORT(0xA402);
         return false;
     }
-    if (!connect(this, &MessagerDaemon::sig_ShowWarn, this, &MessagerDaemon::slot_ShowWarn, unique)) {
+    if (!connect(
+            this, &MessagerDaemon::sig_ShowWarn, this, &MessagerDaemon::slot_ShowWarn, unique)) {
         QTM_REPORT(0xA602);
         return false;
     }
@@ -168,8 +171,8 @@ void MessagerDaemon::slot_ShowInfo(int infoCode, const QString& param1, const QS
     HookHandle handle;
     if (initHooks.beforeInfo)
         handle = initHooks.beforeInfo();
-    const QString text = prepareText(initHooks.infoText(infoCode), param1, param2, allowEmptyP1,
-        allowEmptyP2);
+    const QString text
+        = prepareText(initHooks.infoText(infoCode), param1, param2, allowEmptyP1, allowEmptyP2);
     showSimpleBox(QMessageBox::Information, text, infoDialogShowedCounter);
     if (initHooks.afterInfo)
         initHooks.afterInfo(handle);
@@ -185,7 +188,7 @@ void MessagerDaemon::slot_ShowWarn(int warnCode, const QString& param1, const QS
         handle = initHooks.beforeWarn();
     const int offset = warnCode - 0xA500;
     const QString raw = (offset >= 0 && offset <= 0x100) ? qtmSK.warnText(warnCode)
-                                                          : initHooks.warnText(warnCode);
+                                                         : initHooks.warnText(warnCode);
     const QString text = prepareText(raw, param1, param2, allowEmptyP1, allowEmptyP2);
     showSimpleBox(QMessageBox::Warning, text, warnDialogShowedCounter);
     if (initHooks.afterWarn)
@@ -206,14 +209,14 @@ void MessagerDaemon::slot_ShowQuestion(int questionCode, const QString& param1,
     HookHandle handle;
     if (initHooks.beforeQuestion)
         handle = initHooks.beforeQuestion();
-    const QString text = prepareText(initHooks.questionText(questionCode), param1, param2,
-        allowEmptyP1, allowEmptyP2);
+    const QString text = prepareText(
+        initHooks.questionText(questionCode), param1, param2, allowEmptyP1, allowEmptyP2);
     if (openBoxCount() >= maxOpenBoxes) {
         *selectedBut = QMessageBox::NoButton;
     } else {
         BoxCount open(questionDialogShowedCounter);
-        *selectedBut = QMessageBox::question(boxParent(), initHooks.boxTitle(), text, buttons,
-            defaultButton);
+        *selectedBut = QMessageBox::question(
+            boxParent(), initHooks.boxTitle(), text, buttons, defaultButton);
     }
     if (initHooks.afterQuestion)
         initHooks.afterQuestion(handle);
@@ -231,8 +234,8 @@ void MessagerDaemon::slot_ShowCritical(quint64 errCode)
     const QString text = pattern.arg(errorCodeToHex(errCode));
     if (criticalDialogShowedCounter == 0 || openBoxCount() <= maxOpenBoxes - 1) {
         BoxCount open(criticalDialogShowedCounter);
-        QMessageBox::critical(boxParent(), initHooks.boxTitle(), text, QMessageBox::Ok,
-            QMessageBox::Ok);
+        QMessageBox::critical(
+            boxParent(), initHooks.boxTitle(), text, QMessageBox::Ok, QMessageBox::Ok);
     }
     if (initHooks.afterCritical)
         initHooks.afterCritical(handle);
@@ -244,8 +247,8 @@ void MessagerDaemon::showFatal(ErrorCode errCode)
     if (initHooks.beforeFatal)
         handle = initHooks.beforeFatal();
     ++crashDialogShowedCounter;
-    const QString pattern = qtmSK.fatalText.isEmpty() ? QStringLiteral("Fatal error: 0x%1")
-                                                      : qtmSK.fatalText;
+    const QString pattern
+        = qtmSK.fatalText.isEmpty() ? QStringLiteral("Fatal error: 0x%1") : qtmSK.fatalText;
     {
         QMessageBox box;
         QString okText = initHooks.okButtonText ? initHooks.okButtonText() : QString();

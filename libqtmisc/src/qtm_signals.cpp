@@ -38,7 +38,9 @@ constexpr size_t altStackSize = 8 * 1024 * 1024;
 // Ends the process with the signal's default action; only async-signal-safe calls.
 [[noreturn]] void endWithDefaultAction(int signo)
 {
-    struct sigaction action {};
+    struct sigaction action
+    {
+    };
     action.sa_handler = SIG_DFL;
     sigemptyset(&action.sa_mask);
     ::sigaction(signo, &action, nullptr);
@@ -58,7 +60,9 @@ void watchdogExpired(int)
 
 void armWatchdog()
 {
-    struct sigaction action {};
+    struct sigaction action
+    {
+    };
     action.sa_handler = watchdogExpired;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_ONSTACK;
@@ -92,7 +96,9 @@ void installAltStack()
 
 void install(int signo, void (*handler)(int, siginfo_t*, void*))
 {
-    struct sigaction action {};
+    struct sigaction action
+    {
+    };
     action.sa_sigaction = handler;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_SIGINFO | SA_RESTART | SA_ONSTACK;
@@ -114,7 +120,10 @@ bool writeAll(int fd, const char* data, size_t size)
             data += n;
             size -= size_t(n);
         } else if (n < 0 && errno == EAGAIN) {
-            struct pollfd pfd { fd, POLLOUT, 0 };
+            struct pollfd pfd
+            {
+                fd, POLLOUT, 0
+            };
             ::poll(&pfd, 1, 100);
         } else if (!(n < 0 && errno == EINTR)) {
             return false;
@@ -141,7 +150,10 @@ bool readAll(int fd, char* data, size_t size)
 
 void pauseBriefly()
 {
-    const struct timespec pause { 0, 1000000 }; // 1 ms
+    const struct timespec pause
+    {
+        0, 1000000
+    }; // 1 ms
     ::nanosleep(&pause, nullptr);
 }
 
@@ -188,7 +200,9 @@ SignalsDaemon::~SignalsDaemon()
 void SignalsDaemon::installHandlers()
 {
     installAltStack();
-    struct sigaction action {};
+    struct sigaction action
+    {
+    };
     action.sa_handler = SIGUSR1HandlerWrapper;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART | SA_ONSTACK;

@@ -9,7 +9,8 @@
 // The acquisition parameter set, sent to the unit as this exact 13-byte image
 // (little-endian, as on every machine the program runs on).
 #pragma pack(push, 1)
-struct AcqParams {
+struct AcqParams
+{
     quint16 reserved; // always 0
     quint16 halfCount; // samples per channel / 2
     quint16 freqCode; // sampling frequency = 3000000 / (freqCode + 1) Hz

@@ -126,7 +126,8 @@ bool MainWnd::create()
 bool MainWnd::connectCommands()
 {
     using Slot = void (MainWnd::*)(bool);
-    const struct {
+    const struct
+    {
         QAction* action;
         Slot slot;
     } commands[] = {
@@ -185,9 +186,10 @@ bool MainWnd::connectCommands()
     int position = 0;
     for (const auto& command : commands) {
         ++position;
-        const bool connected = command.slot
-            ? bool(connect(command.action, &QAction::triggered, this, command.slot, uniqueConnection))
-            : bool(connect(command.action, &QAction::triggered, this, &QWidget::close, uniqueConnection));
+        const bool connected = command.slot ? bool(connect(command.action, &QAction::triggered,
+                                   this, command.slot, uniqueConnection))
+                                            : bool(connect(command.action, &QAction::triggered,
+                                                this, &QWidget::close, uniqueConnection));
         if (!connected) {
             QTM_REPORT(quint16(err::commandConnect | (position << 8)));
             return false;
@@ -295,8 +297,8 @@ bool MainWnd::createToolBarItems()
     if (!connect(fltEdit, &QSpinBox::valueChanged, this, &MainWnd::slot_FltEditValueChanged)
         || !connect(exportAction, &QAction::triggered, this, &MainWnd::slot_aExportTriggered)
         || !connect(centerAction, &QAction::triggered, this, &MainWnd::slot_aCenteringTriggered)
-        || !connect(selectModeAction, &QAction::triggered, this,
-            &MainWnd::slot_aSelectModeTriggered)) {
+        || !connect(
+            selectModeAction, &QAction::triggered, this, &MainWnd::slot_aSelectModeTriggered)) {
         QTM_REPORT(err::toolConnect);
         return false;
     }
@@ -426,8 +428,8 @@ void MainWnd::refreshStretchBar(TWForm* window)
         window->syncStretchSlider(sbZX);
 }
 
-void MainWnd::setChannelStatus(TWForm* window, int channel, const QString& timeText,
-    const QString& valueText)
+void MainWnd::setChannelStatus(
+    TWForm* window, int channel, const QString& timeText, const QString& valueText)
 {
     if (channel < 0 || channel > 3 || !timeLabels[channel] || !valueLabels[channel])
         return;

@@ -28,7 +28,8 @@ enum class ActiveKind {
 
 // Enabled states of the commands for one kind of active window; an empty value leaves the
 // command as it is (it sits in a menu that is disabled then).
-struct CommandStates {
+struct CommandStates
+{
     bool recordCommands; // aPrint, zoom, colour, processing and window menus, tool-bar actions
     bool sine; // aSin
     std::optional<bool> fftView; // aFFTView
@@ -51,7 +52,8 @@ int displayModeForCombination(int combination);
 QString statusTimeText(bool spectrum, int channel, const QString& text);
 QString statusValueText(bool spectrum, int channel, const QString& text);
 
-class MainWnd : public QMainWindow {
+class MainWnd : public QMainWindow
+{
     Q_OBJECT
 public:
     explicit MainWnd(QWidget* parent = nullptr, Qt::WindowFlags flags = {});
@@ -67,8 +69,8 @@ public:
     // Lets a window put its visible width into the stretch bar (its handler then runs as usual).
     void refreshStretchBar(TWForm* window);
     // Shows (non-empty) or hides the time and value readouts of channel 0-3.
-    void setChannelStatus(TWForm* window, int channel, const QString& timeText,
-        const QString& valueText);
+    void setChannelStatus(
+        TWForm* window, int channel, const QString& timeText, const QString& valueText);
 
     TWForm* activeWaveForm() const;
     QMdiArea* workspace() const { return mdiArea; }

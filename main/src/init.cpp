@@ -61,7 +61,9 @@ void programOnFatalSignal(int signo)
 {
     if (signo == SIGABRT)
         return;
-    struct sigaction action {};
+    struct sigaction action
+    {
+    };
     action.sa_handler = SIG_DFL;
     action.sa_flags = SA_SIGINFO;
     sigemptyset(&action.sa_mask);
@@ -125,8 +127,8 @@ quint16 startup(const QStringList&)
     }
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/voltrix.ico")));
     const auto unique = Qt::ConnectionType(Qt::AutoConnection | Qt::UniqueConnection);
-    if (!QObject::connect(application, &QCoreApplication::aboutToQuit, mainWnd,
-            &MainWnd::slot_BeforeQuit, unique)
+    if (!QObject::connect(
+            application, &QCoreApplication::aboutToQuit, mainWnd, &MainWnd::slot_BeforeQuit, unique)
         || !QObject::connect(application, &QGuiApplication::lastWindowClosed, mainWnd,
             &MainWnd::slot_BeforeQuit, unique))
         return qtmisc::resultNotConnected;

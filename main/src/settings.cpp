@@ -75,7 +75,8 @@ void readWaveGroup(QSettings& file, SettingsValues& values)
     values.yAxisVolts = readInt(file, key::yAxis, 0) != 0;
     values.forAll = readInt(file, key::forAll, 0) != 0;
     values.acq.halfCount = quint16(readInt(file, key::numItems, defaultNumItems) / 2);
-    values.acq.freqCode = quint16(qtmisc::clampToRange(readInt(file, key::waitA, defaultWaitA), 0, 65535));
+    values.acq.freqCode
+        = quint16(qtmisc::clampToRange(readInt(file, key::waitA, defaultWaitA), 0, 65535));
     values.acq.sync = readByte(file, QLatin1String(key::sync), 0);
     values.acq.detector = readByte(file, QLatin1String(key::detector), defaultDetector);
     values.acq.muxGroup = readByte(file, QLatin1String(key::mux), 0);

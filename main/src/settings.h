@@ -7,7 +7,8 @@
 #include <QString>
 
 // Everything the settings file holds, in memory.
-struct SettingsValues {
+struct SettingsValues
+{
     bool yAxisVolts = false;
     bool forAll = false;
     AcqParams acq = {};

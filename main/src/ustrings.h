@@ -7,7 +7,8 @@
 
 class QCloseEvent;
 
-class StringsKit : public QObject {
+class StringsKit : public QObject
+{
     Q_OBJECT
 public:
     QString okText;
@@ -38,7 +39,8 @@ private:
 extern StringsKit stringsKit;
 
 // A dialog that the window system cannot close; the program hides or deletes it.
-class UnClosableDialog : public QDialog {
+class UnClosableDialog : public QDialog
+{
     Q_OBJECT
 public:
     using QDialog::QDialog;

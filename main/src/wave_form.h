@@ -6,7 +6,8 @@
 class QScrollBar;
 class WaveStore;
 
-class TWForm : public QMdiSubWindow {
+class TWForm : public QMdiSubWindow
+{
     Q_OBJECT
 public:
     explicit TWForm(QWidget* parent = nullptr, Qt::WindowFlags flags = {});

@@ -1,7 +1,7 @@
 #include "boxes.h"
 
-#include <QPushButton>
 #include <QApplication>
+#include <QPushButton>
 #include <QTimer>
 
 namespace testboxes {

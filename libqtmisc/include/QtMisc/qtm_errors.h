@@ -40,6 +40,7 @@ QString errorCodeToHex(ErrorCode value);
 } // namespace qtmisc
 
 #define QTM_ERROR(code) qtmisc::makeErrorCode(false, (code), QStringLiteral(__FILE__), __LINE__)
-#define QTM_ERROR_ERRNO(code) qtmisc::makeErrorCode(true, (code), QStringLiteral(__FILE__), __LINE__)
+#define QTM_ERROR_ERRNO(code)                                                                      \
+    qtmisc::makeErrorCode(true, (code), QStringLiteral(__FILE__), __LINE__)
 #define QTM_REPORT(code) qtmisc::reportError(QTM_ERROR(code))
 #define QTM_REPORT_ERRNO(code) qtmisc::reportError(QTM_ERROR_ERRNO(code))

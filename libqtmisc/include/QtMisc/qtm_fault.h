@@ -8,12 +8,14 @@
 
 namespace qtmisc {
 
-struct FaultInfo {
+struct FaultInfo
+{
     siginfo_t* info = nullptr;
     int signo = 0;
 };
 
-class FaultDaemon : public QObject {
+class FaultDaemon : public QObject
+{
     Q_OBJECT
 public:
     // Set when the crash handler starts; never cleared.

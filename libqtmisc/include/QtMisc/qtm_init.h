@@ -17,7 +17,8 @@ namespace qtmisc {
 using HookHandle = std::shared_ptr<void>;
 
 // The hooks and texts an application plugs into the library. Entries not set stay null.
-struct InitHooks {
+struct InitHooks
+{
     void (*onReport)() = nullptr;
     void (*afterCritical)(HookHandle) = nullptr;
     HookHandle (*beforeCritical)() = nullptr;

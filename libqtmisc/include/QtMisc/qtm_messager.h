@@ -10,7 +10,8 @@
 
 namespace qtmisc {
 
-class MessagerDaemon : public QObject {
+class MessagerDaemon : public QObject
+{
     Q_OBJECT
 public:
     // Fatal boxes open plus fatal notices still waiting for the GUI thread; raised by a
@@ -43,10 +44,10 @@ public:
 
 signals:
     void sig_ShowCritical(quint64 errCode);
-    void sig_ShowInfo(int infoCode, const QString& param1, const QString& param2,
-        bool allowEmptyP1, bool allowEmptyP2);
-    void sig_ShowWarn(int warnCode, const QString& param1, const QString& param2,
-        bool allowEmptyP1, bool allowEmptyP2);
+    void sig_ShowInfo(int infoCode, const QString& param1, const QString& param2, bool allowEmptyP1,
+        bool allowEmptyP2);
+    void sig_ShowWarn(int warnCode, const QString& param1, const QString& param2, bool allowEmptyP1,
+        bool allowEmptyP2);
     void sig_ShowQuestion(int questionCode, const QString& param1, const QString& param2,
         QMessageBox::StandardButton* selectedBut, bool allowEmptyP1, bool allowEmptyP2,
         QMessageBox::StandardButtons buttons, QMessageBox::StandardButton defaultButton);

@@ -7,7 +7,8 @@ class QSocketNotifier;
 
 namespace qtmisc {
 
-class SignalsDaemon : public FaultDaemon {
+class SignalsDaemon : public FaultDaemon
+{
     Q_OBJECT
 public:
     // Marker of a fatal notice; the 8-byte error code follows it on the socket.

@@ -6,7 +6,8 @@
 
 namespace qtmisc {
 
-class QtmStringsKit : public QObject {
+class QtmStringsKit : public QObject
+{
     Q_OBJECT
 public:
     QString criticalText;
