@@ -4,14 +4,18 @@
 #include "errors.h"
 #include "init.h"
 #include "settings.h"
+#include "ui_infodialog.h"
 #include "ui_mainwindow.h"
+#include "umisc.h"
 #include "ustrings.h"
 #include "wave_form.h"
+#include "wave_stor.h"
 
 #include <QtMisc/qtm_messager.h>
 
 #include <QApplication>
 #include <QColorDialog>
+#include <QFileDialog>
 #include <QLabel>
 #include <QMdiArea>
 #include <QResizeEvent>
@@ -733,18 +737,161 @@ void MainWnd::slot_BeforeQuit()
     shutdownProgram();
 }
 
+void MainWnd::slot_aZoomInTriggered(bool)
+{
+    if (TWForm* window = activeWaveForm())
+        window->zoomIn();
+}
+
+void MainWnd::slot_aZoomOutTriggered(bool)
+{
+    if (TWForm* window = activeWaveForm())
+        window->zoomOut();
+}
+
+void MainWnd::slot_aZoomSelTriggered(bool)
+{
+    if (TWForm* window = activeWaveForm())
+        window->zoomSelection();
+}
+
+// --- File commands ------------------------------------------------------------------------------
+
+namespace {
+
+const char* const rawFilter = "Raw Data (*.raw)";
+
+} // namespace
+
+TWForm* MainWnd::newEmptyWindow()
+{
+    if (!mdiArea)
+        return nullptr;
+    auto* window = new (std::nothrow) TWForm;
+    if (!window || !window->initEmpty()) {
+        delete window;
+        return nullptr;
+    }
+    window->setWindowTitle(QStringLiteral("NoName - ") + QString::number(windowCounter));
+    mdiArea->addSubWindow(window);
+    window->show();
+    ++windowCounter;
+    return window;
+}
+
+bool MainWnd::openRecordFile(const QString& name)
+{
+    auto* window = new (std::nothrow) TWForm;
+    if (!window || !window->openFile(name)) {
+        delete window;
+        qtmisc::mesDaemon->showWarn(0x1504, QStringLiteral("4"), QString(), false, true);
+        return false;
+    }
+    zoomGuard = true;
+    window->syncVScaleSlider(sbZY);
+    window->syncStretchSlider(sbZX);
+    zoomGuard = false;
+    mdiArea->addSubWindow(window);
+    window->show();
+    lastDir = directoryOfFile(name);
+    return true;
+}
+
+int MainWnd::saveActiveRecord(const QString& chosenName)
+{
+    TWForm* window = activeWaveForm();
+    if (!window)
+        return 100;
+    const QString name = withRawSuffix(chosenName);
+    const int result = window->saveFile(name);
+    if (result != 0) {
+        qtmisc::mesDaemon->showWarn(0x1505, QString::number(result), QString(), false, true);
+        return result;
+    }
+    window->setWindowTitle(name);
+    lastDir = directoryOfFile(name);
+    return 0;
+}
+
+void MainWnd::slot_aNewTriggered(bool)
+{
+    newEmptyWindow();
+}
+
+void MainWnd::slot_aReadTriggered(bool)
+{
+    if (!mdiArea || !qtmisc::mesDaemon || !sbZY || !sbZX)
+        return;
+    const QString name = QFileDialog::getOpenFileName(this, QString(), lastDir,
+        QLatin1String(rawFilter));
+    if (!name.isEmpty())
+        openRecordFile(name);
+}
+
+void MainWnd::slot_aSaveTriggered(bool)
+{
+    if (!mdiArea || !qtmisc::mesDaemon || !activeWaveForm())
+        return;
+    const QString name = QFileDialog::getSaveFileName(this, QString(), lastDir,
+        QLatin1String(rawFilter));
+    if (!name.isEmpty())
+        saveActiveRecord(name);
+}
+
+QStringList recordInfoValues(const WaveStore& record)
+{
+    const WaveHeader& h = record.header;
+    const qint64 frequency = (h.clockKHz == 0 || h.ticksPerSample == 0)
+        ? 0
+        : std::llround(h.clockKHz * 1000.0 / h.ticksPerSample);
+    QString inputs;
+    QString gains;
+    for (int i = 0; i < record.channelCount(); ++i) {
+        inputs += QString::number(record.channelSlots[i].header.inputNumber) + QLatin1Char(' ');
+        gains += QString::number(quint64(1) << (record.channelSlots[i].header.gainCode % 32))
+            + QLatin1Char(' ');
+    }
+    return {
+        QStringLiteral("%1.%2").arg(h.versionMajor).arg(h.versionMinor, 2, 10, QLatin1Char('0')),
+        QString::number(h.channelCount),
+        QString::number(h.sampleCount),
+        QString::number(frequency) + MainWnd::tr(" Гц"),
+        inputs,
+        h.syncExternal ? MainWnd::tr("внешняя") : MainWnd::tr("внутренняя"),
+        h.detector ? MainWnd::tr("вкл ") : MainWnd::tr("вык "),
+        gains,
+    };
+}
+
+void MainWnd::slot_aInfoTriggered(bool)
+{
+    TWForm* window = activeWaveForm();
+    if (!window || !window->record)
+        return;
+    auto* form = new (std::nothrow) Ui::InfoDialog;
+    auto* dialog = form ? new (std::nothrow) QDialog(this,
+                       Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::MSWindowsFixedSizeDialogHint)
+                        : nullptr;
+    if (!dialog) {
+        delete form;
+        return;
+    }
+    form->setupUi(dialog);
+    QLabel* const labels[] = { form->verL, form->numWL, form->wSizeL, form->frqL, form->muxL,
+        form->syncL, form->detL, form->gainL };
+    const QStringList values = recordInfoValues(*window->record);
+    for (int i = 0; i < values.size(); ++i)
+        labels[i]->setText(labels[i]->text() + values[i]);
+    dialog->exec();
+    delete dialog;
+    delete form;
+}
+
 // Commands whose work comes with the record, acquisition, processing and output parts.
-void MainWnd::slot_aNewTriggered(bool) { }
-void MainWnd::slot_aReadTriggered(bool) { }
-void MainWnd::slot_aSaveTriggered(bool) { }
-void MainWnd::slot_aInfoTriggered(bool) { }
 void MainWnd::slot_aPrintTriggered(bool) { }
 void MainWnd::slot_aRunADCTriggered(bool) { }
 void MainWnd::slot_aADCTriggered(bool) { }
 void MainWnd::slot_aCOMTriggered(bool) { }
-void MainWnd::slot_aZoomInTriggered(bool) { }
-void MainWnd::slot_aZoomOutTriggered(bool) { }
-void MainWnd::slot_aZoomSelTriggered(bool) { }
 void MainWnd::slot_aZeroSignTriggered(bool) { }
 void MainWnd::slot_aFFTViewTriggered(bool) { }
 void MainWnd::slot_aDirectFFTTriggered(bool) { }

@@ -3,6 +3,7 @@
 
 #include <QMainWindow>
 #include <QString>
+#include <QStringList>
 #include <optional>
 
 class QAction;
@@ -13,6 +14,7 @@ class QResizeEvent;
 class QScrollBar;
 class QSpinBox;
 class TWForm;
+class WaveStore;
 
 namespace Ui {
 class MainWindow;
@@ -52,6 +54,10 @@ int displayModeForCombination(int combination);
 QString statusTimeText(bool spectrum, int channel, const QString& text);
 QString statusValueText(bool spectrum, int channel, const QString& text);
 
+// The values the record-information dialog shows after its labels: version, channels,
+// samples, frequency, input numbers, synchronisation, detector, gains.
+QStringList recordInfoValues(const WaveStore& record);
+
 class MainWnd : public QMainWindow
 {
     Q_OBJECT
@@ -79,6 +85,13 @@ public:
     bool isSelectModeChecked() const;
 
     void loadSettings();
+
+    // The file commands after their dialogs: a new empty window, a record file opened in a new
+    // window (false after warning 0x1504), the active record written (its result; warning
+    // 0x1505 when non-zero).
+    TWForm* newEmptyWindow();
+    bool openRecordFile(const QString& name);
+    int saveActiveRecord(const QString& name);
 
     quint16 channelCount = 4;
     quint32 windowCounter = 1;

@@ -1,51 +1,466 @@
 #include "wave_form.h"
 
-#include "data.h"
+#include "errors.h"
+#include "fmain.h"
+#include "wave_stor.h"
+
+#include <QtMisc/qtm_messager.h>
+
+#include <QCloseEvent>
+#include <QDir>
+#include <QIcon>
+#include <QPainter>
+#include <QResizeEvent>
+#include <QScrollBar>
+#include <algorithm>
+#include <new>
+
+namespace {
+
+constexpr int initialWidth = 379;
+constexpr int initialHeight = 294;
+constexpr int initialPlotHeight = 273;
+constexpr int scrollBarHeight = 17;
+
+} // namespace
+
+// --- Plot surface -------------------------------------------------------------------------------
+
+TWFormInternalWidget::TWFormInternalWidget(TWForm* window)
+    : QWidget(window)
+    , window(window)
+{
+}
+
+TWFormInternalWidget::~TWFormInternalWidget()
+{
+    delete painter;
+}
+
+bool TWFormInternalWidget::setup()
+{
+    QPalette black = palette();
+    black.setColor(QPalette::All, QPalette::Window, Qt::black);
+    setPalette(black);
+    setAutoFillBackground(true);
+    setMouseTracking(true);
+    painter = new (std::nothrow) QPainter;
+    if (!painter) {
+        QTM_REPORT(0xA702);
+        return false;
+    }
+    return true;
+}
+
+// Every paint draws the whole record afresh into an off-screen image, then shows the image.
+void TWFormInternalWidget::paintEvent(QPaintEvent*)
+{
+    if (!painter)
+        return;
+    QImage frame(size(), QImage::Format_RGB32);
+    frame.fill(Qt::black);
+    if (window->record && painter->begin(&frame)) {
+        window->record->draw(*painter);
+        painter->end();
+    }
+    if (painter->begin(this)) {
+        painter->drawImage(0, 0, frame);
+        painter->end();
+    }
+}
+
+// --- Window -------------------------------------------------------------------------------------
 
 TWForm::TWForm(QWidget* parent, Qt::WindowFlags flags)
     : QMdiSubWindow(parent, flags)
 {
 }
 
-TWForm::~TWForm() = default;
-
-int TWForm::displayMode() const
+TWForm::~TWForm()
 {
-    return 0;
+    if (linkedWindow) {
+        if (isSpectrum)
+            linkedWindow->hasSpectrum = false;
+        linkedWindow->repaintPlot();
+    }
+    delete record;
+    record = nullptr;
+    delete scrollBar;
+    scrollBar = nullptr;
 }
 
-int TWForm::smoothParam() const
+bool TWForm::setupWindow()
 {
-    return 1;
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowIcon(QIcon(QStringLiteral(":/wform.ico")));
+    if (!connect(this, &QMdiSubWindow::aboutToActivate, this, &TWForm::slot_aboutToActivate)) {
+        QTM_REPORT(0xA602);
+        return false;
+    }
+    resize(initialWidth, initialHeight);
+    plotWidget = new (std::nothrow) TWFormInternalWidget(this);
+    if (!plotWidget || !plotWidget->setup()) {
+        QTM_REPORT(0xA702);
+        return false;
+    }
+    plotWidget->setGeometry(0, 0, width(), initialPlotHeight);
+    scrollBar = new (std::nothrow) QScrollBar(Qt::Horizontal, this);
+    if (!scrollBar) {
+        QTM_REPORT(0xA602);
+        return false;
+    }
+    scrollBar->setMaximum(100);
+    scrollBar->setToolTip(tr("Положение временного окна"));
+    if (!connect(scrollBar, &QScrollBar::valueChanged, this, &TWForm::slot_SBarValueChanged)) {
+        QTM_REPORT(0xAC02);
+        return false;
+    }
+    setWidget(plotWidget);
+    return true;
 }
 
-bool TWForm::sineOverlay() const
+bool TWForm::initEmpty()
 {
-    return false;
+    if (!setupWindow()) {
+        QTM_REPORT(0xA602);
+        return false;
+    }
+    record = new (std::nothrow) WaveStore(plotRect);
+    if (!record || !record->initialise(4, 0)) {
+        QTM_REPORT(0xAF02);
+        return false;
+    }
+    relayout(height());
+    setupScrollBar();
+    return true;
 }
 
-void TWForm::setVScale(bool, int) { }
+bool TWForm::openFile(const QString& name)
+{
+    if (!setupWindow())
+        return false;
+    delete record;
+    record = new (std::nothrow) WaveStore(plotRect);
+    if (!record || !readRaw(*record, name))
+        return false;
+    setWindowTitle(QDir::toNativeSeparators(name));
+    relayout(height());
+    setupScrollBar();
+    if (mainWnd)
+        mainWnd->syncControls(this);
+    refreshAllStatus();
+    return true;
+}
 
-void TWForm::setStretch(bool, int, int) { }
+int TWForm::saveFile(const QString& name)
+{
+    return record ? writeRaw(*record, name) : 100;
+}
 
-void TWForm::syncVScaleSlider(QScrollBar*) const { }
+void TWForm::repaintPlot()
+{
+    if (plotWidget)
+        plotWidget->repaint();
+}
 
-void TWForm::syncStretchSlider(QScrollBar*) const { }
+// --- Layout -------------------------------------------------------------------------------------
 
-void TWForm::setFilter(int, int) { }
+void TWForm::resizeEvent(QResizeEvent* event)
+{
+    if (resizing) {
+        QMdiSubWindow::resizeEvent(event);
+        return;
+    }
+    resizing = true;
+    int h = event->size().height();
+    if (!laidOut && plotWidget) {
+        // Before the first layout the plot keeps its height below the title bar.
+        const int grow = plotWidget->y() - 1;
+        plotWidget->resize(plotWidget->width(), plotWidget->height() + grow);
+        resize(width(), height() + grow);
+        h = height();
+    }
+    QMdiSubWindow::resizeEvent(event);
+    resizing = false;
+    relayout(h);
+}
 
-void TWForm::setSineVisible(bool) { }
+// Places the plot and the scroll bar for a window height h, then lays the record out on the
+// plot; the first layout also places the channels' baselines.
+void TWForm::relayout(int h)
+{
+    if (!plotWidget || !scrollBar || resizing)
+        return;
+    resizing = true;
+    const int top = plotWidget->y();
+    if (isMaximized()) {
+        scrollBar->setGeometry(plotWidget->x(), h - scrollBarHeight, plotWidget->width(), scrollBarHeight);
+        scrollBar->show();
+        plotWidget->setFixedHeight(std::max(1, h - scrollBarHeight - 1 - top));
+        plotWidget->show();
+    } else if (isMinimized()) {
+        plotWidget->hide();
+        scrollBar->hide();
+    } else if (h - 23 <= top) {
+        scrollBar->hide();
+        plotWidget->setFixedHeight(std::max(1, h - 27));
+    } else {
+        const int barY = h - 21;
+        scrollBar->setGeometry(plotWidget->x(), barY, plotWidget->width(), scrollBarHeight);
+        scrollBar->show();
+        plotWidget->setFixedHeight(std::max(1, barY - top));
+        plotWidget->show();
+    }
+    plotRect = QRect(QPoint(0, 0), QPoint(plotWidget->width() - 1, plotWidget->height() - 1));
+    if (record) {
+        record->setPlotRect(plotRect);
+        if (!laidOut) {
+            laidOut = true;
+            record->layout();
+        }
+    }
+    resizing = false;
+}
+
+void TWForm::setupScrollBar()
+{
+    if (!scrollBar)
+        return;
+    const QSignalBlocker quiet(scrollBar);
+    const int n = record ? record->sampleCount() : 0;
+    const int w = record ? record->viewCount() : 0;
+    if (n <= 0 || w <= 0) {
+        scrollStep = 1;
+        scrollBar->setRange(0, 0);
+        scrollBar->setValue(0);
+        scrollBar->setEnabled(false);
+        return;
+    }
+    const int first = record->viewFirst();
+    scrollStep = (n - w) / 32768 + 1;
+    scrollBar->setRange(0, (n - w) / scrollStep);
+    scrollBar->setValue(first / scrollStep);
+    const double quarter = (plotRect.right() - plotRect.left()) / 4.0;
+    const int quarterSamples = record->scaleX > 0 ? int(quarter / record->scaleX) : 0;
+    scrollBar->setPageStep(std::max(1, quarterSamples / scrollStep));
+    scrollBar->setEnabled(first != 0 || w != n);
+}
+
+void TWForm::applyView(int first, int count)
+{
+    record->header.firstVisible = first;
+    record->header.visibleCount = count;
+    record->refreshScaleX();
+    record->applyScales();
+    setupScrollBar();
+}
+
+// --- View ---------------------------------------------------------------------------------------
+
+void TWForm::slot_SBarValueChanged(int value)
+{
+    if (!record || !plotWidget)
+        return;
+    const int first = record->viewFirst();
+    if (value == first / scrollStep)
+        return;
+    const int oldX = record->sampleToX(first);
+    const int newFirst = value * scrollStep;
+    const int newX = record->sampleToX(newFirst);
+    record->header.firstVisible = newFirst;
+    record->applyScales();
+    if (oldX != newX)
+        plotWidget->scroll(oldX - newX, 0);
+}
+
+void TWForm::setStretch(bool apply, int value, int maximum)
+{
+    if (!apply || !record || !plotWidget || maximum == 0)
+        return;
+    const int n = record->sampleCount();
+    const int width = int(qint64(n) * value / maximum);
+    if (width == record->header.visibleCount)
+        return;
+    int first = record->viewFirst();
+    if (first + width > n)
+        first = std::max(n - width, 0);
+    applyView(first, width);
+    repaintPlot();
+}
+
+void TWForm::setVScale(bool apply, int value)
+{
+    if (!apply || !record || !plotWidget)
+        return;
+    const auto zoom = quint16(std::clamp(value, 0, 65535));
+    if (zoom == record->header.verticalZoom)
+        return;
+    record->header.verticalZoom = zoom;
+    record->refreshScaleY();
+    record->applyScales();
+    repaintPlot();
+}
+
+void TWForm::syncVScaleSlider(QScrollBar* slider) const
+{
+    if (slider && record)
+        slider->setValue(record->header.verticalZoom / 10);
+}
+
+void TWForm::syncStretchSlider(QScrollBar* slider) const
+{
+    if (slider && record && record->sampleCount() >= 1)
+        slider->setValue(int(qint64(slider->maximum()) * record->viewCount() / record->sampleCount()));
+}
+
+void TWForm::zoomIn()
+{
+    if (!record || record->sampleCount() < 2)
+        return;
+    const int n = record->sampleCount();
+    const int w = record->viewCount();
+    const int width = std::min(std::max(w / 2, 2), n);
+    const int first = std::clamp(record->viewFirst() + w / 4, 0, n - width);
+    if (width == w && first == record->viewFirst())
+        return;
+    applyView(first, width);
+    if (mainWnd)
+        mainWnd->refreshStretchBar(this);
+    repaintPlot();
+}
+
+void TWForm::zoomOut()
+{
+    if (!record || record->sampleCount() < 1)
+        return;
+    const int n = record->sampleCount();
+    const int w = record->viewCount();
+    int width = 2 * w;
+    int first = record->viewFirst() - w / 2;
+    if (first < 0) {
+        width -= first; // grows by the part that would lie before the record
+        first = 0;
+    }
+    if (first + width > n) {
+        if (width < n) {
+            first = n - width;
+        } else {
+            first = 0;
+            width = n;
+        }
+    }
+    if (width == w && first == record->viewFirst())
+        return;
+    applyView(first, width);
+    if (mainWnd)
+        mainWnd->refreshStretchBar(this);
+    repaintPlot();
+}
+
+void TWForm::zoomSelection()
+{
+    if (hasSpectrum || !record || selStart == selEnd)
+        return;
+    const int n = record->sampleCount();
+    const int a = std::clamp(std::min(selStart, selEnd), 0, std::max(n - 1, 0));
+    const int b = std::clamp(std::max(selStart, selEnd), 0, std::max(n - 1, 0));
+    selStart = selEnd = 0;
+    applyView(a, b - a + 1);
+    if (mainWnd)
+        mainWnd->refreshStretchBar(this);
+    repaintPlot();
+}
+
+// --- Display ------------------------------------------------------------------------------------
 
 void TWForm::setGraphColor(int channel, const QColor& color)
 {
-    if (channel >= 0 && channel < colorTableSize)
-        traceColors[channel] = color;
+    if (record)
+        record->setTraceColor(channel, color);
+    repaintPlot();
 }
 
 void TWForm::setCursorColor(int channel, const QColor& color)
 {
-    if (channel >= 0 && channel < colorTableSize)
-        cursorColors[channel] = color;
+    if (record)
+        record->setCursorColor(channel, color);
+    repaintPlot();
+}
+
+void TWForm::setSineVisible(bool visible)
+{
+    if (isSpectrum || !record)
+        return;
+    record->header.sineOverlay = visible ? 1 : 0;
+    if (visible && plotWidget) {
+        plotWidget->state = 5;
+        plotWidget->update();
+    } else {
+        repaintPlot();
+    }
+}
+
+void TWForm::renderTo(QPainter& painter, const QRect& rect)
+{
+    if (!record)
+        return;
+    record->setPlotRect(rect);
+    record->draw(painter);
+    record->setPlotRect(plotRect);
+}
+
+void TWForm::setFilter(int mode, int param)
+{
+    if (record && record->setSmoothing(mode, param)) {
+        repaintPlot();
+        refreshAllStatus();
+    }
+}
+
+int TWForm::displayMode() const
+{
+    return record ? record->header.smoothMode : 0;
+}
+
+int TWForm::smoothParam() const
+{
+    return record ? record->header.smoothParam : 0;
+}
+
+bool TWForm::sineOverlay() const
+{
+    return record && record->header.sineOverlay;
 }
 
 void TWForm::refreshAllStatus() { }
+
+void TWForm::slot_aboutToActivate()
+{
+    if (mainWnd)
+        mainWnd->syncControls(this);
+    refreshAllStatus();
+}
+
+// --- Closing ------------------------------------------------------------------------------------
+
+void TWForm::closeEvent(QCloseEvent* event)
+{
+    if (hasSpectrum) {
+        if (qtmisc::mesDaemon)
+            qtmisc::mesDaemon->showWarn(0x1502, QString(), QString(), true, true);
+        event->ignore();
+        return;
+    }
+    if (!record || !record->isModified()) {
+        event->accept();
+        return;
+    }
+    auto answer = QMessageBox::NoButton;
+    if (qtmisc::mesDaemon)
+        qtmisc::mesDaemon->showQuestion(0x1705, windowTitle(), QString(), &answer, false, true,
+            QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, QMessageBox::Yes);
+    if (answer == QMessageBox::Yes)
+        event->accept();
+    else
+        event->ignore();
+}

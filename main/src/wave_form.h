@@ -1,10 +1,38 @@
-// The waveform window: one record in a sub-window of the main window's workspace.
+// The waveform window: one record in a sub-window of the main window's workspace, shown on a
+// plot surface with a horizontal scroll bar below it.
 #pragma once
 
 #include <QMdiSubWindow>
+#include <QRect>
 
+class QPainter;
 class QScrollBar;
+class TWForm;
 class WaveStore;
+
+// The drawing surface of a waveform window.
+class TWFormInternalWidget : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit TWFormInternalWidget(TWForm* window);
+    ~TWFormInternalWidget() override;
+
+    // Creates the painter; false (reported as 0xA702) when it cannot be made.
+    bool setup();
+
+    QPainter* painter = nullptr;
+    int state = 0; // interaction state of the mouse handling
+    QPoint eventPos;
+    QPoint pressPos;
+    int pendingSelEnd = 0;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    TWForm* window;
+};
 
 class TWForm : public QMdiSubWindow
 {
@@ -13,7 +41,46 @@ public:
     explicit TWForm(QWidget* parent = nullptr, Qt::WindowFlags flags = {});
     ~TWForm() override;
 
+    // A new empty record of 4 channels and no samples.
+    bool initEmpty();
+    // Reads a record file into a new record; the title becomes the file name.
+    bool openFile(const QString& name);
+    // Writes the record: 0, the writer's negative result, or 100 without a record.
+    int saveFile(const QString& name);
+
+    void setGraphColor(int channel, const QColor& color);
+    void setCursorColor(int channel, const QColor& color);
+    void setSineVisible(bool visible);
+    // Draws the record into any painter, laid out on rect, then lays it out on the plot again.
+    void renderTo(QPainter& painter, const QRect& rect);
+    void setFilter(int mode, int param);
+    void setVScale(bool apply, int value);
+    void setStretch(bool apply, int value, int maximum);
+    void syncVScaleSlider(QScrollBar* slider) const;
+    void syncStretchSlider(QScrollBar* slider) const;
+    void zoomIn();
+    void zoomOut();
+    void zoomSelection();
+    void refreshAllStatus();
+    void repaintPlot();
+
+    // Display state of the record, as the main window's controls show it.
+    int displayMode() const;
+    int smoothParam() const;
+    bool sineOverlay() const;
+
+    TWFormInternalWidget* plotWidget = nullptr;
+    QScrollBar* scrollBar = nullptr;
     WaveStore* record = nullptr;
+    QRect plotRect { QPoint(0, 0), QPoint(-1, -1) };
+    bool resizing = false;
+    bool laidOut = false;
+    int scrollStep = 1;
+    int grabbedCursor = -1;
+    int grabbedLevel = -1;
+    int selStart = 0;
+    int selEnd = 0;
+    bool selecting = false;
     int fftExponent = 1; // log2 of the power-of-two selection length
     int windowFunction = 0; // spectrum window: window function in force when computed
     TWForm* linkedWindow = nullptr; // spectrum window: its source
@@ -22,18 +89,18 @@ public:
     bool logScale = false;
     bool processed = false;
 
-    // Display state of the record, as the main window's controls show it.
-    int displayMode() const;
-    int smoothParam() const;
-    bool sineOverlay() const;
+public slots:
+    void slot_SBarValueChanged(int value);
+    void slot_aboutToActivate();
 
-    void setVScale(bool apply, int value);
-    void setStretch(bool apply, int value, int maximum);
-    void syncVScaleSlider(QScrollBar* slider) const;
-    void syncStretchSlider(QScrollBar* slider) const;
-    void setFilter(int mode, int param);
-    void setSineVisible(bool visible);
-    void setGraphColor(int channel, const QColor& color);
-    void setCursorColor(int channel, const QColor& color);
-    void refreshAllStatus();
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    bool setupWindow();
+    void relayout(int height);
+    void setupScrollBar();
+    // Sets the visible window of samples and passes it to the channels and the scroll bar.
+    void applyView(int first, int count);
 };

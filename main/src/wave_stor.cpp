@@ -1,0 +1,533 @@
+#include "wave_stor.h"
+
+#include "data.h"
+#include "errors.h"
+
+#include <QtMisc/qtm_messager.h>
+
+#include <QFile>
+#include <QFileInfo>
+#include <QPainter>
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <fcntl.h>
+#include <new>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr char magic[8] = { 'K', 'O', 'R', 'U', 'N', 'R', 'A', 'W' };
+// Samples move between file and blocks in pieces of at most this many bytes.
+constexpr int pieceSize = 64000;
+
+int roundToInt(double v)
+{
+    return int(std::lround(v));
+}
+
+} // namespace
+
+// --- Record -------------------------------------------------------------------------------------
+
+WaveStore::WaveStore(const QRect& plot)
+    : plotRect(plot)
+{
+}
+
+WaveStore::~WaveStore()
+{
+    for (ChannelSlot& slot : channelSlots) {
+        delete slot.channel;
+        slot.channel = nullptr;
+    }
+}
+
+bool WaveStore::initialise(int channelCount, int sampleCount)
+{
+    for (ChannelSlot& slot : channelSlots) {
+        delete slot.channel;
+        slot = ChannelSlot();
+    }
+    header = WaveHeader();
+    header.channelCount = quint16(std::clamp(channelCount, 0, maxChannels));
+    header.createdCount = quint32(sampleCount);
+    header.sampleCount = sampleCount;
+    header.bitsPerSample = 8;
+    header.verticalZoom = 1000;
+    header.versionMinor = 20;
+    header.versionMajor = 1;
+    header.clockKHz = 10000;
+    header.ticksPerSample = 2;
+    for (int i = 0; i < header.channelCount; ++i) {
+        auto* channel = new (std::nothrow) WaveChannel(sampleCount);
+        if (!channel || !channel->allocate()) {
+            delete channel;
+            QTM_REPORT(0xA602);
+            return false;
+        }
+        channel->traceColor = traceColors[i];
+        channel->cursorColor = cursorColors[i];
+        channel->baselineColor = Qt::lightGray;
+        channel->cursorEnabled = true;
+        channel->baselineEnabled = true;
+        channelSlots[i].channel = channel;
+    }
+    layout();
+    return true;
+}
+
+int WaveStore::channelCount() const
+{
+    return std::min<int>(header.channelCount, maxChannels);
+}
+
+WaveChannel* WaveStore::channel(int i) const
+{
+    return (i >= 0 && i < channelCount()) ? channelSlots[i].channel : nullptr;
+}
+
+int WaveStore::viewCount() const
+{
+    return std::clamp(header.visibleCount, 0, std::max(header.sampleCount, 0));
+}
+
+int WaveStore::viewFirst() const
+{
+    return std::clamp(header.firstVisible, 0, std::max(header.sampleCount - viewCount(), 0));
+}
+
+void WaveStore::refreshScaleY()
+{
+    if (header.verticalZoom == 0) {
+        scaleY = 1.0;
+        return;
+    }
+    const int bands = std::max(channelCount(), 1);
+    scaleY = std::fabs(double(plotRect.bottom() - plotRect.top()) / (bands * 256)
+        * (header.verticalZoom / 1000.0));
+}
+
+void WaveStore::refreshScaleX()
+{
+    const int count = viewCount();
+    if (count > 1) {
+        scaleX = double(plotRect.right() - 1 - plotRect.left()) / (count - 1);
+        compressedX = scaleX < 1.0;
+    } else {
+        scaleX = 1.0;
+    }
+}
+
+void WaveStore::applyScales()
+{
+    for (int i = 0; i < maxChannels && channelSlots[i].channel; ++i) {
+        channelSlots[i].channel->setFirstVisible(viewFirst(), scaleX);
+        channelSlots[i].channel->setScaleY(scaleY);
+    }
+}
+
+void WaveStore::layout()
+{
+    refreshScaleY();
+    refreshScaleX();
+    const int bands = std::max(channelCount(), 1);
+    const double height = plotRect.bottom() - plotRect.top();
+    for (int i = 0; i < maxChannels && channelSlots[i].channel; ++i) {
+        WaveChannel* channel = channelSlots[i].channel;
+        channel->rescale(plotRect, scaleX, scaleY);
+        channel->setFirstVisible(viewFirst(), scaleX);
+        channel->baselineY = roundToInt(height * (double(i) / bands + 0.5 / bands));
+    }
+}
+
+void WaveStore::setPlotRect(const QRect& rect)
+{
+    plotRect = rect;
+    refreshScaleY();
+    refreshScaleX();
+    for (int i = 0; i < maxChannels && channelSlots[i].channel; ++i)
+        channelSlots[i].channel->rescale(rect, scaleX, scaleY);
+}
+
+bool WaveStore::setSmoothing(int mode, int param)
+{
+    bool recompute = mode != header.smoothMode;
+    if (!recompute && param != header.smoothParam)
+        recompute = mode == 2 || mode == 3 || mode == 4 || mode == 6;
+    header.smoothMode = quint8(mode);
+    header.smoothParam = quint8(std::min(param, 255));
+    for (int i = 0; i < maxChannels && channelSlots[i].channel; ++i) {
+        channelSlots[i].channel->smoothMode = quint8(mode);
+        channelSlots[i].channel->setSmoothHalfWidth(std::min(param, 255));
+    }
+    return recompute;
+}
+
+bool WaveStore::isModified() const
+{
+    for (const ChannelSlot& slot : channelSlots)
+        if (slot.channel && slot.channel->modified)
+            return true;
+    return false;
+}
+
+double WaveStore::samplePeriodMicros() const
+{
+    return header.clockKHz == 0 ? 0.0 : header.ticksPerSample * 1000.0 / header.clockKHz;
+}
+
+void WaveStore::setTraceColor(int i, const QColor& color)
+{
+    if (WaveChannel* c = channel(i))
+        c->traceColor = color;
+    if (i >= 0 && i < colorTableSize)
+        traceColors[i] = color;
+}
+
+void WaveStore::setCursorColor(int i, const QColor& color)
+{
+    if (WaveChannel* c = channel(i))
+        c->cursorColor = color;
+    if (i >= 0 && i < colorTableSize)
+        cursorColors[i] = color;
+}
+
+bool WaveStore::setCursorFromX(int i, int x)
+{
+    WaveChannel* c = channel(i);
+    if (!c)
+        return false;
+    c->setCursorFromX(x);
+    return true;
+}
+
+bool WaveStore::moveBaseline(int i, int, int y)
+{
+    WaveChannel* c = channel(i);
+    if (!c)
+        return false;
+    c->moveBaseline(y);
+    return true;
+}
+
+int WaveStore::xToSample(int x) const
+{
+    const WaveChannel* c = channel(0);
+    return c ? c->xToSample(x) : x;
+}
+
+int WaveStore::sampleToX(int sample) const
+{
+    const WaveChannel* c = channel(0);
+    return c ? c->sampleToX(sample) : sample;
+}
+
+int WaveStore::baselineAt(int x, int y)
+{
+    int best = -1;
+    int bestDistance = 32767;
+    for (int i = 0; i < channelCount(); ++i) {
+        const WaveChannel* c = channelSlots[i].channel;
+        if (!c)
+            continue;
+        const int distance = c->baselineDistance(x, y);
+        if (distance < bestDistance) {
+            bestDistance = distance;
+            best = i;
+            grabY = c->baselineY;
+        }
+    }
+    return bestDistance <= 4 ? best : -1;
+}
+
+int WaveStore::cursorAt(int x, int y) const
+{
+    int best = -1;
+    int bestDistance = 32767;
+    for (int i = 0; i < channelCount(); ++i) {
+        const WaveChannel* c = channelSlots[i].channel;
+        if (!c)
+            continue;
+        const int distance = c->cursorDistance(x, y);
+        if (distance < bestDistance) {
+            bestDistance = distance;
+            best = i;
+        }
+    }
+    return bestDistance <= 4 ? best : -1;
+}
+
+void WaveStore::startBaselineDrag()
+{
+    dragY = grabY;
+}
+
+void WaveStore::baselineDragRect(int i, QRect& rect) const
+{
+    const WaveChannel* c = channel(i);
+    if (!c)
+        return;
+    const int y1 = std::min(dragY, c->baselineY);
+    const int y2 = std::max(dragY, c->baselineY);
+    if (y1 == y2) {
+        rect.setCoords(0, 0, 0, 0);
+        return;
+    }
+    rect.setTop(y1 - 6 - roundToInt(127 * scaleY));
+    rect.setBottom(y2 + roundToInt(128 * scaleY) + 6);
+}
+
+void WaveStore::draw(QPainter& painter)
+{
+    if (!channelSlots[0].channel)
+        return;
+    painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    const bool drawPoints = scaleX > 2.0;
+    for (int i = 0; i < maxChannels && channelSlots[i].channel; ++i)
+        channelSlots[i].channel->drawTrace(painter, drawPoints);
+    if (header.sineOverlay)
+        drawSine(painter);
+    for (int i = 0; i < maxChannels && channelSlots[i].channel; ++i)
+        channelSlots[i].channel->drawBaseline(painter);
+    for (int i = 0; i < maxChannels && channelSlots[i].channel; ++i)
+        channelSlots[i].channel->drawCursor(painter);
+}
+
+// The 50 Hz reference: one sine period per 20 ms of the visible samples, across the plot.
+void WaveStore::drawSine(QPainter& painter) const
+{
+    const int width = plotRect.right() - plotRect.left();
+    if (viewCount() == 0 || width <= 0 || header.clockKHz == 0)
+        return;
+    painter.setPen(QPen(printRendering ? QColor(Qt::black) : QColor(Qt::white), 1, Qt::SolidLine));
+    painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    const double secondsPerSample = header.ticksPerSample / (header.clockKHz * 1000.0);
+    const double phaseStep = secondsPerSample * 2 * M_PI * 50;
+    const double perPixel = phaseStep * viewCount() / width;
+    const double start = phaseStep * viewFirst();
+    const double amplitude = 0.45 * (plotRect.bottom() - plotRect.top());
+    const int centre = (plotRect.bottom() - plotRect.top()) / 2;
+    QPoint from(plotRect.left(), centre - roundToInt(amplitude * std::sin(start)));
+    for (int i = 1; i <= width; ++i) {
+        const QPoint to(plotRect.left() + i, centre - roundToInt(amplitude * std::sin(start + i * perPixel)));
+        painter.drawLine(from, to);
+        from = to;
+    }
+}
+
+// --- Reading ------------------------------------------------------------------------------------
+
+namespace {
+
+bool readExactly(QIODevice& file, void* data, qint64 size)
+{
+    return file.read(static_cast<char*>(data), size) == size;
+}
+
+// Reads channel i's header and samples into a new channel placed in its slot.
+bool readChannel(WaveStore& record, QIODevice& file, int i)
+{
+    ChannelSlot& slot = record.channelSlots[i];
+    if (!readExactly(file, &slot.header, sizeof slot.header))
+        return false;
+    auto* channel = new (std::nothrow) WaveChannel(record.header.sampleCount);
+    if (!channel || !channel->allocate()) {
+        delete channel;
+        return false;
+    }
+    if (record.header.detector)
+        channel->applyDetectorOffset();
+    channel->cursorSample = slot.header.cursorSample;
+    for (int done = 0; done < channel->sampleCount;) {
+        qint8* piece = nullptr;
+        const int size = std::min({ channel->blockAt(done, &piece), pieceSize, channel->sampleCount - done });
+        if (!readExactly(file, piece, size)) {
+            delete channel;
+            return false;
+        }
+        done += size;
+    }
+    channel->hasData = true;
+    channel->cursorEnabled = true;
+    channel->baselineEnabled = true;
+    channel->traceColor = traceColors[i];
+    channel->cursorColor = cursorColors[i];
+    channel->baselineColor = Qt::gray;
+    channel->smoothMode = record.header.smoothMode;
+    channel->setSmoothHalfWidth(record.header.smoothParam);
+    slot.channel = channel;
+    return true;
+}
+
+} // namespace
+
+bool readRaw(WaveStore& record, const QString& name)
+{
+    if (name.isEmpty()) {
+        QTM_REPORT(0xA502);
+        return false;
+    }
+    QFile file(name);
+    if (!file.exists()) {
+        QTM_REPORT(0xA702);
+        return false;
+    }
+    if (file.size() < qint64(sizeof magic)) {
+        QTM_REPORT(0xA402);
+        return false;
+    }
+    if (!file.open(QIODevice::ReadOnly)) {
+        QTM_REPORT(0xA602);
+        return false;
+    }
+    return readRaw(record, file);
+}
+
+bool readRaw(WaveStore& record, QIODevice& file)
+{
+    char head[sizeof magic];
+    if (!readExactly(file, head, sizeof head)) {
+        QTM_REPORT(0xA702);
+        return false;
+    }
+    if (std::memcmp(head, magic, sizeof magic) != 0) {
+        QTM_REPORT(0xAC02);
+        return false;
+    }
+    if (!readExactly(file, &record.header, sizeof record.header)) {
+        QTM_REPORT(0xAF02);
+        return false;
+    }
+    // A count outside what a channel can hold is as inconsistent as a sixth channel; it is
+    // refused before anything is allocated.
+    if (record.header.channelCount > WaveStore::maxChannels || record.header.sampleCount < 0
+        || record.header.sampleCount > WaveChannel::maxSamples) {
+        QTM_REPORT(0xAC02);
+        return false;
+    }
+    for (int i = 0; i < record.header.channelCount; ++i) {
+        if (!readChannel(record, file, i)) {
+            QTM_REPORT(0xAD02);
+            return false;
+        }
+    }
+    record.layout();
+    return true;
+}
+
+// --- Writing ------------------------------------------------------------------------------------
+
+namespace {
+
+bool writeAll(int fd, const void* data, size_t size)
+{
+    const char* bytes = static_cast<const char*>(data);
+    while (size > 0) {
+        const ssize_t n = ::write(fd, bytes, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        bytes += n;
+        size -= size_t(n);
+    }
+    return true;
+}
+
+bool writeRecord(WaveStore& record, int fd)
+{
+    record.header.versionMinor = 20;
+    record.header.versionMajor = 1;
+    if (!writeAll(fd, magic, sizeof magic) || !writeAll(fd, &record.header, sizeof record.header))
+        return false;
+    for (int i = 0; i < record.header.channelCount; ++i) {
+        ChannelSlot& slot = record.channelSlots[i];
+        WaveChannel* channel = i < WaveStore::maxChannels ? slot.channel : nullptr;
+        if (!channel)
+            return false;
+        slot.header.cursorSample = channel->cursorSample;
+        if (!writeAll(fd, &slot.header, sizeof slot.header))
+            return false;
+        const int count = std::min(record.header.sampleCount, channel->sampleCount);
+        if (count != record.header.sampleCount)
+            return false;
+        for (int done = 0; done < count;) {
+            qint8* piece = nullptr;
+            const int size = std::min({ channel->blockAt(done, &piece), pieceSize, count - done });
+            if (!writeAll(fd, piece, size_t(size)))
+                return false;
+            done += size;
+        }
+    }
+    return ::fsync(fd) == 0;
+}
+
+// The file a save replaces: a symbolic link is followed, so that the link stays a link.
+QByteArray finalPath(const QString& name)
+{
+    const QFileInfo info(name);
+    if (!info.isSymLink())
+        return QFile::encodeName(name);
+    const QString canonical = info.canonicalFilePath();
+    return QFile::encodeName(canonical.isEmpty() ? info.symLinkTarget() : canonical);
+}
+
+// Creates the temporary file beside the target without ever opening an existing file or
+// following a link: name.tmp, or a fresh unique name when that is taken.
+int createTemporary(const QByteArray& target, mode_t mode, QByteArray& tmpPath)
+{
+    tmpPath = target + ".tmp";
+    int fd = ::open(tmpPath.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0 && errno == EEXIST) {
+        tmpPath = target + ".tmpXXXXXX";
+        fd = ::mkostemp(tmpPath.data(), O_CLOEXEC);
+    }
+    if (fd >= 0 && ::fchmod(fd, mode) != 0) {
+        ::close(fd);
+        ::unlink(tmpPath.constData());
+        return -1;
+    }
+    return fd;
+}
+
+} // namespace
+
+int writeRaw(WaveStore& record, const QString& name)
+{
+    if (name.isEmpty() || record.header.sampleCount <= 0)
+        return -1;
+    const QByteArray target = finalPath(name);
+    struct stat old;
+    const bool replacing = ::stat(target.constData(), &old) == 0;
+    if (replacing && ::access(target.constData(), W_OK) != 0) {
+        if (qtmisc::mesDaemon)
+            qtmisc::mesDaemon->showWarn(0xA502, QFileInfo(name).fileName(), QStringLiteral("01"),
+                false, false);
+        return -16;
+    }
+    const mode_t umaskNow = ::umask(0);
+    ::umask(umaskNow);
+    const mode_t mode = replacing ? (old.st_mode & 07777) : (0666 & ~umaskNow);
+
+    QByteArray tmpPath;
+    const int fd = createTemporary(target, mode, tmpPath);
+    if (fd < 0)
+        return -1;
+    if (replacing && ::geteuid() == 0) {
+        // Root saving over somebody's file hands the new file back to its owner.
+        [[maybe_unused]] const int owned = ::fchown(fd, old.st_uid, old.st_gid);
+    }
+    const bool written = writeRecord(record, fd);
+    if (::close(fd) != 0 || !written) {
+        ::unlink(tmpPath.constData());
+        return -1;
+    }
+    if (::rename(tmpPath.constData(), target.constData()) != 0) {
+        ::unlink(tmpPath.constData());
+        return -17;
+    }
+    return 0;
+}

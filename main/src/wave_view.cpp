@@ -1,0 +1,440 @@
+#include "wave_view.h"
+
+#include "errors.h"
+
+#include <QImage>
+#include <QPaintDevice>
+#include <QPainter>
+#include <QPolygon>
+#include <algorithm>
+#include <cmath>
+#include <new>
+
+bool printRendering = false;
+
+namespace {
+
+constexpr int noHit = 32767;
+
+int roundToInt(double v)
+{
+    return int(std::lround(v));
+}
+
+} // namespace
+
+// Writes the vertical runs of column mode. On an image device painted plainly (no transform,
+// no clip, opaque pen, SourceOver) the pixels are written straight into the image; otherwise
+// through the painter. Either way the pixels are those QPainter::drawLine gives.
+class ColumnWriter
+{
+public:
+    ColumnWriter(QPainter& painter, const QColor& color)
+        : painter(painter)
+        , color(color)
+    {
+        QPaintDevice* device = painter.device();
+        if (device->devType() != QInternal::Image || color.alpha() != 255
+            || !painter.transform().isIdentity() || painter.hasClipping()
+            || painter.compositionMode() != QPainter::CompositionMode_SourceOver
+            || painter.testRenderHint(QPainter::Antialiasing))
+            return;
+        auto* target = static_cast<QImage*>(device);
+        const QImage::Format format = target->format();
+        if (format == QImage::Format_RGB32 || format == QImage::Format_ARGB32
+            || format == QImage::Format_ARGB32_Premultiplied)
+            image = target;
+        pixel = color.rgba();
+    }
+
+    // A vertical line from top to bottom (inclusive), or a point when they are equal.
+    void column(int x, int top, int bottom)
+    {
+        if (!image) {
+            if (top == bottom)
+                painter.drawPoint(x, top);
+            else
+                painter.drawLine(x, bottom, x, top);
+            return;
+        }
+        if (x < 0 || x >= image->width())
+            return;
+        const int from = std::max(top, 0);
+        const int to = std::min(bottom, image->height() - 1);
+        for (int y = from; y <= to; ++y)
+            reinterpret_cast<QRgb*>(image->scanLine(y))[x] = pixel;
+    }
+
+private:
+    QPainter& painter;
+    QColor color;
+    QImage* image = nullptr;
+    QRgb pixel = 0;
+};
+
+namespace {
+
+struct Column {
+    int x = 0;
+    int top = 0; // smallest y
+    int bottom = 0; // largest y
+
+    void start(int atX, int y)
+    {
+        x = atX;
+        top = bottom = y;
+    }
+    void fold(int y)
+    {
+        top = std::min(top, y);
+        bottom = std::max(bottom, y);
+    }
+};
+
+} // namespace
+
+WaveChannel::WaveChannel(int requestedCount)
+    : sampleCount(std::clamp(requestedCount, 0, maxSamples))
+{
+}
+
+WaveChannel::~WaveChannel()
+{
+    delete[] spectrumBuffers[0];
+    delete[] spectrumBuffers[1];
+    for (qint8*& block : blocks) {
+        if (!block)
+            break;
+        delete[] block;
+        block = nullptr;
+    }
+}
+
+bool WaveChannel::allocate()
+{
+    int left = sampleCount;
+    for (int k = 0; k < maxBlocks; ++k) {
+        const int size = std::min(left, blockSize);
+        left -= size;
+        blocks[k] = new (std::nothrow) qint8[size]();
+        if (!blocks[k]) {
+            QTM_REPORT(0xA602);
+            return false;
+        }
+        if (left == 0)
+            break;
+    }
+    return true;
+}
+
+int WaveChannel::blockAt(int index, qint8** ptr) const
+{
+    if (!ptr)
+        return 0;
+    *ptr = blocks[index / blockSize] + index % blockSize;
+    return blockSize - index % blockSize;
+}
+
+qint8 WaveChannel::sample(int index) const
+{
+    if (index < 0 || index >= sampleCount)
+        return 0;
+    return blocks[index / blockSize][index % blockSize];
+}
+
+void WaveChannel::setSample(int index, qint8 value)
+{
+    if (index < 0 || index >= sampleCount)
+        return;
+    blocks[index / blockSize][index % blockSize] = value;
+    modified = true;
+}
+
+void WaveChannel::setSmoothHalfWidth(int width)
+{
+    smoothHalfWidth = (width >= 0 && width <= 126) ? width : 126;
+    smoothWindow = 2 * smoothHalfWidth + 1;
+}
+
+void WaveChannel::applyDetectorOffset()
+{
+    zeroOffset = roundToInt(-128.0 * scaleY);
+    detectorOffset = true;
+}
+
+void WaveChannel::clearDetectorOffset()
+{
+    zeroOffset = 0;
+    detectorOffset = false;
+}
+
+void WaveChannel::setScaleY(double s)
+{
+    scaleY = s;
+    if (isSpectrum || detectorOffset)
+        zeroOffset = roundToInt(s * -128.0);
+}
+
+void WaveChannel::setFirstVisible(int first, double sx)
+{
+    scaleX = sx;
+    firstVisible = first;
+    originX = roundToInt(sx * first);
+}
+
+void WaveChannel::rescale(const QRect& rect, double sx, double sy)
+{
+    if (scaleY < 1e-7)
+        return;
+    baselineY = roundToInt(baselineY / scaleY * sy);
+    scaleY = sy;
+    scaleX = sx;
+    if (isSpectrum || detectorOffset)
+        zeroOffset = roundToInt(sy * -128.0);
+    originX = roundToInt(sx * firstVisible);
+    channelArea = rect;
+}
+
+int WaveChannel::sampleToX(int s) const
+{
+    return roundToInt(s * scaleX) + channelArea.left() - originX;
+}
+
+int WaveChannel::xToSample(int x) const
+{
+    return roundToInt((originX - channelArea.left() + x) / scaleX);
+}
+
+void WaveChannel::setCursorFromX(int x)
+{
+    const int clamped = std::clamp(x, channelArea.left(), std::max(channelArea.left(), channelArea.right()));
+    cursorSample = roundToInt((originX - channelArea.left() + clamped) / scaleX);
+}
+
+void WaveChannel::moveBaseline(int y)
+{
+    baselineY = std::clamp(y, channelArea.top(), std::max(channelArea.top(), channelArea.bottom()))
+        + zeroOffset;
+}
+
+int WaveChannel::baselineDistance(int x, int y) const
+{
+    if (!hasData || !baselineEnabled || x < channelArea.left() || x >= channelArea.right()
+        || y < channelArea.top() || y >= channelArea.bottom())
+        return noHit;
+    return std::abs(baselineY - zeroOffset - y);
+}
+
+int WaveChannel::cursorX() const
+{
+    return roundToInt(cursorSample * scaleX) + channelArea.left() - originX;
+}
+
+int WaveChannel::cursorDistance(int x, int y) const
+{
+    if (!hasData || !cursorEnabled || x < channelArea.left() || x >= channelArea.right()
+        || y < channelArea.top() || y >= channelArea.bottom())
+        return noHit;
+    const qint64 distance = std::abs(qint64(x) - cursorX());
+    return distance > noHit - 1 ? noHit : int(distance);
+}
+
+int WaveChannel::displayedValue(int index)
+{
+    return sample(index);
+}
+
+int WaveChannel::nextDisplayedValue(int index)
+{
+    return sample(index);
+}
+
+int WaveChannel::valueToY(int value) const
+{
+    return baselineY - roundToInt(value * scaleY);
+}
+
+void WaveChannel::drawTrace(QPainter& painter, bool drawPoints)
+{
+    if (!painter.device() || scaleX == 0.0 || !hasData)
+        return;
+    if (printRendering) {
+        drawPolylines(painter);
+        return;
+    }
+    const int height = painter.device()->height();
+    const int extent = roundToInt(128 * scaleY);
+    if (baselineY + extent < 0 || baselineY - extent >= height)
+        return;
+    painter.setPen(QPen(traceColor, 1, Qt::SolidLine));
+    const int first = std::clamp(firstVisible + roundToInt(-1.0 / scaleX), 0, maxSamples);
+    if (scaleX <= 0.5)
+        drawColumns(painter, first, drawPoints);
+    else
+        drawLines(painter, first, drawPoints);
+}
+
+bool WaveChannel::rawDisplay() const
+{
+    return smoothMode == 0 || smoothMode > 6;
+}
+
+int WaveChannel::runEnd(int start) const
+{
+    const long long column = std::llround(start * scaleX);
+    long long end = std::max<long long>(start + 1, std::llround(std::ceil((column + 0.5) / scaleX)));
+    while (end > start + 1 && std::llround((end - 1) * scaleX) != column)
+        --end;
+    while (end < sampleCount && std::llround(end * scaleX) == column)
+        ++end;
+    return int(std::min<long long>(end, sampleCount));
+}
+
+std::pair<int, int> WaveChannel::rawRange(int from, int to) const
+{
+    int low = 127;
+    int high = -128;
+    while (from <= to) {
+        qint8* piece = nullptr;
+        const int count = std::min(blockAt(from, &piece), to - from + 1);
+        const auto [min, max] = std::minmax_element(piece, piece + count);
+        low = std::min<int>(low, *min);
+        high = std::max<int>(high, *max);
+        from += count;
+    }
+    return { low, high };
+}
+
+// Column mode over raw samples: the extent of each column is found once, from the smallest
+// and largest stored byte of its run, instead of folding every sample's pixel position. The
+// columns are the same as drawColumns draws sample by sample.
+void WaveChannel::drawRawColumns(QPainter& painter, int first, ColumnWriter& writer) const
+{
+    const int lastX = painter.device()->width() - 1;
+    int start = first;
+    int x = sampleToX(start);
+    for (;;) {
+        const int end = runEnd(start);
+        const auto [low, high] = rawRange(start, std::min(end, sampleCount - 1));
+        writer.column(x, valueToY(high), valueToY(low));
+        if (end >= sampleCount)
+            break;
+        x = sampleToX(end);
+        if (x > lastX)
+            break; // the one-sample column that would follow lies beyond the device
+        start = end;
+    }
+}
+
+// Column mode: every pixel column gets one vertical line over the values that fall in it,
+// including the first value of the next column, so that adjacent columns touch.
+void WaveChannel::drawColumns(QPainter& painter, int first, bool drawPoints)
+{
+    if (first >= sampleCount)
+        return;
+    const int lastX = painter.device()->width() - 1;
+    ColumnWriter writer(painter, traceColor);
+    if (rawDisplay() && scaleX > 0.0 && !drawPoints) {
+        drawRawColumns(painter, first, writer);
+        return;
+    }
+    auto finish = [&](const Column& column) {
+        writer.column(column.x, column.top, column.bottom);
+        if (drawPoints) {
+            painter.setPen(QPen(pointColor, 1, Qt::SolidLine));
+            painter.drawPoint(column.x, column.top);
+            painter.drawPoint(column.x, column.bottom);
+            painter.setPen(QPen(traceColor, 1, Qt::SolidLine));
+        }
+    };
+    Column column;
+    column.start(sampleToX(first), valueToY(displayedValue(first)));
+    for (int i = first + 1; i < sampleCount; ++i) {
+        const int x = sampleToX(i);
+        const int y = valueToY(nextDisplayedValue(i));
+        column.fold(y);
+        if (x != column.x) {
+            finish(column);
+            column.start(x, y);
+            if (x > lastX)
+                break;
+        }
+    }
+    finish(column);
+}
+
+// Line mode: a line from each point to the next.
+void WaveChannel::drawLines(QPainter& painter, int first, bool drawPoints)
+{
+    if (first >= sampleCount)
+        return;
+    const int lastX = painter.device()->width() - 1;
+    const QPen tracePen(traceColor, 1, Qt::SolidLine);
+    const QPen pointPen(pointColor, 1, Qt::SolidLine);
+    QPoint from(sampleToX(first), valueToY(displayedValue(first)));
+    for (int i = first + 1; i < sampleCount; ++i) {
+        const QPoint to(sampleToX(i), valueToY(nextDisplayedValue(i)));
+        painter.drawLine(from, to);
+        if (drawPoints) {
+            painter.setPen(pointPen);
+            painter.drawPoint(from);
+            painter.setPen(tracePen);
+        }
+        from = to;
+        if (to.x() > lastX)
+            break;
+    }
+    if (drawPoints) {
+        painter.setPen(pointPen);
+        painter.drawPoint(from);
+    }
+}
+
+// Print rendering: full-resolution polylines in batches, each starting at the last point of
+// the one before.
+void WaveChannel::drawPolylines(QPainter& painter)
+{
+    if (firstVisible >= sampleCount)
+        return;
+    painter.setPen(QPen(Qt::black, 1, Qt::SolidLine));
+    QPolygon points;
+    points.reserve(polylineBatch);
+    for (int i = firstVisible; i < sampleCount; ++i) {
+        const int value = i == firstVisible ? displayedValue(i) : nextDisplayedValue(i);
+        const QPoint point(sampleToX(i), valueToY(value));
+        points.append(point);
+        if (points.size() == polylineBatch) {
+            painter.drawPolyline(points);
+            points.clear();
+            points.append(point);
+        }
+        if (point.x() >= channelArea.right())
+            break;
+    }
+    if (points.size() >= 2)
+        painter.drawPolyline(points);
+}
+
+void WaveChannel::drawBaseline(QPainter& painter) const
+{
+    if (!hasData || !baselineEnabled)
+        return;
+    painter.setPen(QPen(printRendering ? QColor(Qt::black) : baselineColor, 1, Qt::SolidLine));
+    const int y = baselineY - zeroOffset;
+    painter.drawLine(channelArea.left(), y, channelArea.right(), y);
+}
+
+void WaveChannel::drawCursor(QPainter& painter)
+{
+    if (!hasData || !cursorEnabled)
+        return;
+    const int x = cursorX();
+    if (x < channelArea.left() || x > channelArea.right())
+        return;
+    painter.setPen(QPen(printRendering ? QColor(Qt::black) : cursorColor, 1, Qt::SolidLine));
+    painter.drawLine(x, channelArea.top(), x, channelArea.bottom());
+    const int y = valueToY(displayedValue(cursorSample));
+    const int s = printRendering ? roundToInt(10 * scaleY) : 5;
+    painter.drawLine(x - s, y - s, x + s, y + s);
+    painter.drawLine(x + s, y - s, x - s, y + s);
+}

@@ -1,0 +1,100 @@
+// One channel of a record: sample storage in 32768-byte blocks, scales, baseline, cursor,
+// colours, and the drawing of its trace, baseline and cursor. Depends on QtGui only.
+#pragma once
+
+#include <QColor>
+#include <QRect>
+#include <QtGlobal>
+
+#include <utility>
+
+class QPainter;
+class ColumnWriter;
+
+// Set while drawing for a preview, a printer or an export: everything black, traces as
+// full-resolution polylines.
+extern bool printRendering;
+
+class WaveChannel
+{
+public:
+    static constexpr int blockSize = 32768;
+    static constexpr int maxBlocks = 5;
+    static constexpr int maxSamples = blockSize * maxBlocks; // 163840
+    // Points per polyline drawn under printRendering.
+    static constexpr int polylineBatch = 2000;
+
+    // Takes min(requestedCount, 163840) samples (a negative count takes 0).
+    explicit WaveChannel(int requestedCount);
+    ~WaveChannel();
+    WaveChannel(const WaveChannel&) = delete;
+    WaveChannel& operator=(const WaveChannel&) = delete;
+
+    // Allocates the blocks (zero-filled); reports 0xA602 and returns false when one fails.
+    bool allocate();
+    // Points *ptr at sample index and returns the samples left in its block (0 without ptr).
+    int blockAt(int index, qint8** ptr) const;
+    qint8 sample(int index) const;
+    void setSample(int index, qint8 value);
+
+    void setSmoothHalfWidth(int width);
+    void applyDetectorOffset();
+    void clearDetectorOffset();
+    void setScaleY(double s);
+    void setFirstVisible(int first, double sx);
+    void rescale(const QRect& rect, double sx, double sy);
+
+    int sampleToX(int s) const;
+    int xToSample(int x) const;
+    void setCursorFromX(int x);
+    void moveBaseline(int y);
+    // Pixel distances for the hit tests; 32767 when the channel cannot be hit there.
+    int baselineDistance(int x, int y) const;
+    int cursorDistance(int x, int y) const;
+    int cursorX() const;
+
+    // The value drawn and measured for a sample under the display mode: the full computation
+    // at one index, and the incremental one at the index after the previous call's.
+    int displayedValue(int index);
+    int nextDisplayedValue(int index);
+    int valueToY(int value) const;
+
+    void drawTrace(QPainter& painter, bool drawPoints);
+    void drawBaseline(QPainter& painter) const;
+    void drawCursor(QPainter& painter);
+
+    qint8* blocks[maxBlocks] = {};
+    int sampleCount = 0;
+    int firstVisible = 0;
+    int originX = 0;
+    int cursorSample = 0;
+    double scaleX = 1.0;
+    double scaleY = 1.0;
+    int baselineY = 0;
+    int zeroOffset = 0;
+    qint32* spectrumBuffers[2] = {};
+    QColor traceColor = Qt::white;
+    QColor pointColor = Qt::white;
+    QColor baselineColor = Qt::gray;
+    QColor cursorColor = Qt::white;
+    QRect channelArea { QPoint(0, 0), QPoint(1, 1) };
+    int smoothHalfWidth = 0;
+    int smoothWindow = 1;
+    int smoothState[2] = {};
+    bool hasData = false;
+    bool cursorEnabled = false;
+    bool baselineEnabled = false;
+    quint8 smoothMode = 0;
+    bool isSpectrum = false;
+    bool modified = false;
+    bool detectorOffset = false;
+
+private:
+    bool rawDisplay() const;
+    int runEnd(int start) const;
+    std::pair<int, int> rawRange(int from, int to) const;
+    void drawRawColumns(QPainter& painter, int first, ColumnWriter& writer) const;
+    void drawColumns(QPainter& painter, int first, bool drawPoints);
+    void drawLines(QPainter& painter, int first, bool drawPoints);
+    void drawPolylines(QPainter& painter);
+};
