@@ -1,0 +1,331 @@
+// Trace rendering on offscreen images: the fast column drawing against the straightforward
+// one, joins, points, baselines, cursors, print rendering, polyline batches and the sine.
+#include "support/records.h"
+#include "support/reference_render.h"
+#include "wave_stor.h"
+
+#include <QPaintEngine>
+#include <QPainter>
+#include <QPixmap>
+#include <QtTest>
+#include <cmath>
+
+namespace {
+
+// The plot rectangle from (0, 0) to (right, bottom) inclusive.
+QRect plot(int right, int bottom)
+{
+    return QRect(QPoint(0, 0), QPoint(right, bottom));
+}
+
+QImage blackImage(const QSize& size)
+{
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(Qt::black);
+    return image;
+}
+
+QImage drawWithProgram(WaveStore& record, const QSize& size)
+{
+    QImage image = blackImage(size);
+    QPainter painter(&image);
+    for (int i = 0; i < record.channelCount(); ++i)
+        record.channel(i)->drawTrace(painter, record.scaleX > 2.0);
+    return image;
+}
+
+QImage drawWithReference(const WaveStore& record, const QSize& size)
+{
+    QImage image = blackImage(size);
+    QPainter painter(&image);
+    for (int i = 0; i < record.channelCount(); ++i)
+        reference::drawTrace(painter, *record.channel(i), record.scaleX > 2.0);
+    return image;
+}
+
+int countColor(const QImage& image, QRgb color)
+{
+    int count = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            count += image.pixel(x, y) == color;
+    return count;
+}
+
+// Records what reaches the paint engine: the polylines drawn.
+class RecordingEngine : public QPaintEngine
+{
+public:
+    RecordingEngine()
+        : QPaintEngine(AllFeatures)
+    {
+    }
+    bool begin(QPaintDevice*) override { return true; }
+    bool end() override { return true; }
+    void updateState(const QPaintEngineState&) override { }
+    void drawPixmap(const QRectF&, const QPixmap&, const QRectF&) override { }
+    void drawPolygon(const QPoint* points, int count, PolygonDrawMode mode) override
+    {
+        if (mode == PolylineMode)
+            polylines.append(QPolygon(QList<QPoint>(points, points + count)));
+    }
+    void drawPolygon(const QPointF* points, int count, PolygonDrawMode mode) override
+    {
+        if (mode == PolylineMode) {
+            QPolygon polygon;
+            for (int i = 0; i < count; ++i)
+                polygon.append(points[i].toPoint());
+            polylines.append(polygon);
+        }
+    }
+    Type type() const override { return User; }
+
+    QList<QPolygon> polylines;
+};
+
+class RecordingDevice : public QPaintDevice
+{
+public:
+    QPaintEngine* paintEngine() const override { return &engine; }
+    int metric(PaintDeviceMetric metric) const override
+    {
+        switch (metric) {
+        case PdmWidth:
+            return 6000;
+        case PdmHeight:
+            return 400;
+        case PdmDepth:
+            return 32;
+        case PdmDpiX:
+        case PdmDpiY:
+        case PdmPhysicalDpiX:
+        case PdmPhysicalDpiY:
+            return 96;
+        case PdmDevicePixelRatio:
+            return 1;
+        case PdmDevicePixelRatioScaled:
+            return int(devicePixelRatioFScale());
+        default:
+            return 0;
+        }
+    }
+    mutable RecordingEngine engine;
+};
+
+} // namespace
+
+class tst_Render : public QObject
+{
+    Q_OBJECT
+private slots:
+    void columnsMatchTheStraightforwardDrawing_data();
+    void columnsMatchTheStraightforwardDrawing();
+    void constantSignalColumnsJoin();
+    void pointsOnlyAboveTwoPixelsPerSample();
+    void baselineRow();
+    void cursorLineAndMark();
+    void cursorOutsideIsNotDrawn();
+    void printRenderingIsBlack();
+    void polylineBatches();
+    void sineEndpoints();
+};
+
+void tst_Render::columnsMatchTheStraightforwardDrawing_data()
+{
+    QTest::addColumn<int>("samples");
+    QTest::addColumn<int>("first");
+    QTest::addColumn<int>("visible");
+    QTest::addColumn<int>("zoom");
+    QTest::addColumn<QSize>("size");
+    QTest::newRow("whole maximum record on full HD") << 163840 << 0 << 163840 << 1000 << QSize(1920, 1080);
+    QTest::newRow("two samples per pixel exactly") << 5000 << 0 << 1277 << 1000 << QSize(640, 400);
+    QTest::newRow("three samples per pixel, scrolled") << 70000 << 31000 << 1915 << 1000 << QSize(640, 400);
+    QTest::newRow("clipped by a tall zoom") << 40000 << 100 << 30000 << 9000 << QSize(800, 300);
+    QTest::newRow("window past the end of the record") << 32769 << 30000 << 20000 << 1000 << QSize(640, 400);
+    QTest::newRow("just above two samples per pixel: lines") << 5000 << 10 << 1275 << 1000 << QSize(640, 400);
+    QTest::newRow("three pixels per sample: lines and points") << 5000 << 7 << 214 << 1000 << QSize(640, 400);
+}
+
+void tst_Render::columnsMatchTheStraightforwardDrawing()
+{
+    QFETCH(int, samples);
+    QFETCH(int, first);
+    QFETCH(int, visible);
+    QFETCH(int, zoom);
+    QFETCH(QSize, size);
+    auto record = testrecords::make(4, samples, 3, plot(size.width() - 1, size.height() - 1));
+    record->header.firstVisible = first;
+    record->header.visibleCount = visible;
+    record->header.verticalZoom = quint16(zoom);
+    record->layout();
+
+    const QImage expected = drawWithReference(*record, size);
+    QCOMPARE(drawWithProgram(*record, size), expected);
+
+    QPixmap pixmap(size); // a device the program cannot write into directly
+    pixmap.fill(Qt::black);
+    {
+        QPainter painter(&pixmap);
+        for (int i = 0; i < record->channelCount(); ++i)
+            record->channel(i)->drawTrace(painter, record->scaleX > 2.0);
+    }
+    QCOMPARE(pixmap.toImage().convertToFormat(QImage::Format_RGB32), expected);
+}
+
+void tst_Render::constantSignalColumnsJoin()
+{
+    auto record = testrecords::make(1, 20000, 1, plot(500, 200));
+    WaveChannel* channel = record->channel(0);
+    for (int i = 0; i < channel->sampleCount; ++i)
+        channel->setSample(i, 0);
+    QImage image = drawWithProgram(*record, QSize(500, 200));
+    const QRgb trace = channel->traceColor.rgb();
+    for (int x = 0; x < 498; ++x) {
+        QCOMPARE(image.pixel(x, channel->baselineY), trace);
+        QCOMPARE(image.pixel(x, channel->baselineY - 1), qRgb(0, 0, 0));
+    }
+}
+
+void tst_Render::pointsOnlyAboveTwoPixelsPerSample()
+{
+    const QRgb white = qRgb(255, 255, 255);
+    auto record = testrecords::make(1, 1000, 2, plot(400, 200));
+    record->header.visibleCount = 200; // scaleX = 399 / 199, just above 2
+    record->layout();
+    QVERIFY(record->scaleX > 2.0);
+    QVERIFY(countColor(drawWithProgram(*record, QSize(400, 200)), white) > 150);
+
+    record->header.visibleCount = 201; // 399 / 200 is below 2
+    record->layout();
+    QVERIFY(record->scaleX <= 2.0);
+    QCOMPARE(countColor(drawWithProgram(*record, QSize(400, 200)), white), 0);
+}
+
+void tst_Render::baselineRow()
+{
+    auto record = testrecords::make(2, 3000, 4, plot(300, 200));
+    for (int i = 0; i < 2; ++i)
+        record->channel(i)->cursorEnabled = false;
+    QImage image = blackImage(QSize(301, 201));
+    QPainter painter(&image);
+    record->draw(painter);
+    painter.end();
+    for (int i = 0; i < 2; ++i) {
+        const WaveChannel* channel = record->channel(i);
+        for (int x = 0; x <= 300; ++x)
+            QCOMPARE(image.pixel(x, channel->baselineY), QColor(Qt::lightGray).rgb());
+    }
+    QCOMPARE(record->channel(0)->baselineY, 50);
+    QCOMPARE(record->channel(1)->baselineY, 150);
+}
+
+void tst_Render::cursorLineAndMark()
+{
+    auto record = testrecords::make(1, 3000, 5, plot(300, 200));
+    WaveChannel* channel = record->channel(0);
+    channel->cursorColor = QColor(1, 2, 3);
+    channel->cursorSample = 1500;
+    QImage image = blackImage(QSize(301, 201));
+    QPainter painter(&image);
+    channel->drawCursor(painter);
+    painter.end();
+    const int x = channel->cursorX();
+    const int y = channel->valueToY(channel->sample(1500));
+    const QRgb cursor = qRgb(1, 2, 3);
+    QCOMPARE(x, 150); // 1500 of 3000 samples across 0 ... 300
+    for (int row = 0; row <= 200; ++row)
+        QCOMPARE(image.pixel(x, row), cursor);
+    for (int d = -5; d <= 5; ++d) {
+        if (y + d < 0 || y + d > 200)
+            continue;
+        QCOMPARE(image.pixel(x + d, y + d), cursor);
+        QCOMPARE(image.pixel(x - d, y + d), cursor);
+    }
+    QCOMPARE(image.pixel(x + 7, y + 6), qRgb(0, 0, 0));
+}
+
+void tst_Render::cursorOutsideIsNotDrawn()
+{
+    auto record = testrecords::make(1, 3000, 5, plot(300, 200));
+    record->header.visibleCount = 1000;
+    record->layout();
+    WaveChannel* channel = record->channel(0);
+    channel->cursorColor = QColor(1, 2, 3);
+    channel->cursorSample = 2000;
+    QImage image = blackImage(QSize(301, 201));
+    QPainter painter(&image);
+    channel->drawCursor(painter);
+    painter.end();
+    QCOMPARE(countColor(image, qRgb(1, 2, 3)), 0);
+}
+
+void tst_Render::printRenderingIsBlack()
+{
+    auto record = testrecords::make(4, 50000, 6, plot(400, 300));
+    record->header.sineOverlay = 1;
+    QImage image(401, 301, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    printRendering = true;
+    {
+        QPainter painter(&image);
+        record->draw(painter);
+    }
+    printRendering = false;
+    const int blacks = countColor(image, qRgb(0, 0, 0));
+    QVERIFY(blacks > 1000);
+    QCOMPARE(blacks + countColor(image, qRgb(255, 255, 255)), 401 * 301);
+}
+
+void tst_Render::polylineBatches()
+{
+    auto record = testrecords::make(1, 8000, 7, plot(5999, 399));
+    record->header.firstVisible = 1000;
+    record->header.visibleCount = 5000;
+    record->layout();
+    QCOMPARE(record->scaleX, 5998.0 / 4999.0);
+    RecordingDevice device;
+    printRendering = true;
+    {
+        QPainter painter(&device);
+        record->channel(0)->drawTrace(painter, false);
+    }
+    printRendering = false;
+    const QList<QPolygon>& lines = device.engine.polylines;
+    QCOMPARE(lines.size(), 3);
+    QCOMPARE(lines[0].size(), 2000);
+    QCOMPARE(lines[1].size(), 2000);
+    // 5001 points: the drawing stops after the first one at or beyond the right edge.
+    QCOMPARE(lines[2].size(), 5001 - 2000 - 1999 + 1);
+    QCOMPARE(lines[1].first(), lines[0].last());
+    QCOMPARE(lines[2].first(), lines[1].last());
+    QCOMPARE(lines[0].first().x(), 0); // the trace starts at the first visible sample
+    QVERIFY(lines[2].last().x() >= 5998);
+}
+
+void tst_Render::sineEndpoints()
+{
+    auto record = testrecords::make(1, 20000, 8, plot(400, 300));
+    record->channel(0)->traceColor = Qt::red;
+    record->channel(0)->baselineEnabled = false;
+    record->channel(0)->cursorEnabled = false;
+    record->header.sineOverlay = 1;
+    record->header.firstVisible = 300;
+    record->header.visibleCount = 10000;
+    record->layout();
+    QImage image = blackImage(QSize(401, 301));
+    QPainter painter(&image);
+    record->draw(painter);
+    painter.end();
+    const double phaseStep = 100.0 / 12000000.0 * 2 * M_PI * 50;
+    const double amplitude = 0.45 * 300;
+    auto yAt = [&](int x) {
+        return 150 - int(std::lround(amplitude * std::sin(phaseStep * 300 + x * phaseStep * 10000 / 400)));
+    };
+    const QRgb white = qRgb(255, 255, 255);
+    QCOMPARE(image.pixel(0, yAt(0)), white);
+    QCOMPARE(image.pixel(400, yAt(400)), white);
+    QCOMPARE(image.pixel(200, yAt(200)), white);
+}
+
+QTEST_MAIN(tst_Render)
+#include "test_render.moc"
