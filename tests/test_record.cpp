@@ -1,0 +1,229 @@
+// The record model: block allocation, sample access, smoothing settings, layout, hit tests
+// and the view brought into range.
+#include "data.h"
+#include "support/records.h"
+#include "wave_stor.h"
+
+#include <QtTest>
+
+class tst_Record : public QObject
+{
+    Q_OBJECT
+private slots:
+    void blocks_data();
+    void blocks();
+    void sampleAccessOutsideTheChannel();
+    void smoothHalfWidth();
+    void smoothingRecomputation_data();
+    void smoothingRecomputation();
+    void newRecordLayout();
+    void singleVisibleSampleKeepsCompression();
+    void baselineHitTest();
+    void cursorHitTest();
+    void dragBand();
+    void viewBroughtIntoRange_data();
+    void viewBroughtIntoRange();
+    void colourSetterUpdatesDefaults();
+};
+
+void tst_Record::blocks_data()
+{
+    QTest::addColumn<int>("requested");
+    QTest::addColumn<QList<int>>("blockSizes");
+    QTest::newRow("nothing") << 0 << QList<int> { 0 };
+    QTest::newRow("one block and a byte") << 32769 << QList<int> { 32768, 1 };
+    QTest::newRow("five full blocks") << 163840 << QList<int> { 32768, 32768, 32768, 32768, 32768 };
+    QTest::newRow("over the capacity") << 163841 << QList<int> { 32768, 32768, 32768, 32768, 32768 };
+    QTest::newRow("negative") << -5 << QList<int> { 0 };
+}
+
+void tst_Record::blocks()
+{
+    QFETCH(int, requested);
+    QFETCH(QList<int>, blockSizes);
+    WaveChannel channel(requested);
+    QVERIFY(channel.allocate());
+    int total = 0;
+    for (int k = 0; k < WaveChannel::maxBlocks; ++k) {
+        QCOMPARE(channel.blocks[k] != nullptr, k < blockSizes.size());
+        if (k < blockSizes.size())
+            total += blockSizes[k];
+    }
+    QCOMPARE(channel.sampleCount, total);
+    if (total > 32768) {
+        qint8* piece = nullptr;
+        QCOMPARE(channel.blockAt(32768 + 5, &piece), 32768 - 5);
+        QCOMPARE(piece, channel.blocks[1] + 5);
+        QCOMPARE(channel.blockAt(7, nullptr), 0);
+    }
+}
+
+void tst_Record::sampleAccessOutsideTheChannel()
+{
+    WaveChannel channel(100);
+    QVERIFY(channel.allocate());
+    channel.setSample(99, -7);
+    QVERIFY(channel.modified);
+    QCOMPARE(channel.sample(99), qint8(-7));
+    QCOMPARE(channel.sample(-1), qint8(0));
+    QCOMPARE(channel.sample(100), qint8(0));
+    channel.setSample(100, 5); // ignored, no write past the block
+    channel.setSample(-1, 5);
+    QCOMPARE(channel.sample(0), qint8(0));
+}
+
+void tst_Record::smoothHalfWidth()
+{
+    WaveChannel channel(0);
+    for (int width : { -1, 127, 1000 }) {
+        channel.setSmoothHalfWidth(width);
+        QCOMPARE(channel.smoothHalfWidth, 126);
+        QCOMPARE(channel.smoothWindow, 253);
+    }
+    channel.setSmoothHalfWidth(3);
+    QCOMPARE(channel.smoothWindow, 7);
+}
+
+void tst_Record::smoothingRecomputation_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<int>("param");
+    QTest::addColumn<bool>("recompute");
+    QTest::newRow("same square mode, other parameter") << 5 << 9 << false;
+    QTest::newRow("same smoothing mode, other parameter") << 3 << 9 << true;
+    QTest::newRow("other mode") << 1 << 4 << true;
+    QTest::newRow("nothing changes") << 3 << 4 << false;
+}
+
+void tst_Record::smoothingRecomputation()
+{
+    QFETCH(int, mode);
+    QFETCH(int, param);
+    QFETCH(bool, recompute);
+    auto record = testrecords::make(2, 100);
+    record->setSmoothing(mode == 5 ? 5 : 3, 4);
+    QCOMPARE(record->setSmoothing(mode, param), recompute);
+    QCOMPARE(record->header.smoothMode, quint8(mode));
+    QCOMPARE(record->channel(1)->smoothMode, quint8(mode));
+    QCOMPARE(record->channel(1)->smoothHalfWidth, param);
+    record->setSmoothing(mode, 300);
+    QCOMPARE(record->header.smoothParam, quint8(255));
+    QCOMPARE(record->channel(0)->smoothHalfWidth, 126);
+}
+
+void tst_Record::newRecordLayout()
+{
+    WaveStore record(QRect(QPoint(0, 0), QPoint(299, 300)));
+    QVERIFY(record.initialise(3, 1000));
+    QCOMPARE(record.header.verticalZoom, quint16(1000));
+    QCOMPARE(record.header.versionMinor, quint8(20));
+    const int bands[] = { 50, 150, 250 };
+    const QColor traces[] = { QColor(255, 0, 0), QColor(0, 255, 0), QColor(0, 0, 255) };
+    for (int i = 0; i < 3; ++i) {
+        QCOMPARE(record.channel(i)->baselineY, bands[i]);
+        QCOMPARE(record.channel(i)->traceColor, traces[i]);
+        QCOMPARE(record.channel(i)->baselineColor, QColor(Qt::lightGray));
+        QVERIFY(record.channel(i)->cursorEnabled && record.channel(i)->baselineEnabled);
+    }
+    QVERIFY(!record.channel(3));
+    QCOMPARE(record.scaleY, 300.0 / (3 * 256));
+}
+
+void tst_Record::singleVisibleSampleKeepsCompression()
+{
+    auto record = testrecords::make(1, 10000, 1, QRect(QPoint(0, 0), QPoint(100, 100)));
+    QVERIFY(record->compressedX);
+    record->header.visibleCount = 1;
+    record->refreshScaleX();
+    QCOMPARE(record->scaleX, 1.0);
+    QVERIFY(record->compressedX);
+}
+
+void tst_Record::baselineHitTest()
+{
+    auto record = testrecords::make(2, 1000, 1, QRect(QPoint(0, 0), QPoint(200, 200)));
+    record->channel(0)->baselineY = 100;
+    record->channel(1)->baselineY = 108;
+    QCOMPARE(record->baselineAt(50, 104), 0); // equal distances: the lower index
+    QCOMPARE(record->grabY, 100);
+    QCOMPARE(record->baselineAt(50, 107), 1);
+    QCOMPARE(record->grabY, 108);
+    QCOMPARE(record->baselineAt(50, 112), 1); // 4 from channel 1
+    QCOMPARE(record->baselineAt(50, 113), -1); // 5 away
+    record->channel(1)->baselineY = 120;
+    QCOMPARE(record->baselineAt(50, 95), -1); // 5 away
+    QCOMPARE(record->baselineAt(200, 100), -1); // the right edge is outside
+}
+
+void tst_Record::cursorHitTest()
+{
+    auto record = testrecords::make(2, 201, 1, QRect(QPoint(0, 0), QPoint(201, 200)));
+    record->channel(0)->cursorSample = 50;
+    record->channel(1)->cursorSample = 58;
+    QCOMPARE(record->cursorAt(54, 10), 0);
+    QCOMPARE(record->cursorAt(55, 10), 1);
+    QCOMPARE(record->cursorAt(63, 10), -1);
+    record->channel(0)->cursorEnabled = false;
+    QCOMPARE(record->cursorAt(50, 10), -1);
+}
+
+void tst_Record::dragBand()
+{
+    auto record = testrecords::make(1, 100, 1, QRect(QPoint(0, 0), QPoint(100, 255)));
+    record->scaleY = 1.0;
+    record->channel(0)->baselineY = 80;
+    record->grabY = 50;
+    record->startBaselineDrag();
+    QRect band(3, 0, 10, 0);
+    record->baselineDragRect(0, band);
+    QCOMPARE(band.top(), 50 - 6 - 127);
+    QCOMPARE(band.bottom(), 80 + 128 + 6);
+    QCOMPARE(band.left(), 3);
+    record->dragY = 80;
+    record->baselineDragRect(0, band);
+    QCOMPARE(band, QRect(QPoint(0, 0), QPoint(0, 0)));
+}
+
+void tst_Record::viewBroughtIntoRange_data()
+{
+    QTest::addColumn<int>("first");
+    QTest::addColumn<int>("visible");
+    QTest::addColumn<int>("shownFirst");
+    QTest::addColumn<int>("shownCount");
+    QTest::newRow("as stored") << 10 << 100 << 10 << 100;
+    QTest::newRow("first beyond the end shows the end") << 5000 << 100 << 900 << 100;
+    QTest::newRow("negative first") << -3 << 100 << 0 << 100;
+    QTest::newRow("width beyond the record") << 0 << 2000000 << 0 << 1000;
+    QTest::newRow("negative width") << 5 << -9 << 5 << 0;
+}
+
+void tst_Record::viewBroughtIntoRange()
+{
+    QFETCH(int, first);
+    QFETCH(int, visible);
+    QFETCH(int, shownFirst);
+    QFETCH(int, shownCount);
+    auto record = testrecords::make(1, 1000);
+    record->header.firstVisible = first;
+    record->header.visibleCount = visible;
+    QCOMPARE(record->viewFirst(), shownFirst);
+    QCOMPARE(record->viewCount(), shownCount);
+    record->layout();
+    QCOMPARE(record->channel(0)->firstVisible, shownFirst);
+    QCOMPARE(record->header.firstVisible, first); // the stored bytes stay as they were
+}
+
+void tst_Record::colourSetterUpdatesDefaults()
+{
+    const QColor saved = traceColors[4];
+    auto record = testrecords::make(2, 10);
+    record->setTraceColor(1, Qt::cyan);
+    QCOMPARE(record->channel(1)->traceColor, QColor(Qt::cyan));
+    QCOMPARE(traceColors[1], QColor(Qt::cyan));
+    record->setTraceColor(4, Qt::magenta); // no such channel: only the default changes
+    QCOMPARE(traceColors[4], QColor(Qt::magenta));
+    traceColors[4] = saved;
+}
+
+QTEST_MAIN(tst_Record)
+#include "test_record.moc"
