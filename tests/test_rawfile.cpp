@@ -1,0 +1,389 @@
+// Record files: byte-exact round trips, every failure code of the reader, and a writer that
+// never leaves a target that is neither the old file nor the new one.
+#include "files_list.h"
+#include "support/records.h"
+#include "wave_stor.h"
+
+#include <QtMisc/qtm_errors.h>
+#include <QtMisc/qtm_files_list.h>
+#include <QtMisc/qtm_messager.h>
+
+#include <QBuffer>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <csignal>
+#include <functional>
+#include <grp.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr uid_t nobody = 65534;
+
+int inChild(const std::function<int()>& body)
+{
+    const pid_t pid = ::fork();
+    if (pid == 0)
+        ::_exit(body());
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool becomeNobody()
+{
+    return ::setgroups(0, nullptr) == 0 && ::setregid(nobody, nobody) == 0
+        && ::setreuid(nobody, nobody) == 0;
+}
+
+QByteArray contents(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+QStringList leftovers(const QString& dir)
+{
+    return QDir(dir).entryList({ "*.tmp*" }, QDir::Files | QDir::Hidden | QDir::System);
+}
+
+QByteArray headerBytes(const WaveStore& record)
+{
+    return QByteArray(reinterpret_cast<const char*>(&record.header), sizeof record.header);
+}
+
+// A record of the shape with random samples, reserved bytes and cursors.
+std::unique_ptr<WaveStore> randomRecord(int channels, int samples, quint32 seed)
+{
+    auto record = testrecords::make(channels, samples, seed);
+    QRandomGenerator random(seed);
+    auto* bytes = reinterpret_cast<quint8*>(&record->header);
+    for (int offset : { 32, 35, 39, 43, 100, 255 })
+        bytes[offset] = quint8(random.bounded(256));
+    record->header.versionMinor = 7;
+    record->header.versionMajor = 9;
+    record->header.smoothMode = 2;
+    record->header.firstVisible = samples / 3;
+    for (int i = 0; i < record->channelCount(); ++i) {
+        record->channelSlots[i].header.reserved3[5] = quint8(random.bounded(256));
+        record->channel(i)->cursorSample = int(random.bounded(samples + 1));
+    }
+    return record;
+}
+
+} // namespace
+
+class tst_RawFile : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+    void roundTrip_data();
+    void roundTrip();
+    void emptyRecordIsNotWritten();
+    void emptyFileOfNoChannels();
+    void readerFailures_data();
+    void readerFailures();
+    void truncatedLastChannelKeepsTheOthers();
+    void saveOverOwnFileAsNormalUser();
+    void readOnlyDirectory();
+    void readOnlyTarget();
+    void failureAtEveryWrite();
+    void failedRename();
+    void linkStaysALink();
+    void strangerTemporaryIsNeverWrittenThrough();
+    void permissionsAreKept();
+
+private:
+    QTemporaryDir dir;
+    qtmisc::MessagerDaemon capture; // not initialised: its signals reach only this test
+    QList<quint64> reported;
+};
+
+void tst_RawFile::initTestCase()
+{
+    qtmisc::filesHash = new QHash<QString, int>;
+    qtmisc::filesHash->insert(QString(), 0);
+    qtmisc::registerSourceFiles(filesListArray, filesListCount);
+    qtmisc::mesDaemon = &capture;
+    connect(&capture, &qtmisc::MessagerDaemon::sig_ShowCritical, this,
+        [this](quint64 value) { reported.append(value); });
+    QVERIFY(::chown(qPrintable(dir.path()), nobody, nobody) == 0 || ::geteuid() != 0);
+}
+
+void tst_RawFile::cleanupTestCase()
+{
+    qtmisc::mesDaemon = nullptr;
+    delete qtmisc::filesHash;
+    qtmisc::filesHash = nullptr;
+}
+
+void tst_RawFile::init()
+{
+    reported.clear();
+}
+
+void tst_RawFile::roundTrip_data()
+{
+    QTest::addColumn<int>("channels");
+    QTest::addColumn<int>("samples");
+    for (int samples : { 1, 32768, 32769, 70000, 163840 })
+        for (int channels = 0; channels <= 5; ++channels)
+            QTest::addRow("%d x %d", channels, samples) << channels << samples;
+}
+
+void tst_RawFile::roundTrip()
+{
+    QFETCH(int, channels);
+    QFETCH(int, samples);
+    auto out = randomRecord(channels, samples, quint32(channels * 1000003 + samples));
+    const QByteArray before = headerBytes(*out);
+    const QString name = dir.filePath("trip.raw");
+    QCOMPARE(writeRaw(*out, name), 0);
+    QCOMPARE(QFileInfo(name).size(), qint64(264 + channels * (16 + samples)));
+
+    WaveStore in(QRect(0, 0, 640, 400));
+    QVERIFY(readRaw(in, name));
+    QByteArray expected = before;
+    expected[40] = 20; // the writer stamps the version
+    expected[41] = 1;
+    QCOMPARE(headerBytes(in), expected);
+    for (int i = 0; i < channels; ++i) {
+        const WaveChannel* a = out->channel(i);
+        const WaveChannel* b = in.channel(i);
+        QVERIFY(b && b->hasData);
+        QCOMPARE(b->cursorSample, a->cursorSample);
+        QCOMPARE(QByteArray(reinterpret_cast<const char*>(&in.channelSlots[i].header), 16),
+            QByteArray(reinterpret_cast<const char*>(&out->channelSlots[i].header), 16));
+        QCOMPARE(in.channelSlots[i].header.cursorSample, a->cursorSample);
+        for (int k = 0; k * 32768 < samples; ++k) {
+            const int size = std::min(32768, samples - k * 32768);
+            QVERIFY(std::memcmp(a->blocks[k], b->blocks[k], size_t(size)) == 0);
+        }
+    }
+    QVERIFY(reported.isEmpty());
+    QVERIFY(leftovers(dir.path()).isEmpty());
+}
+
+void tst_RawFile::emptyRecordIsNotWritten()
+{
+    auto record = testrecords::make(4, 0);
+    QCOMPARE(writeRaw(*record, dir.filePath("empty.raw")), -1);
+    QCOMPARE(writeRaw(*testrecords::make(1, 5), QString()), -1);
+    QVERIFY(!QFile::exists(dir.filePath("empty.raw")));
+}
+
+void tst_RawFile::emptyFileOfNoChannels()
+{
+    QByteArray bytes(264, '\0');
+    std::memcpy(bytes.data(), "KORUNRAW", 8);
+    bytes[14] = 100; // samples per channel, but no channel
+    const QString name = dir.filePath("none.raw");
+    QVERIFY(writeFile(name, bytes));
+    WaveStore record(QRect(0, 0, 99, 99));
+    QVERIFY(readRaw(record, name));
+    QCOMPARE(record.channelCount(), 0);
+    QVERIFY(reported.isEmpty());
+}
+
+void tst_RawFile::readerFailures_data()
+{
+    QTest::addColumn<QByteArray>("bytes"); // "<dir>" reads a directory, "<none>" a missing file
+    QTest::addColumn<int>("code");
+    QByteArray good(264, '\0');
+    std::memcpy(good.data(), "KORUNRAW", 8);
+    good[8] = 1; // one channel
+    good[14] = 4; // of four samples
+    good += QByteArray(16 + 4, '\1');
+    auto with = [&good](int offset, const QByteArray& patch) {
+        QByteArray bytes = good;
+        bytes.replace(offset, patch.size(), patch);
+        return bytes;
+    };
+    QTest::newRow("empty name") << QByteArray("<empty>") << 0xA502;
+    QTest::newRow("missing file") << QByteArray("<none>") << 0xA702;
+    QTest::newRow("seven bytes") << QByteArray("KORUNRA") << 0xA402;
+    QTest::newRow("cannot be opened") << QByteArray("<dir>") << 0xA602;
+    QTest::newRow("last magic byte wrong") << with(7, "V") << 0xAC02;
+    QTest::newRow("header cut short") << good.left(8 + 255) << 0xAF02;
+    QTest::newRow("six channels") << with(8, QByteArray("\6", 1)) << 0xAC02;
+    QTest::newRow("negative sample count") << with(14, QByteArray("\xff\xff\xff\xff", 4)) << 0xAC02;
+    QTest::newRow("more samples than a channel holds") << with(14, QByteArray("\x01\x80\x02\x00", 4)) << 0xAC02;
+    QTest::newRow("channel header cut short") << good.left(264 + 10) << 0xAD02;
+    QTest::newRow("samples cut short") << good.left(good.size() - 1) << 0xAD02;
+}
+
+void tst_RawFile::readerFailures()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(int, code);
+    QString name = dir.filePath("bad.raw");
+    QFile::remove(name);
+    if (bytes == "<empty>")
+        name.clear();
+    else if (bytes == "<dir>")
+        name = dir.path();
+    else if (bytes != "<none>")
+        QVERIFY(writeFile(name, bytes));
+    WaveStore record(QRect(0, 0, 99, 99));
+    QVERIFY(!readRaw(record, name));
+    QCOMPARE(reported.size(), 1);
+    QCOMPARE(int(reported[0] & 0xFFFF), code);
+    QCOMPARE(int((reported[0] >> 32) & 0xFFFF), 16); // main/src/wave_stor.cpp
+}
+
+void tst_RawFile::truncatedLastChannelKeepsTheOthers()
+{
+    auto out = randomRecord(3, 5000, 77);
+    const QString name = dir.filePath("cut.raw");
+    QCOMPARE(writeRaw(*out, name), 0);
+    QVERIFY(QFile::resize(name, 264 + 2 * 5016 + 16 + 4999));
+    WaveStore in(QRect(0, 0, 99, 99));
+    QVERIFY(!readRaw(in, name));
+    QCOMPARE(int(reported.value(0) & 0xFFFF), 0xAD02);
+    QVERIFY(in.channel(0) && in.channel(1));
+    QVERIFY(!in.channel(2));
+    QCOMPARE(in.channel(1)->sample(4999), out->channel(1)->sample(4999));
+}
+
+void tst_RawFile::saveOverOwnFileAsNormalUser()
+{
+    if (::geteuid() != 0)
+        QSKIP("needs root to become another user");
+    const QString name = dir.filePath("mine.raw");
+    const int result = inChild([&name] {
+        if (!becomeNobody())
+            return 10;
+        if (writeRaw(*randomRecord(2, 100, 1), name) != 0)
+            return 11;
+        return writeRaw(*randomRecord(2, 300, 2), name) == 0 ? 0 : 12;
+    });
+    QCOMPARE(result, 0);
+    WaveStore in(QRect(0, 0, 99, 99));
+    QVERIFY(readRaw(in, name));
+    QCOMPARE(in.sampleCount(), 300);
+    QFileInfo info(name);
+    QCOMPARE(info.ownerId(), nobody);
+}
+
+void tst_RawFile::readOnlyDirectory()
+{
+    if (::geteuid() != 0)
+        QSKIP("needs root to become another user");
+    const QString locked = dir.filePath("locked");
+    QVERIFY(QDir().mkpath(locked));
+    const QString name = locked + "/old.raw";
+    QVERIFY(writeFile(name, "old contents"));
+    QVERIFY(::chown(qPrintable(locked), nobody, nobody) == 0);
+    QVERIFY(::chown(qPrintable(name), nobody, nobody) == 0);
+    QVERIFY(::chmod(qPrintable(locked), 0555) == 0);
+    const int result = inChild([&name] {
+        if (!becomeNobody())
+            return 10;
+        return writeRaw(*randomRecord(1, 50, 3), name) == -1 ? 0 : 11;
+    });
+    QCOMPARE(result, 0);
+    QCOMPARE(contents(name), QByteArray("old contents"));
+    QVERIFY(leftovers(locked).isEmpty());
+}
+
+void tst_RawFile::readOnlyTarget()
+{
+    if (::geteuid() != 0)
+        QSKIP("needs root to become another user");
+    const QString name = dir.filePath("readonly.raw");
+    QVERIFY(writeFile(name, "keep me"));
+    QVERIFY(::chown(qPrintable(name), nobody, nobody) == 0);
+    QVERIFY(::chmod(qPrintable(name), 0444) == 0);
+    const int result = inChild([&name] {
+        if (!becomeNobody())
+            return 10;
+        return writeRaw(*randomRecord(1, 50, 3), name) == -16 ? 0 : 11;
+    });
+    QCOMPARE(result, 0);
+    QCOMPARE(contents(name), QByteArray("keep me"));
+    QVERIFY(leftovers(dir.path()).isEmpty());
+}
+
+// The file system refuses the bytes from each point of the write in turn (the file-size
+// limit): the save fails and the old file stays exactly as it was.
+void tst_RawFile::failureAtEveryWrite()
+{
+    const QString name = dir.filePath("limited.raw");
+    auto old = randomRecord(2, 40000, 5);
+    QCOMPARE(writeRaw(*old, name), 0);
+    const QByteArray before = contents(name);
+    const qint64 full = 264 + 3 * (16 + 70000);
+    for (qint64 limit : { qint64(0), qint64(1), qint64(8), qint64(200), qint64(263), qint64(264),
+             qint64(270), qint64(280), qint64(281), qint64(64000 + 280), qint64(70000 + 280),
+             qint64(70000 + 296), full - 1 }) {
+        const int result = inChild([&name, limit] {
+            std::signal(SIGXFSZ, SIG_IGN);
+            const rlimit fileSize { rlim_t(limit), rlim_t(limit) };
+            ::setrlimit(RLIMIT_FSIZE, &fileSize);
+            return writeRaw(*randomRecord(3, 70000, 6), name) == -1 ? 0 : 1;
+        });
+        QVERIFY2(result == 0, qPrintable(QString("limit %1").arg(limit)));
+        QVERIFY2(contents(name) == before, qPrintable(QString("limit %1").arg(limit)));
+        QVERIFY(leftovers(dir.path()).isEmpty());
+    }
+}
+
+void tst_RawFile::failedRename()
+{
+    const QString name = dir.filePath("adir.raw");
+    QVERIFY(QDir().mkpath(name));
+    QCOMPARE(writeRaw(*randomRecord(1, 10, 1), name), -17);
+    QVERIFY(QFileInfo(name).isDir());
+    QVERIFY(leftovers(dir.path()).isEmpty());
+}
+
+void tst_RawFile::linkStaysALink()
+{
+    const QString real = dir.filePath("real.raw");
+    const QString link = dir.filePath("link.raw");
+    QVERIFY(writeFile(real, "old"));
+    QVERIFY(QFile::link(real, link));
+    QCOMPARE(writeRaw(*randomRecord(1, 10, 1), link), 0);
+    QVERIFY(QFileInfo(link).isSymLink());
+    QCOMPARE(QFileInfo(real).size(), qint64(264 + 16 + 10));
+}
+
+void tst_RawFile::strangerTemporaryIsNeverWrittenThrough()
+{
+    const QString name = dir.filePath("busy.raw");
+    const QString victim = dir.filePath("victim");
+    QVERIFY(writeFile(victim, "precious"));
+    QVERIFY(QFile::link(victim, name + ".tmp"));
+    QCOMPARE(writeRaw(*randomRecord(1, 10, 1), name), 0);
+    QCOMPARE(contents(victim), QByteArray("precious"));
+    QVERIFY(QFileInfo(name + ".tmp").isSymLink());
+    QCOMPARE(QFileInfo(name).size(), qint64(264 + 16 + 10));
+    QFile::remove(name + ".tmp");
+}
+
+void tst_RawFile::permissionsAreKept()
+{
+    const QString name = dir.filePath("mode.raw");
+    QVERIFY(writeFile(name, "old"));
+    QVERIFY(::chmod(qPrintable(name), 0640) == 0);
+    QCOMPARE(writeRaw(*randomRecord(1, 10, 1), name), 0);
+    struct stat st;
+    QCOMPARE(::stat(qPrintable(name), &st), 0);
+    QCOMPARE(int(st.st_mode & 07777), 0640);
+}
+
+QTEST_MAIN(tst_RawFile)
+#include "test_rawfile.moc"
