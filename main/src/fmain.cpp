@@ -426,10 +426,17 @@ void MainWnd::syncControls(TWForm* window)
         ui->aSin->setChecked(window->sineOverlay());
 }
 
+// Under the zoom guard: the bar has a resolution of one per cent, and letting its handler
+// stretch the window again would round the width just set (a zoom in on a long record could
+// even widen the view).
 void MainWnd::refreshStretchBar(TWForm* window)
 {
-    if (window && sbZX)
-        window->syncStretchSlider(sbZX);
+    if (!window || !sbZX)
+        return;
+    zoomGuard = true;
+    window->syncStretchSlider(sbZX);
+    zoomGuard = false;
+    refreshZoomLabels();
 }
 
 void MainWnd::setChannelStatus(

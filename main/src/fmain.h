@@ -72,7 +72,7 @@ public:
     void refreshCommandStates();
     // Takes a window's display mode, smoothing parameter, zoom and sine state into the controls.
     void syncControls(TWForm* window);
-    // Lets a window put its visible width into the stretch bar (its handler then runs as usual).
+    // Lets a window put its visible width into the stretch bar, without stretching it again.
     void refreshStretchBar(TWForm* window);
     // Shows (non-empty) or hides the time and value readouts of channel 0-3.
     void setChannelStatus(

@@ -246,7 +246,7 @@ void TWForm::setupScrollBar()
     scrollBar->setEnabled(first != 0 || w != n);
 }
 
-void TWForm::applyView(int first, int count)
+void TWForm::setView(int first, int count)
 {
     record->header.firstVisible = first;
     record->header.visibleCount = count;
@@ -284,7 +284,7 @@ void TWForm::setStretch(bool apply, int value, int maximum)
     int first = record->viewFirst();
     if (first + width > n)
         first = std::max(n - width, 0);
-    applyView(first, width);
+    setView(first, width);
     repaintPlot();
 }
 
@@ -323,7 +323,7 @@ void TWForm::zoomIn()
     const int first = std::clamp(record->viewFirst() + w / 4, 0, n - width);
     if (width == w && first == record->viewFirst())
         return;
-    applyView(first, width);
+    setView(first, width);
     if (mainWnd)
         mainWnd->refreshStretchBar(this);
     repaintPlot();
@@ -351,7 +351,7 @@ void TWForm::zoomOut()
     }
     if (width == w && first == record->viewFirst())
         return;
-    applyView(first, width);
+    setView(first, width);
     if (mainWnd)
         mainWnd->refreshStretchBar(this);
     repaintPlot();
@@ -365,7 +365,7 @@ void TWForm::zoomSelection()
     const int a = std::clamp(std::min(selStart, selEnd), 0, std::max(n - 1, 0));
     const int b = std::clamp(std::max(selStart, selEnd), 0, std::max(n - 1, 0));
     selStart = selEnd = 0;
-    applyView(a, b - a + 1);
+    setView(a, b - a + 1);
     if (mainWnd)
         mainWnd->refreshStretchBar(this);
     repaintPlot();

@@ -63,6 +63,8 @@ public:
     void zoomSelection();
     void refreshAllStatus();
     void repaintPlot();
+    // Shows count samples from first on and sets the scroll bar up for them.
+    void setView(int first, int count);
 
     // Display state of the record, as the main window's controls show it.
     int displayMode() const;
@@ -101,6 +103,4 @@ private:
     bool setupWindow();
     void relayout(int height);
     void setupScrollBar();
-    // Sets the visible window of samples and passes it to the channels and the scroll bar.
-    void applyView(int first, int count);
 };

@@ -1,0 +1,358 @@
+// The waveform window and the file commands: scroll bar, zoom, stretch, vertical scale, close
+// rules, titles, counter, last directory, the zoom guard and the information dialog's values.
+#include "fmain.h"
+#include "init.h"
+#include "support/boxes.h"
+#include "support/records.h"
+#include "ustrings.h"
+#include "wave_form.h"
+#include "wave_stor.h"
+
+#include <QtMisc/qtm_init.h>
+
+#include <QMdiArea>
+#include <QScrollBar>
+#include <QTemporaryDir>
+#include <QtTest>
+
+class tst_Waveform : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+    void cleanup();
+    void scrollBar_data();
+    void scrollBar();
+    void scrolling();
+    void zoomIn_data();
+    void zoomIn();
+    void zoomOut_data();
+    void zoomOut();
+    void zoomSelection();
+    void zoomKeepsItsExactWidth();
+    void stretchPushesTheOffsetLeft();
+    void verticalScale();
+    void closeRules();
+    void newWindowTitles();
+    void saveNamesAndDirectory();
+    void readFailureLeavesNoWindow();
+    void readKeepsTheActiveWindowsZoom();
+    void informationValues();
+
+private:
+    // A window holding a record of the shape, added to the workspace and active.
+    TWForm* addRecordWindow(int samples, int first, int visible);
+    QScrollBar* bar(const char* name) const { return window->findChild<QScrollBar*>(name); }
+
+    QTemporaryDir dir;
+    MainWnd* window = nullptr;
+};
+
+void tst_Waveform::initTestCase()
+{
+    qtmisc::InitHooks hooks = programInitHooks();
+    testboxes::install(hooks);
+    QCOMPARE(qtmisc::init(hooks), quint16(0));
+    stringsKit.retranslate();
+    applicationDir = dir.path() + "/";
+}
+
+void tst_Waveform::cleanupTestCase()
+{
+    qtmisc::shutdown();
+}
+
+void tst_Waveform::init()
+{
+    testboxes::reset();
+    window = new MainWnd;
+    QVERIFY(window->create());
+    mainWnd = window;
+    window->resize(1000, 700);
+    window->show();
+}
+
+void tst_Waveform::cleanup()
+{
+    for (QMdiSubWindow* sub : window->workspace()->subWindowList()) {
+        if (auto* form = qobject_cast<TWForm*>(sub)) {
+            form->hasSpectrum = false;
+            if (form->record)
+                for (int i = 0; i < form->record->channelCount(); ++i)
+                    form->record->channel(i)->modified = false;
+        }
+    }
+    delete window;
+    QVERIFY(!mainWnd);
+}
+
+TWForm* tst_Waveform::addRecordWindow(int samples, int first, int visible)
+{
+    TWForm* form = window->newEmptyWindow();
+    auto record = testrecords::make(4, samples, 9, form->plotRect);
+    delete form->record;
+    form->record = record.release();
+    form->setView(first, visible);
+    window->workspace()->setActiveSubWindow(form);
+    window->syncControls(form);
+    return form;
+}
+
+void tst_Waveform::scrollBar_data()
+{
+    QTest::addColumn<int>("samples");
+    QTest::addColumn<int>("first");
+    QTest::addColumn<int>("visible");
+    QTest::addColumn<int>("maximum");
+    QTest::addColumn<int>("value");
+    QTest::addColumn<bool>("enabled");
+    QTest::newRow("whole record") << 1000 << 0 << 1000 << 0 << 0 << false;
+    QTest::newRow("one step per sample") << 1000 << 300 << 100 << 900 << 300 << true;
+    QTest::newRow("four samples per step") << 100000 << 5001 << 1000 << 24750 << 1250 << true;
+    QTest::newRow("five samples per step") << 163840 << 40000 << 10 << 32766 << 8000 << true;
+}
+
+void tst_Waveform::scrollBar()
+{
+    QFETCH(int, samples);
+    QFETCH(int, first);
+    QFETCH(int, visible);
+    QFETCH(int, maximum);
+    QFETCH(int, value);
+    QFETCH(bool, enabled);
+    TWForm* form = addRecordWindow(samples, first, visible);
+    QCOMPARE(form->record->header.visibleCount, visible);
+    QCOMPARE(form->scrollBar->minimum(), 0);
+    QCOMPARE(form->scrollBar->maximum(), maximum);
+    QCOMPARE(form->scrollBar->value(), value);
+    QCOMPARE(form->scrollBar->isEnabled(), enabled);
+    QVERIFY(form->scrollBar->pageStep() >= 1);
+}
+
+void tst_Waveform::scrolling()
+{
+    TWForm* form = addRecordWindow(100000, 0, 1000);
+    form->scrollBar->setValue(1234); // four samples per step
+    QCOMPARE(form->record->header.firstVisible, 4936);
+    QCOMPARE(form->record->channel(2)->firstVisible, 4936);
+    QCOMPARE(form->record->header.visibleCount, 1000);
+}
+
+void tst_Waveform::zoomIn_data()
+{
+    QTest::addColumn<int>("first");
+    QTest::addColumn<int>("visible");
+    QTest::addColumn<int>("newFirst");
+    QTest::addColumn<int>("newVisible");
+    QTest::newRow("halves around the middle") << 100 << 400 << 200 << 200;
+    QTest::newRow("width 3 gives 2") << 10 << 3 << 10 << 2;
+    QTest::newRow("never below 2") << 10 << 2 << 10 << 2;
+}
+
+void tst_Waveform::zoomIn()
+{
+    QFETCH(int, first);
+    QFETCH(int, visible);
+    QFETCH(int, newFirst);
+    QFETCH(int, newVisible);
+    TWForm* form = addRecordWindow(1000, first, visible);
+    window->findChild<QAction*>("aZoomIn")->trigger();
+    QCOMPARE(form->record->header.firstVisible, newFirst);
+    QCOMPARE(form->record->header.visibleCount, newVisible);
+    QCOMPARE(bar("sbZX")->value(), std::max(1, 100 * newVisible / 1000));
+}
+
+void tst_Waveform::zoomOut_data()
+{
+    QTest::addColumn<int>("first");
+    QTest::addColumn<int>("visible");
+    QTest::addColumn<int>("newFirst");
+    QTest::addColumn<int>("newVisible");
+    QTest::newRow("doubles around the middle") << 400 << 100 << 350 << 200;
+    QTest::newRow("near the left edge widens by the deficit") << 10 << 100 << 0 << 240;
+    QTest::newRow("near the right edge is pushed back") << 880 << 100 << 800 << 200;
+    QTest::newRow("whole record stays") << 0 << 1000 << 0 << 1000;
+    QTest::newRow("beyond the record: the whole of it") << 300 << 600 << 0 << 1000;
+}
+
+void tst_Waveform::zoomOut()
+{
+    QFETCH(int, first);
+    QFETCH(int, visible);
+    QFETCH(int, newFirst);
+    QFETCH(int, newVisible);
+    TWForm* form = addRecordWindow(1000, first, visible);
+    window->findChild<QAction*>("aZoomOut")->trigger();
+    QCOMPARE(form->record->header.firstVisible, newFirst);
+    QCOMPARE(form->record->header.visibleCount, newVisible);
+}
+
+void tst_Waveform::zoomSelection()
+{
+    TWForm* form = addRecordWindow(1000, 0, 1000);
+    form->selStart = 700;
+    form->selEnd = 200;
+    window->findChild<QAction*>("aZoomSel")->trigger();
+    QCOMPARE(form->record->header.firstVisible, 200);
+    QCOMPARE(form->record->header.visibleCount, 501);
+    QCOMPARE(form->selStart, 0);
+    QCOMPARE(form->selEnd, 0);
+    form->selStart = 10;
+    form->selEnd = 20;
+    form->hasSpectrum = true; // the source of an open spectrum keeps its view
+    form->zoomSelection();
+    QCOMPARE(form->record->header.visibleCount, 501);
+}
+
+// The stretch bar shows a zoomed width in whole per cent, yet the window keeps the exact one.
+void tst_Waveform::zoomKeepsItsExactWidth()
+{
+    TWForm* form = addRecordWindow(163840, 0, 163840);
+    for (int i = 0; i < 9; ++i)
+        form->zoomIn();
+    QCOMPARE(form->record->header.visibleCount, 320);
+    QCOMPARE(bar("sbZX")->value(), 1);
+    form->zoomOut();
+    QCOMPARE(form->record->header.visibleCount, 640);
+}
+
+void tst_Waveform::stretchPushesTheOffsetLeft()
+{
+    TWForm* form = addRecordWindow(1000, 900, 50);
+    bar("sbZX")->setValue(50); // half the record
+    QCOMPARE(form->record->header.visibleCount, 500);
+    QCOMPARE(form->record->header.firstVisible, 500);
+    QCOMPARE(bar("sbZX")->value(), 50);
+    emit bar("sbZX")->sliderMoved(20); // dragging changes only the label
+    QCOMPARE(form->record->header.visibleCount, 500);
+}
+
+void tst_Waveform::verticalScale()
+{
+    TWForm* form = addRecordWindow(1000, 0, 1000);
+    form->setVScale(true, 70000);
+    QCOMPARE(form->record->header.verticalZoom, quint16(65535));
+    form->setVScale(false, 2000); // not applied
+    QCOMPARE(form->record->header.verticalZoom, quint16(65535));
+    form->setVScale(true, -5);
+    QCOMPARE(form->record->header.verticalZoom, quint16(0));
+    QCOMPARE(form->record->scaleY, 1.0);
+    bar("sbZY")->setValue(250);
+    QCOMPARE(form->record->header.verticalZoom, quint16(2500));
+}
+
+void tst_Waveform::closeRules()
+{
+    TWForm* form = addRecordWindow(1000, 0, 1000);
+    form->setWindowTitle("NoName - 7");
+    form->hasSpectrum = true;
+    QVERIFY(!form->close());
+    QCOMPARE(testboxes::texts, QStringList { "Вначале закройте окно со спектром!" });
+
+    form->hasSpectrum = false;
+    form->record->channel(1)->setSample(5, 9);
+    testboxes::reset();
+    testboxes::answers = { QMessageBox::No };
+    QVERIFY(!form->close());
+    QCOMPARE(testboxes::texts, QStringList { "Данные в окне NoName - 7 изменены!\nЗакрыть окно?" });
+    testboxes::answers = { QMessageBox::Cancel };
+    QVERIFY(!form->close());
+    testboxes::answers = { QMessageBox::Yes };
+    QVERIFY(form->close());
+
+    TWForm* clean = addRecordWindow(100, 0, 100);
+    testboxes::reset();
+    QVERIFY(clean->close());
+    QVERIFY(testboxes::texts.isEmpty());
+}
+
+void tst_Waveform::newWindowTitles()
+{
+    for (int i = 1; i <= 3; ++i)
+        QCOMPARE(window->newEmptyWindow()->windowTitle(), QString("NoName - %1").arg(i));
+    QCOMPARE(window->windowCounter, 4u);
+    QCOMPARE(window->workspace()->subWindowList().size(), 3);
+}
+
+void tst_Waveform::saveNamesAndDirectory()
+{
+    TWForm* form = addRecordWindow(500, 0, 500);
+    QCOMPARE(window->saveActiveRecord(dir.filePath("run")), 0);
+    QCOMPARE(form->windowTitle(), dir.filePath("run.raw"));
+    QCOMPARE(window->lastDir, dir.path());
+    QVERIFY(QFile::exists(dir.filePath("run.raw")));
+
+    QCOMPARE(window->saveActiveRecord(dir.filePath("run.RAW")), 0);
+    QVERIFY(QFile::exists(dir.filePath("run.RAW.raw")));
+
+    const QString before = form->windowTitle();
+    window->lastDir = "/elsewhere";
+    QCOMPARE(window->saveActiveRecord(dir.filePath("missing/run")), -1);
+    QCOMPARE(testboxes::texts.last(), QString("Ошибка записи файла -1"));
+    QCOMPARE(form->windowTitle(), before);
+    QCOMPARE(window->lastDir, QString("/elsewhere"));
+
+    QVERIFY(window->openRecordFile(dir.filePath("run.raw")));
+    TWForm* read = qobject_cast<TWForm*>(window->workspace()->subWindowList().last());
+    QCOMPARE(read->windowTitle(), dir.filePath("run.raw"));
+    QCOMPARE(read->record->sampleCount(), 500);
+}
+
+void tst_Waveform::readFailureLeavesNoWindow()
+{
+    window->newEmptyWindow();
+    window->lastDir = "/kept";
+    QVERIFY(!window->openRecordFile(dir.filePath("nothing.raw")));
+    QCOMPARE(window->workspace()->subWindowList().size(), 1);
+    QVERIFY(testboxes::texts.contains("Ошибка чтения файла 4"));
+    QCOMPARE(window->lastDir, QString("/kept"));
+}
+
+// The bars take the new window's zoom under the guard, so the active window keeps its own.
+void tst_Waveform::readKeepsTheActiveWindowsZoom()
+{
+    auto stored = testrecords::make(2, 1000);
+    stored->header.verticalZoom = 3000;
+    stored->header.visibleCount = 250;
+    QCOMPARE(writeRaw(*stored, dir.filePath("zoomed.raw")), 0);
+
+    TWForm* active = addRecordWindow(1000, 0, 1000);
+    QCOMPARE(active->record->header.verticalZoom, quint16(1000));
+    QVERIFY(window->openRecordFile(dir.filePath("zoomed.raw")));
+    QCOMPARE(bar("sbZY")->value(), 300);
+    QCOMPARE(bar("sbZX")->value(), 25);
+    QCOMPARE(active->record->header.verticalZoom, quint16(1000));
+    QCOMPARE(active->record->header.visibleCount, 1000);
+}
+
+void tst_Waveform::informationValues()
+{
+    auto record = testrecords::make(4, 700);
+    record->header.versionMajor = 1;
+    record->header.versionMinor = 5;
+    record->header.clockKHz = 12000;
+    record->header.ticksPerSample = 7;
+    record->header.syncExternal = 1;
+    record->header.detector = 0;
+    const int gains[] = { 0, 1, 3, 7 };
+    for (int i = 0; i < 4; ++i) {
+        record->channelSlots[i].header.gainCode = quint8(gains[i]);
+        record->channelSlots[i].header.inputNumber = quint8(9 + i);
+    }
+    QCOMPARE(recordInfoValues(*record),
+        QStringList({ "1.05", "4", "700", "1714286 Гц", "9 10 11 12 ", "внешняя", "вык ",
+            "1 2 8 128 " }));
+
+    record->header.versionMinor = 20;
+    record->header.ticksPerSample = 0; // a file may hold it: no infinite frequency
+    record->channelSlots[0].header.gainCode = 40; // taken modulo 32
+    const QStringList values = recordInfoValues(*record);
+    QCOMPARE(values[0], QString("1.20"));
+    QCOMPARE(values[3], QString("0 Гц"));
+    QVERIFY(values[7].startsWith("256 "));
+}
+
+QTEST_MAIN(tst_Waveform)
+#include "test_waveform.moc"
