@@ -9,6 +9,7 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QIcon>
+#include <QLayout>
 #include <QPainter>
 #include <QResizeEvent>
 #include <QScrollBar>
@@ -116,6 +117,8 @@ bool TWForm::setupWindow()
         return false;
     }
     setWidget(plotWidget);
+    if (layout())
+        layout()->setAlignment(plotWidget, Qt::AlignTop);
     return true;
 }
 
@@ -185,30 +188,28 @@ void TWForm::resizeEvent(QResizeEvent* event)
     relayout(h);
 }
 
-// Places the plot and the scroll bar for a window height h, then lays the record out on the
-// plot; the first layout also places the channels' baselines.
+// Places the plot and the scroll bar below it inside the window's frame (the title bar and
+// the borders are the style's), then lays the record out on the plot; the first layout also
+// places the channels' baselines.
 void TWForm::relayout(int h)
 {
     if (!plotWidget || !scrollBar || resizing)
         return;
     resizing = true;
-    const int top = plotWidget->y();
-    if (isMaximized()) {
-        scrollBar->setGeometry(plotWidget->x(), h - scrollBarHeight, plotWidget->width(), scrollBarHeight);
-        scrollBar->show();
-        plotWidget->setFixedHeight(std::max(1, h - scrollBarHeight - 1 - top));
-        plotWidget->show();
-    } else if (isMinimized()) {
+    const QRect inside = contentsRect();
+    const int top = inside.top();
+    const int bottomGap = std::max(0, h - 1 - inside.bottom());
+    if (isMinimized()) {
         plotWidget->hide();
         scrollBar->hide();
-    } else if (h - 23 <= top) {
+    } else if (h - bottomGap - scrollBarHeight - 2 <= top) {
         scrollBar->hide();
-        plotWidget->setFixedHeight(std::max(1, h - 27));
+        plotWidget->setFixedHeight(std::max(1, h - bottomGap - top));
     } else {
-        const int barY = h - 21;
-        scrollBar->setGeometry(plotWidget->x(), barY, plotWidget->width(), scrollBarHeight);
+        const int barY = h - bottomGap - scrollBarHeight;
+        scrollBar->setGeometry(inside.left(), barY, inside.width(), scrollBarHeight);
         scrollBar->show();
-        plotWidget->setFixedHeight(std::max(1, barY - top));
+        plotWidget->setFixedHeight(std::max(1, barY - 1 - top));
         plotWidget->show();
     }
     plotRect = QRect(QPoint(0, 0), QPoint(plotWidget->width() - 1, plotWidget->height() - 1));
