@@ -167,7 +167,7 @@ void tst_RawFile::roundTrip()
         QCOMPARE(b->cursorSample, a->cursorSample);
         QCOMPARE(QByteArray(reinterpret_cast<const char*>(&in.channelSlots[i].header), 16),
             QByteArray(reinterpret_cast<const char*>(&out->channelSlots[i].header), 16));
-        QCOMPARE(in.channelSlots[i].header.cursorSample, a->cursorSample);
+        QCOMPARE(int(in.channelSlots[i].header.cursorSample), a->cursorSample);
         for (int k = 0; k * 32768 < samples; ++k) {
             const int size = std::min(32768, samples - k * 32768);
             QVERIFY(std::memcmp(a->blocks[k], b->blocks[k], size_t(size)) == 0);

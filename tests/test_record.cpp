@@ -103,11 +103,11 @@ void tst_Record::smoothingRecomputation()
     auto record = testrecords::make(2, 100);
     record->setSmoothing(mode == 5 ? 5 : 3, 4);
     QCOMPARE(record->setSmoothing(mode, param), recompute);
-    QCOMPARE(record->header.smoothMode, quint8(mode));
+    QCOMPARE(int(record->header.smoothMode), quint8(mode));
     QCOMPARE(record->channel(1)->smoothMode, quint8(mode));
     QCOMPARE(record->channel(1)->smoothHalfWidth, param);
     record->setSmoothing(mode, 300);
-    QCOMPARE(record->header.smoothParam, quint8(255));
+    QCOMPARE(int(record->header.smoothParam), 255);
     QCOMPARE(record->channel(0)->smoothHalfWidth, 126);
 }
 
@@ -115,8 +115,8 @@ void tst_Record::newRecordLayout()
 {
     WaveStore record(QRect(QPoint(0, 0), QPoint(299, 300)));
     QVERIFY(record.initialise(3, 1000));
-    QCOMPARE(record.header.verticalZoom, quint16(1000));
-    QCOMPARE(record.header.versionMinor, quint8(20));
+    QCOMPARE(int(record.header.verticalZoom), 1000);
+    QCOMPARE(int(record.header.versionMinor), 20);
     const int bands[] = { 50, 150, 250 };
     const QColor traces[] = { QColor(255, 0, 0), QColor(0, 255, 0), QColor(0, 0, 255) };
     for (int i = 0; i < 3; ++i) {
@@ -210,7 +210,7 @@ void tst_Record::viewBroughtIntoRange()
     QCOMPARE(record->viewCount(), shownCount);
     record->layout();
     QCOMPARE(record->channel(0)->firstVisible, shownFirst);
-    QCOMPARE(record->header.firstVisible, first); // the stored bytes stay as they were
+    QCOMPARE(int(record->header.firstVisible), first); // the stored bytes stay as they were
 }
 
 void tst_Record::colourSetterUpdatesDefaults()

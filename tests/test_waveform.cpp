@@ -123,7 +123,7 @@ void tst_Waveform::scrollBar()
     QFETCH(int, value);
     QFETCH(bool, enabled);
     TWForm* form = addRecordWindow(samples, first, visible);
-    QCOMPARE(form->record->header.visibleCount, visible);
+    QCOMPARE(int(form->record->header.visibleCount), visible);
     QCOMPARE(form->scrollBar->minimum(), 0);
     QCOMPARE(form->scrollBar->maximum(), maximum);
     QCOMPARE(form->scrollBar->value(), value);
@@ -135,9 +135,9 @@ void tst_Waveform::scrolling()
 {
     TWForm* form = addRecordWindow(100000, 0, 1000);
     form->scrollBar->setValue(1234); // four samples per step
-    QCOMPARE(form->record->header.firstVisible, 4936);
+    QCOMPARE(int(form->record->header.firstVisible), 4936);
     QCOMPARE(form->record->channel(2)->firstVisible, 4936);
-    QCOMPARE(form->record->header.visibleCount, 1000);
+    QCOMPARE(int(form->record->header.visibleCount), 1000);
 }
 
 void tst_Waveform::zoomIn_data()
@@ -159,8 +159,8 @@ void tst_Waveform::zoomIn()
     QFETCH(int, newVisible);
     TWForm* form = addRecordWindow(1000, first, visible);
     window->findChild<QAction*>("aZoomIn")->trigger();
-    QCOMPARE(form->record->header.firstVisible, newFirst);
-    QCOMPARE(form->record->header.visibleCount, newVisible);
+    QCOMPARE(int(form->record->header.firstVisible), newFirst);
+    QCOMPARE(int(form->record->header.visibleCount), newVisible);
     QCOMPARE(bar("sbZX")->value(), std::max(1, 100 * newVisible / 1000));
 }
 
@@ -185,8 +185,8 @@ void tst_Waveform::zoomOut()
     QFETCH(int, newVisible);
     TWForm* form = addRecordWindow(1000, first, visible);
     window->findChild<QAction*>("aZoomOut")->trigger();
-    QCOMPARE(form->record->header.firstVisible, newFirst);
-    QCOMPARE(form->record->header.visibleCount, newVisible);
+    QCOMPARE(int(form->record->header.firstVisible), newFirst);
+    QCOMPARE(int(form->record->header.visibleCount), newVisible);
 }
 
 void tst_Waveform::zoomSelection()
@@ -195,15 +195,15 @@ void tst_Waveform::zoomSelection()
     form->selStart = 700;
     form->selEnd = 200;
     window->findChild<QAction*>("aZoomSel")->trigger();
-    QCOMPARE(form->record->header.firstVisible, 200);
-    QCOMPARE(form->record->header.visibleCount, 501);
+    QCOMPARE(int(form->record->header.firstVisible), 200);
+    QCOMPARE(int(form->record->header.visibleCount), 501);
     QCOMPARE(form->selStart, 0);
     QCOMPARE(form->selEnd, 0);
     form->selStart = 10;
     form->selEnd = 20;
     form->hasSpectrum = true; // the source of an open spectrum keeps its view
     form->zoomSelection();
-    QCOMPARE(form->record->header.visibleCount, 501);
+    QCOMPARE(int(form->record->header.visibleCount), 501);
 }
 
 // The stretch bar shows a zoomed width in whole per cent, yet the window keeps the exact one.
@@ -212,35 +212,35 @@ void tst_Waveform::zoomKeepsItsExactWidth()
     TWForm* form = addRecordWindow(163840, 0, 163840);
     for (int i = 0; i < 9; ++i)
         form->zoomIn();
-    QCOMPARE(form->record->header.visibleCount, 320);
+    QCOMPARE(int(form->record->header.visibleCount), 320);
     QCOMPARE(bar("sbZX")->value(), 1);
     form->zoomOut();
-    QCOMPARE(form->record->header.visibleCount, 640);
+    QCOMPARE(int(form->record->header.visibleCount), 640);
 }
 
 void tst_Waveform::stretchPushesTheOffsetLeft()
 {
     TWForm* form = addRecordWindow(1000, 900, 50);
     bar("sbZX")->setValue(50); // half the record
-    QCOMPARE(form->record->header.visibleCount, 500);
-    QCOMPARE(form->record->header.firstVisible, 500);
+    QCOMPARE(int(form->record->header.visibleCount), 500);
+    QCOMPARE(int(form->record->header.firstVisible), 500);
     QCOMPARE(bar("sbZX")->value(), 50);
     emit bar("sbZX")->sliderMoved(20); // dragging changes only the label
-    QCOMPARE(form->record->header.visibleCount, 500);
+    QCOMPARE(int(form->record->header.visibleCount), 500);
 }
 
 void tst_Waveform::verticalScale()
 {
     TWForm* form = addRecordWindow(1000, 0, 1000);
     form->setVScale(true, 70000);
-    QCOMPARE(form->record->header.verticalZoom, quint16(65535));
+    QCOMPARE(int(form->record->header.verticalZoom), 65535);
     form->setVScale(false, 2000); // not applied
-    QCOMPARE(form->record->header.verticalZoom, quint16(65535));
+    QCOMPARE(int(form->record->header.verticalZoom), 65535);
     form->setVScale(true, -5);
-    QCOMPARE(form->record->header.verticalZoom, quint16(0));
+    QCOMPARE(int(form->record->header.verticalZoom), 0);
     QCOMPARE(form->record->scaleY, 1.0);
     bar("sbZY")->setValue(250);
-    QCOMPARE(form->record->header.verticalZoom, quint16(2500));
+    QCOMPARE(int(form->record->header.verticalZoom), 2500);
 }
 
 void tst_Waveform::closeRules()
@@ -319,12 +319,12 @@ void tst_Waveform::readKeepsTheActiveWindowsZoom()
     QCOMPARE(writeRaw(*stored, dir.filePath("zoomed.raw")), 0);
 
     TWForm* active = addRecordWindow(1000, 0, 1000);
-    QCOMPARE(active->record->header.verticalZoom, quint16(1000));
+    QCOMPARE(int(active->record->header.verticalZoom), 1000);
     QVERIFY(window->openRecordFile(dir.filePath("zoomed.raw")));
     QCOMPARE(bar("sbZY")->value(), 300);
     QCOMPARE(bar("sbZX")->value(), 25);
-    QCOMPARE(active->record->header.verticalZoom, quint16(1000));
-    QCOMPARE(active->record->header.visibleCount, 1000);
+    QCOMPARE(int(active->record->header.verticalZoom), 1000);
+    QCOMPARE(int(active->record->header.visibleCount), 1000);
 }
 
 void tst_Waveform::informationValues()

@@ -81,7 +81,8 @@ bool WaveStore::initialise(int channelCount, int sampleCount)
 
 int WaveStore::channelCount() const
 {
-    return std::min<int>(header.channelCount, maxChannels);
+    const int count = header.channelCount; // fields of the packed header are copied, never referenced
+    return std::min(count, maxChannels);
 }
 
 WaveChannel* WaveStore::channel(int i) const
@@ -91,12 +92,16 @@ WaveChannel* WaveStore::channel(int i) const
 
 int WaveStore::viewCount() const
 {
-    return std::clamp(header.visibleCount, 0, std::max(header.sampleCount, 0));
+    const int count = header.visibleCount;
+    const int samples = header.sampleCount;
+    return std::clamp(count, 0, std::max(samples, 0));
 }
 
 int WaveStore::viewFirst() const
 {
-    return std::clamp(header.firstVisible, 0, std::max(header.sampleCount - viewCount(), 0));
+    const int first = header.firstVisible;
+    const int samples = header.sampleCount;
+    return std::clamp(first, 0, std::max(samples - viewCount(), 0));
 }
 
 void WaveStore::refreshScaleY()
@@ -451,8 +456,8 @@ bool writeRecord(WaveStore& record, int fd)
         slot.header.cursorSample = channel->cursorSample;
         if (!writeAll(fd, &slot.header, sizeof slot.header))
             return false;
-        const int count = std::min(record.header.sampleCount, channel->sampleCount);
-        if (count != record.header.sampleCount)
+        const int count = record.header.sampleCount;
+        if (count > channel->sampleCount)
             return false;
         for (int done = 0; done < count;) {
             qint8* piece = nullptr;

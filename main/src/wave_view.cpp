@@ -31,7 +31,6 @@ class ColumnWriter
 public:
     ColumnWriter(QPainter& painter, const QColor& color)
         : painter(painter)
-        , color(color)
     {
         QPaintDevice* device = painter.device();
         if (device->devType() != QInternal::Image || color.alpha() != 255
@@ -41,34 +40,41 @@ public:
             return;
         auto* target = static_cast<QImage*>(device);
         const QImage::Format format = target->format();
-        if (format == QImage::Format_RGB32 || format == QImage::Format_ARGB32
-            || format == QImage::Format_ARGB32_Premultiplied)
-            image = target;
+        if (format != QImage::Format_RGB32 && format != QImage::Format_ARGB32
+            && format != QImage::Format_ARGB32_Premultiplied)
+            return;
+        bits = target->bits();
+        bytesPerLine = target->bytesPerLine();
+        width = target->width();
+        height = target->height();
         pixel = color.rgba();
     }
 
     // A vertical line from top to bottom (inclusive), or a point when they are equal.
     void column(int x, int top, int bottom)
     {
-        if (!image) {
+        if (!bits) {
             if (top == bottom)
                 painter.drawPoint(x, top);
             else
                 painter.drawLine(x, bottom, x, top);
             return;
         }
-        if (x < 0 || x >= image->width())
+        if (x < 0 || x >= width)
             return;
         const int from = std::max(top, 0);
-        const int to = std::min(bottom, image->height() - 1);
-        for (int y = from; y <= to; ++y)
-            reinterpret_cast<QRgb*>(image->scanLine(y))[x] = pixel;
+        const int to = std::min(bottom, height - 1);
+        uchar* line = bits + qsizetype(from) * bytesPerLine + qsizetype(x) * 4;
+        for (int y = from; y <= to; ++y, line += bytesPerLine)
+            *reinterpret_cast<QRgb*>(line) = pixel;
     }
 
 private:
     QPainter& painter;
-    QColor color;
-    QImage* image = nullptr;
+    uchar* bits = nullptr; // null: draw through the painter
+    qsizetype bytesPerLine = 0;
+    int width = 0;
+    int height = 0;
     QRgb pixel = 0;
 };
 

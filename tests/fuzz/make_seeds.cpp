@@ -1,0 +1,83 @@
+// make_seeds DIR: writes the fuzzer's seed corpus: an empty record, small records, a record of
+// the largest size, records with odd display fields, and one file per failure of the reader.
+#include "support/records.h"
+#include "wave_stor.h"
+
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+QString dir;
+
+bool save(const char* name, const QByteArray& bytes)
+{
+    QFile file(QDir(dir).filePath(QLatin1String(name)));
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+QByteArray recordBytes(int channels, int samples, quint32 seed, void (*edit)(WaveStore&) = nullptr)
+{
+    auto record = testrecords::make(channels, samples, seed);
+    if (edit)
+        edit(*record);
+    const QString path = QDir(dir).filePath(QStringLiteral("scratch"));
+    if (!record || writeRaw(*record, path) != 0)
+        return QByteArray();
+    QFile file(path);
+    const QByteArray bytes = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    file.remove();
+    return bytes;
+}
+
+QByteArray patched(QByteArray bytes, int offset, const QByteArray& patch)
+{
+    bytes.replace(offset, patch.size(), patch);
+    return bytes;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QGuiApplication app(argc, argv);
+    if (argc != 2 || !QDir().mkpath(QString::fromLocal8Bit(argv[1]))) {
+        std::fprintf(stderr, "usage: make_seeds DIR\n");
+        return 2;
+    }
+    dir = QString::fromLocal8Bit(argv[1]);
+
+    QByteArray empty(264, '\0');
+    std::memcpy(empty.data(), "KORUNRAW", 8);
+    const QByteArray small = recordBytes(4, 100, 1);
+    bool ok = save("empty_record.raw", empty) && save("small_4x100.raw", small)
+        && save("small_1x1.raw", recordBytes(1, 1, 2)) && save("two_blocks_2x32769.raw", recordBytes(2, 32769, 3))
+        && save("largest_5x163840.raw", recordBytes(5, 163840, 4));
+    ok = ok && save("odd_view.raw", recordBytes(3, 3000, 5, [](WaveStore& r) {
+        r.header.firstVisible = 2000000000;
+        r.header.visibleCount = -7;
+        r.header.verticalZoom = 65535;
+        r.header.sineOverlay = 1;
+        r.header.smoothMode = 200;
+        r.header.detector = 1;
+    }));
+    ok = ok && save("odd_clock.raw", recordBytes(2, 500, 6, [](WaveStore& r) {
+        r.header.clockKHz = 0;
+        r.header.ticksPerSample = -1;
+        r.header.sineOverlay = 1;
+        r.header.verticalZoom = 0;
+        r.channelSlots[0].header.gainCode = 200;
+    }));
+    ok = ok && save("fail_seven_bytes.raw", QByteArray("KORUNRA"))
+        && save("fail_magic.raw", patched(small, 7, "X"))
+        && save("fail_header_short.raw", small.left(100))
+        && save("fail_six_channels.raw", patched(small, 8, QByteArray("\6", 1)))
+        && save("fail_negative_count.raw", patched(small, 14, QByteArray("\xff\xff\xff\xff", 4)))
+        && save("fail_huge_count.raw", patched(small, 14, QByteArray("\x01\x80\x02\x00", 4)))
+        && save("fail_channel_header_short.raw", small.left(264 + 8))
+        && save("fail_samples_short.raw", small.left(small.size() - 1));
+    return ok ? 0 : 1;
+}
