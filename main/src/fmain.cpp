@@ -4,7 +4,13 @@
 #include "errors.h"
 #include "init.h"
 #include "settings.h"
+#include "hgversion.h"
+#include "rs232.h"
+#include "set_record.h"
+#include "ui_aboutdialog.h"
 #include "ui_infodialog.h"
+#include "ui_setuprs.h"
+#include "versioninfo.h"
 #include "ui_mainwindow.h"
 #include "umisc.h"
 #include "ustrings.h"
@@ -17,6 +23,8 @@
 #include <QColorDialog>
 #include <QFileDialog>
 #include <QLabel>
+#include <QLocale>
+#include <QSerialPortInfo>
 #include <QMdiArea>
 #include <QResizeEvent>
 #include <QScrollBar>
@@ -894,11 +902,119 @@ void MainWnd::slot_aInfoTriggered(bool)
     delete form;
 }
 
+// --- Acquisition --------------------------------------------------------------------------------
+
+void MainWnd::slot_aRunADCTriggered(bool)
+{
+    if (!mdiArea || !qtmisc::mesDaemon)
+        return;
+    ui->aRunADC->setEnabled(false);
+    TWForm* target = activeWaveForm();
+    TWForm* created = nullptr;
+    if (!target || target->isSpectrum || target->hasSpectrum) {
+        target = created = newEmptyWindow();
+    }
+    const bool done = target && target->acquire(channelCount, 2 * int(acqParams.halfCount));
+    if (!done) {
+        delete created;
+        qtmisc::mesDaemon->showWarn(0x1507, QString(), QString(), true, true);
+    }
+    ui->aRunADC->setEnabled(true);
+}
+
+void MainWnd::slot_tStopReleased()
+{
+    serialLink().requestStop();
+}
+
+void MainWnd::slot_aADCTriggered(bool)
+{
+    auto* dialog = new (std::nothrow) TSetRecord(this);
+    if (!dialog)
+        return;
+    if (dialog->initialise()) {
+        dialog->load(acqParams, applyToAll);
+        if (dialog->exec() == QDialog::Accepted)
+            dialog->store(acqParams, applyToAll);
+    }
+    delete dialog;
+}
+
+// --- Port, about ----------------------------------------------------------------------------------
+
+namespace {
+
+constexpr qint32 portRates[] = { 19200, 38400, 57600, 115200 };
+
+} // namespace
+
+void MainWnd::slot_aCOMTriggered(bool)
+{
+    auto* form = new (std::nothrow) Ui::SetupRS;
+    auto* dialog = form ? new (std::nothrow) QDialog(this,
+                       Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::MSWindowsFixedSizeDialogHint)
+                        : nullptr;
+    if (!dialog) {
+        delete form;
+        return;
+    }
+    form->setupUi(dialog);
+    for (const QSerialPortInfo& port : QSerialPortInfo::availablePorts())
+        form->portCB->addItem(port.portName());
+    // A port the library does not list (a pseudo-terminal, an unplugged adapter) still shows,
+    // so that OK never replaces the configured name by another.
+    if (!comPortName.isEmpty() && form->portCB->findText(comPortName, Qt::MatchExactly | Qt::MatchCaseSensitive) < 0)
+        form->portCB->addItem(comPortName);
+    form->portCB->setCurrentIndex(form->portCB->findText(comPortName, Qt::MatchExactly | Qt::MatchCaseSensitive));
+    QRadioButton* const buttons[] = { form->rb19200, form->rb38400, form->rb57600, form->rb115200 };
+    for (int i = 0; i < 4; ++i)
+        buttons[i]->setChecked(portRates[i] == comBaudRate);
+    if (dialog->exec() == QDialog::Accepted) {
+        int checked = -1;
+        for (int i = 0; i < 4 && checked < 0; ++i)
+            if (buttons[i]->isChecked())
+                checked = i;
+        const qint32 rate = checked < 0 ? portRates[3] : portRates[checked];
+        serialLink().reopenPort(form->portCB->currentText(), rate);
+        comPortName = form->portCB->currentText();
+        if (checked >= 0)
+            comBaudRate = rate;
+    }
+    delete dialog;
+    delete form;
+}
+
+QString aboutVersionText()
+{
+    const QDate built = QLocale(QLocale::English, QLocale::UnitedStates)
+                            .toDate(QStringLiteral(VOLTRIX_BUILD_DATE), QStringLiteral("MMM dd yyyy"));
+    const QString version = QStringLiteral("%1.%2.%3")
+                                .arg(versioninfo::major)
+                                .arg(versioninfo::minor)
+                                .arg(versioninfo::patch)
+        + QLatin1String(versioninfo::suffix);
+    return QStringLiteral("Ver. %1  %2").arg(version, built.toString(QStringLiteral("dd/MM/yyyy")));
+}
+
+void MainWnd::slot_aAboutTriggered(bool)
+{
+    auto* form = new (std::nothrow) Ui::AboutDialog;
+    auto* dialog = form ? new (std::nothrow) QDialog(this,
+                       Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::MSWindowsFixedSizeDialogHint)
+                        : nullptr;
+    if (!dialog) {
+        delete form;
+        return;
+    }
+    form->setupUi(dialog);
+    form->lVersion->setText(aboutVersionText());
+    dialog->exec();
+    delete dialog;
+    delete form;
+}
+
 // Commands whose work comes with the record, acquisition, processing and output parts.
 void MainWnd::slot_aPrintTriggered(bool) { }
-void MainWnd::slot_aRunADCTriggered(bool) { }
-void MainWnd::slot_aADCTriggered(bool) { }
-void MainWnd::slot_aCOMTriggered(bool) { }
 void MainWnd::slot_aZeroSignTriggered(bool) { }
 void MainWnd::slot_aFFTViewTriggered(bool) { }
 void MainWnd::slot_aDirectFFTTriggered(bool) { }
@@ -906,8 +1022,6 @@ void MainWnd::slot_aReverseFFTTriggered(bool) { }
 void MainWnd::slot_aSetFFTTriggered(bool) { }
 void MainWnd::slot_aSrcMaxTriggered(bool) { }
 void MainWnd::slot_aAverageTriggered(bool) { }
-void MainWnd::slot_aAboutTriggered(bool) { }
 void MainWnd::slot_aExportTriggered(bool) { }
 void MainWnd::slot_aCenteringTriggered(bool) { }
 void MainWnd::slot_aSelectModeTriggered(bool) { }
-void MainWnd::slot_tStopReleased() { }

@@ -58,6 +58,9 @@ QString statusValueText(bool spectrum, int channel, const QString& text);
 // samples, frequency, input numbers, synchronisation, detector, gains.
 QStringList recordInfoValues(const WaveStore& record);
 
+// The about box's version line: "Ver. 0.2.3 beta  dd/MM/yyyy" with the build date.
+QString aboutVersionText();
+
 class MainWnd : public QMainWindow
 {
     Q_OBJECT

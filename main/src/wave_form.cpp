@@ -2,6 +2,7 @@
 
 #include "errors.h"
 #include "fmain.h"
+#include "rs232.h"
 #include "wave_stor.h"
 
 #include <QtMisc/qtm_messager.h>
@@ -158,6 +159,61 @@ bool TWForm::openFile(const QString& name)
 int TWForm::saveFile(const QString& name)
 {
     return record ? writeRaw(*record, name) : 100;
+}
+
+namespace {
+
+// A record of the same shape carries the window's display over to the new one.
+void keepDisplay(const WaveStore& old, WaveStore& fresh)
+{
+    if (old.channelCount() != fresh.channelCount() || old.sampleCount() != fresh.sampleCount())
+        return;
+    fresh.header.verticalZoom = old.header.verticalZoom;
+    fresh.header.sineOverlay = old.header.sineOverlay;
+    fresh.setSmoothing(old.header.smoothMode, old.header.smoothParam);
+    fresh.refreshScaleY();
+    fresh.applyScales();
+    for (int i = 0; i < fresh.channelCount(); ++i) {
+        const WaveChannel* from = old.channel(i);
+        WaveChannel* to = fresh.channel(i);
+        if (!from || !to)
+            continue;
+        to->baselineY = from->baselineY;
+        to->cursorSample = from->cursorSample;
+        to->traceColor = from->traceColor;
+        to->cursorColor = from->cursorColor;
+        to->baselineColor = from->baselineColor;
+    }
+}
+
+} // namespace
+
+bool TWForm::acquire(int channels, int samples)
+{
+    auto* fresh = new (std::nothrow) WaveStore(plotRect);
+    if (!fresh || !fresh->initialise(channels, samples)) {
+        delete fresh;
+        return false;
+    }
+    const bool sameShape = record && record->channelCount() == fresh->channelCount()
+        && record->sampleCount() == fresh->sampleCount();
+    if (record)
+        keepDisplay(*record, *fresh);
+    if (!runAcquisition(*fresh, this, serialLink())) {
+        delete fresh;
+        setupScrollBar();
+        return false;
+    }
+    delete record;
+    record = fresh;
+    if (!sameShape) {
+        laidOut = false;
+        relayout(height());
+    }
+    setupScrollBar();
+    repaintPlot();
+    refreshAllStatus();
+    return true;
 }
 
 void TWForm::repaintPlot()

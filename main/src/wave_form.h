@@ -47,6 +47,8 @@ public:
     bool openFile(const QString& name);
     // Writes the record: 0, the writer's negative result, or 100 without a record.
     int saveFile(const QString& name);
+    // Fills a record of the shape from the unit; the window takes it only when the run succeeds.
+    bool acquire(int channels, int samples);
 
     void setGraphColor(int channel, const QColor& color);
     void setCursorColor(int channel, const QColor& color);

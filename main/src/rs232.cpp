@@ -1,0 +1,429 @@
+#include "rs232.h"
+
+#include "data.h"
+#include "fmain.h"
+#include "ui_loadprogress.h"
+#include "ustrings.h"
+#include "wave_stor.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QTimer>
+#include <algorithm>
+
+// --- The real port ------------------------------------------------------------------------------
+
+SerialPortDevice::SerialPortDevice()
+{
+    clock.start();
+}
+
+int SerialPortDevice::open(const QString& name, qint32 rate)
+{
+    port.setPortName(name);
+    if (!port.open(QIODevice::ReadWrite))
+        return port.error();
+    port.setReadBufferSize(SerialLink::readBufferSize);
+    if (!port.setDataBits(QSerialPort::Data8) || !port.setParity(QSerialPort::NoParity)
+        || !port.setStopBits(QSerialPort::OneStop) || !port.setFlowControl(QSerialPort::NoFlowControl)
+        || !port.setRequestToSend(false))
+        return port.error(); // the port stays open: a pseudo-terminal has no RTS line
+    if (!port.setBaudRate(rate))
+        return port.error();
+    return 0;
+}
+
+void SerialPortDevice::close()
+{
+    port.close();
+}
+
+bool SerialPortDevice::isOpen() const
+{
+    return port.isOpen();
+}
+
+bool SerialPortDevice::clear()
+{
+    return port.clear(QSerialPort::AllDirections);
+}
+
+qint64 SerialPortDevice::write(const char* data, qint64 size)
+{
+    return port.write(data, size);
+}
+
+qint64 SerialPortDevice::bytesToWrite() const
+{
+    return port.bytesToWrite();
+}
+
+qint64 SerialPortDevice::bytesAvailable() const
+{
+    return port.bytesAvailable();
+}
+
+qint64 SerialPortDevice::read(char* data, qint64 size)
+{
+    if (!port.isOpen())
+        return -1;
+    if (port.error() != QSerialPort::NoError && port.error() != QSerialPort::UnsupportedOperationError)
+        return -1;
+    return port.read(data, size);
+}
+
+qint64 SerialPortDevice::nowMs() const
+{
+    return clock.elapsed();
+}
+
+// Sleeps in the event loop: data on the port, written bytes, the timer or the operator's input
+// wake it, so waiting costs no processor time.
+void SerialPortDevice::waitForActivity(qint64 ms)
+{
+    QTimer wake;
+    wake.setSingleShot(true);
+    wake.setTimerType(Qt::PreciseTimer);
+    wake.start(int(std::clamp<qint64>(ms, 0, 1000)));
+    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+}
+
+// --- Link ---------------------------------------------------------------------------------------
+
+SerialLink::SerialLink(PortDevice& device)
+    : device(device)
+{
+}
+
+SerialLink& serialLink()
+{
+    static SerialPortDevice port;
+    static SerialLink link(port);
+    return link;
+}
+
+int SerialLink::openPort(const QString& name, qint32 rate)
+{
+    const int error = device.open(name, rate);
+    if (error == 0)
+        timedOut = false; // a stop request stays: it belongs to the run, not to the port
+    return error;
+}
+
+int SerialLink::reopenPort(const QString& name, qint32 rate)
+{
+    closePort();
+    return openPort(name, rate);
+}
+
+void SerialLink::closePort()
+{
+    device.close();
+}
+
+void SerialLink::requestStop()
+{
+    stopped = true;
+    closePort();
+}
+
+qint64 SerialLink::nowMs() const
+{
+    return device.nowMs();
+}
+
+void SerialLink::waitMs(int ms)
+{
+    if (ms <= 0)
+        return;
+    const qint64 deadline = nowMs() + ms;
+    while (nowMs() < deadline && !stopped)
+        device.waitForActivity(deadline - nowMs());
+}
+
+// Room in the output buffer for size bytes, at most for the time a full buffer needs at the
+// slowest line rate.
+bool SerialLink::waitForRoom(qint64 size)
+{
+    const qint64 deadline = nowMs() + 30000;
+    while (outputCapacity - device.bytesToWrite() < size) {
+        if (stopped || !device.isOpen() || nowMs() > deadline)
+            return false;
+        device.waitForActivity(deadline - nowMs());
+    }
+    return true;
+}
+
+bool SerialLink::writeBlock(const quint8* data, int size)
+{
+    if (!data || size < 0 || size > outputCapacity || !waitForRoom(size))
+        return false;
+    for (int i = 0; i < size; ++i)
+        checksum = quint8(checksum + data[i]);
+    return device.write(reinterpret_cast<const char*>(data), size) == size;
+}
+
+bool SerialLink::writeByte(quint8 byte)
+{
+    if (!waitForRoom(1))
+        return false;
+    checksum = quint8(checksum + byte);
+    const char data = char(byte);
+    return device.write(&data, 1) == 1;
+}
+
+quint8 SerialLink::readByte(int ms)
+{
+    timedOut = false;
+    const qint64 deadline = nowMs() + ms;
+    for (;;) {
+        char byte = 0;
+        const qint64 read = device.read(&byte, 1);
+        if (read == 1)
+            return quint8(byte);
+        if (read < 0 || deadline < nowMs()) {
+            timedOut = true; // a read error is no byte: it fails like a time-out
+            return 0;
+        }
+        if (stopped)
+            return 0;
+        device.waitForActivity(deadline - nowMs() + 1);
+    }
+}
+
+bool SerialLink::drainOutput(qint32 rate)
+{
+    const qint64 bits = device.bytesToWrite() * 10 * 1000;
+    const qint64 deadline = nowMs() + bits / std::max(rate, 1200) + 1000;
+    while (device.bytesToWrite() > 0) {
+        if (stopped || nowMs() > deadline)
+            return false;
+        device.waitForActivity(deadline - nowMs());
+    }
+    return true;
+}
+
+// --- Protocol -----------------------------------------------------------------------------------
+
+namespace {
+
+constexpr quint8 syncBytes[4] = { 0xFF, 0xFF, 0x55, 0xAA };
+constexpr quint8 syncAnswer = 0xA5;
+constexpr quint8 commandParameters = 0x21;
+constexpr quint8 commandStatus = 0x22;
+constexpr quint8 commandReadChannel = 0x23;
+constexpr int syncTimeoutMs = 500;
+constexpr int parametersAckMs = 100;
+constexpr int parametersPauseMs = 100;
+constexpr int statusAckMs = 500;
+constexpr int statusByteMs = 500;
+constexpr int statusSumMs = 100;
+constexpr int channelAckMs = 500;
+constexpr int channelSumMs = 500;
+constexpr int stallMs = 1000;
+constexpr int pieceSize = 32000;
+constexpr int attempts = 3;
+
+} // namespace
+
+KorunProtocol::KorunProtocol(SerialLink& link)
+    : link(link)
+{
+}
+
+void KorunProtocol::begin()
+{
+    if (!link.device.isOpen())
+        link.openPort(comPortName, comBaudRate);
+}
+
+bool KorunProtocol::finish(bool success)
+{
+    link.closePort();
+    return success;
+}
+
+bool KorunProtocol::synchronise()
+{
+    if (!link.drainOutput(comBaudRate) || !link.device.clear() || !link.writeBlock(syncBytes, 4))
+        return false;
+    const quint8 answer = link.readByte(syncTimeoutMs);
+    return answer == syncAnswer && !link.stopped && !link.timedOut;
+}
+
+bool KorunProtocol::sendCommand(quint8 command, const quint8* payload, int size, int ackMs)
+{
+    link.checksum = 0;
+    if (!link.writeByte(command) || (size > 0 && !link.writeBlock(payload, size)))
+        return false;
+    const quint8 sum = link.checksum;
+    if (!link.writeByte(sum))
+        return false;
+    const quint8 ack = link.readByte(ackMs);
+    return ack == 0 && !link.stopped && !link.timedOut;
+}
+
+bool KorunProtocol::sendParameters(const AcqParams& frame)
+{
+    begin();
+    if (!synchronise()
+        || !sendCommand(commandParameters, reinterpret_cast<const quint8*>(&frame), sizeof frame,
+            parametersAckMs))
+        return finish(false);
+    link.waitMs(parametersPauseMs);
+    return finish(!link.stopped);
+}
+
+bool KorunProtocol::readStatus(quint8& status)
+{
+    begin();
+    if (!synchronise() || !sendCommand(commandStatus, nullptr, 0, statusAckMs))
+        return finish(false);
+    link.checksum = 0;
+    status = link.readByte(statusByteMs);
+    if (link.timedOut || link.stopped)
+        return finish(false);
+    link.checksum = quint8(link.checksum + status);
+    const quint8 sum = link.readByte(statusSumMs);
+    return finish(!link.timedOut && !link.stopped && sum == link.checksum);
+}
+
+bool KorunProtocol::readChannel(int index, int count, QProgressBar* bar, WaveChannel& target)
+{
+    const quint16 half = acqParams.halfCount;
+    const quint8 request[5] = { 0, 0, quint8(half & 0xFF), quint8(half >> 8),
+        quint8(std::clamp(index, 0, 255)) };
+    begin();
+    if (!synchronise() || !sendCommand(commandReadChannel, request, sizeof request, channelAckMs))
+        return finish(false);
+
+    link.checksum = 0;
+    const int base = bar ? bar->value() : 0;
+    int received = 0;
+    qint64 idleSince = link.nowMs();
+    count = std::min(count, target.sampleCount);
+    while (received < count) {
+        const qint64 waiting = link.device.bytesAvailable();
+        if (waiting > 1) {
+            qint8* piece = nullptr;
+            const int room = std::min({ target.blockAt(received, &piece), pieceSize, count - received });
+            const qint64 got = link.device.read(reinterpret_cast<char*>(piece), room);
+            if (got < 0)
+                return finish(false);
+            for (qint64 k = 0; k < got; ++k)
+                link.checksum = quint8(link.checksum + quint8(piece[k]));
+            received += int(got);
+            idleSince = link.nowMs();
+        } else if (link.nowMs() - idleSince > stallMs) {
+            if (bar)
+                bar->setValue(base);
+            return finish(false);
+        }
+        if (bar)
+            bar->setValue(base + received);
+        if (link.stopped)
+            return finish(false);
+        if (waiting <= 1 && received < count)
+            link.device.waitForActivity(stallMs - (link.nowMs() - idleSince) + 1);
+        else
+            QCoreApplication::processEvents();
+    }
+    const quint8 sum = link.readByte(channelSumMs);
+    return finish(!link.timedOut && !link.stopped && sum == link.checksum);
+}
+
+// --- Digitisation run ---------------------------------------------------------------------------
+
+namespace {
+
+// Runs an exchange up to three times; a STOP ends the tries.
+template <typename Exchange> bool withAttempts(SerialLink& link, Exchange exchange)
+{
+    for (int attempt = 0; attempt < attempts && !link.stopped; ++attempt)
+        if (exchange())
+            return true;
+    return false;
+}
+
+void completeHeader(WaveStore& record)
+{
+    WaveHeader& h = record.header;
+    h.ticksPerSample = 4 * qint32(acqParams.freqCode) + 4;
+    h.clockKHz = 12000;
+    h.firstVisible = 0;
+    h.visibleCount = h.sampleCount;
+    h.runFlag = 0;
+    h.syncExternal = acqParams.sync;
+    for (int i = 0; i < record.channelCount(); ++i) {
+        ChannelHeader& ch = record.channelSlots[i].header;
+        ch.gainCode = i < 4 ? acqParams.gains[i] : 0;
+        ch.reserved1 = 0;
+        ch.reserved2 = 0;
+        ch.inputNumber = quint8(4 * acqParams.muxGroup + i + 1);
+        if (acqParams.detector)
+            record.channel(i)->applyDetectorOffset();
+        else
+            record.channel(i)->clearDetectorOffset();
+    }
+    h.detector = acqParams.detector ? 1 : 0;
+    record.refreshScaleX();
+    record.applyScales();
+    for (int i = 0; i < record.channelCount(); ++i) {
+        if (acqParams.detector)
+            record.channel(i)->applyDetectorOffset();
+        record.channel(i)->hasData = true;
+    }
+}
+
+bool transfer(WaveStore& record, SerialLink& link, QProgressBar* bar)
+{
+    KorunProtocol protocol(link);
+    if (!withAttempts(link, [&] { return protocol.sendParameters(acqParams); }))
+        return false;
+    for (;;) {
+        quint8 status = 1;
+        if (!withAttempts(link, [&] { return protocol.readStatus(status); }))
+            return false;
+        link.waitMs(100);
+        if (link.stopped)
+            return false;
+        if (status == 0)
+            break;
+    }
+    bar->setValue(20);
+    QCoreApplication::processEvents();
+    const int samples = record.sampleCount();
+    for (int i = 0; i < record.channelCount(); ++i) {
+        WaveChannel* channel = record.channel(i);
+        if (!channel
+            || !withAttempts(link, [&] { return protocol.readChannel(i, samples, bar, *channel); }))
+            return false;
+    }
+    completeHeader(record);
+    return true;
+}
+
+} // namespace
+
+bool runAcquisition(WaveStore& record, QWidget* parent, SerialLink& link)
+{
+    if (!mainWnd)
+        return false;
+    UnClosableDialog dialog(parent,
+        Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+            | Qt::WindowStaysOnTopHint | Qt::MSWindowsFixedSizeDialogHint);
+    Ui::LoadProgress form;
+    form.setupUi(&dialog);
+    form.progressBar->setMaximum(record.channelCount() * record.sampleCount() + 20);
+    form.progressBar->setValue(0);
+    if (!QObject::connect(form.tStop, &QToolButton::released, mainWnd,
+            &MainWnd::slot_tStopReleased, Qt::UniqueConnection))
+        return false;
+    dialog.show();
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    link.stopped = false;
+    const bool done = transfer(record, link, form.progressBar);
+    link.closePort();
+    QApplication::restoreOverrideCursor();
+    return done;
+}

@@ -1,0 +1,118 @@
+// The serial link to the KORUN-77M and its command protocol: synchronisation, command frames
+// with byte-sum checksums, the three exchanges and the digitisation run.
+// Depends on QtCore, QtSerialPort, the record model and the progress dialog form.
+#pragma once
+
+#include <QElapsedTimer>
+#include <QSerialPort>
+#include <QString>
+#include <QtGlobal>
+
+struct AcqParams;
+class QProgressBar;
+class QWidget;
+class WaveChannel;
+class WaveStore;
+
+// What the link needs of a serial port, and the clock and waiting it runs on. The program
+// uses QSerialPort; a test can script a unit in-process behind it.
+class PortDevice
+{
+public:
+    virtual ~PortDevice() = default;
+    // 0, or the port's error value (the port may stay open after a setting that failed).
+    virtual int open(const QString& name, qint32 rate) = 0;
+    virtual void close() = 0;
+    virtual bool isOpen() const = 0;
+    virtual bool clear() = 0;
+    virtual qint64 write(const char* data, qint64 size) = 0;
+    virtual qint64 bytesToWrite() const = 0;
+    virtual qint64 bytesAvailable() const = 0;
+    // Bytes read, 0 when none are waiting, -1 on an error.
+    virtual qint64 read(char* data, qint64 size) = 0;
+    // Milliseconds on a monotonic clock.
+    virtual qint64 nowMs() const = 0;
+    // Serves the user interface until data, a timer or input arrives, for at most ms.
+    virtual void waitForActivity(qint64 ms) = 0;
+};
+
+// The real port: QSerialPort, a monotonic clock, and the event loop slept in between.
+class SerialPortDevice : public PortDevice
+{
+public:
+    SerialPortDevice();
+    int open(const QString& name, qint32 rate) override;
+    void close() override;
+    bool isOpen() const override;
+    bool clear() override;
+    qint64 write(const char* data, qint64 size) override;
+    qint64 bytesToWrite() const override;
+    qint64 bytesAvailable() const override;
+    qint64 read(char* data, qint64 size) override;
+    qint64 nowMs() const override;
+    void waitForActivity(qint64 ms) override;
+
+private:
+    QSerialPort port;
+    QElapsedTimer clock;
+};
+
+class SerialLink
+{
+public:
+    // The unit's output buffer is taken as this many bytes.
+    static constexpr qint64 outputCapacity = 32765;
+    static constexpr qint32 readBufferSize = 64511;
+
+    explicit SerialLink(PortDevice& device);
+
+    int openPort(const QString& name, qint32 rate);
+    int reopenPort(const QString& name, qint32 rate);
+    void closePort();
+    // STOP: the current run ends at its next wait, and no attempt of it starts any more.
+    void requestStop();
+    bool writeBlock(const quint8* data, int size);
+    bool writeByte(quint8 byte);
+    // A byte within ms, or 0 with timedOut set (also on a read error), or 0 after STOP.
+    quint8 readByte(int ms);
+    qint64 nowMs() const;
+    void waitMs(int ms);
+    // Waits until the output has left, at most for the time the bytes need on the line and a
+    // second more; false on STOP or when the deadline passes.
+    bool drainOutput(qint32 rate);
+
+    PortDevice& device;
+    bool timedOut = false;
+    bool stopped = false;
+    quint8 checksum = 0;
+
+private:
+    bool waitForRoom(qint64 size);
+};
+
+// The program-wide link on the serial port.
+SerialLink& serialLink();
+
+// The unit's command protocol over a link; each exchange opens the port (comPortName,
+// comBaudRate) if needed and closes it before returning.
+class KorunProtocol
+{
+public:
+    explicit KorunProtocol(SerialLink& link);
+
+    bool sendParameters(const AcqParams& frame);
+    bool readStatus(quint8& status);
+    bool readChannel(int index, int count, QProgressBar* bar, WaveChannel& target);
+
+private:
+    bool synchronise();
+    bool sendCommand(quint8 command, const quint8* payload, int size, int ackMs);
+    void begin();
+    bool finish(bool success);
+
+    SerialLink& link;
+};
+
+// Fills an initialised record from the unit: parameters, status polling, every channel, then
+// the header. Shows the progress dialog (parent: the window that will own the record).
+bool runAcquisition(WaveStore& record, QWidget* parent, SerialLink& link);

@@ -1,0 +1,77 @@
+// The acquisition parameters dialog and its two spin boxes.
+#pragma once
+
+#include <QDialog>
+#include <QSpinBox>
+#include <optional>
+
+struct AcqParams;
+
+namespace Ui {
+class SetRecordDialog;
+}
+
+// The sampling frequency box: its value v stands for the code 65536 - v and shows the
+// frequency in Hz, 3000000 / (code + 1).
+class MyFEditSpinBox : public QSpinBox
+{
+    Q_OBJECT
+public:
+    using QSpinBox::QSpinBox;
+    static QString frequencyText(int value);
+
+protected:
+    QString textFromValue(int value) const override;
+};
+
+// The sample-count box: shows its value; remembers the number last typed, in or out of range.
+class MyLEditSpinBox : public QSpinBox
+{
+    Q_OBJECT
+public:
+    using QSpinBox::QSpinBox;
+    // The number last typed, in range or not; cleared by taking it.
+    std::optional<qint64> takeTyped();
+
+protected:
+    QString textFromValue(int value) const override;
+    QValidator::State validate(QString& input, int& pos) const override;
+
+private:
+    mutable std::optional<qint64> typed;
+};
+
+class TSetRecord : public QDialog
+{
+    Q_OBJECT
+public:
+    static constexpr int minCount = 2;
+    static constexpr int maxCount = 131068;
+
+    explicit TSetRecord(QWidget* parent = nullptr);
+    ~TSetRecord() override;
+
+    bool initialise();
+    void load(const AcqParams& p, bool forAll);
+    void store(AcqParams& p, bool& forAll) const;
+
+    // The even count a typed or stepped value becomes.
+    static int evenCount(int value);
+
+public slots:
+    void slot_MuxRGReleased();
+    void slot_AllBoxStateChanged(int state);
+    void slot_GBoxesCurrentIndexChanged(int index);
+    void slot_FEditValueChanged(int value);
+    void slot_LEditEditingFinished();
+    void slot_LEditValueChanged(int value);
+
+private:
+    int checkedGroup() const;
+
+    Ui::SetRecordDialog* form = nullptr;
+    MyFEditSpinBox* frequencyBox = nullptr;
+    MyLEditSpinBox* countBox = nullptr;
+    qint32 countValue = 0;
+    quint16 frequencyValue = 2;
+};
