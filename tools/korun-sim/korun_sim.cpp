@@ -1,0 +1,446 @@
+// korun-sim: a simulated KORUN-77M acquisition unit on a pseudo-terminal.
+//
+// It publishes the terminal under a stable path (a symbolic link), answers the unit's protocol
+// (synchronisation 0xFF 0xFF 0x55 0xAA -> 0xA5; commands 0x21 parameters, 0x22 status,
+// 0x23 read channel, each acknowledged with 0x00 and checked by a byte-sum checksum), produces
+// signals of acoustic sensors on the four inputs of the chosen group, paces its output at the
+// line rate (8N1: ten bits a byte) and can inject faults. Every frame it receives is logged.
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <random>
+#include <string>
+#include <termios.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Options
+{
+    std::string link = "/tmp/korun77m";
+    std::string log;
+    std::string dump;
+    std::string ready;
+    long baud = 115200; // 0: no pacing
+    long busyMs = 300;
+    unsigned seed = 1;
+    int badSync = 0;
+    int noAck = 0;
+    int badAck = 0;
+    int corrupt = 0;
+    int drop = 0;
+    int badChecksum = 0;
+    long stallMs = 0;
+    int stallCount = 1;
+    bool stuckBusy = false;
+};
+
+struct Params
+{
+    uint16_t halfCount = 0;
+    uint16_t freqCode = 24;
+    uint8_t gains[4] = {};
+    uint8_t mux = 0;
+    uint8_t sync = 0;
+    uint8_t detector = 0;
+};
+
+volatile std::sig_atomic_t quit = 0;
+
+void onSignal(int)
+{
+    quit = 1;
+}
+
+void usage()
+{
+    std::fprintf(stderr,
+        "usage: korun-sim [--link PATH] [--baud N] [--busy-ms N] [--log FILE] [--dump DIR]\n"
+        "                 [--ready FILE] [--seed N] [--stuck-busy] [--bad-sync N] [--no-ack N]\n"
+        "                 [--bad-ack N] [--corrupt N] [--drop N] [--bad-checksum N]\n"
+        "                 [--stall-ms MS [--stall-count N]]\n"
+        "Fault options act on the first N occurrences. --baud 0 sends without pacing.\n");
+}
+
+bool parse(int argc, char** argv, Options& o)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--stuck-busy") {
+            o.stuckBusy = true;
+            continue;
+        }
+        if (i + 1 >= argc)
+            return false;
+        const char* v = argv[++i];
+        if (a == "--link")
+            o.link = v;
+        else if (a == "--log")
+            o.log = v;
+        else if (a == "--dump")
+            o.dump = v;
+        else if (a == "--ready")
+            o.ready = v;
+        else if (a == "--baud")
+            o.baud = std::atol(v);
+        else if (a == "--busy-ms")
+            o.busyMs = std::atol(v);
+        else if (a == "--seed")
+            o.seed = unsigned(std::atol(v));
+        else if (a == "--bad-sync")
+            o.badSync = std::atoi(v);
+        else if (a == "--no-ack")
+            o.noAck = std::atoi(v);
+        else if (a == "--bad-ack")
+            o.badAck = std::atoi(v);
+        else if (a == "--corrupt")
+            o.corrupt = std::atoi(v);
+        else if (a == "--drop")
+            o.drop = std::atoi(v);
+        else if (a == "--bad-checksum")
+            o.badChecksum = std::atoi(v);
+        else if (a == "--stall-ms")
+            o.stallMs = std::atol(v);
+        else if (a == "--stall-count")
+            o.stallCount = std::atoi(v);
+        else
+            return false;
+    }
+    return true;
+}
+
+// Bytes waiting to go out, each with the moment it is due on the line.
+struct Output
+{
+    std::deque<std::pair<Clock::time_point, uint8_t>> queue;
+    Clock::time_point lineFree = Clock::now();
+    long baud = 0;
+
+    void send(uint8_t byte, std::chrono::microseconds extraDelay = {})
+    {
+        const auto now = Clock::now();
+        lineFree = std::max(lineFree, now) + extraDelay;
+        if (baud > 0)
+            lineFree += std::chrono::nanoseconds(10'000'000'000LL / baud);
+        queue.emplace_back(lineFree, byte);
+    }
+    void clear()
+    {
+        queue.clear();
+        lineFree = Clock::now();
+    }
+};
+
+class Unit
+{
+public:
+    Unit(const Options& options, int fd)
+        : o(options)
+        , fd(fd)
+        , random(options.seed)
+    {
+        out.baud = o.baud;
+        if (!o.log.empty())
+            logFile = std::fopen(o.log.c_str(), "a");
+    }
+    ~Unit()
+    {
+        if (logFile)
+            std::fclose(logFile);
+    }
+
+    void run();
+
+private:
+    void receive(uint8_t byte);
+    void command();
+    void answer(uint8_t byte) { out.send(byte); }
+    void acknowledge();
+    void sendChannel(int index, int count);
+    std::vector<int8_t> samples(int index, int count);
+    void log(const char* direction, const std::vector<uint8_t>& bytes);
+    void logText(const std::string& text);
+    bool busy() const { return o.stuckBusy || Clock::now() < readyAt; }
+
+    Options o;
+    int fd;
+    Output out;
+    std::mt19937 random;
+    FILE* logFile = nullptr;
+    Params params;
+    Clock::time_point readyAt = Clock::now();
+    std::vector<uint8_t> window; // the last bytes, for spotting a synchronisation
+    std::vector<uint8_t> frame; // the command frame being received
+    size_t frameLength = 0;
+    bool synced = false;
+    int syncs = 0;
+    int commands = 0;
+    int transfers = 0;
+    int acquisitions = 0;
+};
+
+void Unit::log(const char* direction, const std::vector<uint8_t>& bytes)
+{
+    std::string text = direction;
+    char hex[4];
+    for (uint8_t b : bytes) {
+        std::snprintf(hex, sizeof hex, " %02X", b);
+        text += hex;
+    }
+    logText(text);
+}
+
+void Unit::logText(const std::string& text)
+{
+    if (!logFile)
+        return;
+    std::fprintf(logFile, "%s\n", text.c_str());
+    std::fflush(logFile);
+}
+
+void Unit::receive(uint8_t byte)
+{
+    if (synced && frameLength == 0) {
+        // The command byte decides the frame's length: command, payload, checksum.
+        const size_t lengths[] = { 1 + 13 + 1, 1 + 0 + 1, 1 + 5 + 1 };
+        if (byte >= 0x21 && byte <= 0x23) {
+            frameLength = lengths[byte - 0x21];
+            frame.assign(1, byte);
+            return;
+        }
+        synced = false;
+    } else if (synced) {
+        frame.push_back(byte);
+        if (frame.size() == frameLength) {
+            synced = false;
+            frameLength = 0;
+            command();
+        }
+        return;
+    }
+    window.push_back(byte);
+    if (window.size() > 4)
+        window.erase(window.begin());
+    if (window == std::vector<uint8_t> { 0xFF, 0xFF, 0x55, 0xAA }) {
+        window.clear();
+        out.clear(); // a new exchange: whatever was still going out is dropped
+        log("<-", { 0xFF, 0xFF, 0x55, 0xAA });
+        const bool bad = syncs++ < o.badSync;
+        answer(bad ? 0x5A : 0xA5);
+        log("->", { uint8_t(bad ? 0x5A : 0xA5) });
+        synced = !bad;
+    }
+}
+
+void Unit::acknowledge()
+{
+    const int n = commands++;
+    if (n < o.noAck) {
+        logText("-> (no acknowledge)");
+        return;
+    }
+    const uint8_t ack = n < o.noAck + o.badAck ? 0x01 : 0x00;
+    answer(ack);
+    log("->", { ack });
+}
+
+void Unit::command()
+{
+    log("<-", frame);
+    uint8_t sum = 0;
+    for (size_t i = 0; i + 1 < frame.size(); ++i)
+        sum = uint8_t(sum + frame[i]);
+    if (sum != frame.back()) {
+        answer(0x01);
+        logText("-> 01 (checksum wrong)");
+        return;
+    }
+    const uint8_t* p = frame.data() + 1;
+    switch (frame[0]) {
+    case 0x21:
+        acknowledge();
+        params.halfCount = uint16_t(p[2] | (p[3] << 8));
+        params.freqCode = uint16_t(p[4] | (p[5] << 8));
+        std::copy(p + 6, p + 10, params.gains);
+        params.mux = p[10];
+        params.sync = p[11];
+        params.detector = p[12];
+        readyAt = Clock::now() + std::chrono::milliseconds(o.busyMs);
+        ++acquisitions;
+        break;
+    case 0x22: {
+        acknowledge();
+        const uint8_t status = busy() ? 1 : 0;
+        answer(status);
+        answer(status);
+        log("->", { status, status });
+        break;
+    }
+    case 0x23:
+        acknowledge();
+        sendChannel(p[4], 2 * int(uint16_t(p[2] | (p[3] << 8))));
+        break;
+    }
+}
+
+// Signals of the group's inputs: decaying bursts of 10 kHz, a 50 Hz hum, noise, and a sine of
+// 1 kHz, each scaled by its input's gain; with the detector on, the rectified signal.
+std::vector<int8_t> Unit::samples(int index, int count)
+{
+    const double rate = 3000000.0 / (params.freqCode + 1);
+    const int input = 4 * params.mux + index + 1;
+    const double gain = std::ldexp(1.0, std::min<int>(index < 4 ? params.gains[index] : 0, 12));
+    std::mt19937 noise(o.seed * 7919u + unsigned(acquisitions) * 31u + unsigned(index));
+    std::normal_distribution<double> gauss(0.0, 1.0);
+    std::vector<int8_t> codes(static_cast<size_t>(count));
+    for (int n = 0; n < count; ++n) {
+        const double t = n / rate;
+        double volts = 0;
+        switch (input % 4) {
+        case 1: { // bursts of 10 kHz, four a record, decaying
+            const double since = std::fmod(t, std::max(count / rate / 4, 1e-6));
+            volts = std::exp(-since * 150.0) * std::sin(2 * M_PI * 10000.0 * t);
+            break;
+        }
+        case 2:
+            volts = 0.6 * std::sin(2 * M_PI * 50.0 * t) + 0.2 * std::sin(2 * M_PI * 150.0 * t);
+            break;
+        case 3:
+            volts = 0.25 * gauss(noise);
+            break;
+        default:
+            volts = 0.8 * std::sin(2 * M_PI * 1000.0 * t);
+            break;
+        }
+        double code = 30.0 * gain * volts + 0.5 * gauss(noise);
+        if (params.detector)
+            code = -128.0 + 2.0 * std::fabs(code);
+        codes[size_t(n)] = int8_t(std::clamp<long>(std::lround(code), -128, 127));
+    }
+    return codes;
+}
+
+void Unit::sendChannel(int index, int count)
+{
+    const std::vector<int8_t> codes = samples(index, count);
+    if (!o.dump.empty()) {
+        const std::string path = o.dump + "/channel" + std::to_string(index) + ".bin";
+        if (FILE* f = std::fopen(path.c_str(), "wb")) {
+            std::fwrite(codes.data(), 1, codes.size(), f);
+            std::fclose(f);
+        }
+    }
+    const int n = transfers++;
+    uint8_t sum = 0;
+    for (int8_t c : codes)
+        sum = uint8_t(sum + uint8_t(c));
+    const int faultAt = count / 2;
+    for (int k = 0; k < count; ++k) {
+        uint8_t byte = uint8_t(codes[size_t(k)]);
+        std::chrono::microseconds delay {};
+        if (k == faultAt) {
+            if (n < o.drop)
+                continue;
+            if (n < o.corrupt)
+                byte ^= 0x10;
+            if (n < o.stallCount && o.stallMs > 0)
+                delay = std::chrono::milliseconds(o.stallMs);
+        }
+        out.send(byte, delay);
+    }
+    const uint8_t sent = n < o.badChecksum ? uint8_t(sum + 1) : sum;
+    answer(sent);
+    char text[96];
+    std::snprintf(text, sizeof text, "-> [%d samples of channel %d] %02X", count, index, sent);
+    logText(text);
+}
+
+void Unit::run()
+{
+    std::vector<uint8_t> chunk;
+    while (!quit) {
+        auto now = Clock::now();
+        chunk.clear();
+        while (!out.queue.empty() && out.queue.front().first <= now) {
+            chunk.push_back(out.queue.front().second);
+            out.queue.pop_front();
+        }
+        for (size_t done = 0; done < chunk.size();) {
+            const ssize_t n = ::write(fd, chunk.data() + done, chunk.size() - done);
+            if (n > 0)
+                done += size_t(n);
+            else if (n < 0 && errno != EAGAIN && errno != EINTR)
+                return;
+            else
+                ::usleep(1000);
+        }
+        int timeout = 200;
+        if (!out.queue.empty()) {
+            const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(
+                out.queue.front().first - Clock::now());
+            timeout = int(std::clamp<long long>(wait.count(), 0, 200));
+        }
+        struct pollfd p { fd, POLLIN, 0 };
+        if (::poll(&p, 1, timeout) > 0 && (p.revents & POLLIN)) {
+            uint8_t buffer[512];
+            const ssize_t n = ::read(fd, buffer, sizeof buffer);
+            for (ssize_t i = 0; i < n; ++i)
+                receive(buffer[i]);
+        }
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    Options options;
+    if (!parse(argc, argv, options)) {
+        usage();
+        return 2;
+    }
+    int master = -1;
+    int slave = -1;
+    char name[256] = {};
+    struct termios raw {};
+    cfmakeraw(&raw);
+    if (::openpty(&master, &slave, name, &raw, nullptr) != 0) {
+        std::perror("korun-sim: openpty");
+        return 1;
+    }
+    // The unit keeps its own end of the terminal open, so that the program may close and
+    // reopen the port between exchanges.
+    ::unlink(options.link.c_str());
+    if (::symlink(name, options.link.c_str()) != 0) {
+        std::perror("korun-sim: symlink");
+        return 1;
+    }
+    std::signal(SIGTERM, onSignal);
+    std::signal(SIGINT, onSignal);
+    std::fprintf(stderr, "korun-sim: KORUN-77M on %s (%s)\n", options.link.c_str(), name);
+    if (!options.ready.empty()) {
+        if (FILE* f = std::fopen(options.ready.c_str(), "w")) {
+            std::fprintf(f, "%s\n", name);
+            std::fclose(f);
+        }
+    }
+    Unit unit(options, master);
+    unit.run();
+    ::unlink(options.link.c_str());
+    ::close(slave);
+    ::close(master);
+    return 0;
+}
