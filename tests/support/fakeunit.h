@@ -1,0 +1,89 @@
+// A KORUN-77M scripted in-process behind the port interface, on a virtual clock: waiting
+// advances time to the next byte due instead of sleeping, so thousands of runs take seconds.
+// Faults are injected per byte of the unit's output with seeded randomness.
+#pragma once
+
+#include "rs232.h"
+
+#include <QList>
+#include <QPointer>
+#include <QProgressBar>
+#include <deque>
+#include <random>
+#include <vector>
+
+class SerialLink;
+
+struct UnitFaults
+{
+    double corrupt = 0; // per output byte: one bit pattern flipped
+    double drop = 0; // per output byte: not sent
+    double insert = 0; // per output byte: an extra byte before it
+    double delay = 0; // per output byte: a pause before it (one of the delays below)
+    std::vector<int> delaysMs { 60, 150, 600, 1100 };
+    double readError = 0; // per read call: the port reports an error
+    double wrongAck = 0; // per command: acknowledged with 0x01
+    double wrongSync = 0; // per synchronisation: answered with 0x5A
+    bool stuckBusy = false;
+    int busyMs = 300;
+};
+
+class FakeUnit : public PortDevice
+{
+public:
+    explicit FakeUnit(quint32 seed, UnitFaults faults = UnitFaults());
+
+    int open(const QString& name, qint32 rate) override;
+    void close() override;
+    bool isOpen() const override { return opened; }
+    bool clear() override;
+    qint64 write(const char* data, qint64 size) override;
+    qint64 bytesToWrite() const override { return 0; }
+    qint64 bytesAvailable() const override;
+    qint64 read(char* data, qint64 size) override;
+    qint64 nowMs() const override { return nowUs / 1000; }
+    void waitForActivity(qint64 ms) override;
+
+    // STOP as the operator would press it, at a virtual moment.
+    void stopAt(SerialLink* link, qint64 ms);
+
+    // The samples the unit sent for each channel index (the last transfer of each).
+    std::vector<std::vector<qint8>> truth = std::vector<std::vector<qint8>>(8);
+    QList<QByteArray> commandsReceived; // every frame, command byte first
+    QByteArray written; // every byte the program sent
+    qint64 stoppedAtMs = -1;
+    qint64 bytesAfterStop = 0;
+    int lastProgress = -1;
+    int statusPolls = 0;
+
+private:
+    struct Pending
+    {
+        qint64 dueUs;
+        char byte;
+    };
+    void receive(quint8 byte);
+    void command(const QByteArray& frame);
+    void reply(quint8 byte, bool faulty = true);
+    void deliverDue();
+    qint64 nextDueUs() const;
+    void checkStop();
+    void noteProgress();
+
+    std::mt19937 random;
+    UnitFaults faults;
+    bool opened = false;
+    qint64 nowUs = 0;
+    qint64 lineFreeUs = 0;
+    std::deque<Pending> pending;
+    QByteArray arrived;
+    QByteArray window;
+    QByteArray frame;
+    int frameLength = 0;
+    bool synced = false;
+    qint64 busyUntilUs = 0;
+    quint16 halfCount = 0;
+    SerialLink* stopLink = nullptr;
+    qint64 stopAtMs = -1;
+    QPointer<QProgressBar> progressBar;
+};

@@ -1,0 +1,280 @@
+// The unit's protocol and the digitisation run against a scripted unit on a virtual clock:
+// the exact frames, retries, time-outs, STOP, and thousands of runs over a faulty line.
+#include "data.h"
+#include "fmain.h"
+#include "rs232.h"
+#include "support/fakeunit.h"
+#include "wave_stor.h"
+
+#include <QProgressBar>
+#include <QtTest>
+
+namespace {
+
+struct RunResult
+{
+    bool done = false;
+    qint64 endMs = 0;
+};
+
+RunResult run(FakeUnit& unit, SerialLink& link, WaveStore& record)
+{
+    RunResult result;
+    result.done = runAcquisition(record, nullptr, link);
+    result.endMs = unit.nowMs();
+    return result;
+}
+
+// Channel samples as the record holds them.
+std::vector<qint8> samplesOf(const WaveChannel& channel)
+{
+    std::vector<qint8> out(size_t(channel.sampleCount));
+    for (int i = 0; i < channel.sampleCount; ++i)
+        out[size_t(i)] = channel.sample(i);
+    return out;
+}
+
+quint8 sum(const std::vector<qint8>& bytes)
+{
+    quint8 total = 0;
+    for (qint8 b : bytes)
+        total = quint8(total + quint8(b));
+    return total;
+}
+
+} // namespace
+
+class tst_Protocol : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanupTestCase();
+    void exampleFrames();
+    void cleanRun();
+    void wrongSynchronisationNeverPolls();
+    void stuckBusyUnitEndsOnStop();
+    void checksumMismatchRetriesTheChannel();
+    void stallResetsTheProgress();
+    void lastSampleAloneWaitsForTheChecksum();
+    void faultyLine_data();
+    void faultyLine();
+
+private:
+    MainWnd* window = nullptr;
+};
+
+void tst_Protocol::initTestCase()
+{
+    window = new MainWnd;
+    QVERIFY(window->create());
+    mainWnd = window;
+}
+
+void tst_Protocol::cleanupTestCase()
+{
+    delete window;
+}
+
+void tst_Protocol::init()
+{
+    acqParams = { 0, 256, 24, { 0, 1, 2, 3 }, 2, 0, 1 };
+    comPortName = "fake";
+    comBaudRate = 115200;
+}
+
+void tst_Protocol::exampleFrames()
+{
+    FakeUnit unit(1);
+    SerialLink link(unit);
+    KorunProtocol protocol(link);
+    quint8 status = 9;
+    QVERIFY(protocol.readStatus(status));
+    QCOMPARE(status, quint8(0));
+    QCOMPARE(unit.written.toHex(' '), QByteArray("ff ff 55 aa 22 22"));
+    QVERIFY(!unit.isOpen());
+
+    unit.written.clear();
+    const AcqParams frame = { 0, 50000, 24, { 0, 1, 2, 3 }, 2, 0, 1 };
+    QVERIFY(protocol.sendParameters(frame));
+    QCOMPARE(unit.written.toHex(' '),
+        QByteArray("ff ff 55 aa 21 00 00 50 c3 18 00 00 01 02 03 02 00 01 55"));
+
+    unit.written.clear();
+    acqParams.halfCount = 2048;
+    WaveChannel channel(4096);
+    QVERIFY(channel.allocate());
+    QVERIFY(protocol.readChannel(1, 4096, nullptr, channel));
+    QCOMPARE(unit.written.toHex(' '), QByteArray("ff ff 55 aa 23 00 00 00 08 01 2c"));
+    QVERIFY(samplesOf(channel) == unit.truth[1]);
+}
+
+void tst_Protocol::cleanRun()
+{
+    acqParams = { 0, 2048, 24, { 0, 1, 3, 12 }, 2, 1, 0 };
+    FakeUnit unit(2);
+    SerialLink link(unit);
+    WaveStore record(QRect(0, 0, 639, 399));
+    QVERIFY(record.initialise(4, 4096));
+    QVERIFY(run(unit, link, record).done);
+    for (int i = 0; i < 4; ++i)
+        QVERIFY(samplesOf(*record.channel(i)) == unit.truth[size_t(i)]);
+    QCOMPARE(unit.lastProgress, 4 * 4096 + 20);
+    QCOMPARE(int(record.header.clockKHz), 12000);
+    QCOMPARE(int(record.header.ticksPerSample), 100);
+    QCOMPARE(int(record.header.visibleCount), 4096);
+    QCOMPARE(int(record.header.syncExternal), 1);
+    QCOMPARE(int(record.header.detector), 0);
+    const int gains[] = { 0, 1, 3, 12 };
+    for (int i = 0; i < 4; ++i) {
+        QCOMPARE(int(record.channelSlots[i].header.gainCode), gains[i]);
+        QCOMPARE(int(record.channelSlots[i].header.inputNumber), 9 + i);
+        QCOMPARE(record.channel(i)->zeroOffset, 0);
+        QVERIFY(record.channel(i)->hasData);
+    }
+    QVERIFY(!unit.isOpen());
+}
+
+void tst_Protocol::wrongSynchronisationNeverPolls()
+{
+    UnitFaults faults;
+    faults.wrongSync = 1.0;
+    FakeUnit unit(3, faults);
+    SerialLink link(unit);
+    WaveStore record(QRect(0, 0, 639, 399));
+    QVERIFY(record.initialise(4, 512));
+    QVERIFY(!run(unit, link, record).done);
+    QCOMPARE(unit.written.count(QByteArray("\xFF\xFF\x55\xAA", 4)), 3);
+    QCOMPARE(unit.statusPolls, 0);
+    QVERIFY(unit.commandsReceived.isEmpty());
+}
+
+void tst_Protocol::stuckBusyUnitEndsOnStop()
+{
+    UnitFaults faults;
+    faults.stuckBusy = true;
+    FakeUnit unit(4, faults);
+    SerialLink link(unit);
+    unit.stopAt(&link, 7777);
+    WaveStore record(QRect(0, 0, 639, 399));
+    QVERIFY(record.initialise(4, 512));
+    const RunResult result = run(unit, link, record);
+    QVERIFY(!result.done);
+    QVERIFY(unit.statusPolls > 20);
+    QVERIFY(result.endMs - unit.stoppedAtMs <= 200);
+    QCOMPARE(unit.bytesAfterStop, 0);
+}
+
+void tst_Protocol::checksumMismatchRetriesTheChannel()
+{
+    UnitFaults faults;
+    faults.corrupt = 1.0 / 1500; // about one sample in three transfers of 512
+    FakeUnit unit(5, faults);
+    SerialLink link(unit);
+    WaveStore record(QRect(0, 0, 639, 399));
+    QVERIFY(record.initialise(4, 512));
+    const bool done = run(unit, link, record).done;
+    int reads = 0;
+    for (const QByteArray& frame : unit.commandsReceived)
+        reads += quint8(frame[0]) == 0x23;
+    QVERIFY(reads > 4); // some channel was read again
+    if (done)
+        for (int i = 0; i < 4; ++i)
+            QCOMPARE(sum(samplesOf(*record.channel(i))), sum(unit.truth[size_t(i)]));
+}
+
+void tst_Protocol::stallResetsTheProgress()
+{
+    UnitFaults faults;
+    faults.delay = 1.0 / 300;
+    faults.delaysMs = { 1100 };
+    FakeUnit unit(6, faults);
+    SerialLink link(unit);
+    acqParams.halfCount = 1024;
+    WaveChannel channel(2048);
+    QVERIFY(channel.allocate());
+    QProgressBar bar;
+    bar.setRange(0, 100000);
+    bar.setValue(500);
+    KorunProtocol protocol(link);
+    bool failedOnce = false;
+    for (int attempt = 0; attempt < 10 && !failedOnce; ++attempt) {
+        const bool ok = protocol.readChannel(0, 2048, &bar, channel);
+        failedOnce = !ok && bar.value() == 500;
+    }
+    QVERIFY(failedOnce);
+}
+
+void tst_Protocol::lastSampleAloneWaitsForTheChecksum()
+{
+    UnitFaults faults;
+    FakeUnit unit(7, faults);
+    SerialLink link(unit);
+    acqParams.halfCount = 1;
+    WaveChannel channel(2);
+    QVERIFY(channel.allocate());
+    KorunProtocol protocol(link);
+    QVERIFY(protocol.readChannel(0, 2, nullptr, channel));
+    QVERIFY(samplesOf(channel) == unit.truth[0]);
+}
+
+void tst_Protocol::faultyLine_data()
+{
+    QTest::addColumn<double>("perByte");
+    QTest::addColumn<int>("runs");
+    QTest::newRow("1e-5 per byte") << 1e-5 << 400;
+    QTest::newRow("1e-4 per byte") << 1e-4 << 400;
+    QTest::newRow("1e-3 per byte") << 1e-3 << 400;
+}
+
+// Every kind of fault at the rate given, STOP at random moments in a third of the runs: every
+// run ends in bounded time, STOP ends it within 200 ms with nothing sent afterwards, and a run
+// that succeeds holds only samples whose checksum agrees with what the unit sent.
+void tst_Protocol::faultyLine()
+{
+    QFETCH(double, perByte);
+    QFETCH(int, runs);
+    std::mt19937 dice(quint32(perByte * 1e9));
+    int succeeded = 0;
+    for (int n = 0; n < runs; ++n) {
+        UnitFaults faults;
+        faults.corrupt = perByte;
+        faults.drop = perByte;
+        faults.insert = perByte;
+        faults.delay = perByte;
+        faults.readError = perByte;
+        faults.wrongAck = perByte * 100;
+        faults.wrongSync = perByte * 100;
+        faults.busyMs = int(dice() % 400);
+        FakeUnit unit(dice(), faults);
+        SerialLink link(unit);
+        const bool stop = n % 3 == 0;
+        if (stop)
+            unit.stopAt(&link, qint64(dice() % 3000));
+        acqParams.halfCount = quint16(64 + dice() % 512);
+        const int samples = 2 * acqParams.halfCount;
+        WaveStore record(QRect(0, 0, 639, 399));
+        QVERIFY(record.initialise(4, samples));
+        const RunResult result = run(unit, link, record);
+        QVERIFY2(result.endMs < 60000, qPrintable(QString("run %1 took %2 ms").arg(n).arg(result.endMs)));
+        QVERIFY(!unit.isOpen());
+        if (unit.stoppedAtMs >= 0) {
+            QVERIFY(!result.done);
+            QVERIFY2(result.endMs - unit.stoppedAtMs <= 200, qPrintable(QString("run %1").arg(n)));
+            QCOMPARE(unit.bytesAfterStop, 0);
+        }
+        if (!result.done)
+            continue;
+        ++succeeded;
+        for (int i = 0; i < 4; ++i) {
+            const std::vector<qint8> got = samplesOf(*record.channel(i));
+            QVERIFY(got == unit.truth[size_t(i)] || sum(got) == sum(unit.truth[size_t(i)]));
+        }
+    }
+    qInfo("%d of %d runs succeeded", succeeded, runs);
+    QVERIFY(succeeded >= 1);
+}
+
+QTEST_MAIN(tst_Protocol)
+#include "test_protocol.moc"
