@@ -1,0 +1,269 @@
+// Digitisation runs through the real serial port against the simulated unit on a
+// pseudo-terminal: the frames on the line, the record the unit sent, the header, the faults,
+// STOP, and the main window's run command.
+#include "data.h"
+#include "fmain.h"
+#include "init.h"
+#include "rs232.h"
+#include "support/boxes.h"
+#include "ustrings.h"
+#include "wave_form.h"
+#include "wave_stor.h"
+
+#include <QtMisc/qtm_init.h>
+
+#include <QElapsedTimer>
+#include <QMdiArea>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+class tst_Acquisition : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+    void cleanup();
+    void pseudoTerminalHasNoRts();
+    void fourChannelRun();
+    void detectorOn();
+    void faultRecovers_data();
+    void faultRecovers();
+    void threeBadSynchronisationsFailWithoutPolling();
+    void stopWhilePolling();
+    void stopDuringTransfer();
+    void runCommandFillsANewWindow();
+    void failedRunLeavesNoWindow();
+
+private:
+    bool startUnit(const QStringList& options);
+    QByteArray log() const;
+    QByteArray dumped(int channel) const;
+    static QByteArray samplesOf(const WaveChannel& channel);
+    std::unique_ptr<WaveStore> newRecord(int samples) const;
+
+    QTemporaryDir dir;
+    QProcess unit;
+    MainWnd* window = nullptr;
+};
+
+void tst_Acquisition::initTestCase()
+{
+    qtmisc::InitHooks hooks = programInitHooks();
+    testboxes::install(hooks);
+    QCOMPARE(qtmisc::init(hooks), quint16(0));
+    stringsKit.retranslate();
+    applicationDir = dir.path() + "/";
+    window = new MainWnd;
+    QVERIFY(window->create());
+    mainWnd = window;
+    window->show();
+}
+
+void tst_Acquisition::cleanupTestCase()
+{
+    delete window;
+    qtmisc::shutdown();
+}
+
+void tst_Acquisition::init()
+{
+    testboxes::reset();
+    comPortName = dir.filePath("korun");
+    comBaudRate = 115200;
+    acqParams = { 0, 2048, 24, { 0, 1, 2, 3 }, 2, 0, 0 };
+}
+
+void tst_Acquisition::cleanup()
+{
+    unit.terminate();
+    unit.waitForFinished(3000);
+    QFile::remove(dir.filePath("log"));
+    QFile::remove(dir.filePath("ready"));
+}
+
+bool tst_Acquisition::startUnit(const QStringList& options)
+{
+    unit.start(KORUN_SIM_BINARY,
+        QStringList { "--link", comPortName, "--log", dir.filePath("log"), "--dump", dir.path(),
+            "--ready", dir.filePath("ready"), "--baud", "0", "--busy-ms", "150" }
+            + options);
+    if (!unit.waitForStarted(5000))
+        return false;
+    QElapsedTimer clock;
+    clock.start();
+    while (!QFile::exists(dir.filePath("ready")) && clock.elapsed() < 5000)
+        QTest::qWait(10);
+    return QFile::exists(dir.filePath("ready"));
+}
+
+QByteArray tst_Acquisition::log() const
+{
+    QFile file(dir.filePath("log"));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QByteArray tst_Acquisition::dumped(int channel) const
+{
+    QFile file(dir.filePath(QString("channel%1.bin").arg(channel)));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QByteArray tst_Acquisition::samplesOf(const WaveChannel& channel)
+{
+    QByteArray bytes;
+    for (int i = 0; i < channel.sampleCount; ++i)
+        bytes.append(char(channel.sample(i)));
+    return bytes;
+}
+
+std::unique_ptr<WaveStore> tst_Acquisition::newRecord(int samples) const
+{
+    auto record = std::make_unique<WaveStore>(QRect(0, 0, 639, 399));
+    return record->initialise(4, samples) ? std::move(record) : nullptr;
+}
+
+// QSerialPort cannot set RTS on a pseudo-terminal: the open reports it, the port stays open.
+void tst_Acquisition::pseudoTerminalHasNoRts()
+{
+    QVERIFY(startUnit({}));
+    QCOMPARE(serialLink().openPort(comPortName, 115200), int(QSerialPort::UnsupportedOperationError));
+    QVERIFY(serialLink().device.isOpen());
+    serialLink().closePort();
+    QVERIFY(!serialLink().device.isOpen());
+}
+
+void tst_Acquisition::fourChannelRun()
+{
+    QVERIFY(startUnit({}));
+    auto record = newRecord(4096);
+    QVERIFY(runAcquisition(*record, nullptr, serialLink()));
+    for (int i = 0; i < 4; ++i) {
+        QCOMPARE(samplesOf(*record->channel(i)), dumped(i));
+        QCOMPARE(int(record->channelSlots[i].header.gainCode), i);
+        QCOMPARE(int(record->channelSlots[i].header.inputNumber), 9 + i);
+        QCOMPARE(record->channel(i)->zeroOffset, 0);
+    }
+    QCOMPARE(int(record->header.clockKHz), 12000);
+    QCOMPARE(int(record->header.ticksPerSample), 100);
+    QCOMPARE(int(record->header.detector), 0);
+    const QByteArray lines = log();
+    QVERIFY(lines.contains("<- 21 00 00 00 08 18 00 00 01 02 03 02 00 00 49\n-> 00\n"));
+    QVERIFY(lines.contains("<- FF FF 55 AA\n-> A5\n<- 22 22\n-> 00\n"));
+    QVERIFY(lines.contains("<- 23 00 00 00 08 01 2C\n-> 00\n"));
+}
+
+void tst_Acquisition::detectorOn()
+{
+    acqParams.detector = 1;
+    acqParams.muxGroup = 7;
+    QVERIFY(startUnit({}));
+    auto record = newRecord(512);
+    acqParams.halfCount = 256;
+    QVERIFY(runAcquisition(*record, nullptr, serialLink()));
+    QCOMPARE(int(record->header.detector), 1);
+    QCOMPARE(int(record->channelSlots[3].header.inputNumber), 32);
+    QCOMPARE(record->channel(3)->zeroOffset, int(std::lround(-128 * record->scaleY)));
+    QVERIFY(record->channel(3)->zeroOffset != 0);
+}
+
+void tst_Acquisition::faultRecovers_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::newRow("wrong synchronisation answer") << QStringList { "--bad-sync", "2" };
+    QTest::newRow("missing acknowledge") << QStringList { "--no-ack", "1" };
+    QTest::newRow("wrong acknowledge") << QStringList { "--bad-ack", "2" };
+    QTest::newRow("corrupted sample") << QStringList { "--corrupt", "2" };
+    QTest::newRow("dropped sample") << QStringList { "--drop", "1" };
+    QTest::newRow("wrong checksum") << QStringList { "--bad-checksum", "2" };
+    QTest::newRow("stall of 1.2 s") << QStringList { "--stall-ms", "1200", "--stall-count", "1" };
+}
+
+void tst_Acquisition::faultRecovers()
+{
+    QFETCH(QStringList, options);
+    QVERIFY(startUnit(options));
+    auto record = newRecord(4096);
+    QVERIFY(runAcquisition(*record, nullptr, serialLink()));
+    for (int i = 0; i < 4; ++i)
+        QCOMPARE(samplesOf(*record->channel(i)), dumped(i));
+}
+
+void tst_Acquisition::threeBadSynchronisationsFailWithoutPolling()
+{
+    QVERIFY(startUnit({ "--bad-sync", "3" }));
+    auto record = newRecord(4096);
+    QVERIFY(!runAcquisition(*record, nullptr, serialLink()));
+    QCOMPARE(log().count("-> 5A"), 3);
+    QVERIFY(!log().contains("<- 22"));
+    QVERIFY(!serialLink().device.isOpen());
+}
+
+void tst_Acquisition::stopWhilePolling()
+{
+    QVERIFY(startUnit({ "--stuck-busy" }));
+    auto record = newRecord(4096);
+    QElapsedTimer clock;
+    qint64 stoppedAt = -1;
+    QTimer::singleShot(900, [&] {
+        stoppedAt = clock.elapsed();
+        window->slot_tStopReleased();
+    });
+    clock.start();
+    QVERIFY(!runAcquisition(*record, nullptr, serialLink()));
+    QVERIFY(stoppedAt > 0);
+    QVERIFY2(clock.elapsed() - stoppedAt <= 200, qPrintable(QString::number(clock.elapsed() - stoppedAt)));
+}
+
+void tst_Acquisition::stopDuringTransfer()
+{
+    QVERIFY(startUnit({ "--baud", "19200" }));
+    acqParams.halfCount = 16384;
+    auto record = newRecord(32768);
+    QElapsedTimer clock;
+    qint64 stoppedAt = -1;
+    QTimer::singleShot(2500, [&] {
+        stoppedAt = clock.elapsed();
+        window->slot_tStopReleased();
+    });
+    clock.start();
+    QVERIFY(!runAcquisition(*record, nullptr, serialLink()));
+    QVERIFY(stoppedAt > 0);
+    QVERIFY2(clock.elapsed() - stoppedAt <= 200, qPrintable(QString::number(clock.elapsed() - stoppedAt)));
+    QCOMPARE(log().count("<- 23"), 1); // no attempt after STOP
+}
+
+void tst_Acquisition::runCommandFillsANewWindow()
+{
+    QVERIFY(startUnit({}));
+    acqParams.halfCount = 512;
+    const quint32 counter = window->windowCounter;
+    window->findChild<QAction*>("aRunADC")->trigger();
+    auto* form = qobject_cast<TWForm*>(window->workspace()->activeSubWindow());
+    QVERIFY(form && form->record);
+    QCOMPARE(form->windowTitle(), QString("NoName - %1").arg(counter));
+    QCOMPARE(form->record->sampleCount(), 1024);
+    QCOMPARE(samplesOf(*form->record->channel(2)), dumped(2));
+    QVERIFY(window->findChild<QAction*>("aRunADC")->isEnabled());
+
+    window->findChild<QAction*>("aRunADC")->trigger(); // into the same window
+    QCOMPARE(window->workspace()->activeSubWindow(), form);
+    QCOMPARE(samplesOf(*form->record->channel(2)), dumped(2));
+    QVERIFY(testboxes::texts.isEmpty());
+}
+
+void tst_Acquisition::failedRunLeavesNoWindow()
+{
+    comPortName = dir.filePath("nothing-there");
+    const int windows = window->workspace()->subWindowList().size();
+    window->workspace()->setActiveSubWindow(nullptr);
+    window->findChild<QAction*>("aRunADC")->trigger();
+    QCOMPARE(window->workspace()->subWindowList().size(), windows);
+    QCOMPARE(testboxes::texts, QStringList { "Ошибка загрузки!" });
+    QVERIFY(window->findChild<QAction*>("aRunADC")->isEnabled());
+}
+
+QTEST_MAIN(tst_Acquisition)
+#include "test_acquisition.moc"
