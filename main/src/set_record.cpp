@@ -34,12 +34,13 @@ QString MyLEditSpinBox::textFromValue(int value) const
     return QString::number(value);
 }
 
-QValidator::State MyLEditSpinBox::validate(QString& input, int& pos) const
+void MyLEditSpinBox::fixup(QString& input) const
 {
     bool ok = false;
     const qint64 number = input.trimmed().toLongLong(&ok);
-    typed = ok ? std::optional<qint64>(number) : std::nullopt;
-    return QSpinBox::validate(input, pos);
+    if (ok && (number < minimum() || number > maximum()))
+        typed = number;
+    QSpinBox::fixup(input);
 }
 
 std::optional<qint64> MyLEditSpinBox::takeTyped()
@@ -106,6 +107,8 @@ bool TSetRecord::initialise()
     countBox->setGeometry(120, 60, 82, 22);
     countBox->setRange(minCount, maxCount);
     countBox->setSingleStep(2);
+    // The even-count rule applies to the number once typed, not to each digit on the way.
+    countBox->setKeyboardTracking(false);
     if (!connect(frequencyBox, &QSpinBox::valueChanged, this, &TSetRecord::slot_FEditValueChanged,
             uniqueConnection)) {
         QTM_REPORT(0xA902);
@@ -123,6 +126,7 @@ bool TSetRecord::initialise()
 
 void TSetRecord::load(const AcqParams& p, bool forAll)
 {
+    loading = true;
     form->allBox->setChecked(forAll);
     QComboBox* const gains[] = { form->gBox1, form->gBox2, form->gBox3, form->gBox4 };
     for (int k = 0; k < 4; ++k)
@@ -145,6 +149,7 @@ void TSetRecord::load(const AcqParams& p, bool forAll)
     countValue = 2 * qint32(p.halfCount);
     countBox->setValue(countValue);
     form->detCB->setChecked(p.detector != 0);
+    loading = false;
 }
 
 int TSetRecord::checkedGroup() const
@@ -191,7 +196,7 @@ void TSetRecord::slot_MuxRGReleased()
 
 void TSetRecord::slot_AllBoxStateChanged(int state)
 {
-    if (state != Qt::Checked)
+    if (loading || state != Qt::Checked)
         return;
     const int index = form->gBox1->currentIndex();
     for (QComboBox* box : { form->gBox2, form->gBox3, form->gBox4 })
@@ -200,7 +205,7 @@ void TSetRecord::slot_AllBoxStateChanged(int state)
 
 void TSetRecord::slot_GBoxesCurrentIndexChanged(int index)
 {
-    if (!form->allBox->isChecked() || !qobject_cast<QComboBox*>(sender()))
+    if (loading || !form->allBox->isChecked() || !qobject_cast<QComboBox*>(sender()))
         return;
     for (QComboBox* box : { form->gBox1, form->gBox2, form->gBox3, form->gBox4 })
         box->setCurrentIndex(index);

@@ -24,18 +24,19 @@ protected:
     QString textFromValue(int value) const override;
 };
 
-// The sample-count box: shows its value; remembers the number last typed, in or out of range.
+// The sample-count box: shows its value; remembers a number typed outside its range, which the
+// box itself would silently replace.
 class MyLEditSpinBox : public QSpinBox
 {
     Q_OBJECT
 public:
     using QSpinBox::QSpinBox;
-    // The number last typed, in range or not; cleared by taking it.
+    // The out-of-range number typed last; cleared by taking it.
     std::optional<qint64> takeTyped();
 
 protected:
     QString textFromValue(int value) const override;
-    QValidator::State validate(QString& input, int& pos) const override;
+    void fixup(QString& input) const override;
 
 private:
     mutable std::optional<qint64> typed;
@@ -74,4 +75,5 @@ private:
     MyLEditSpinBox* countBox = nullptr;
     qint32 countValue = 0;
     quint16 frequencyValue = 2;
+    bool loading = false; // the dialog itself sets its controls: their handlers stay quiet
 };

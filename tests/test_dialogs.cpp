@@ -1,0 +1,255 @@
+// The acquisition parameters dialog, the port dialog and the about box's version line.
+#include "data.h"
+#include "fmain.h"
+#include "init.h"
+#include "set_record.h"
+#include "support/boxes.h"
+#include "ustrings.h"
+
+#include <QtMisc/qtm_init.h>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QtTest>
+
+class tst_Dialogs : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+    void frequencyTexts_data();
+    void frequencyTexts();
+    void loadShowsTheParameters();
+    void countSteps_data();
+    void countSteps();
+    void typedCountOutOfRange();
+    void gainsForAll();
+    void groupRelabelsInputs();
+    void storeRoundTrip();
+    void cancelChangesNothing();
+    void portDialogKeepsUnlistedNameAndOddRate();
+    void portDialogStoresTheChosenRate();
+    void aboutVersion();
+
+private:
+    template <typename T> T* child(const char* name) const { return dialog->findChild<T*>(name); }
+
+    QTemporaryDir dir;
+    MainWnd* window = nullptr;
+    TSetRecord* dialog = nullptr;
+};
+
+void tst_Dialogs::initTestCase()
+{
+    qtmisc::InitHooks hooks = programInitHooks();
+    testboxes::install(hooks);
+    QCOMPARE(qtmisc::init(hooks), quint16(0));
+    stringsKit.retranslate();
+    applicationDir = dir.path() + "/";
+    window = new MainWnd;
+    QVERIFY(window->create());
+    mainWnd = window;
+}
+
+void tst_Dialogs::cleanupTestCase()
+{
+    delete window;
+    qtmisc::shutdown();
+}
+
+void tst_Dialogs::init()
+{
+    testboxes::reset();
+    delete dialog;
+    dialog = new TSetRecord(window);
+    QVERIFY(dialog->initialise());
+    acqParams = { 0, 50000, 24, { 0, 1, 2, 3 }, 2, 0, 1 };
+    dialog->load(acqParams, false);
+}
+
+void tst_Dialogs::frequencyTexts_data()
+{
+    QTest::addColumn<int>("value");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("highest") << 65534 << "1000000";
+    QTest::newRow("lowest") << 2 << "46";
+    QTest::newRow("code 24") << 65512 << "120000";
+}
+
+void tst_Dialogs::frequencyTexts()
+{
+    QFETCH(int, value);
+    QFETCH(QString, text);
+    QCOMPARE(MyFEditSpinBox::frequencyText(value), text);
+}
+
+void tst_Dialogs::loadShowsTheParameters()
+{
+    auto* frequency = child<QSpinBox>("frequencyBox");
+    QCOMPARE(frequency->value(), 65512);
+    QCOMPARE(frequency->text(), QString("120000"));
+    QCOMPARE(child<QSpinBox>("countBox")->value(), 100000);
+    QVERIFY(child<QRadioButton>("rb9_12")->isChecked());
+    QVERIFY(child<QRadioButton>("rbInternal")->isChecked());
+    QVERIFY(child<QCheckBox>("detCB")->isChecked());
+    QVERIFY(!child<QCheckBox>("allBox")->isChecked());
+    QCOMPARE(child<QComboBox>("gBox4")->currentText(), QString("8"));
+    QCOMPARE(child<QComboBox>("gBox4")->count(), 13);
+    QCOMPARE(child<QComboBox>("gBox4")->itemText(12), QString("4096"));
+    QCOMPARE(child<QLabel>("chl1")->text(), QString("Вход 1")); // relabelled only by the buttons
+}
+
+void tst_Dialogs::countSteps_data()
+{
+    QTest::addColumn<int>("value");
+    QTest::addColumn<int>("count");
+    QTest::newRow("odd goes down") << 65537 << 65536;
+    QTest::newRow("odd near the top") << 131067 << 131066;
+    QTest::newRow("even stays") << 4096 << 4096;
+}
+
+void tst_Dialogs::countSteps()
+{
+    QFETCH(int, value);
+    QFETCH(int, count);
+    child<QSpinBox>("countBox")->setValue(value);
+    QCOMPARE(child<QSpinBox>("countBox")->value(), count);
+    bool forAll = true;
+    dialog->store(acqParams, forAll);
+    QCOMPARE(int(acqParams.halfCount), count / 2);
+    QCOMPARE(TSetRecord::evenCount(1), 2);
+    QCOMPARE(TSetRecord::evenCount(200000), 131068);
+}
+
+void tst_Dialogs::typedCountOutOfRange()
+{
+    auto* box = child<QSpinBox>("countBox");
+    dialog->show();
+    box->setFocus();
+    box->selectAll();
+    QTest::keyClicks(box, "1");
+    QTest::keyClick(box, Qt::Key_Enter);
+    QCOMPARE(testboxes::texts, QStringList { "Неправильное число!" });
+    QCOMPARE(box->value(), 2);
+    bool forAll = false;
+    dialog->store(acqParams, forAll);
+    QCOMPARE(int(acqParams.halfCount), 1);
+
+    testboxes::reset();
+    box->selectAll();
+    QTest::keyClicks(box, "500");
+    QTest::keyClick(box, Qt::Key_Enter);
+    QVERIFY(testboxes::texts.isEmpty());
+    QCOMPARE(box->value(), 500);
+}
+
+void tst_Dialogs::gainsForAll()
+{
+    child<QCheckBox>("allBox")->setChecked(true);
+    QCOMPARE(child<QComboBox>("gBox4")->currentIndex(), 0); // all take the first box's gain
+    child<QComboBox>("gBox3")->setCurrentIndex(6);
+    for (const char* name : { "gBox1", "gBox2", "gBox3", "gBox4" })
+        QCOMPARE(child<QComboBox>(name)->currentText(), QString("64"));
+    child<QCheckBox>("allBox")->setChecked(false);
+    child<QComboBox>("gBox2")->setCurrentIndex(3);
+    QCOMPARE(child<QComboBox>("gBox1")->currentIndex(), 6);
+}
+
+void tst_Dialogs::groupRelabelsInputs()
+{
+    child<QRadioButton>("rb13_16")->click();
+    const char* labels[] = { "chl1", "chl2", "chl3", "chl4" };
+    for (int k = 0; k < 4; ++k)
+        QCOMPARE(child<QLabel>(labels[k])->text(), QString("Вход %1").arg(13 + k));
+}
+
+void tst_Dialogs::storeRoundTrip()
+{
+    const AcqParams in = { 0, 777, 1000, { 12, 0, 5, 7 }, 7, 1, 0 };
+    dialog->load(in, true);
+    AcqParams out = {};
+    bool forAll = false;
+    dialog->store(out, forAll);
+    QVERIFY(forAll);
+    QCOMPARE(QByteArray(reinterpret_cast<const char*>(&out), sizeof out).toHex(),
+        QByteArray(reinterpret_cast<const char*>(&in), sizeof in).toHex());
+}
+
+void tst_Dialogs::cancelChangesNothing()
+{
+    const AcqParams before = acqParams;
+    window->applyToAll = false;
+    QTimer::singleShot(0, [] {
+        auto* shown = qobject_cast<TSetRecord*>(QApplication::activeModalWidget());
+        QVERIFY(shown);
+        shown->findChild<QCheckBox*>("allBox")->setChecked(true);
+        shown->findChild<QSpinBox*>("countBox")->setValue(10);
+        shown->findChild<QRadioButton*>("rb29_32")->click();
+        shown->reject();
+    });
+    window->findChild<QAction*>("aADC")->trigger();
+    QCOMPARE(QByteArray(reinterpret_cast<const char*>(&acqParams), sizeof acqParams),
+        QByteArray(reinterpret_cast<const char*>(&before), sizeof before));
+    QVERIFY(!window->applyToAll);
+
+    QTimer::singleShot(0, [] {
+        auto* shown = qobject_cast<TSetRecord*>(QApplication::activeModalWidget());
+        shown->findChild<QRadioButton*>("rb29_32")->click();
+        shown->accept();
+    });
+    window->findChild<QAction*>("aADC")->trigger();
+    QCOMPARE(int(acqParams.muxGroup), 7);
+}
+
+void tst_Dialogs::portDialogKeepsUnlistedNameAndOddRate()
+{
+    comPortName = dir.filePath("not-a-port");
+    comBaudRate = 9600;
+    QStringList checked;
+    QString shownName;
+    QTimer::singleShot(0, [&] {
+        QWidget* shown = QApplication::activeModalWidget();
+        for (auto* button : shown->findChildren<QRadioButton*>())
+            if (button->isChecked())
+                checked << button->text();
+        shownName = shown->findChild<QComboBox*>("portCB")->currentText();
+        qobject_cast<QDialog*>(shown)->accept();
+    });
+    window->findChild<QAction*>("aCOM")->trigger();
+    QVERIFY(checked.isEmpty());
+    QCOMPARE(shownName, comPortName);
+    QCOMPARE(comPortName, dir.filePath("not-a-port"));
+    QCOMPARE(comBaudRate, 9600);
+}
+
+void tst_Dialogs::portDialogStoresTheChosenRate()
+{
+    comPortName = dir.filePath("port");
+    comBaudRate = 115200;
+    QTimer::singleShot(0, [&] {
+        QWidget* shown = QApplication::activeModalWidget();
+        QVERIFY(shown->findChild<QRadioButton*>("rb115200")->isChecked());
+        shown->findChild<QRadioButton*>("rb38400")->setChecked(true);
+        shown->findChild<QComboBox*>("portCB")->setEditText("/dev/ttyS7");
+        qobject_cast<QDialog*>(shown)->accept();
+    });
+    window->findChild<QAction*>("aCOM")->trigger();
+    QCOMPARE(comBaudRate, 38400);
+    QCOMPARE(comPortName, QString("/dev/ttyS7"));
+}
+
+void tst_Dialogs::aboutVersion()
+{
+    const QString text = aboutVersionText();
+    QVERIFY2(QRegularExpression("^Ver\\. 0\\.2\\.3 beta  \\d\\d/\\d\\d/\\d{4}$").match(text).hasMatch(),
+        qPrintable(text));
+}
+
+QTEST_MAIN(tst_Dialogs)
+#include "test_dialogs.moc"
