@@ -8,10 +8,17 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QThread>
 #include <QTimer>
 #include <algorithm>
 
 // --- The real port ------------------------------------------------------------------------------
+
+namespace {
+
+constexpr qint64 napMs = 3;
+
+} // namespace
 
 SerialPortDevice::SerialPortDevice()
 {
@@ -78,9 +85,11 @@ qint64 SerialPortDevice::nowMs() const
 }
 
 // Sleeps in the event loop: data on the port, written bytes, the timer or the operator's input
-// wake it, so waiting costs no processor time.
+// wake it, so waiting costs no processor time. A short nap first lets a fast line deliver its
+// bytes in pieces of some size rather than one wake-up per byte or two.
 void SerialPortDevice::waitForActivity(qint64 ms)
 {
+    QThread::msleep(quint64(std::clamp<qint64>(ms, 0, napMs)));
     QTimer wake;
     wake.setSingleShot(true);
     wake.setTimerType(Qt::PreciseTimer);
