@@ -47,10 +47,7 @@ private:
 
 void tst_Dialogs::initTestCase()
 {
-    qtmisc::InitHooks hooks = programInitHooks();
-    testboxes::install(hooks);
-    QCOMPARE(qtmisc::init(hooks), quint16(0));
-    stringsKit.retranslate();
+    QVERIFY(testboxes::startLibrary());
     applicationDir = dir.path() + "/";
     window = new MainWnd;
     QVERIFY(window->create());

@@ -55,10 +55,7 @@ private:
 
 void tst_MainWnd::initTestCase()
 {
-    qtmisc::InitHooks hooks = programInitHooks();
-    testboxes::install(hooks);
-    QCOMPARE(qtmisc::init(hooks), quint16(0));
-    stringsKit.retranslate();
+    QVERIFY(testboxes::startLibrary());
     applicationDir = dir.path() + "/";
 }
 

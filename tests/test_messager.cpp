@@ -36,10 +36,7 @@ private slots:
 
 void tst_Messager::initTestCase()
 {
-    qtmisc::InitHooks hooks = programInitHooks();
-    testboxes::install(hooks);
-    QCOMPARE(qtmisc::init(hooks), quint16(0));
-    stringsKit.retranslate();
+    QVERIFY(testboxes::startLibrary());
 }
 
 void tst_Messager::cleanupTestCase()

@@ -625,61 +625,63 @@ void MainWnd::slot_sbZXSliderMoved(int value)
 
 // --- Y unit and colours -------------------------------------------------------------------------
 
-void MainWnd::slot_aVoltTriggered(bool)
+void MainWnd::setYUnit(bool volts)
 {
     if (!ui || !mdiArea)
         return;
-    yAxisFlag = true;
-    ui->aVolt->setChecked(true);
-    ui->aCoulomb->setChecked(false);
+    yAxisFlag = volts;
+    ui->aVolt->setChecked(volts);
+    ui->aCoulomb->setChecked(!volts);
     if (TWForm* window = activeWaveForm())
         window->refreshAllStatus();
+}
+
+void MainWnd::slot_aVoltTriggered(bool)
+{
+    setYUnit(true);
 }
 
 void MainWnd::slot_aCoulombTriggered(bool)
 {
-    if (!ui || !mdiArea)
-        return;
-    yAxisFlag = false;
-    ui->aVolt->setChecked(false);
-    ui->aCoulomb->setChecked(true);
-    if (TWForm* window = activeWaveForm())
-        window->refreshAllStatus();
+    setYUnit(false);
+}
+
+int MainWnd::chooseColor(const char* actionPrefix, const QColor* table, QColor& chosen)
+{
+    const int index = colorActionIndex(sender(), actionPrefix);
+    chosen = QColorDialog::getColor(table[index], this);
+    return chosen.isValid() ? index : -1;
 }
 
 void MainWnd::slot_aSetGCTriggered(bool)
 {
-    const int index = colorActionIndex(sender(), "aSetGC");
-    const QColor color = QColorDialog::getColor(traceColors[index], this);
-    if (!color.isValid())
-        return;
-    for (TWForm* window : waveForms())
+    QColor color;
+    const int index = chooseColor("aSetGC", traceColors, color);
+    for (TWForm* window : index < 0 ? QList<TWForm*>() : waveForms())
         window->setGraphColor(index, color);
 }
 
 void MainWnd::slot_aSetCCTriggered(bool)
 {
-    const int index = colorActionIndex(sender(), "aSetCC");
-    const QColor color = QColorDialog::getColor(cursorColors[index], this);
-    if (!color.isValid())
-        return;
-    for (TWForm* window : waveForms())
+    QColor color;
+    const int index = chooseColor("aSetCC", cursorColors, color);
+    for (TWForm* window : index < 0 ? QList<TWForm*>() : waveForms())
         window->setCursorColor(index, color);
 }
 
 void MainWnd::slot_aSetTCTriggered(bool)
 {
-    const int index = colorActionIndex(sender(), "aSetTC");
-    const QColor color = QColorDialog::getColor(labelTextColors[index], this);
-    if (color.isValid())
+    QColor color;
+    const int index = chooseColor("aSetTC", labelTextColors, color);
+    if (index >= 0)
         setStatusLabelColor(index, QPalette::WindowText, color);
 }
 
 void MainWnd::slot_aSetBCTriggered(bool)
 {
-    const int index = colorActionIndex(sender(), "aSetBC");
-    const QColor color = QColorDialog::getColor(labelBackColors[index], this);
-    if (color.isValid())
+    QColor color;
+    const int index = chooseColor("aSetBC", labelBackColors, color);
+    if (index >= 0)
         setStatusLabelColor(index, QPalette::Window, color);
 }
 

@@ -164,6 +164,10 @@ private:
     void applyDisplayMode();
     void refreshZoomLabels();
     void setStatusLabelColor(int index, QPalette::ColorRole role, const QColor& color);
+    void setYUnit(bool volts);
+    // The colour dialog for the numbered colour action that sent the signal, starting from the
+    // table's entry; the index 0-3, or -1 when cancelled.
+    int chooseColor(const char* actionPrefix, const QColor* table, QColor& chosen);
     void saveSettings();
 
     bool spinBoxGuard = false;

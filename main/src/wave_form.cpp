@@ -378,7 +378,12 @@ void TWForm::zoomIn()
     const int w = record->viewCount();
     const int width = std::min(std::max(w / 2, 2), n);
     const int first = std::clamp(record->viewFirst() + w / 4, 0, n - width);
-    if (width == w && first == record->viewFirst())
+    zoomTo(first, width);
+}
+
+void TWForm::zoomTo(int first, int width)
+{
+    if (width == record->viewCount() && first == record->viewFirst())
         return;
     setView(first, width);
     if (mainWnd)
@@ -406,12 +411,7 @@ void TWForm::zoomOut()
             width = n;
         }
     }
-    if (width == w && first == record->viewFirst())
-        return;
-    setView(first, width);
-    if (mainWnd)
-        mainWnd->refreshStretchBar(this);
-    repaintPlot();
+    zoomTo(first, width);
 }
 
 void TWForm::zoomSelection()
@@ -422,10 +422,7 @@ void TWForm::zoomSelection()
     const int a = std::clamp(std::min(selStart, selEnd), 0, std::max(n - 1, 0));
     const int b = std::clamp(std::max(selStart, selEnd), 0, std::max(n - 1, 0));
     selStart = selEnd = 0;
-    setView(a, b - a + 1);
-    if (mainWnd)
-        mainWnd->refreshStretchBar(this);
-    repaintPlot();
+    zoomTo(a, b - a + 1);
 }
 
 // --- Display ------------------------------------------------------------------------------------

@@ -105,4 +105,6 @@ private:
     bool setupWindow();
     void relayout(int height);
     void setupScrollBar();
+    // Shows the samples and lets the main window's stretch bar follow; nothing when unchanged.
+    void zoomTo(int first, int width);
 };

@@ -230,39 +230,40 @@ int WaveStore::sampleToX(int sample) const
     return c ? c->sampleToX(sample) : sample;
 }
 
-int WaveStore::baselineAt(int x, int y)
+// The channel nearest to (x, y) by the given distance, the lower index on a tie, when it lies
+// within 4 pixels; -1 otherwise. found receives the first channel of the smallest distance.
+template <typename Distance> int WaveStore::nearestChannel(Distance distance, const WaveChannel*& found) const
 {
     int best = -1;
     int bestDistance = 32767;
+    found = nullptr;
     for (int i = 0; i < channelCount(); ++i) {
         const WaveChannel* c = channelSlots[i].channel;
         if (!c)
             continue;
-        const int distance = c->baselineDistance(x, y);
-        if (distance < bestDistance) {
-            bestDistance = distance;
+        const int d = distance(*c);
+        if (d < bestDistance) {
+            bestDistance = d;
             best = i;
-            grabY = c->baselineY;
+            found = c;
         }
     }
     return bestDistance <= 4 ? best : -1;
 }
 
+int WaveStore::baselineAt(int x, int y)
+{
+    const WaveChannel* found = nullptr;
+    const int index = nearestChannel([x, y](const WaveChannel& c) { return c.baselineDistance(x, y); }, found);
+    if (found)
+        grabY = found->baselineY;
+    return index;
+}
+
 int WaveStore::cursorAt(int x, int y) const
 {
-    int best = -1;
-    int bestDistance = 32767;
-    for (int i = 0; i < channelCount(); ++i) {
-        const WaveChannel* c = channelSlots[i].channel;
-        if (!c)
-            continue;
-        const int distance = c->cursorDistance(x, y);
-        if (distance < bestDistance) {
-            bestDistance = distance;
-            best = i;
-        }
-    }
-    return bestDistance <= 4 ? best : -1;
+    const WaveChannel* found = nullptr;
+    return nearestChannel([x, y](const WaveChannel& c) { return c.cursorDistance(x, y); }, found);
 }
 
 void WaveStore::startBaselineDrag()

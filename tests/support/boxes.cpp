@@ -1,5 +1,8 @@
 #include "boxes.h"
 
+#include "init.h"
+#include "ustrings.h"
+
 #include <QApplication>
 #include <QPushButton>
 #include <QTimer>
@@ -44,6 +47,16 @@ void install(qtmisc::InitHooks& hooks)
     hooks.beforeQuestion = answerWhenOpen;
     hooks.beforeCritical = answerWhenOpen;
     hooks.beforeFatal = answerWhenOpen;
+}
+
+bool startLibrary()
+{
+    qtmisc::InitHooks hooks = programInitHooks();
+    install(hooks);
+    if (qtmisc::init(hooks) != 0)
+        return false;
+    stringsKit.retranslate();
+    return true;
 }
 
 void reset()

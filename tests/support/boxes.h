@@ -16,6 +16,8 @@ extern QList<QMessageBox::StandardButton> answers;
 
 // Sets the before-hooks of every box kind to answer the box about to open.
 void install(qtmisc::InitHooks& hooks);
+// Starts the support library with the program's hooks and these, and fills the message texts.
+bool startLibrary();
 // Answers the topmost open message box now; false when none is open.
 bool answerTopBox();
 void reset();
