@@ -14,7 +14,10 @@
 #include <cstring>
 #include <fcntl.h>
 #include <new>
+#include <climits>
 #include <sys/stat.h>
+#include <sys/uio.h>
+#include <vector>
 #include <unistd.h>
 
 namespace {
@@ -324,38 +327,125 @@ void WaveStore::drawSine(QPainter& painter) const
     }
 }
 
-// --- Reading ------------------------------------------------------------------------------------
+// --- Moving sections ------------------------------------------------------------------------------
 
 namespace {
 
-bool readExactly(QIODevice& file, void* data, qint64 size)
+// A channel section, its header and then its samples, as the pieces it moves in: the samples
+// block by block, never more than pieceSize bytes at once.
+std::vector<iovec> channelPieces(ChannelHeader& header, const WaveChannel& channel, int count)
 {
-    return file.read(static_cast<char*>(data), size) == size;
+    std::vector<iovec> pieces { { &header, sizeof header } };
+    for (int done = 0; done < count;) {
+        qint8* piece = nullptr;
+        const int size = std::min({ channel.blockAt(done, &piece), pieceSize, count - done });
+        pieces.push_back({ piece, size_t(size) });
+        done += size;
+    }
+    return pieces;
 }
 
+qint64 totalSize(const std::vector<iovec>& pieces)
+{
+    qint64 total = 0;
+    for (const iovec& piece : pieces)
+        total += qint64(piece.iov_len);
+    return total;
+}
+
+// Drops the first n bytes from the pieces (after a partial transfer).
+void consume(std::vector<iovec>& pieces, size_t& first, size_t n)
+{
+    while (n > 0 && first < pieces.size()) {
+        const size_t taken = std::min(n, pieces[first].iov_len);
+        pieces[first].iov_base = static_cast<char*>(pieces[first].iov_base) + taken;
+        pieces[first].iov_len -= taken;
+        n -= taken;
+        if (pieces[first].iov_len == 0)
+            ++first;
+    }
+}
+
+// Where the reader takes its bytes from.
+class RecordInput
+{
+public:
+    virtual ~RecordInput() = default;
+    // Fills the pieces in order; the number of bytes read (fewer at the end of the data).
+    virtual qint64 read(std::vector<iovec> pieces) = 0;
+};
+
+// A file: all the pieces of a section in one system call.
+class FileInput : public RecordInput
+{
+public:
+    explicit FileInput(int fd)
+        : fd(fd)
+    {
+    }
+    qint64 read(std::vector<iovec> pieces) override
+    {
+        qint64 got = 0;
+        size_t first = 0;
+        while (first < pieces.size()) {
+            const int count = int(std::min<size_t>(pieces.size() - first, IOV_MAX));
+            const ssize_t n = ::readv(fd, pieces.data() + first, count);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            got += n;
+            consume(pieces, first, size_t(n));
+        }
+        return got;
+    }
+
+private:
+    int fd;
+};
+
+class DeviceInput : public RecordInput
+{
+public:
+    explicit DeviceInput(QIODevice& device)
+        : device(device)
+    {
+    }
+    qint64 read(std::vector<iovec> pieces) override
+    {
+        qint64 got = 0;
+        for (const iovec& piece : pieces) {
+            const qint64 n = device.read(static_cast<char*>(piece.iov_base), qint64(piece.iov_len));
+            if (n > 0)
+                got += n;
+            if (n != qint64(piece.iov_len))
+                break;
+        }
+        return got;
+    }
+
+private:
+    QIODevice& device;
+};
+
 // Reads channel i's header and samples into a new channel placed in its slot.
-bool readChannel(WaveStore& record, QIODevice& file, int i)
+bool readChannel(WaveStore& record, RecordInput& input, int i)
 {
     ChannelSlot& slot = record.channelSlots[i];
-    if (!readExactly(file, &slot.header, sizeof slot.header))
-        return false;
     auto* channel = new (std::nothrow) WaveChannel(record.header.sampleCount);
-    if (!channel || !channel->allocate()) {
+    // Every sample is read at once below: the blocks need no clearing first.
+    if (!channel || !channel->allocate(false)) {
+        delete channel;
+        return false;
+    }
+    const std::vector<iovec> pieces = channelPieces(slot.header, *channel, channel->sampleCount);
+    if (input.read(pieces) != totalSize(pieces)) {
         delete channel;
         return false;
     }
     if (record.header.detector)
         channel->applyDetectorOffset();
     channel->cursorSample = slot.header.cursorSample;
-    for (int done = 0; done < channel->sampleCount;) {
-        qint8* piece = nullptr;
-        const int size = std::min({ channel->blockAt(done, &piece), pieceSize, channel->sampleCount - done });
-        if (!readExactly(file, piece, size)) {
-            delete channel;
-            return false;
-        }
-        done += size;
-    }
     channel->hasData = true;
     channel->cursorEnabled = true;
     channel->baselineEnabled = true;
@@ -368,34 +458,11 @@ bool readChannel(WaveStore& record, QIODevice& file, int i)
     return true;
 }
 
-} // namespace
-
-bool readRaw(WaveStore& record, const QString& name)
-{
-    if (name.isEmpty()) {
-        QTM_REPORT(0xA502);
-        return false;
-    }
-    QFile file(name);
-    if (!file.exists()) {
-        QTM_REPORT(0xA702);
-        return false;
-    }
-    if (file.size() < qint64(sizeof magic)) {
-        QTM_REPORT(0xA402);
-        return false;
-    }
-    if (!file.open(QIODevice::ReadOnly)) {
-        QTM_REPORT(0xA602);
-        return false;
-    }
-    return readRaw(record, file);
-}
-
-bool readRaw(WaveStore& record, QIODevice& file)
+bool readRecord(WaveStore& record, RecordInput& input)
 {
     char head[sizeof magic];
-    if (!readExactly(file, head, sizeof head)) {
+    const qint64 got = input.read({ { head, sizeof head }, { &record.header, sizeof record.header } });
+    if (got < qint64(sizeof head)) {
         QTM_REPORT(0xA702);
         return false;
     }
@@ -403,7 +470,7 @@ bool readRaw(WaveStore& record, QIODevice& file)
         QTM_REPORT(0xAC02);
         return false;
     }
-    if (!readExactly(file, &record.header, sizeof record.header)) {
+    if (got < qint64(sizeof head + sizeof record.header)) {
         QTM_REPORT(0xAF02);
         return false;
     }
@@ -415,7 +482,7 @@ bool readRaw(WaveStore& record, QIODevice& file)
         return false;
     }
     for (int i = 0; i < record.header.channelCount; ++i) {
-        if (!readChannel(record, file, i)) {
+        if (!readChannel(record, input, i)) {
             QTM_REPORT(0xAD02);
             return false;
         }
@@ -424,21 +491,57 @@ bool readRaw(WaveStore& record, QIODevice& file)
     return true;
 }
 
+} // namespace
+
+bool readRaw(WaveStore& record, const QString& name)
+{
+    if (name.isEmpty()) {
+        QTM_REPORT(0xA502);
+        return false;
+    }
+    const QByteArray path = QFile::encodeName(name);
+    struct stat st;
+    if (::stat(path.constData(), &st) != 0) {
+        QTM_REPORT(0xA702);
+        return false;
+    }
+    if (st.st_size < qint64(sizeof magic)) {
+        QTM_REPORT(0xA402);
+        return false;
+    }
+    const int fd = S_ISDIR(st.st_mode) ? -1 : ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        QTM_REPORT(0xA602);
+        return false;
+    }
+    FileInput input(fd);
+    const bool done = readRecord(record, input);
+    ::close(fd);
+    return done;
+}
+
+bool readRaw(WaveStore& record, QIODevice& file)
+{
+    DeviceInput input(file);
+    return readRecord(record, input);
+}
+
 // --- Writing ------------------------------------------------------------------------------------
 
 namespace {
 
-bool writeAll(int fd, const void* data, size_t size)
+// Writes all the pieces, in as few system calls as the system allows.
+bool writeAll(int fd, std::vector<iovec> pieces)
 {
-    const char* bytes = static_cast<const char*>(data);
-    while (size > 0) {
-        const ssize_t n = ::write(fd, bytes, size);
+    size_t first = 0;
+    while (first < pieces.size()) {
+        const int count = int(std::min<size_t>(pieces.size() - first, IOV_MAX));
+        const ssize_t n = ::writev(fd, pieces.data() + first, count);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
             return false;
-        bytes += n;
-        size -= size_t(n);
+        consume(pieces, first, size_t(n));
     }
     return true;
 }
@@ -447,26 +550,17 @@ bool writeRecord(WaveStore& record, int fd)
 {
     record.header.versionMinor = 20;
     record.header.versionMajor = 1;
-    if (!writeAll(fd, magic, sizeof magic) || !writeAll(fd, &record.header, sizeof record.header))
+    if (!writeAll(fd, { { const_cast<char*>(magic), sizeof magic }, { &record.header, sizeof record.header } }))
         return false;
     for (int i = 0; i < record.header.channelCount; ++i) {
         ChannelSlot& slot = record.channelSlots[i];
         WaveChannel* channel = i < WaveStore::maxChannels ? slot.channel : nullptr;
-        if (!channel)
+        const int count = record.header.sampleCount;
+        if (!channel || count > channel->sampleCount)
             return false;
         slot.header.cursorSample = channel->cursorSample;
-        if (!writeAll(fd, &slot.header, sizeof slot.header))
+        if (!writeAll(fd, channelPieces(slot.header, *channel, count)))
             return false;
-        const int count = record.header.sampleCount;
-        if (count > channel->sampleCount)
-            return false;
-        for (int done = 0; done < count;) {
-            qint8* piece = nullptr;
-            const int size = std::min({ channel->blockAt(done, &piece), pieceSize, count - done });
-            if (!writeAll(fd, piece, size_t(size)))
-                return false;
-            done += size;
-        }
     }
     return ::fsync(fd) == 0;
 }

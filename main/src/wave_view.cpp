@@ -8,9 +8,19 @@
 #include <QPolygon>
 #include <algorithm>
 #include <cmath>
+#include <malloc.h>
 #include <new>
 
 bool printRendering = false;
+
+namespace {
+
+// Records come and go in blocks of 32 KiB; the allocator keeps freed heap for the next record
+// instead of handing it back to the system, which would make every new record fault all its
+// pages in again (several milliseconds for the largest record).
+const bool keepFreedBlocks = ::mallopt(M_TRIM_THRESHOLD, 64 * 1024 * 1024) == 1;
+
+} // namespace
 
 namespace {
 
@@ -116,13 +126,13 @@ WaveChannel::~WaveChannel()
     }
 }
 
-bool WaveChannel::allocate()
+bool WaveChannel::allocate(bool zeroed)
 {
     int left = sampleCount;
     for (int k = 0; k < maxBlocks; ++k) {
         const int size = std::min(left, blockSize);
         left -= size;
-        blocks[k] = new (std::nothrow) qint8[size]();
+        blocks[k] = zeroed ? new (std::nothrow) qint8[size]() : new (std::nothrow) qint8[size];
         if (!blocks[k]) {
             QTM_REPORT(0xA602);
             return false;

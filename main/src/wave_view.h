@@ -30,8 +30,9 @@ public:
     WaveChannel(const WaveChannel&) = delete;
     WaveChannel& operator=(const WaveChannel&) = delete;
 
-    // Allocates the blocks (zero-filled); reports 0xA602 and returns false when one fails.
-    bool allocate();
+    // Allocates the blocks, zero-filled unless the caller fills every sample at once (the file
+    // reader); reports 0xA602 and returns false when one fails.
+    bool allocate(bool zeroed = true);
     // Points *ptr at sample index and returns the samples left in its block (0 without ptr).
     int blockAt(int index, qint8** ptr) const;
     qint8 sample(int index) const;
