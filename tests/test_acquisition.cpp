@@ -28,6 +28,7 @@ private slots:
     void cleanup();
     void pseudoTerminalHasNoRts();
     void fourChannelRun();
+    void manualParameterFrame();
     void detectorOn();
     void faultRecovers_data();
     void faultRecovers();
@@ -150,6 +151,17 @@ void tst_Acquisition::fourChannelRun()
     QVERIFY(lines.contains("<- 21 00 00 00 08 18 00 00 01 02 03 02 00 00 49\n-> 00\n"));
     QVERIFY(lines.contains("<- FF FF 55 AA\n-> A5\n<- 22 22\n-> 00\n"));
     QVERIFY(lines.contains("<- 23 00 00 00 08 01 2C\n-> 00\n"));
+}
+
+// The parameter frame of the unit's manual, byte for byte, and a run of 100000 samples.
+void tst_Acquisition::manualParameterFrame()
+{
+    acqParams = { 0, 50000, 24, { 0, 1, 2, 3 }, 2, 0, 1 };
+    QVERIFY(startUnit({}));
+    auto record = newRecord(100000);
+    QVERIFY(runAcquisition(*record, nullptr, serialLink()));
+    QVERIFY(log().contains("<- FF FF 55 AA\n-> A5\n<- 21 00 00 50 C3 18 00 00 01 02 03 02 00 01 55\n-> 00\n"));
+    QCOMPARE(samplesOf(*record->channel(3)), dumped(3));
 }
 
 void tst_Acquisition::detectorOn()

@@ -223,9 +223,9 @@ void tst_Protocol::faultyLine_data()
 {
     QTest::addColumn<double>("perByte");
     QTest::addColumn<int>("runs");
-    QTest::newRow("1e-5 per byte") << 1e-5 << 400;
-    QTest::newRow("1e-4 per byte") << 1e-4 << 400;
-    QTest::newRow("1e-3 per byte") << 1e-3 << 400;
+    QTest::newRow("1e-5 per byte") << 1e-5 << 700;
+    QTest::newRow("1e-4 per byte") << 1e-4 << 700;
+    QTest::newRow("1e-3 per byte") << 1e-3 << 700;
 }
 
 // Every kind of fault at the rate given, STOP at random moments in a third of the runs: every
