@@ -153,6 +153,8 @@ void FakeUnit::reply(quint8 byte, bool faulty)
     }
     lineFreeUs = std::max(lineFreeUs, nowUs) + gapUs + byteTimeUs;
     pending.push_back({ lineFreeUs, char(byte) });
+    if (transferring >= 0)
+        delivered[size_t(transferring)].append(char(byte));
 }
 
 void FakeUnit::receive(quint8 byte)
@@ -180,6 +182,7 @@ void FakeUnit::receive(quint8 byte)
         window.remove(0, 1);
     if (window == QByteArray("\xFF\xFF\x55\xAA", 4)) {
         window.clear();
+        transferring = -1;
         pending.clear(); // a new exchange: the rest of an old reply is dropped
         const bool wrong = faults.wrongSync > 0 && uniform(random) < faults.wrongSync;
         reply(wrong ? 0x5A : 0xA5);
@@ -216,6 +219,8 @@ void FakeUnit::command(const QByteArray& received)
         const int count = 2 * int(quint16(p[2] | (p[3] << 8)));
         std::vector<qint8>& samples = truth[size_t(std::min(index, 7))];
         samples.resize(size_t(count));
+        transferring = std::min(index, 7);
+        delivered[size_t(transferring)].clear();
         quint8 total = 0;
         for (qint8& s : samples) {
             s = qint8(std::uniform_int_distribution<int>(-128, 127)(random));
@@ -223,6 +228,7 @@ void FakeUnit::command(const QByteArray& received)
             reply(quint8(s));
         }
         reply(total);
+        transferring = -1;
         break;
     }
     }

@@ -47,8 +47,10 @@ public:
     // STOP as the operator would press it, at a virtual moment.
     void stopAt(SerialLink* link, qint64 ms);
 
-    // The samples the unit sent for each channel index (the last transfer of each).
+    // The samples the unit meant to send for each channel index (the last transfer of each),
+    // and the bytes that went on the line after the faults, checksum included.
     std::vector<std::vector<qint8>> truth = std::vector<std::vector<qint8>>(8);
+    std::vector<QByteArray> delivered = std::vector<QByteArray>(8);
     QList<QByteArray> commandsReceived; // every frame, command byte first
     QByteArray written; // every byte the program sent
     qint64 stoppedAtMs = -1;
@@ -83,6 +85,7 @@ private:
     bool synced = false;
     qint64 busyUntilUs = 0;
     quint16 halfCount = 0;
+    int transferring = -1; // the channel whose samples are going out
     SerialLink* stopLink = nullptr;
     qint64 stopAtMs = -1;
     QPointer<QProgressBar> progressBar;
