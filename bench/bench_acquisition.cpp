@@ -92,10 +92,14 @@ int main(int argc, char** argv)
         const bool cpuMet = m.done && cpuRatio <= 0.05;
         missed += !timeMet + !cpuMet;
         std::printf("%-58s %10.3f %8.2f  %s\n",
-            qPrintable(QStringLiteral("run 4 x %1 at %2 bit/s: wall / ideal").arg(2 * halfCount).arg(baud)),
+            qPrintable(QStringLiteral("run 4 x %1 at %2 bit/s: wall / ideal")
+                           .arg(2 * halfCount)
+                           .arg(baud)),
             timeRatio, 1.01, m.done ? (timeMet ? "met" : "NOT MET") : "run failed");
         std::printf("%-58s %10.3f %8.2f  %s\n",
-            qPrintable(QStringLiteral("run 4 x %1 at %2 bit/s: processor / wall").arg(2 * halfCount).arg(baud)),
+            qPrintable(QStringLiteral("run 4 x %1 at %2 bit/s: processor / wall")
+                           .arg(2 * halfCount)
+                           .arg(baud)),
             cpuRatio, 0.05, m.done ? (cpuMet ? "met" : "NOT MET") : "run failed");
         std::fflush(stdout);
     }

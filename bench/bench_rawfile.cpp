@@ -93,6 +93,7 @@ int main(int argc, char** argv)
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
     return runWithGoals(argc, argv,
-        { { "BM_WriteRecord", "BM_WritePlain", 1.5, "write 5 x 163840 record / plain write + fsync" },
+        { { "BM_WriteRecord", "BM_WritePlain", 1.5,
+              "write 5 x 163840 record / plain write + fsync" },
             { "BM_ReadRecord", "BM_ReadPlain", 1.5, "read 5 x 163840 record / plain read" } });
 }

@@ -20,8 +20,8 @@ constexpr int samples = 163840;
 
 WaveStore& record()
 {
-    static auto shared = testrecords::make(channels, samples, 11,
-        QRect(QPoint(0, 0), QPoint(width - 1, height - 1)));
+    static auto shared = testrecords::make(
+        channels, samples, 11, QRect(QPoint(0, 0), QPoint(width - 1, height - 1)));
     return *shared;
 }
 

@@ -127,7 +127,8 @@ std::unique_ptr<WaveStore> tst_Acquisition::newRecord(int samples) const
 void tst_Acquisition::pseudoTerminalHasNoRts()
 {
     QVERIFY(startUnit({}));
-    QCOMPARE(serialLink().openPort(comPortName, 115200), int(QSerialPort::UnsupportedOperationError));
+    QCOMPARE(
+        serialLink().openPort(comPortName, 115200), int(QSerialPort::UnsupportedOperationError));
     QVERIFY(serialLink().device.isOpen());
     serialLink().closePort();
     QVERIFY(!serialLink().device.isOpen());
@@ -160,7 +161,8 @@ void tst_Acquisition::manualParameterFrame()
     QVERIFY(startUnit({}));
     auto record = newRecord(100000);
     QVERIFY(runAcquisition(*record, nullptr, serialLink()));
-    QVERIFY(log().contains("<- FF FF 55 AA\n-> A5\n<- 21 00 00 50 C3 18 00 00 01 02 03 02 00 01 55\n-> 00\n"));
+    QVERIFY(log().contains(
+        "<- FF FF 55 AA\n-> A5\n<- 21 00 00 50 C3 18 00 00 01 02 03 02 00 01 55\n-> 00\n"));
     QCOMPARE(samplesOf(*record->channel(3)), dumped(3));
 }
 
@@ -223,7 +225,8 @@ void tst_Acquisition::stopWhilePolling()
     clock.start();
     QVERIFY(!runAcquisition(*record, nullptr, serialLink()));
     QVERIFY(stoppedAt > 0);
-    QVERIFY2(clock.elapsed() - stoppedAt <= 200, qPrintable(QString::number(clock.elapsed() - stoppedAt)));
+    QVERIFY2(clock.elapsed() - stoppedAt <= 200,
+        qPrintable(QString::number(clock.elapsed() - stoppedAt)));
 }
 
 void tst_Acquisition::stopDuringTransfer()
@@ -240,7 +243,8 @@ void tst_Acquisition::stopDuringTransfer()
     clock.start();
     QVERIFY(!runAcquisition(*record, nullptr, serialLink()));
     QVERIFY(stoppedAt > 0);
-    QVERIFY2(clock.elapsed() - stoppedAt <= 200, qPrintable(QString::number(clock.elapsed() - stoppedAt)));
+    QVERIFY2(clock.elapsed() - stoppedAt <= 200,
+        qPrintable(QString::number(clock.elapsed() - stoppedAt)));
     QCOMPARE(log().count("<- 23"), 1); // no attempt after STOP
 }
 

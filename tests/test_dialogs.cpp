@@ -244,7 +244,8 @@ void tst_Dialogs::portDialogStoresTheChosenRate()
 void tst_Dialogs::aboutVersion()
 {
     const QString text = aboutVersionText();
-    QVERIFY2(QRegularExpression("^Ver\\. 0\\.2\\.3 beta  \\d\\d/\\d\\d/\\d{4}$").match(text).hasMatch(),
+    QVERIFY2(
+        QRegularExpression("^Ver\\. 0\\.2\\.3 beta  \\d\\d/\\d\\d/\\d{4}$").match(text).hasMatch(),
         qPrintable(text));
 }
 

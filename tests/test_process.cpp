@@ -1,4 +1,6 @@
 // Effective-id helpers and a library shutdown after a failed start, in child processes.
+#include "support/child.h"
+
 #include <QtMisc/qtm_init.h>
 #include <QtMisc/qtm_misc.h>
 
@@ -11,12 +13,7 @@ namespace {
 
 int inChild(const std::function<bool()>& body)
 {
-    const pid_t pid = ::fork();
-    if (pid == 0)
-        ::_exit(body() ? 0 : 1);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return testchild::run([&body] { return body() ? 0 : 1; });
 }
 
 constexpr uid_t nobody = 65534;

@@ -258,7 +258,8 @@ void tst_Protocol::faultyLine()
         WaveStore record(QRect(0, 0, 639, 399));
         QVERIFY(record.initialise(4, samples));
         const RunResult result = run(unit, link, record);
-        QVERIFY2(result.endMs < 60000, qPrintable(QString("run %1 took %2 ms").arg(n).arg(result.endMs)));
+        QVERIFY2(result.endMs < 60000,
+            qPrintable(QString("run %1 took %2 ms").arg(n).arg(result.endMs)));
         QVERIFY(!unit.isOpen());
         if (unit.stoppedAtMs >= 0) {
             QVERIFY(!result.done);
@@ -272,7 +273,8 @@ void tst_Protocol::faultyLine()
             const std::vector<qint8> got = samplesOf(*record.channel(i));
             const QByteArray& line = unit.delivered[size_t(i)];
             QVERIFY(line.size() > samples);
-            QVERIFY(std::equal(got.begin(), got.end(), reinterpret_cast<const qint8*>(line.constData())));
+            QVERIFY(std::equal(
+                got.begin(), got.end(), reinterpret_cast<const qint8*>(line.constData())));
             QCOMPARE(sum(got), quint8(line[samples]));
         }
     }

@@ -1,6 +1,7 @@
 // Record files: byte-exact round trips, every failure code of the reader, and a writer that
 // never leaves a target that is neither the old file nor the new one.
 #include "files_list.h"
+#include "support/child.h"
 #include "support/records.h"
 #include "wave_stor.h"
 
@@ -23,16 +24,6 @@
 namespace {
 
 constexpr uid_t nobody = 65534;
-
-int inChild(const std::function<int()>& body)
-{
-    const pid_t pid = ::fork();
-    if (pid == 0)
-        ::_exit(body());
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 bool becomeNobody()
 {
@@ -220,7 +211,8 @@ void tst_RawFile::readerFailures_data()
     QTest::newRow("header cut short") << good.left(8 + 255) << 0xAF02;
     QTest::newRow("six channels") << with(8, QByteArray("\6", 1)) << 0xAC02;
     QTest::newRow("negative sample count") << with(14, QByteArray("\xff\xff\xff\xff", 4)) << 0xAC02;
-    QTest::newRow("more samples than a channel holds") << with(14, QByteArray("\x01\x80\x02\x00", 4)) << 0xAC02;
+    QTest::newRow("more samples than a channel holds")
+        << with(14, QByteArray("\x01\x80\x02\x00", 4)) << 0xAC02;
     QTest::newRow("channel header cut short") << good.left(264 + 10) << 0xAD02;
     QTest::newRow("samples cut short") << good.left(good.size() - 1) << 0xAD02;
 }
@@ -263,7 +255,7 @@ void tst_RawFile::saveOverOwnFileAsNormalUser()
     if (::geteuid() != 0)
         QSKIP("needs root to become another user");
     const QString name = dir.filePath("mine.raw");
-    const int result = inChild([&name] {
+    const int result = testchild::run([&name] {
         if (!becomeNobody())
             return 10;
         if (writeRaw(*randomRecord(2, 100, 1), name) != 0)
@@ -289,7 +281,7 @@ void tst_RawFile::readOnlyDirectory()
     QVERIFY(::chown(qPrintable(locked), nobody, nobody) == 0);
     QVERIFY(::chown(qPrintable(name), nobody, nobody) == 0);
     QVERIFY(::chmod(qPrintable(locked), 0555) == 0);
-    const int result = inChild([&name] {
+    const int result = testchild::run([&name] {
         if (!becomeNobody())
             return 10;
         return writeRaw(*randomRecord(1, 50, 3), name) == -1 ? 0 : 11;
@@ -307,7 +299,7 @@ void tst_RawFile::readOnlyTarget()
     QVERIFY(writeFile(name, "keep me"));
     QVERIFY(::chown(qPrintable(name), nobody, nobody) == 0);
     QVERIFY(::chmod(qPrintable(name), 0444) == 0);
-    const int result = inChild([&name] {
+    const int result = testchild::run([&name] {
         if (!becomeNobody())
             return 10;
         return writeRaw(*randomRecord(1, 50, 3), name) == -16 ? 0 : 11;
@@ -329,7 +321,7 @@ void tst_RawFile::failureAtEveryWrite()
     for (qint64 limit : { qint64(0), qint64(1), qint64(8), qint64(200), qint64(263), qint64(264),
              qint64(270), qint64(280), qint64(281), qint64(64000 + 280), qint64(70000 + 280),
              qint64(70000 + 296), full - 1 }) {
-        const int result = inChild([&name, limit] {
+        const int result = testchild::run([&name, limit] {
             std::signal(SIGXFSZ, SIG_IGN);
             const rlimit fileSize { rlim_t(limit), rlim_t(limit) };
             ::setrlimit(RLIMIT_FSIZE, &fileSize);

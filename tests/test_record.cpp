@@ -33,7 +33,8 @@ void tst_Record::blocks_data()
     QTest::newRow("nothing") << 0 << QList<int> { 0 };
     QTest::newRow("one block and a byte") << 32769 << QList<int> { 32768, 1 };
     QTest::newRow("five full blocks") << 163840 << QList<int> { 32768, 32768, 32768, 32768, 32768 };
-    QTest::newRow("over the capacity") << 163841 << QList<int> { 32768, 32768, 32768, 32768, 32768 };
+    QTest::newRow("over the capacity")
+        << 163841 << QList<int> { 32768, 32768, 32768, 32768, 32768 };
     QTest::newRow("negative") << -5 << QList<int> { 0 };
 }
 

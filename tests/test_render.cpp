@@ -137,13 +137,18 @@ void tst_Render::columnsMatchTheStraightforwardDrawing_data()
     QTest::addColumn<int>("visible");
     QTest::addColumn<int>("zoom");
     QTest::addColumn<QSize>("size");
-    QTest::newRow("whole maximum record on full HD") << 163840 << 0 << 163840 << 1000 << QSize(1920, 1080);
+    QTest::newRow("whole maximum record on full HD")
+        << 163840 << 0 << 163840 << 1000 << QSize(1920, 1080);
     QTest::newRow("two samples per pixel exactly") << 5000 << 0 << 1277 << 1000 << QSize(640, 400);
-    QTest::newRow("three samples per pixel, scrolled") << 70000 << 31000 << 1915 << 1000 << QSize(640, 400);
+    QTest::newRow("three samples per pixel, scrolled")
+        << 70000 << 31000 << 1915 << 1000 << QSize(640, 400);
     QTest::newRow("clipped by a tall zoom") << 40000 << 100 << 30000 << 9000 << QSize(800, 300);
-    QTest::newRow("window past the end of the record") << 32769 << 30000 << 20000 << 1000 << QSize(640, 400);
-    QTest::newRow("just above two samples per pixel: lines") << 5000 << 10 << 1275 << 1000 << QSize(640, 400);
-    QTest::newRow("three pixels per sample: lines and points") << 5000 << 7 << 214 << 1000 << QSize(640, 400);
+    QTest::newRow("window past the end of the record")
+        << 32769 << 30000 << 20000 << 1000 << QSize(640, 400);
+    QTest::newRow("just above two samples per pixel: lines")
+        << 5000 << 10 << 1275 << 1000 << QSize(640, 400);
+    QTest::newRow("three pixels per sample: lines and points")
+        << 5000 << 7 << 214 << 1000 << QSize(640, 400);
 }
 
 void tst_Render::columnsMatchTheStraightforwardDrawing()
@@ -319,7 +324,8 @@ void tst_Render::sineEndpoints()
     const double phaseStep = 100.0 / 12000000.0 * 2 * M_PI * 50;
     const double amplitude = 0.45 * 300;
     auto yAt = [&](int x) {
-        return 150 - int(std::lround(amplitude * std::sin(phaseStep * 300 + x * phaseStep * 10000 / 400)));
+        return 150
+            - int(std::lround(amplitude * std::sin(phaseStep * 300 + x * phaseStep * 10000 / 400)));
     };
     const QRgb white = qRgb(255, 255, 255);
     QCOMPARE(image.pixel(0, yAt(0)), white);

@@ -2,6 +2,7 @@
 #include "files_list.h"
 #include "fmain.h"
 #include "init.h"
+#include "support/child.h"
 #include "umisc.h"
 
 #include <QtMisc/qtm_errors.h>
@@ -23,17 +24,6 @@
 extern char** environ;
 
 namespace {
-
-// Runs body in a forked child; returns what it passes to _exit, or -1 when it died.
-int inChild(const std::function<int()>& body)
-{
-    const pid_t pid = ::fork();
-    if (pid == 0)
-        ::_exit(body());
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 // Starts the program binary with the given argument vector; its output goes to outPath.
 pid_t spawnProgram(char* const argv[], const QString& outPath)
@@ -120,7 +110,7 @@ void tst_Startup::libraryFailureIsPassedOn()
 #ifdef VOLTRIX_SANITIZED
     QSKIP("the sanitizers' own memory checks need descriptors this test takes away");
 #endif
-    const int code = inChild([]() {
+    const int code = testchild::run([]() {
         const int lowestFree = ::dup(0);
         ::close(lowestFree);
         const rlimit limit { rlim_t(lowestFree), rlim_t(lowestFree) };
@@ -132,7 +122,7 @@ void tst_Startup::libraryFailureIsPassedOn()
 
 void tst_Startup::missingApplicationObject()
 {
-    const int code = inChild([]() {
+    const int code = testchild::run([]() {
         QTemporaryDir dir;
         applicationDir = dir.path() + "/";
         application = nullptr;

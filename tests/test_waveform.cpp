@@ -339,8 +339,8 @@ void tst_Waveform::informationValues()
         record->channelSlots[i].header.inputNumber = quint8(9 + i);
     }
     QCOMPARE(recordInfoValues(*record),
-        QStringList({ "1.05", "4", "700", "1714286 Гц", "9 10 11 12 ", "внешняя", "вык ",
-            "1 2 8 128 " }));
+        QStringList(
+            { "1.05", "4", "700", "1714286 Гц", "9 10 11 12 ", "внешняя", "вык ", "1 2 8 128 " }));
 
     record->header.versionMinor = 20;
     record->header.ticksPerSample = 0; // a file may hold it: no infinite frequency

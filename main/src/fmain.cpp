@@ -2,18 +2,18 @@
 
 #include "data.h"
 #include "errors.h"
-#include "init.h"
-#include "settings.h"
 #include "hgversion.h"
+#include "init.h"
 #include "rs232.h"
 #include "set_record.h"
+#include "settings.h"
 #include "ui_aboutdialog.h"
 #include "ui_infodialog.h"
-#include "ui_setuprs.h"
-#include "versioninfo.h"
 #include "ui_mainwindow.h"
+#include "ui_setuprs.h"
 #include "umisc.h"
 #include "ustrings.h"
+#include "versioninfo.h"
 #include "wave_form.h"
 #include "wave_stor.h"
 
@@ -24,12 +24,13 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QLocale>
-#include <QSerialPortInfo>
 #include <QMdiArea>
 #include <QResizeEvent>
 #include <QScrollBar>
+#include <QSerialPortInfo>
 #include <QSpinBox>
 #include <QToolBar>
+#include <memory>
 #include <new>
 
 MainWnd* mainWnd = nullptr;
@@ -56,6 +57,14 @@ QString statusText(const char* prefix, int channel, const QString& text)
     if (text.isEmpty())
         return text;
     return QLatin1String(prefix) + QString::number(channel + 1) + QLatin1Char('=') + text;
+}
+
+// The small modal dialogs of the main window: title, system menu, fixed size; null when it
+// cannot be made.
+std::unique_ptr<QDialog> smallDialog(QWidget* parent)
+{
+    return std::unique_ptr<QDialog>(new (std::nothrow) QDialog(
+        parent, Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::MSWindowsFixedSizeDialogHint));
 }
 
 QString percentText(int value)
@@ -839,8 +848,8 @@ void MainWnd::slot_aReadTriggered(bool)
 {
     if (!mdiArea || !qtmisc::mesDaemon || !sbZY || !sbZX)
         return;
-    const QString name = QFileDialog::getOpenFileName(this, QString(), lastDir,
-        QLatin1String(rawFilter));
+    const QString name
+        = QFileDialog::getOpenFileName(this, QString(), lastDir, QLatin1String(rawFilter));
     if (!name.isEmpty())
         openRecordFile(name);
 }
@@ -849,8 +858,8 @@ void MainWnd::slot_aSaveTriggered(bool)
 {
     if (!mdiArea || !qtmisc::mesDaemon || !activeWaveForm())
         return;
-    const QString name = QFileDialog::getSaveFileName(this, QString(), lastDir,
-        QLatin1String(rawFilter));
+    const QString name
+        = QFileDialog::getSaveFileName(this, QString(), lastDir, QLatin1String(rawFilter));
     if (!name.isEmpty())
         saveActiveRecord(name);
 }
@@ -885,23 +894,17 @@ void MainWnd::slot_aInfoTriggered(bool)
     TWForm* window = activeWaveForm();
     if (!window || !window->record)
         return;
-    auto* form = new (std::nothrow) Ui::InfoDialog;
-    auto* dialog = form ? new (std::nothrow) QDialog(this,
-                       Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::MSWindowsFixedSizeDialogHint)
-                        : nullptr;
-    if (!dialog) {
-        delete form;
+    const std::unique_ptr<QDialog> dialog = smallDialog(this);
+    if (!dialog)
         return;
-    }
-    form->setupUi(dialog);
-    QLabel* const labels[] = { form->verL, form->numWL, form->wSizeL, form->frqL, form->muxL,
-        form->syncL, form->detL, form->gainL };
+    Ui::InfoDialog form;
+    form.setupUi(dialog.get());
+    QLabel* const labels[] = { form.verL, form.numWL, form.wSizeL, form.frqL, form.muxL, form.syncL,
+        form.detL, form.gainL };
     const QStringList values = recordInfoValues(*window->record);
     for (int i = 0; i < values.size(); ++i)
         labels[i]->setText(labels[i]->text() + values[i]);
     dialog->exec();
-    delete dialog;
-    delete form;
 }
 
 // --- Acquisition --------------------------------------------------------------------------------
@@ -942,7 +945,8 @@ void MainWnd::slot_aADCTriggered(bool)
     delete dialog;
 }
 
-// --- Port, about ----------------------------------------------------------------------------------
+// --- Port, about
+// ----------------------------------------------------------------------------------
 
 namespace {
 
@@ -952,23 +956,21 @@ constexpr qint32 portRates[] = { 19200, 38400, 57600, 115200 };
 
 void MainWnd::slot_aCOMTriggered(bool)
 {
-    auto* form = new (std::nothrow) Ui::SetupRS;
-    auto* dialog = form ? new (std::nothrow) QDialog(this,
-                       Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::MSWindowsFixedSizeDialogHint)
-                        : nullptr;
-    if (!dialog) {
-        delete form;
+    const std::unique_ptr<QDialog> dialog = smallDialog(this);
+    if (!dialog)
         return;
-    }
-    form->setupUi(dialog);
+    Ui::SetupRS form;
+    form.setupUi(dialog.get());
     for (const QSerialPortInfo& port : QSerialPortInfo::availablePorts())
-        form->portCB->addItem(port.portName());
+        form.portCB->addItem(port.portName());
     // A port the library does not list (a pseudo-terminal, an unplugged adapter) still shows,
     // so that OK never replaces the configured name by another.
-    if (!comPortName.isEmpty() && form->portCB->findText(comPortName, Qt::MatchExactly | Qt::MatchCaseSensitive) < 0)
-        form->portCB->addItem(comPortName);
-    form->portCB->setCurrentIndex(form->portCB->findText(comPortName, Qt::MatchExactly | Qt::MatchCaseSensitive));
-    QRadioButton* const buttons[] = { form->rb19200, form->rb38400, form->rb57600, form->rb115200 };
+    if (!comPortName.isEmpty()
+        && form.portCB->findText(comPortName, Qt::MatchExactly | Qt::MatchCaseSensitive) < 0)
+        form.portCB->addItem(comPortName);
+    form.portCB->setCurrentIndex(
+        form.portCB->findText(comPortName, Qt::MatchExactly | Qt::MatchCaseSensitive));
+    QRadioButton* const buttons[] = { form.rb19200, form.rb38400, form.rb57600, form.rb115200 };
     for (int i = 0; i < 4; ++i)
         buttons[i]->setChecked(portRates[i] == comBaudRate);
     if (dialog->exec() == QDialog::Accepted) {
@@ -977,19 +979,18 @@ void MainWnd::slot_aCOMTriggered(bool)
             if (buttons[i]->isChecked())
                 checked = i;
         const qint32 rate = checked < 0 ? portRates[3] : portRates[checked];
-        serialLink().reopenPort(form->portCB->currentText(), rate);
-        comPortName = form->portCB->currentText();
+        serialLink().reopenPort(form.portCB->currentText(), rate);
+        comPortName = form.portCB->currentText();
         if (checked >= 0)
             comBaudRate = rate;
     }
-    delete dialog;
-    delete form;
 }
 
 QString aboutVersionText()
 {
-    const QDate built = QLocale(QLocale::English, QLocale::UnitedStates)
-                            .toDate(QStringLiteral(VOLTRIX_BUILD_DATE), QStringLiteral("MMM dd yyyy"));
+    const QDate built
+        = QLocale(QLocale::English, QLocale::UnitedStates)
+              .toDate(QStringLiteral(VOLTRIX_BUILD_DATE), QStringLiteral("MMM dd yyyy"));
     const QString version = QStringLiteral("%1.%2.%3")
                                 .arg(versioninfo::major)
                                 .arg(versioninfo::minor)
@@ -1000,19 +1001,13 @@ QString aboutVersionText()
 
 void MainWnd::slot_aAboutTriggered(bool)
 {
-    auto* form = new (std::nothrow) Ui::AboutDialog;
-    auto* dialog = form ? new (std::nothrow) QDialog(this,
-                       Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::MSWindowsFixedSizeDialogHint)
-                        : nullptr;
-    if (!dialog) {
-        delete form;
+    const std::unique_ptr<QDialog> dialog = smallDialog(this);
+    if (!dialog)
         return;
-    }
-    form->setupUi(dialog);
-    form->lVersion->setText(aboutVersionText());
+    Ui::AboutDialog form;
+    form.setupUi(dialog.get());
+    form.lVersion->setText(aboutVersionText());
     dialog->exec();
-    delete dialog;
-    delete form;
 }
 
 // Commands whose work comes with the record, acquisition, processing and output parts.

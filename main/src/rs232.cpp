@@ -32,8 +32,8 @@ int SerialPortDevice::open(const QString& name, qint32 rate)
         return port.error();
     port.setReadBufferSize(SerialLink::readBufferSize);
     if (!port.setDataBits(QSerialPort::Data8) || !port.setParity(QSerialPort::NoParity)
-        || !port.setStopBits(QSerialPort::OneStop) || !port.setFlowControl(QSerialPort::NoFlowControl)
-        || !port.setRequestToSend(false))
+        || !port.setStopBits(QSerialPort::OneStop)
+        || !port.setFlowControl(QSerialPort::NoFlowControl) || !port.setRequestToSend(false))
         return port.error(); // the port stays open: a pseudo-terminal has no RTS line
     if (!port.setBaudRate(rate))
         return port.error();
@@ -74,7 +74,8 @@ qint64 SerialPortDevice::read(char* data, qint64 size)
 {
     if (!port.isOpen())
         return -1;
-    if (port.error() != QSerialPort::NoError && port.error() != QSerialPort::UnsupportedOperationError)
+    if (port.error() != QSerialPort::NoError
+        && port.error() != QSerialPort::UnsupportedOperationError)
         return -1;
     return port.read(data, size);
 }
@@ -300,8 +301,8 @@ bool KorunProtocol::readStatus(quint8& status)
 bool KorunProtocol::readChannel(int index, int count, QProgressBar* bar, WaveChannel& target)
 {
     const quint16 half = acqParams.halfCount;
-    const quint8 request[5] = { 0, 0, quint8(half & 0xFF), quint8(half >> 8),
-        quint8(std::clamp(index, 0, 255)) };
+    const quint8 request[5]
+        = { 0, 0, quint8(half & 0xFF), quint8(half >> 8), quint8(std::clamp(index, 0, 255)) };
     begin();
     if (!synchronise() || !sendCommand(commandReadChannel, request, sizeof request, channelAckMs))
         return finish(false);
@@ -315,7 +316,8 @@ bool KorunProtocol::readChannel(int index, int count, QProgressBar* bar, WaveCha
         const qint64 waiting = link.device.bytesAvailable();
         if (waiting > 1) {
             qint8* piece = nullptr;
-            const int room = std::min({ target.blockAt(received, &piece), pieceSize, count - received });
+            const int room
+                = std::min({ target.blockAt(received, &piece), pieceSize, count - received });
             const qint64 got = link.device.read(reinterpret_cast<char*>(piece), room);
             if (got < 0)
                 return finish(false);
@@ -425,8 +427,8 @@ bool runAcquisition(WaveStore& record, QWidget* parent, SerialLink& link)
     form.setupUi(&dialog);
     form.progressBar->setMaximum(record.channelCount() * record.sampleCount() + 20);
     form.progressBar->setValue(0);
-    if (!QObject::connect(form.tStop, &QToolButton::released, mainWnd,
-            &MainWnd::slot_tStopReleased, Qt::UniqueConnection))
+    if (!QObject::connect(form.tStop, &QToolButton::released, mainWnd, &MainWnd::slot_tStopReleased,
+            Qt::UniqueConnection))
         return false;
     dialog.show();
     QApplication::setOverrideCursor(Qt::WaitCursor);

@@ -51,7 +51,8 @@ std::optional<qint64> MyLEditSpinBox::takeTyped()
 }
 
 TSetRecord::TSetRecord(QWidget* parent)
-    : QDialog(parent, Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::MSWindowsFixedSizeDialogHint)
+    : QDialog(
+        parent, Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::MSWindowsFixedSizeDialogHint)
 {
 }
 
@@ -89,8 +90,8 @@ bool TSetRecord::initialise()
             return false;
         }
     }
-    if (!connect(form->allBox, &QCheckBox::stateChanged, this,
-            &TSetRecord::slot_AllBoxStateChanged, uniqueConnection)) {
+    if (!connect(form->allBox, &QCheckBox::stateChanged, this, &TSetRecord::slot_AllBoxStateChanged,
+            uniqueConnection)) {
         QTM_REPORT(0xA702);
         return false;
     }

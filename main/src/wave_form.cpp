@@ -367,7 +367,8 @@ void TWForm::syncVScaleSlider(QScrollBar* slider) const
 void TWForm::syncStretchSlider(QScrollBar* slider) const
 {
     if (slider && record && record->sampleCount() >= 1)
-        slider->setValue(int(qint64(slider->maximum()) * record->viewCount() / record->sampleCount()));
+        slider->setValue(
+            int(qint64(slider->maximum()) * record->viewCount() / record->sampleCount()));
 }
 
 void TWForm::zoomIn()

@@ -10,15 +10,15 @@
 #include <QPainter>
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cmath>
 #include <cstring>
 #include <fcntl.h>
 #include <new>
-#include <climits>
 #include <sys/stat.h>
 #include <sys/uio.h>
-#include <vector>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -84,7 +84,8 @@ bool WaveStore::initialise(int channelCount, int sampleCount)
 
 int WaveStore::channelCount() const
 {
-    const int count = header.channelCount; // fields of the packed header are copied, never referenced
+    const int count
+        = header.channelCount; // fields of the packed header are copied, never referenced
     return std::min(count, maxChannels);
 }
 
@@ -235,7 +236,8 @@ int WaveStore::sampleToX(int sample) const
 
 // The channel nearest to (x, y) by the given distance, the lower index on a tie, when it lies
 // within 4 pixels; -1 otherwise. found receives the first channel of the smallest distance.
-template <typename Distance> int WaveStore::nearestChannel(Distance distance, const WaveChannel*& found) const
+template <typename Distance>
+int WaveStore::nearestChannel(Distance distance, const WaveChannel*& found) const
 {
     int best = -1;
     int bestDistance = 32767;
@@ -257,7 +259,8 @@ template <typename Distance> int WaveStore::nearestChannel(Distance distance, co
 int WaveStore::baselineAt(int x, int y)
 {
     const WaveChannel* found = nullptr;
-    const int index = nearestChannel([x, y](const WaveChannel& c) { return c.baselineDistance(x, y); }, found);
+    const int index
+        = nearestChannel([x, y](const WaveChannel& c) { return c.baselineDistance(x, y); }, found);
     if (found)
         grabY = found->baselineY;
     return index;
@@ -321,13 +324,15 @@ void WaveStore::drawSine(QPainter& painter) const
     const int centre = (plotRect.bottom() - plotRect.top()) / 2;
     QPoint from(plotRect.left(), centre - roundToInt(amplitude * std::sin(start)));
     for (int i = 1; i <= width; ++i) {
-        const QPoint to(plotRect.left() + i, centre - roundToInt(amplitude * std::sin(start + i * perPixel)));
+        const QPoint to(
+            plotRect.left() + i, centre - roundToInt(amplitude * std::sin(start + i * perPixel)));
         painter.drawLine(from, to);
         from = to;
     }
 }
 
-// --- Moving sections ------------------------------------------------------------------------------
+// --- Moving sections
+// ------------------------------------------------------------------------------
 
 namespace {
 
@@ -461,7 +466,8 @@ bool readChannel(WaveStore& record, RecordInput& input, int i)
 bool readRecord(WaveStore& record, RecordInput& input)
 {
     char head[sizeof magic];
-    const qint64 got = input.read({ { head, sizeof head }, { &record.header, sizeof record.header } });
+    const qint64 got
+        = input.read({ { head, sizeof head }, { &record.header, sizeof record.header } });
     if (got < qint64(sizeof head)) {
         QTM_REPORT(0xA702);
         return false;
@@ -550,7 +556,9 @@ bool writeRecord(WaveStore& record, int fd)
 {
     record.header.versionMinor = 20;
     record.header.versionMajor = 1;
-    if (!writeAll(fd, { { const_cast<char*>(magic), sizeof magic }, { &record.header, sizeof record.header } }))
+    if (!writeAll(fd,
+            { { const_cast<char*>(magic), sizeof magic },
+                { &record.header, sizeof record.header } }))
         return false;
     for (int i = 0; i < record.header.channelCount; ++i) {
         ChannelSlot& slot = record.channelSlots[i];
@@ -580,7 +588,8 @@ QByteArray finalPath(const QString& name)
 int createTemporary(const QByteArray& target, mode_t mode, QByteArray& tmpPath)
 {
     tmpPath = target + ".tmp";
-    int fd = ::open(tmpPath.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    int fd
+        = ::open(tmpPath.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0 && errno == EEXIST) {
         tmpPath = target + ".tmpXXXXXX";
         fd = ::mkostemp(tmpPath.data(), O_CLOEXEC);
@@ -604,8 +613,8 @@ int writeRaw(WaveStore& record, const QString& name)
     const bool replacing = ::stat(target.constData(), &old) == 0;
     if (replacing && ::access(target.constData(), W_OK) != 0) {
         if (qtmisc::mesDaemon)
-            qtmisc::mesDaemon->showWarn(0xA502, QFileInfo(name).fileName(), QStringLiteral("01"),
-                false, false);
+            qtmisc::mesDaemon->showWarn(
+                0xA502, QFileInfo(name).fileName(), QStringLiteral("01"), false, false);
         return -16;
     }
     const mode_t umaskNow = ::umask(0);

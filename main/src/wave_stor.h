@@ -110,7 +110,8 @@ public:
     double scaleY = 1.0;
 
 private:
-    template <typename Distance> int nearestChannel(Distance distance, const WaveChannel*& found) const;
+    template <typename Distance>
+    int nearestChannel(Distance distance, const WaveChannel*& found) const;
 };
 
 // Record files: "KORUNRAW", the 256-byte header, then per channel its 16-byte header and

@@ -90,7 +90,8 @@ private:
 
 namespace {
 
-struct Column {
+struct Column
+{
     int x = 0;
     int top = 0; // smallest y
     int bottom = 0; // largest y
@@ -223,7 +224,8 @@ int WaveChannel::xToSample(int x) const
 
 void WaveChannel::setCursorFromX(int x)
 {
-    const int clamped = std::clamp(x, channelArea.left(), std::max(channelArea.left(), channelArea.right()));
+    const int clamped
+        = std::clamp(x, channelArea.left(), std::max(channelArea.left(), channelArea.right()));
     cursorSample = roundToInt((originX - channelArea.left() + clamped) / scaleX);
 }
 
@@ -298,7 +300,8 @@ bool WaveChannel::rawDisplay() const
 int WaveChannel::runEnd(int start) const
 {
     const long long column = std::llround(start * scaleX);
-    long long end = std::max<long long>(start + 1, std::llround(std::ceil((column + 0.5) / scaleX)));
+    long long end
+        = std::max<long long>(start + 1, std::llround(std::ceil((column + 0.5) / scaleX)));
     while (end > start + 1 && std::llround((end - 1) * scaleX) != column)
         --end;
     while (end < sampleCount && std::llround(end * scaleX) == column)

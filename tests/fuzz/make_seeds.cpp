@@ -54,7 +54,8 @@ int main(int argc, char** argv)
     std::memcpy(empty.data(), "KORUNRAW", 8);
     const QByteArray small = recordBytes(4, 100, 1);
     bool ok = save("empty_record.raw", empty) && save("small_4x100.raw", small)
-        && save("small_1x1.raw", recordBytes(1, 1, 2)) && save("two_blocks_2x32769.raw", recordBytes(2, 32769, 3))
+        && save("small_1x1.raw", recordBytes(1, 1, 2))
+        && save("two_blocks_2x32769.raw", recordBytes(2, 32769, 3))
         && save("largest_5x163840.raw", recordBytes(5, 163840, 4));
     ok = ok && save("odd_view.raw", recordBytes(3, 3000, 5, [](WaveStore& r) {
         r.header.firstVisible = 2000000000;

@@ -16,7 +16,8 @@ static int replay(const QString& path)
         return 1;
     }
     const QByteArray bytes = file.readAll();
-    return LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(bytes.constData()), size_t(bytes.size()));
+    return LLVMFuzzerTestOneInput(
+        reinterpret_cast<const uint8_t*>(bytes.constData()), size_t(bytes.size()));
 }
 
 int main(int argc, char** argv)

@@ -149,7 +149,8 @@ void FakeUnit::reply(quint8 byte, bool faulty)
             reply(quint8(random()), false);
         if (faults.delay > 0 && uniform(random) < faults.delay)
             gapUs = 1000LL
-                * faults.delaysMs[std::uniform_int_distribution<size_t>(0, faults.delaysMs.size() - 1)(random)];
+                * faults.delaysMs[std::uniform_int_distribution<size_t>(
+                    0, faults.delaysMs.size() - 1)(random)];
     }
     lineFreeUs = std::max(lineFreeUs, nowUs) + gapUs + byteTimeUs;
     pending.push_back({ lineFreeUs, char(byte) });

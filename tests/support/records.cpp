@@ -19,8 +19,8 @@ void fill(WaveStore& record, int i, quint32 seed)
         for (int k = 0; k < size; ++k) {
             const int n = done + k;
             const double burst = std::exp(-double(n % 20000) / 6000.0);
-            const double value = 110.0 * burst * std::sin(2 * M_PI * n / period)
-                + random.bounded(-12, 13);
+            const double value
+                = 110.0 * burst * std::sin(2 * M_PI * n / period) + random.bounded(-12, 13);
             piece[k] = qint8(std::clamp(int(std::lround(value)), -128, 127));
         }
         done += size;

@@ -393,7 +393,10 @@ void Unit::run()
                 out.queue.front().first - Clock::now());
             timeout = int(std::clamp<long long>(wait.count(), 0, 200));
         }
-        struct pollfd p { fd, POLLIN, 0 };
+        struct pollfd p
+        {
+            fd, POLLIN, 0
+        };
         if (::poll(&p, 1, timeout) > 0 && (p.revents & POLLIN)) {
             uint8_t buffer[512];
             const ssize_t n = ::read(fd, buffer, sizeof buffer);
@@ -415,7 +418,9 @@ int main(int argc, char** argv)
     int master = -1;
     int slave = -1;
     char name[256] = {};
-    struct termios raw {};
+    struct termios raw
+    {
+    };
     cfmakeraw(&raw);
     if (::openpty(&master, &slave, name, &raw, nullptr) != 0) {
         std::perror("korun-sim: openpty");
