@@ -4,6 +4,7 @@
 #include "support/records.h"
 #include "wave_stor.h"
 
+#include <QRandomGenerator>
 #include <QtTest>
 
 class tst_Record : public QObject
@@ -24,6 +25,8 @@ private slots:
     void viewBroughtIntoRange_data();
     void viewBroughtIntoRange();
     void colourSetterUpdatesDefaults();
+    void incrementalDisplayEqualsFull();
+    void displayValueEdges();
 };
 
 void tst_Record::blocks_data()
@@ -224,6 +227,74 @@ void tst_Record::colourSetterUpdatesDefaults()
     record->setTraceColor(4, Qt::magenta); // no such channel: only the default changes
     QCOMPARE(traceColors[4], QColor(Qt::magenta));
     traceColors[4] = saved;
+}
+
+namespace {
+
+// Two channels holding the same random samples, with -128 and 127 among them.
+void fillTwins(WaveChannel& a, WaveChannel& b, quint32 seed)
+{
+    QRandomGenerator random(seed);
+    for (int i = 0; i < a.sampleCount; ++i) {
+        const auto v = qint8(i % 97 == 0 ? -128 : (i % 89 == 0 ? 127 : random.bounded(-128, 128)));
+        a.setSample(i, v);
+        b.setSample(i, v);
+    }
+}
+
+} // namespace
+
+// Every mode and every half-width: walking a record incrementally gives, at every index and up
+// to both ends, the value computed from scratch there.
+void tst_Record::incrementalDisplayEqualsFull()
+{
+    WaveChannel walked(600);
+    WaveChannel direct(600);
+    QVERIFY(walked.allocate() && direct.allocate());
+    fillTwins(walked, direct, 77);
+    for (quint8 mode = 0; mode <= 7; ++mode) {
+        for (int k = 0; k <= 126; ++k) {
+            for (WaveChannel* c : { &walked, &direct }) {
+                c->smoothMode = mode;
+                c->setSmoothHalfWidth(k);
+            }
+            QCOMPARE(walked.displayedValue(0), direct.displayedValue(0));
+            for (int i = 1; i < walked.sampleCount; ++i) {
+                const int next = walked.nextDisplayedValue(i);
+                if (next != direct.displayedValue(i))
+                    QFAIL(qPrintable(QString("mode %1, half-width %2, index %3").arg(mode).arg(k).arg(i)));
+            }
+        }
+    }
+}
+
+void tst_Record::displayValueEdges()
+{
+    WaveChannel c(300);
+    QVERIFY(c.allocate());
+    c.setSample(0, -128);
+    c.smoothMode = 1;
+    QCOMPARE(c.displayedValue(0), 127);
+    c.smoothMode = 5;
+    QCOMPARE(c.displayedValue(0), 127); // 16384 / 129
+    c.smoothMode = 2;
+    c.setSmoothHalfWidth(0);
+    QCOMPARE(c.displayedValue(0), -128); // a window of one shows the sample itself
+
+    for (int i = 0; i < c.sampleCount; ++i)
+        c.setSample(i, 40);
+    c.smoothMode = 4;
+    c.setSmoothHalfWidth(5);
+    QVERIFY(c.displayedValue(0) != 0); // the window reaches past the start
+    for (int i = 1; i < c.sampleCount; ++i) {
+        const int v = c.nextDisplayedValue(i);
+        if (i > 5 && i < c.sampleCount - 5)
+            QCOMPARE(v, 0);
+    }
+    c.smoothMode = 2;
+    c.setSmoothHalfWidth(10);
+    QCOMPARE(c.displayedValue(0), 40 * 11 / 21); // zeros averaged in before the start
+    QCOMPARE(c.displayedValue(150), 40);
 }
 
 QTEST_MAIN(tst_Record)

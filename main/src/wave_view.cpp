@@ -257,14 +257,77 @@ int WaveChannel::cursorDistance(int x, int y) const
     return distance > noHit - 1 ? noHit : int(distance);
 }
 
-int WaveChannel::displayedValue(int index)
+// The term a sample contributes under the display mode: the sample, its magnitude (detection;
+// -128 counts as 127) or its square scaled to 0 ... 127. Samples outside the channel are 0.
+int WaveChannel::modeTerm(int index) const
 {
-    return sample(index);
+    const int s = sample(index);
+    switch (smoothMode) {
+    case 1:
+    case 3:
+    case 4:
+        return s == -128 ? 127 : std::abs(s);
+    case 5:
+    case 6:
+        return s * s / 129;
+    default:
+        return s;
+    }
 }
 
+int WaveChannel::windowSum(int index) const
+{
+    int sum = 0;
+    for (int j = index - smoothHalfWidth; j <= index + smoothHalfWidth; ++j)
+        sum += modeTerm(j);
+    return sum;
+}
+
+int WaveChannel::displayedValue(int index)
+{
+    switch (smoothMode) {
+    case 2:
+    case 3:
+    case 6:
+        smoothState[0] = windowSum(index);
+        return qint8(smoothState[0] / smoothWindow);
+    case 4: {
+        const int before = windowSum(index - 1) / smoothWindow;
+        smoothState[0] = windowSum(index);
+        smoothState[1] = smoothState[0] / smoothWindow;
+        return qint8(smoothState[1] - before);
+    }
+    case 1:
+    case 5:
+        return qint8(modeTerm(index));
+    default:
+        return sample(index);
+    }
+}
+
+// Valid right after displayedValue or nextDisplayedValue at index - 1: the window's sum loses
+// the sample that leaves it and gains the one that enters.
 int WaveChannel::nextDisplayedValue(int index)
 {
-    return sample(index);
+    switch (smoothMode) {
+    case 2:
+    case 3:
+    case 6:
+        smoothState[0] += modeTerm(index + smoothHalfWidth) - modeTerm(index - smoothHalfWidth - 1);
+        return qint8(smoothState[0] / smoothWindow);
+    case 4: {
+        smoothState[0] += modeTerm(index + smoothHalfWidth) - modeTerm(index - smoothHalfWidth - 1);
+        const int mean = smoothState[0] / smoothWindow;
+        const int derivative = mean - smoothState[1];
+        smoothState[1] = mean;
+        return qint8(derivative);
+    }
+    case 1:
+    case 5:
+        return qint8(modeTerm(index));
+    default:
+        return sample(index);
+    }
 }
 
 int WaveChannel::valueToY(int value) const

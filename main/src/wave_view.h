@@ -54,8 +54,10 @@ public:
     int cursorDistance(int x, int y) const;
     int cursorX() const;
 
-    // The value drawn and measured for a sample under the display mode: the full computation
-    // at one index, and the incremental one at the index after the previous call's.
+    // The value drawn and measured for a sample under the display mode (0 raw, 1 detection,
+    // 2 smoothing, 3 detection and smoothing, 4 derivative of 3, 5 square, 6 square and
+    // smoothing; signed 8 bits): the full computation at one index, and the incremental one at
+    // the index after the previous call's.
     int displayedValue(int index);
     int nextDisplayedValue(int index);
     int valueToY(int value) const;
@@ -91,6 +93,8 @@ public:
     bool detectorOffset = false;
 
 private:
+    int modeTerm(int index) const;
+    int windowSum(int index) const;
     bool rawDisplay() const;
     int runEnd(int start) const;
     std::pair<int, int> rawRange(int from, int to) const;
