@@ -112,6 +112,7 @@ MainWnd::MainWnd(QWidget* parent, Qt::WindowFlags flags)
 
 MainWnd::~MainWnd()
 {
+    serialLink().closePort();
     delete exportAction;
     delete centerAction;
     delete selectModeAction;
