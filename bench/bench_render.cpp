@@ -36,6 +36,23 @@ void BM_RepaintProgram(benchmark::State& state)
     }
 }
 
+// The same repaint showing detection and smoothing over the widest window.
+void BM_RepaintProgramSmoothed(benchmark::State& state)
+{
+    static auto smoothed = [] {
+        auto r = testrecords::make(
+            channels, samples, 11, QRect(QPoint(0, 0), QPoint(width - 1, height - 1)));
+        r->setSmoothing(3, 126);
+        return r;
+    }();
+    QImage frame(width, height, QImage::Format_RGB32);
+    for (auto _ : state) {
+        frame.fill(Qt::black);
+        QPainter painter(&frame);
+        smoothed->draw(painter);
+    }
+}
+
 void BM_RepaintProgramOnPixmap(benchmark::State& state)
 {
     WaveStore& r = record();
@@ -85,6 +102,7 @@ void BM_RepaintQCustomPlot(benchmark::State& state)
 } // namespace
 
 BENCHMARK(BM_RepaintProgram)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RepaintProgramSmoothed)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RepaintProgramOnPixmap)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RepaintStraightforward)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RepaintQCustomPlot)->Unit(benchmark::kMillisecond);
@@ -96,6 +114,8 @@ int main(int argc, char** argv)
     return runWithGoals(argc, argv,
         { { "BM_RepaintProgram", "BM_RepaintQCustomPlot", 0.5,
               "repaint 5 x 163840 into 1920 x 1080: program / QCustomPlot" },
+            { "BM_RepaintProgramSmoothed", "BM_RepaintProgram", 1.5,
+                "repaint in mode 3, half-width 126 / the same in mode 0" },
             { "BM_RepaintStraightforward", "BM_RepaintQCustomPlot", 0,
                 "straightforward per-sample drawing / QCustomPlot" },
             { "BM_RepaintProgramOnPixmap", "BM_RepaintQCustomPlot", 0,

@@ -262,7 +262,8 @@ void tst_Record::incrementalDisplayEqualsFull()
             for (int i = 1; i < walked.sampleCount; ++i) {
                 const int next = walked.nextDisplayedValue(i);
                 if (next != direct.displayedValue(i))
-                    QFAIL(qPrintable(QString("mode %1, half-width %2, index %3").arg(mode).arg(k).arg(i)));
+                    QFAIL(qPrintable(
+                        QString("mode %1, half-width %2, index %3").arg(mode).arg(k).arg(i)));
             }
         }
     }

@@ -261,7 +261,11 @@ int WaveChannel::cursorDistance(int x, int y) const
 // -128 counts as 127) or its square scaled to 0 ... 127. Samples outside the channel are 0.
 int WaveChannel::modeTerm(int index) const
 {
-    const int s = sample(index);
+    return termOf(sample(index));
+}
+
+int WaveChannel::termOf(int s) const
+{
     switch (smoothMode) {
     case 1:
     case 3:
@@ -408,6 +412,48 @@ void WaveChannel::drawRawColumns(QPainter& painter, int first, ColumnWriter& wri
     }
 }
 
+// Column mode for detection, square and the smoothing modes: the running window's sum walks
+// the samples byte by byte with a table of the mode's terms, and since the truncated mean is
+// monotonic in the sum, a column's extent follows from the smallest and largest sum of its run.
+// The columns are the same as drawColumns draws sample by sample.
+void WaveChannel::drawWindowColumns(QPainter& painter, int first, ColumnWriter& writer) const
+{
+    int terms[256];
+    for (int byte = 0; byte < 256; ++byte)
+        terms[byte] = termOf(qint8(byte));
+    const bool windowed = smoothMode == 2 || smoothMode == 3 || smoothMode == 6;
+    const int k = windowed ? smoothHalfWidth : 0;
+    const int length = windowed ? smoothWindow : 1;
+    auto term = [&](int j) {
+        return (j < 0 || j >= sampleCount) ? 0
+                                           : terms[quint8(blocks[j / blockSize][j % blockSize])];
+    };
+    int sum = 0;
+    for (int j = first - k; j <= first + k; ++j)
+        sum += term(j);
+    const int lastX = painter.device()->width() - 1;
+    int start = first;
+    int x = sampleToX(start);
+    for (;;) {
+        const int end = runEnd(start);
+        const int last = std::min(end, sampleCount - 1);
+        int low = sum;
+        int high = sum;
+        for (int i = start + 1; i <= last; ++i) {
+            sum += term(i + k) - term(i - k - 1);
+            low = std::min(low, sum);
+            high = std::max(high, sum);
+        }
+        writer.column(x, valueToY(high / length), valueToY(low / length));
+        if (end >= sampleCount)
+            break;
+        x = sampleToX(end);
+        if (x > lastX)
+            break;
+        start = end; // the sum now belongs to the first sample of the next column
+    }
+}
+
 // Column mode: every pixel column gets one vertical line over the values that fall in it,
 // including the first value of the next column, so that adjacent columns touch.
 void WaveChannel::drawColumns(QPainter& painter, int first, bool drawPoints)
@@ -416,9 +462,15 @@ void WaveChannel::drawColumns(QPainter& painter, int first, bool drawPoints)
         return;
     const int lastX = painter.device()->width() - 1;
     ColumnWriter writer(painter, traceColor);
-    if (rawDisplay() && scaleX > 0.0 && !drawPoints) {
-        drawRawColumns(painter, first, writer);
-        return;
+    if (scaleX > 0.0 && !drawPoints) {
+        if (rawDisplay()) {
+            drawRawColumns(painter, first, writer);
+            return;
+        }
+        if (smoothMode != 4) {
+            drawWindowColumns(painter, first, writer);
+            return;
+        }
     }
     auto finish = [&](const Column& column) {
         writer.column(column.x, column.top, column.bottom);

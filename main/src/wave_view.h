@@ -94,11 +94,13 @@ public:
 
 private:
     int modeTerm(int index) const;
+    int termOf(int sample) const;
     int windowSum(int index) const;
     bool rawDisplay() const;
     int runEnd(int start) const;
     std::pair<int, int> rawRange(int from, int to) const;
     void drawRawColumns(QPainter& painter, int first, ColumnWriter& writer) const;
+    void drawWindowColumns(QPainter& painter, int first, ColumnWriter& writer) const;
     void drawColumns(QPainter& painter, int first, bool drawPoints);
     void drawLines(QPainter& painter, int first, bool drawPoints);
     void drawPolylines(QPainter& painter);

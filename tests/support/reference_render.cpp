@@ -15,14 +15,14 @@ int xOf(const WaveChannel& c, int i)
     return int(std::lround(i * c.scaleX)) + c.channelArea.left() - c.originX;
 }
 
-int yOf(const WaveChannel& c, int i)
+int yOf(const WaveChannel& c, int value)
 {
-    return c.baselineY - int(std::lround(c.sample(i) * c.scaleY));
+    return c.baselineY - int(std::lround(value * c.scaleY));
 }
 
 } // namespace
 
-void drawTrace(QPainter& painter, const WaveChannel& c, bool drawPoints)
+void drawTrace(QPainter& painter, WaveChannel& c, bool drawPoints)
 {
     if (!painter.device() || c.scaleX == 0 || !c.hasData)
         return;
@@ -40,7 +40,7 @@ void drawTrace(QPainter& painter, const WaveChannel& c, bool drawPoints)
 
     if (c.scaleX <= 0.5) {
         int colX = xOf(c, first);
-        int top = yOf(c, first);
+        int top = yOf(c, c.displayedValue(first));
         int bottom = top;
         auto drawColumn = [&]() {
             if (top == bottom)
@@ -56,7 +56,7 @@ void drawTrace(QPainter& painter, const WaveChannel& c, bool drawPoints)
         };
         for (int i = first + 1; i < c.sampleCount; ++i) {
             const int x = xOf(c, i);
-            const int y = yOf(c, i);
+            const int y = yOf(c, c.nextDisplayedValue(i));
             top = std::min(top, y);
             bottom = std::max(bottom, y);
             if (x != colX) {
@@ -71,9 +71,9 @@ void drawTrace(QPainter& painter, const WaveChannel& c, bool drawPoints)
         return;
     }
 
-    QPoint from(xOf(c, first), yOf(c, first));
+    QPoint from(xOf(c, first), yOf(c, c.displayedValue(first)));
     for (int i = first + 1; i < c.sampleCount; ++i) {
-        const QPoint to(xOf(c, i), yOf(c, i));
+        const QPoint to(xOf(c, i), yOf(c, c.nextDisplayedValue(i)));
         painter.drawLine(from, to);
         if (drawPoints) {
             painter.setPen(pointPen);

@@ -7,7 +7,8 @@ class WaveChannel;
 
 namespace reference {
 
-// Draws the channel's trace of raw samples as WaveChannel::drawTrace does, screen mode only.
-void drawTrace(QPainter& painter, const WaveChannel& channel, bool drawPoints);
+// Draws the channel's trace as WaveChannel::drawTrace does, screen mode only, sample by sample
+// through the displayed value.
+void drawTrace(QPainter& painter, WaveChannel& channel, bool drawPoints);
 
 } // namespace reference
