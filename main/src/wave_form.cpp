@@ -1,5 +1,6 @@
 #include "wave_form.h"
 
+#include "convert.h"
 #include "errors.h"
 #include "fmain.h"
 #include "rs232.h"
@@ -15,6 +16,7 @@
 #include <QResizeEvent>
 #include <QScrollBar>
 #include <algorithm>
+#include <cmath>
 #include <new>
 
 namespace {
@@ -487,7 +489,39 @@ bool TWForm::sineOverlay() const
     return record && record->header.sineOverlay;
 }
 
-void TWForm::refreshAllStatus() { }
+ChannelStatusTexts channelStatusTexts(WaveStore& record, int i, bool volts)
+{
+    WaveChannel* channel = record.channel(i);
+    if (!channel || !channel->hasData || channel->isSpectrum)
+        return {};
+    const int gain = record.channelSlots[i].header.gainCode;
+    const double factor = gain < 13 ? double(4096 >> gain) : 0.0; // 4096 >> g, no shift past 31
+    const int shown = channel->displayedValue(channel->cursorSample);
+    const int units = channel->detectorOffset ? shown + 128 : 2 * shown;
+    const double perUnit = (volts ? 2.5 : 1.5e-7) * std::ldexp(1.0, -20) * factor;
+    return { timeText(channel->cursorSample, record.samplePeriodMicros(), 7) + QStringLiteral("uS"),
+        engineeringText(units * perUnit, 6) + (volts ? QStringLiteral("V") : QStringLiteral("Q")) };
+}
+
+void TWForm::refreshStatus(int channel)
+{
+    if (!mainWnd || !record || channel < 0 || channel > 3)
+        return;
+    const ChannelStatusTexts texts = channelStatusTexts(*record, channel, mainWnd->yAxisVolts());
+    mainWnd->setChannelStatus(this, channel, texts.time, texts.value);
+}
+
+void TWForm::refreshAllStatus()
+{
+    if (!mainWnd || !record)
+        return;
+    for (int i = 0; i < 4; ++i) {
+        if (i < record->channelCount())
+            refreshStatus(i);
+        else
+            mainWnd->setChannelStatus(this, i, QString(), QString());
+    }
+}
 
 void TWForm::slot_aboutToActivate()
 {

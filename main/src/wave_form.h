@@ -10,6 +10,15 @@ class QScrollBar;
 class TWForm;
 class WaveStore;
 
+// The time and value readouts of channel i at its cursor ("000120.5uS", " 195.3mV"); both
+// empty when there is no such channel with data. Spectrum channels are not read out yet.
+struct ChannelStatusTexts
+{
+    QString time;
+    QString value;
+};
+ChannelStatusTexts channelStatusTexts(WaveStore& record, int i, bool volts);
+
 // The drawing surface of a waveform window.
 class TWFormInternalWidget : public QWidget
 {
@@ -63,6 +72,7 @@ public:
     void zoomIn();
     void zoomOut();
     void zoomSelection();
+    void refreshStatus(int channel);
     void refreshAllStatus();
     void repaintPlot();
     // Shows count samples from first on and sets the scroll bar up for them.

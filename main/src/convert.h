@@ -1,0 +1,13 @@
+// Number formats of the status readouts. Pure functions.
+#pragma once
+
+#include <QString>
+
+// value / 10^(3g) in fixed point, left-padded to width characters (6 or 7), then the SI prefix
+// character ("pnum KMG", a space for none): 0.5 -> " 500.0m", 1.234 -> " 1.234 ".
+// "#######" from 10^12 up; 0 below 10^-12.
+QString engineeringText(double value, int width);
+
+// The time of sample index at step microseconds in tenths written with a decimal point,
+// left-padded to width: index 1234 at 0.5 -> "  617.0".
+QString timeText(int index, double step, int width);

@@ -1,0 +1,93 @@
+// The readouts' number formats and the status texts of a channel.
+#include "convert.h"
+#include "support/records.h"
+#include "wave_form.h"
+#include "wave_stor.h"
+
+#include <QtTest>
+
+class tst_Convert : public QObject
+{
+    Q_OBJECT
+private slots:
+    void engineering_data();
+    void engineering();
+    void time_data();
+    void time();
+    void statusTexts();
+};
+
+void tst_Convert::engineering_data()
+{
+    QTest::addColumn<double>("value");
+    QTest::addColumn<int>("width");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("half") << 0.5 << 6 << " 500.0m";
+    QTest::newRow("one point two") << 1.234 << 6 << " 1.234 ";
+    QTest::newRow("seven wide") << 1.234 << 7 << " 1.2340 ";
+    QTest::newRow("zero") << 0.0 << 6 << " 0.000 ";
+    QTest::newRow("below a pico") << 9e-13 << 7 << " 0.0000 ";
+    QTest::newRow("one pico") << 1e-12 << 6 << " 1.000p";
+    QTest::newRow("negative milli") << -0.002 << 6 << "-2.000m";
+    QTest::newRow("ten micro") << 10e-6 << 6 << " 10.00u";
+    QTest::newRow("a thousand") << 1000.0 << 6 << " 1.000K";
+    QTest::newRow("just below a tera") << 999e9 << 6 << " 999.0G";
+    QTest::newRow("a tera") << 1e12 << 6 << "#######";
+    QTest::newRow("minus a tera") << -2e12 << 7 << "#######";
+}
+
+void tst_Convert::engineering()
+{
+    QFETCH(double, value);
+    QFETCH(int, width);
+    QFETCH(QString, text);
+    QCOMPARE(engineeringText(value, width), text);
+}
+
+void tst_Convert::time_data()
+{
+    QTest::addColumn<int>("index");
+    QTest::addColumn<double>("step");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("example") << 1234 << 0.5 << "  617.0";
+    QTest::newRow("zero") << 0 << 8.33 << "    0.0";
+    QTest::newRow("one digit") << 1 << 0.5 << "    0.5";
+    QTest::newRow("half a tenth rounds away from zero") << 1 << 0.05 << "    0.1";
+    QTest::newRow("negative") << -1 << 0.5 << "   -0.5";
+    QTest::newRow("long") << 163839 << 1000.0 << "163839000.0";
+}
+
+void tst_Convert::time()
+{
+    QFETCH(int, index);
+    QFETCH(double, step);
+    QFETCH(QString, text);
+    QCOMPARE(timeText(index, step, 7), text);
+}
+
+void tst_Convert::statusTexts()
+{
+    auto record = testrecords::make(4, 1000);
+    record->header.clockKHz = 12000;
+    record->header.ticksPerSample = 100; // 8.33 us a sample
+    WaveChannel* c = record->channel(0);
+    c->cursorSample = 120;
+    c->setSample(120, 10);
+    record->channelSlots[0].header.gainCode = 0;
+    ChannelStatusTexts texts = channelStatusTexts(*record, 0, true);
+    QCOMPARE(texts.time, QString(" 1000.0uS")); // 120 x 8.333 us
+    QCOMPARE(texts.value, QString(" 195.3mV")); // 2 x 10 x 2.5 x 2^-20 x 4096
+    texts = channelStatusTexts(*record, 0, false);
+    QCOMPARE(texts.value, QString(" 11.72nQ")); // 20 x 1.5e-7 x 2^-20 x 4096
+
+    c->applyDetectorOffset(); // detector data count from -128
+    QCOMPARE(channelStatusTexts(*record, 0, true).value, QString(" 1.348 V"));
+    record->channelSlots[0].header.gainCode = 40; // no gain factor beyond 4096 >> 12
+    QCOMPARE(channelStatusTexts(*record, 0, true).value, QString(" 0.000 V"));
+    QCOMPARE(channelStatusTexts(*record, 4, true).time, QString());
+    c->hasData = false;
+    QCOMPARE(channelStatusTexts(*record, 0, true).value, QString());
+}
+
+QTEST_MAIN(tst_Convert)
+#include "test_convert.moc"
