@@ -4,6 +4,7 @@
 #include "wave_form.h"
 #include "wave_stor.h"
 
+#include <QClipboard>
 #include <QtTest>
 
 class tst_Convert : public QObject
@@ -15,6 +16,9 @@ private slots:
     void time_data();
     void time();
     void statusTexts();
+    void clipboardText_data();
+    void clipboardText();
+    void clipboardReceivesIt();
 };
 
 void tst_Convert::engineering_data()
@@ -87,6 +91,52 @@ void tst_Convert::statusTexts()
     QCOMPARE(channelStatusTexts(*record, 4, true).time, QString());
     c->hasData = false;
     QCOMPARE(channelStatusTexts(*record, 0, true).value, QString());
+}
+
+void tst_Convert::clipboardText_data()
+{
+    QTest::addColumn<QString>("locale");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("C") << "C"
+                       << "VLX_TIMES:250 0 1000 \nVLX_AMP:-19531.250000 -4.768372 0.000000 ";
+    QTest::newRow("Russian") << "ru_RU"
+                             << QString("VLX_TIMES:250 0 1\u00a0000 \nVLX_AMP:-19\u00a0531,250000 "
+                                        "-4,768372 0,000000 ");
+}
+
+void tst_Convert::clipboardText()
+{
+    QFETCH(QString, locale);
+    QFETCH(QString, text);
+    auto record = testrecords::make(3, 120);
+    record->header.clockKHz = 12000;
+    record->header.ticksPerSample = 100;
+    const int gains[] = { 0, 12, 3 };
+    const int cursors[] = { 30, 0, 120 }; // the last one lies beyond the samples
+    for (int i = 0; i < 3; ++i) {
+        record->channelSlots[i].header.gainCode = quint8(gains[i]);
+        record->channel(i)->cursorSample = cursors[i];
+        record->channel(i)->setSample(cursors[i], -1);
+    }
+    QCOMPARE(cursorValuesText(*record, QLocale(locale)), text);
+
+    WaveStore empty(QRect(0, 0, 99, 99));
+    QCOMPARE(cursorValuesText(empty, QLocale::c()), QString("VLX_TIMES:\nVLX_AMP:"));
+}
+
+void tst_Convert::clipboardReceivesIt()
+{
+    auto record = testrecords::make(1, 10);
+    record->channel(0)->cursorSample = 3;
+    QGuiApplication::clipboard()->setText("before");
+    copyCursorValues(*record);
+    QCOMPARE(QGuiApplication::clipboard()->text(), cursorValuesText(*record, QLocale()));
+
+    delete record->channelSlots[0].channel; // a slot missing before the count: nothing copied
+    record->channelSlots[0].channel = nullptr;
+    QGuiApplication::clipboard()->setText("kept");
+    copyCursorValues(*record);
+    QCOMPARE(QGuiApplication::clipboard()->text(), QString("kept"));
 }
 
 QTEST_MAIN(tst_Convert)

@@ -782,6 +782,12 @@ void MainWnd::slot_aZoomSelTriggered(bool)
         window->zoomSelection();
 }
 
+void MainWnd::slot_aExportTriggered(bool)
+{
+    if (TWForm* window = activeWaveForm())
+        window->exportTimes();
+}
+
 // --- File commands ------------------------------------------------------------------------------
 
 namespace {
@@ -1020,6 +1026,5 @@ void MainWnd::slot_aReverseFFTTriggered(bool) { }
 void MainWnd::slot_aSetFFTTriggered(bool) { }
 void MainWnd::slot_aSrcMaxTriggered(bool) { }
 void MainWnd::slot_aAverageTriggered(bool) { }
-void MainWnd::slot_aExportTriggered(bool) { }
 void MainWnd::slot_aCenteringTriggered(bool) { }
 void MainWnd::slot_aSelectModeTriggered(bool) { }

@@ -503,6 +503,12 @@ ChannelStatusTexts channelStatusTexts(WaveStore& record, int i, bool volts)
         engineeringText(units * perUnit, 6) + (volts ? QStringLiteral("V") : QStringLiteral("Q")) };
 }
 
+void TWForm::exportTimes()
+{
+    if (record)
+        copyCursorValues(*record);
+}
+
 void TWForm::refreshStatus(int channel)
 {
     if (!mainWnd || !record || channel < 0 || channel > 3)

@@ -72,6 +72,8 @@ public:
     void zoomIn();
     void zoomOut();
     void zoomSelection();
+    // The cursors' times and amplitudes to the clipboard.
+    void exportTimes();
     void refreshStatus(int channel);
     void refreshAllStatus();
     void repaintPlot();

@@ -5,8 +5,11 @@
 
 #include <QtMisc/qtm_messager.h>
 
+#include <QClipboard>
 #include <QFile>
 #include <QFileInfo>
+#include <QGuiApplication>
+#include <QLocale>
 #include <QPainter>
 #include <algorithm>
 #include <cerrno>
@@ -329,6 +332,39 @@ void WaveStore::drawSine(QPainter& painter) const
         painter.drawLine(from, to);
         from = to;
     }
+}
+
+// --- Clipboard ----------------------------------------------------------------------------------
+
+QString cursorValuesText(const WaveStore& record, const QLocale& locale)
+{
+    const double period = record.samplePeriodMicros();
+    const int count = record.channelCount();
+    QString text = QStringLiteral("VLX_TIMES:");
+    for (int i = 0; i < count; ++i) {
+        const WaveChannel* channel = record.channelSlots[i].channel;
+        if (!channel)
+            return QString();
+        text += locale.toString(channel->cursorSample * period, 'f', 0) + QLatin1Char(' ');
+    }
+    text += QStringLiteral("\nVLX_AMP:");
+    for (int i = 0; i < count; ++i) {
+        const WaveChannel* channel = record.channelSlots[i].channel;
+        const int gain = record.channelSlots[i].header.gainCode;
+        const double factor = gain < 13 ? double(4096 >> gain) : 0.0; // no shift past the word
+        const double amplitude
+            = channel->sample(channel->cursorSample) * 5 * 9.5367431640625e-7 * (factor * 1000000);
+        text += locale.toString(amplitude, 'f', 6) + QLatin1Char(' ');
+    }
+    return text;
+}
+
+void copyCursorValues(const WaveStore& record)
+{
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    const QString text = cursorValuesText(record, QLocale());
+    if (clipboard && !text.isNull())
+        clipboard->setText(text);
 }
 
 // --- Moving sections

@@ -9,6 +9,7 @@
 #include <QtGlobal>
 
 class QIODevice;
+class QLocale;
 class QPainter;
 
 static_assert(Q_BYTE_ORDER == Q_LITTLE_ENDIAN, "record images are little-endian");
@@ -113,6 +114,13 @@ private:
     template <typename Distance>
     int nearestChannel(Distance distance, const WaveChannel*& found) const;
 };
+
+// The clipboard text of the cursors: "VLX_TIMES:" and each channel's cursor time in
+// microseconds, then "\nVLX_AMP:" and each channel's amplitude there, every value followed by
+// a space, in the locale's notation. Null when a channel slot before the count is empty.
+QString cursorValuesText(const WaveStore& record, const QLocale& locale);
+// Puts that text on the clipboard (nothing when there is none or no text).
+void copyCursorValues(const WaveStore& record);
 
 // Record files: "KORUNRAW", the 256-byte header, then per channel its 16-byte header and
 // samples. The reader fills a freshly created record and reports its failures; the writer
