@@ -782,6 +782,24 @@ void MainWnd::slot_aZoomSelTriggered(bool)
         window->zoomSelection();
 }
 
+void MainWnd::slot_aZeroSignTriggered(bool)
+{
+    if (TWForm* window = activeWaveForm())
+        window->zeroSelection();
+}
+
+void MainWnd::slot_aSrcMaxTriggered(bool)
+{
+    if (TWForm* window = activeWaveForm())
+        window->findMaximum();
+}
+
+void MainWnd::slot_aAverageTriggered(bool)
+{
+    if (TWForm* window = activeWaveForm())
+        window->showMean();
+}
+
 void MainWnd::slot_aExportTriggered(bool)
 {
     if (TWForm* window = activeWaveForm())
@@ -1019,12 +1037,9 @@ void MainWnd::slot_aAboutTriggered(bool)
 
 // Commands whose work comes with the record, acquisition, processing and output parts.
 void MainWnd::slot_aPrintTriggered(bool) { }
-void MainWnd::slot_aZeroSignTriggered(bool) { }
 void MainWnd::slot_aFFTViewTriggered(bool) { }
 void MainWnd::slot_aDirectFFTTriggered(bool) { }
 void MainWnd::slot_aReverseFFTTriggered(bool) { }
 void MainWnd::slot_aSetFFTTriggered(bool) { }
-void MainWnd::slot_aSrcMaxTriggered(bool) { }
-void MainWnd::slot_aAverageTriggered(bool) { }
 void MainWnd::slot_aCenteringTriggered(bool) { }
 void MainWnd::slot_aSelectModeTriggered(bool) { }

@@ -4,10 +4,12 @@
 #include "errors.h"
 #include "fmain.h"
 #include "rs232.h"
+#include "selsig_dialog.h"
 #include "wave_stor.h"
 
 #include <QtMisc/qtm_messager.h>
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
 #include <QIcon>
@@ -507,6 +509,102 @@ void TWForm::exportTimes()
 {
     if (record)
         copyCursorValues(*record);
+}
+
+namespace {
+
+// The chooser for the record's channels; the channels chosen, or none when it was cancelled.
+QList<int> chooseChannels(QWidget* parent, int count, const QString& title)
+{
+    TSelSigDlg dialog(parent);
+    if (!title.isEmpty())
+        dialog.setWindowTitle(title);
+    dialog.setChannelCount(count);
+    QList<int> chosen;
+    if (dialog.exec() != QDialog::Accepted)
+        return chosen;
+    for (int i = 0; i < count; ++i)
+        if (dialog.isSelected(i))
+            chosen.append(i);
+    return chosen;
+}
+
+void warn(int code)
+{
+    if (qtmisc::mesDaemon)
+        qtmisc::mesDaemon->showWarn(code, QString(), QString(), true, true);
+}
+
+} // namespace
+
+void TWForm::zeroSelection()
+{
+    if (!record || !plotWidget)
+        return;
+    if (selStart == selEnd) {
+        warn(0x150D);
+        return;
+    }
+    const QList<int> channels = chooseChannels(this, record->channelCount(), QString());
+    if (channels.isEmpty())
+        return;
+    processed = true;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    for (int i : channels) {
+        record->zeroRange(i, std::min(selStart, selEnd), std::max(selStart, selEnd));
+        repaintPlot();
+        refreshAllStatus();
+    }
+    QApplication::restoreOverrideCursor();
+}
+
+void TWForm::findMaximum()
+{
+    if (!record || !plotWidget)
+        return;
+    if (selStart == selEnd) {
+        warn(0x150C);
+        return;
+    }
+    const QList<int> channels = chooseChannels(this, record->channelCount(), tr("Преобразование"));
+    if (channels.isEmpty())
+        return;
+    processed = true;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    for (int i : channels) {
+        record->channel(i)->cursorSample
+            = record->maxIndex(i, std::min(selStart, selEnd), std::max(selStart, selEnd));
+        refreshStatus(i);
+    }
+    QApplication::restoreOverrideCursor();
+    repaintPlot();
+}
+
+QString meanText(WaveStore& record, int a, int b)
+{
+    QString text = TWForm::tr("Среднее значение:");
+    for (int c = 0; c < record.channelCount(); ++c) {
+        const int gain = record.channelSlots[c].header.gainCode;
+        const double factor = gain < 13 ? double(4096 >> gain) : 0.0;
+        const double volts = record.meanValue(c, a, b) * 2.5 * std::ldexp(1.0, -20) * factor;
+        text += TWForm::tr("\nКанал ") + QString::number(c + 1) + QLatin1Char(':')
+            + engineeringText(volts, 6) + QLatin1Char('V');
+    }
+    return text;
+}
+
+void TWForm::showMean()
+{
+    if (!qtmisc::mesDaemon || !record)
+        return;
+    if (selStart == selEnd) {
+        warn(0x1501);
+        return;
+    }
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const QString text = meanText(*record, std::min(selStart, selEnd), std::max(selStart, selEnd));
+    QApplication::restoreOverrideCursor();
+    qtmisc::mesDaemon->showInfo(0x1401, text, QString(), false, false);
 }
 
 void TWForm::refreshStatus(int channel)

@@ -19,6 +19,9 @@ struct ChannelStatusTexts
 };
 ChannelStatusTexts channelStatusTexts(WaveStore& record, int i, bool volts);
 
+// "Среднее значение:" and, per channel, "\nКанал n:" with the mean of samples a ... b in volts.
+QString meanText(WaveStore& record, int a, int b);
+
 // The drawing surface of a waveform window.
 class TWFormInternalWidget : public QWidget
 {
@@ -74,6 +77,10 @@ public:
     void zoomSelection();
     // The cursors' times and amplitudes to the clipboard.
     void exportTimes();
+    // Record operations over the selection, on the channels chosen in a TSelSigDlg.
+    void zeroSelection();
+    void findMaximum();
+    void showMean();
     void refreshStatus(int channel);
     void refreshAllStatus();
     void repaintPlot();

@@ -275,6 +275,64 @@ int WaveStore::cursorAt(int x, int y) const
     return nearestChannel([x, y](const WaveChannel& c) { return c.cursorDistance(x, y); }, found);
 }
 
+namespace {
+
+int measure(const WaveChannel& channel, int value)
+{
+    if (channel.isSpectrum)
+        return value;
+    return channel.detectorOffset ? value + 128 : std::abs(value);
+}
+
+// The displayed values of a ... b in order: in full at a, incrementally after; 0 outside.
+template <typename Visit> void walkDisplayed(WaveChannel& channel, int a, int b, Visit visit)
+{
+    for (int j = a; j <= b; ++j) {
+        const bool inside = j >= 0 && j < channel.sampleCount;
+        const int value
+            = !inside ? 0 : (j == a ? channel.displayedValue(j) : channel.nextDisplayedValue(j));
+        visit(j, value);
+    }
+}
+
+} // namespace
+
+void WaveStore::zeroRange(int i, int a, int b)
+{
+    WaveChannel* c = channel(i);
+    if (!c)
+        return;
+    const qint8 lowest = c->isSpectrum ? qint8(-128) : qint8(0);
+    for (int j = std::max(a, 0); j <= std::min(b, c->sampleCount - 1); ++j)
+        c->setSample(j, lowest);
+}
+
+int WaveStore::maxIndex(int i, int a, int b)
+{
+    WaveChannel* c = channel(i);
+    if (!c)
+        return a;
+    int best = a;
+    int greatest = INT_MIN;
+    walkDisplayed(*c, a, b, [&](int j, int value) {
+        if (measure(*c, value) > greatest) {
+            greatest = measure(*c, value);
+            best = j;
+        }
+    });
+    return best;
+}
+
+int WaveStore::meanValue(int i, int a, int b)
+{
+    WaveChannel* c = channel(i);
+    if (!c || b < a)
+        return a;
+    qint64 sum = 0;
+    walkDisplayed(*c, a, b, [&](int, int value) { sum += measure(*c, value); });
+    return int(sum / (b - a + 1));
+}
+
 void WaveStore::startBaselineDrag()
 {
     dragY = grabY;

@@ -98,6 +98,14 @@ public:
     void startBaselineDrag();
     void baselineDragRect(int i, QRect& rect) const;
 
+    // Record operations over samples a ... b of channel i (a <= b): zeroing (the lowest level
+    // for a spectrum), the first index of the greatest measure, and the mean measure (truncated);
+    // the measure is the displayed value for a spectrum, its magnitude for ordinary data and
+    // value + 128 for detector data.
+    void zeroRange(int i, int a, int b);
+    int maxIndex(int i, int a, int b);
+    int meanValue(int i, int a, int b);
+
     void draw(QPainter& painter);
     void drawSine(QPainter& painter) const;
 
