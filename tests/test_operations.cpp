@@ -28,6 +28,7 @@ private slots:
     void emptySelectionWarns();
     void chosenChannelsOnly();
     void cancelChangesNothing();
+    void centringCursors();
 
 private:
     TWForm* addWindow();
@@ -174,6 +175,24 @@ void tst_Operations::cancelChangesNothing()
     window->findChild<QAction*>("aSrcMax")->trigger();
     QCOMPARE(form->record->channel(0)->cursorSample, cursor);
     QVERIFY(!form->processed);
+}
+
+void tst_Operations::centringCursors()
+{
+    TWForm* form = addWindow();
+    form->record->channel(0)->cursorSample = 3;
+    form->record->channel(2)->cursorSample = 7;
+    QTimer::singleShot(0, [] {
+        auto* chooser = qobject_cast<TSelSigDlg*>(QApplication::activeModalWidget());
+        QVERIFY(chooser);
+        QCOMPARE(chooser->windowTitle(), QString("Установка курсоров"));
+        chooser->findChild<QCheckBox*>("selBox3")->setChecked(true);
+        chooser->findChild<QPushButton*>("okBtn")->click();
+    });
+    form->centreCursors();
+    const int middle = (form->plotRect.right() + 1 - form->plotRect.left()) / 2;
+    QCOMPARE(form->record->channel(2)->cursorSample, form->record->channel(2)->xToSample(middle));
+    QCOMPARE(form->record->channel(0)->cursorSample, 3);
 }
 
 QTEST_MAIN(tst_Operations)

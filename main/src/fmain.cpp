@@ -800,6 +800,12 @@ void MainWnd::slot_aAverageTriggered(bool)
         window->showMean();
 }
 
+void MainWnd::slot_aCenteringTriggered(bool)
+{
+    if (TWForm* window = activeWaveForm())
+        window->centreCursors();
+}
+
 void MainWnd::slot_aExportTriggered(bool)
 {
     if (TWForm* window = activeWaveForm())
@@ -1041,5 +1047,4 @@ void MainWnd::slot_aFFTViewTriggered(bool) { }
 void MainWnd::slot_aDirectFFTTriggered(bool) { }
 void MainWnd::slot_aReverseFFTTriggered(bool) { }
 void MainWnd::slot_aSetFFTTriggered(bool) { }
-void MainWnd::slot_aCenteringTriggered(bool) { }
 void MainWnd::slot_aSelectModeTriggered(bool) { }

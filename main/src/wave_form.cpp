@@ -558,6 +558,20 @@ void TWForm::zeroSelection()
     QApplication::restoreOverrideCursor();
 }
 
+void TWForm::centreCursors()
+{
+    if (!record || !plotWidget)
+        return;
+    const QList<int> channels
+        = chooseChannels(this, record->channelCount(), tr("Установка курсоров"));
+    const int middle = (plotRect.right() + 1 - plotRect.left()) / 2;
+    for (int i : channels) {
+        record->setCursorFromX(i, middle);
+        refreshStatus(i);
+    }
+    repaintPlot();
+}
+
 void TWForm::findMaximum()
 {
     if (!record || !plotWidget)

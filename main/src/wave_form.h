@@ -79,6 +79,8 @@ public:
     void exportTimes();
     // Record operations over the selection, on the channels chosen in a TSelSigDlg.
     void zeroSelection();
+    // Sets the chosen channels' cursors to the middle of the plot.
+    void centreCursors();
     void findMaximum();
     void showMean();
     void refreshStatus(int channel);
