@@ -311,6 +311,9 @@ bool MainWnd::createToolBarItems()
         QTM_REPORT(err::noToolItem);
         return false;
     }
+    exportAction->setObjectName(QStringLiteral("exportAction"));
+    centerAction->setObjectName(QStringLiteral("centerAction"));
+    selectModeAction->setObjectName(QStringLiteral("selectModeAction"));
     exportAction->setToolTip(stringsKit.saveTimesText);
     centerAction->setToolTip(stringsKit.centerCursorsText);
     selectModeAction->setToolTip(stringsKit.selectModeText);
@@ -800,6 +803,14 @@ void MainWnd::slot_aAverageTriggered(bool)
         window->showMean();
 }
 
+void MainWnd::slot_aSelectModeTriggered(bool checked)
+{
+    if (!checked)
+        return;
+    if (TWForm* window = activeWaveForm())
+        window->snapSelection();
+}
+
 void MainWnd::slot_aCenteringTriggered(bool)
 {
     if (TWForm* window = activeWaveForm())
@@ -1047,4 +1058,3 @@ void MainWnd::slot_aFFTViewTriggered(bool) { }
 void MainWnd::slot_aDirectFFTTriggered(bool) { }
 void MainWnd::slot_aReverseFFTTriggered(bool) { }
 void MainWnd::slot_aSetFFTTriggered(bool) { }
-void MainWnd::slot_aSelectModeTriggered(bool) { }

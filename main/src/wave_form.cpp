@@ -14,6 +14,7 @@
 #include <QDir>
 #include <QIcon>
 #include <QLayout>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QResizeEvent>
 #include <QScrollBar>
@@ -58,7 +59,8 @@ bool TWFormInternalWidget::setup()
     return true;
 }
 
-// Every paint draws the whole record afresh into an off-screen image, then shows the image.
+// Every paint draws the whole record afresh into an off-screen image, shows the selection
+// inverted on it, then shows the image.
 void TWFormInternalWidget::paintEvent(QPaintEvent*)
 {
     if (!painter)
@@ -68,11 +70,160 @@ void TWFormInternalWidget::paintEvent(QPaintEvent*)
     if (window->record && painter->begin(&frame)) {
         window->record->draw(*painter);
         painter->end();
+        invertSelection(frame);
     }
     if (painter->begin(this)) {
         painter->drawImage(0, 0, frame);
         painter->end();
     }
+}
+
+// The selected time span, columns sampleToX(start) up to sampleToX(end), in inverted colours.
+void TWFormInternalWidget::invertSelection(QImage& frame) const
+{
+    const WaveStore* record = window->record;
+    const QRect& plot = window->plotRect;
+    if (window->selStart == window->selEnd || plot.isEmpty())
+        return;
+    int x1 = std::clamp(record->sampleToX(window->selStart), plot.left(), plot.right());
+    int x2 = std::clamp(record->sampleToX(window->selEnd), plot.left(), plot.right());
+    if (x1 > x2)
+        std::swap(x1, x2);
+    x1 = std::max(x1, 0);
+    x2 = std::min(x2, frame.width());
+    const int bottom = std::min(plot.bottom(), frame.height() - 1);
+    for (int y = std::max(plot.top(), 0); y <= bottom; ++y) {
+        auto* line = reinterpret_cast<quint32*>(frame.scanLine(y));
+        for (int x = x1; x < x2; ++x)
+            line[x] ^= 0x00FFFFFFu;
+    }
+}
+
+void TWFormInternalWidget::mousePressEvent(QMouseEvent* event)
+{
+    eventPos = pressPos = event->position().toPoint();
+    WaveStore* record = window->record;
+    if (event->button() == Qt::LeftButton) {
+        if (record) {
+            window->grabbedCursor = record->cursorAt(pressPos.x(), pressPos.y());
+            if (window->grabbedCursor < 0) {
+                window->grabbedLevel = record->baselineAt(pressPos.x(), pressPos.y());
+                record->startBaselineDrag();
+            }
+        }
+        state = 0;
+    } else if (event->button() == Qt::RightButton && !window->hasSpectrum) {
+        state = 1;
+    } else {
+        return;
+    }
+    performState();
+    update();
+}
+
+void TWFormInternalWidget::mouseMoveEvent(QMouseEvent* event)
+{
+    const QPoint at = event->position().toPoint();
+    setPointerShape(at);
+    const Qt::MouseButtons buttons = event->buttons();
+    if (buttons == Qt::NoButton)
+        return;
+    const bool grabbed = window->grabbedCursor >= 0 || window->grabbedLevel >= 0;
+    if (((buttons & Qt::LeftButton) && grabbed) || ((buttons & Qt::RightButton) && window->selecting)) {
+        state = 2;
+        eventPos = at;
+    } else {
+        state = 3;
+        eventPos = pressPos;
+    }
+    performState();
+    update();
+}
+
+void TWFormInternalWidget::mouseReleaseEvent(QMouseEvent* event)
+{
+    eventPos = event->position().toPoint();
+    setPointerShape(eventPos);
+    state = 3;
+    performState();
+    update();
+}
+
+// Split-horizontal over a time cursor, split-vertical over a baseline, the arrow elsewhere.
+void TWFormInternalWidget::setPointerShape(const QPoint& at)
+{
+    WaveStore* record = window->record;
+    Qt::CursorShape shape = Qt::ArrowCursor;
+    if (window->grabbedCursor >= 0 || (record && record->cursorAt(at.x(), at.y()) >= 0))
+        shape = Qt::SplitHCursor;
+    else if (window->grabbedLevel >= 0 || (record && record->baselineAt(at.x(), at.y()) >= 0))
+        shape = Qt::SplitVCursor;
+    if (cursor().shape() != shape)
+        setCursor(shape);
+}
+
+// The state is carried out as soon as it is set, so that events arriving faster than the
+// paints never lose a step (a press followed by a move before the next paint).
+void TWFormInternalWidget::performState()
+{
+    WaveStore* record = window->record;
+    switch (state) {
+    case 1:
+        window->selecting = true;
+        window->selStart = window->selEnd = record ? record->xToSample(eventPos.x()) : 0;
+        break;
+    case 2:
+        followEventPos();
+        break;
+    case 3:
+        state = 0;
+        followEventPos();
+        window->grabbedCursor = window->grabbedLevel = -1;
+        window->selecting = false;
+        break;
+    case 4:
+        state = 0;
+        window->selEnd = pendingSelEnd;
+        break;
+    case 5:
+        state = 0;
+        break;
+    default:
+        break;
+    }
+}
+
+// Moves the grabbed cursor or baseline to eventPos, or extends the selection to it.
+void TWFormInternalWidget::followEventPos()
+{
+    WaveStore* record = window->record;
+    if (!record || !painter || !mainWnd)
+        return;
+    pressPos = eventPos;
+    const int x = eventPos.x();
+    if (window->grabbedCursor >= 0) {
+        record->setCursorFromX(window->grabbedCursor, x);
+        window->refreshStatus(window->grabbedCursor);
+        return;
+    }
+    if (window->grabbedLevel >= 0) {
+        record->moveBaseline(window->grabbedLevel, x, eventPos.y());
+        return;
+    }
+    if (!window->selecting)
+        return;
+    const int n = record->sampleCount();
+    int exponent = 1;
+    int end = std::clamp(record->xToSample(x), 0, n);
+    if (mainWnd->isSelectModeChecked()) {
+        end = window->selStart + roundToPowerOfTwo(record->xToSample(x) - window->selStart, exponent);
+        if (end < 0 || end > n)
+            return;
+    }
+    if (end == window->selEnd)
+        return;
+    window->fftExponent = exponent;
+    window->selEnd = end;
 }
 
 // --- Window -------------------------------------------------------------------------------------
@@ -453,6 +604,7 @@ void TWForm::setSineVisible(bool visible)
     record->header.sineOverlay = visible ? 1 : 0;
     if (visible && plotWidget) {
         plotWidget->state = 5;
+        plotWidget->performState();
         plotWidget->update();
     } else {
         repaintPlot();
@@ -570,6 +722,42 @@ void TWForm::centreCursors()
         refreshStatus(i);
     }
     repaintPlot();
+}
+
+int roundToPowerOfTwo(int d, int& exponent)
+{
+    exponent = 0;
+    const qint64 magnitude = std::abs(qint64(d));
+    if (magnitude == 0)
+        return 0;
+    int b = 0;
+    while ((magnitude >> (b + 1)) != 0)
+        ++b;
+    exponent = (b > 0 && (magnitude >> (b - 1) & 1)) ? b + 1 : b;
+    const int power = 1 << exponent;
+    return d < 0 ? -power : power;
+}
+
+void TWForm::snapSelection()
+{
+    if (!record || !plotWidget || selStart == selEnd)
+        return;
+    const int n = record->sampleCount();
+    int exponent = 0;
+    const int d = roundToPowerOfTwo(selEnd - selStart, exponent);
+    int end = selStart + d;
+    if (end < 0 || end > n) {
+        end = selStart + d / 2;
+        --exponent;
+    }
+    // A selection that already has a power-of-two length keeps it, and its exponent is known.
+    fftExponent = exponent;
+    if (end == selEnd)
+        return;
+    plotWidget->pendingSelEnd = end;
+    plotWidget->state = 4;
+    plotWidget->performState();
+    plotWidget->update();
 }
 
 void TWForm::findMaximum()

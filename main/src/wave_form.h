@@ -5,6 +5,8 @@
 #include <QMdiSubWindow>
 #include <QRect>
 
+class QImage;
+class QMouseEvent;
 class QPainter;
 class QScrollBar;
 class TWForm;
@@ -18,6 +20,10 @@ struct ChannelStatusTexts
     QString value;
 };
 ChannelStatusTexts channelStatusTexts(WaveStore& record, int i, bool volts);
+
+// d rounded to a signed power of two: from 1.5 * 2^b upwards to 2^(b + 1), below that to 2^b
+// (5 -> 4, 6 -> 8, -3 -> -4); exponent receives the power's log2. 0 stays 0 (exponent 0).
+int roundToPowerOfTwo(int d, int& exponent);
 
 // "Среднее значение:" and, per channel, "\nКанал n:" with the mean of samples a ... b in volts.
 QString meanText(WaveStore& record, int a, int b);
@@ -33,6 +39,12 @@ public:
     // Creates the painter; false (reported as 0xA702) when it cannot be made.
     bool setup();
 
+    // Carries out the interaction state the mouse handlers or the window set: 0 nothing more,
+    // 1 begin a selection at the press, 2 follow eventPos with the grab or the selection,
+    // 3 the same and end the grab, 4 take pendingSelEnd as the selection end, 5 the sine was
+    // switched on. Every paint then shows the selection.
+    void performState();
+
     QPainter* painter = nullptr;
     int state = 0; // interaction state of the mouse handling
     QPoint eventPos;
@@ -41,8 +53,15 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
+    void setPointerShape(const QPoint& at);
+    void followEventPos();
+    void invertSelection(QImage& frame) const;
+
     TWForm* window;
 };
 
@@ -81,6 +100,8 @@ public:
     void zeroSelection();
     // Sets the chosen channels' cursors to the middle of the plot.
     void centreCursors();
+    // Rounds the selection's length to a power of two (halved when it would leave the record).
+    void snapSelection();
     void findMaximum();
     void showMean();
     void refreshStatus(int channel);

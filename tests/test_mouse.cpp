@@ -1,0 +1,416 @@
+// The operator's hands on a waveform window: grabbing and dragging cursors and baselines,
+// free and power-of-two selections, snapping, the inverted selection and the pointer shapes.
+#include "fmain.h"
+#include "init.h"
+#include "support/boxes.h"
+#include "support/records.h"
+#include "wave_form.h"
+#include "wave_stor.h"
+
+#include <QLabel>
+#include <QMdiArea>
+#include <QTemporaryDir>
+#include <QtTest>
+
+class tst_Mouse : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+    void cleanup();
+    void powerOfTwoRounding();
+    void cursorGrabDistance();
+    void cursorTiesGoToTheLowerChannel();
+    void cursorDragStopsAtTheRightEdge();
+    void baselineDragStopsAtTheTop();
+    void pointerShapes();
+    void freeSelection();
+    void powerOfTwoSelection_data();
+    void powerOfTwoSelection();
+    void powerOfTwoEndBeyondTheRecord();
+    void noSelectionInASpectrumSource();
+    void snapping_data();
+    void snapping();
+    void overlayInvertsTheSelectedColumns();
+
+private:
+    // An active window of 4 channels whose plot shows samples first ... first + visible - 1.
+    TWForm* addForm(int samples, int first, int visible);
+    QWidget* plot() const { return form->plotWidget; }
+    int xOf(int sample) const { return form->record->sampleToX(sample); }
+    void press(QPoint at, Qt::MouseButton button);
+    void move(QPoint at, Qt::MouseButtons buttons);
+    void release(QPoint at, Qt::MouseButton button);
+    // A right-button drag from sample a to sample b on the middle line of the plot.
+    void select(int a, int b);
+    void setPowerOfTwo(bool on);
+
+    QTemporaryDir dir;
+    MainWnd* window = nullptr;
+    TWForm* form = nullptr;
+};
+
+void tst_Mouse::initTestCase()
+{
+    QVERIFY(testboxes::startLibrary());
+    applicationDir = dir.path() + "/";
+}
+
+void tst_Mouse::cleanupTestCase()
+{
+    qtmisc::shutdown();
+}
+
+void tst_Mouse::init()
+{
+    testboxes::reset();
+    window = new MainWnd;
+    QVERIFY(window->create());
+    mainWnd = window;
+    window->resize(1000, 700);
+    window->show();
+    form = addForm(200, 0, 200);
+}
+
+void tst_Mouse::cleanup()
+{
+    for (QMdiSubWindow* sub : window->workspace()->subWindowList())
+        if (auto* f = qobject_cast<TWForm*>(sub))
+            f->hasSpectrum = false;
+    delete window;
+}
+
+TWForm* tst_Mouse::addForm(int samples, int first, int visible)
+{
+    TWForm* f = window->newEmptyWindow();
+    f->resize(700, 500);
+    auto record = testrecords::make(4, samples, 3, f->plotRect);
+    delete f->record;
+    f->record = record.release();
+    f->setView(first, visible);
+    window->workspace()->setActiveSubWindow(f);
+    return f;
+}
+
+void tst_Mouse::press(QPoint at, Qt::MouseButton button)
+{
+    QMouseEvent event(QEvent::MouseButtonPress, at, plot()->mapToGlobal(at), button, button, {});
+    QCoreApplication::sendEvent(plot(), &event);
+}
+
+void tst_Mouse::move(QPoint at, Qt::MouseButtons buttons)
+{
+    QMouseEvent event(QEvent::MouseMove, at, plot()->mapToGlobal(at), Qt::NoButton, buttons, {});
+    QCoreApplication::sendEvent(plot(), &event);
+}
+
+void tst_Mouse::release(QPoint at, Qt::MouseButton button)
+{
+    QMouseEvent event(
+        QEvent::MouseButtonRelease, at, plot()->mapToGlobal(at), button, Qt::NoButton, {});
+    QCoreApplication::sendEvent(plot(), &event);
+}
+
+void tst_Mouse::select(int a, int b)
+{
+    const int y = form->plotRect.center().y();
+    press(QPoint(xOf(a), y), Qt::RightButton);
+    move(QPoint(xOf(b), y), Qt::RightButton);
+    release(QPoint(xOf(b), y), Qt::RightButton);
+}
+
+void tst_Mouse::setPowerOfTwo(bool on)
+{
+    auto* action = window->findChild<QAction*>("selectModeAction");
+    QVERIFY(action);
+    if (action->isChecked() != on)
+        action->trigger();
+}
+
+void tst_Mouse::powerOfTwoRounding()
+{
+    const QList<std::array<int, 3>> cases = { { 0, 0, 0 }, { 1, 1, 0 }, { 2, 2, 1 }, { 3, 4, 2 },
+        { 5, 4, 2 }, { 6, 8, 3 }, { -3, -4, 2 }, { -5, -4, 2 }, { 11, 8, 3 }, { 12, 16, 4 },
+        { 163840, 131072, 17 }, { 98304, 131072, 17 }, { 98303, 65536, 16 } };
+    for (const auto& c : cases) {
+        int exponent = -1;
+        QCOMPARE(roundToPowerOfTwo(c[0], exponent), c[1]);
+        QCOMPARE(exponent, c[2]);
+    }
+}
+
+void tst_Mouse::cursorGrabDistance()
+{
+    WaveStore& record = *form->record;
+    for (int i = 0; i < 4; ++i)
+        record.channel(i)->cursorSample = 20 * (i + 1);
+    const int x = record.channel(1)->cursorX();
+    const int y = 3; // clear of every baseline
+    for (const int offset : { 4, -4 }) {
+        press(QPoint(x + offset, y), Qt::LeftButton);
+        QCOMPARE(form->grabbedCursor, 1);
+        release(QPoint(x + offset, y), Qt::LeftButton);
+        QCOMPARE(form->grabbedCursor, -1);
+        QCOMPARE(record.channel(1)->cursorSample, record.channel(1)->xToSample(x + offset));
+        record.channel(1)->cursorSample = 40;
+    }
+    press(QPoint(x + 5, y), Qt::LeftButton);
+    QCOMPARE(form->grabbedCursor, -1);
+    QCOMPARE(form->grabbedLevel, -1);
+    release(QPoint(x + 5, y), Qt::LeftButton);
+    QCOMPARE(record.channel(1)->cursorSample, 40);
+}
+
+void tst_Mouse::cursorTiesGoToTheLowerChannel()
+{
+    WaveStore& record = *form->record;
+    record.channel(0)->cursorSample = 10;
+    record.channel(1)->cursorSample = 100;
+    record.channel(2)->cursorSample = 104;
+    record.channel(3)->cursorSample = 100;
+    press(QPoint(xOf(100), 3), Qt::LeftButton);
+    QCOMPARE(form->grabbedCursor, 1);
+    release(QPoint(xOf(100), 3), Qt::LeftButton);
+    // Channel 2's cursor lies as far to the right as channel 1's to the left.
+    record.channel(3)->cursorSample = 10;
+    int left = 100;
+    while ((xOf(left + 1) - xOf(left)) % 2 != 0)
+        ++left;
+    QVERIFY(xOf(left + 1) - xOf(left) <= 8);
+    record.channel(1)->cursorSample = left;
+    record.channel(2)->cursorSample = left + 1;
+    const int middle = (xOf(left) + xOf(left + 1)) / 2;
+    press(QPoint(middle, 3), Qt::LeftButton);
+    QCOMPARE(form->grabbedCursor, 1);
+    release(QPoint(middle, 3), Qt::LeftButton);
+}
+
+void tst_Mouse::cursorDragStopsAtTheRightEdge()
+{
+    form->setView(50, 100);
+    WaveStore& record = *form->record;
+    WaveChannel& channel = *record.channel(2);
+    channel.cursorSample = 120;
+    auto* timeLabel = window->findChild<QLabel*>("tl3");
+    QVERIFY(timeLabel);
+    form->refreshAllStatus();
+    const QString before = timeLabel->text();
+    const int y = form->plotRect.height() / 3;
+    press(QPoint(channel.cursorX(), y), Qt::LeftButton);
+    QCOMPARE(form->grabbedCursor, 2);
+    move(QPoint(channel.cursorX() - 40, y), Qt::LeftButton);
+    const int afterMove = channel.cursorSample;
+    QCOMPARE(afterMove, channel.xToSample(record.channel(2)->sampleToX(120) - 40));
+    QVERIFY(timeLabel->text() != before);
+    QVERIFY(timeLabel->text().startsWith("T3="));
+    move(QPoint(form->plotRect.right() + 200, y), Qt::LeftButton);
+    release(QPoint(form->plotRect.right() + 200, y), Qt::LeftButton);
+    QCOMPARE(channel.cursorSample, channel.xToSample(form->plotRect.right()));
+    QCOMPARE(channel.cursorSample, 149);
+    QCOMPARE(form->grabbedCursor, -1);
+    // The cursor stays put after the button is up.
+    move(QPoint(10, y), Qt::NoButton);
+    QCOMPARE(channel.cursorSample, 149);
+}
+
+void tst_Mouse::baselineDragStopsAtTheTop()
+{
+    WaveStore& record = *form->record;
+    for (int i = 0; i < 4; ++i)
+        record.channel(i)->cursorSample = 0;
+    WaveChannel& channel = *record.channel(1);
+    const int x = form->plotRect.width() / 2;
+    const int y = channel.baselineY - channel.zeroOffset;
+    press(QPoint(x, y + 3), Qt::LeftButton);
+    QCOMPARE(form->grabbedCursor, -1);
+    QCOMPARE(form->grabbedLevel, 1);
+    QCOMPARE(record.dragY, channel.baselineY);
+    move(QPoint(x, y - 20), Qt::LeftButton);
+    QCOMPARE(channel.baselineY, y - 20);
+    move(QPoint(x, -50), Qt::LeftButton);
+    release(QPoint(x, -50), Qt::LeftButton);
+    QCOMPARE(channel.baselineY, form->plotRect.top());
+    QCOMPARE(form->grabbedLevel, -1);
+    // A detector channel's baseline is its lowest line: the drag keeps the offset.
+    WaveChannel& detector = *record.channel(2);
+    detector.applyDetectorOffset();
+    QVERIFY(detector.zeroOffset != 0);
+    const int line = detector.baselineY - detector.zeroOffset;
+    press(QPoint(x, line), Qt::LeftButton);
+    QCOMPARE(form->grabbedLevel, 2);
+    release(QPoint(x, line - 10), Qt::LeftButton);
+    QCOMPARE(detector.baselineY - detector.zeroOffset, line - 10);
+}
+
+void tst_Mouse::pointerShapes()
+{
+    WaveStore& record = *form->record;
+    for (int i = 0; i < 4; ++i)
+        record.channel(i)->cursorSample = 0;
+    WaveChannel& channel = *record.channel(0);
+    channel.cursorSample = 100;
+    const int baseline = record.channel(2)->baselineY;
+    const int x = xOf(100);
+    move(QPoint(x + 4, baseline), Qt::NoButton);
+    QCOMPARE(plot()->cursor().shape(), Qt::SplitHCursor);
+    move(QPoint(x + 30, baseline + 4), Qt::NoButton);
+    QCOMPARE(plot()->cursor().shape(), Qt::SplitVCursor);
+    move(QPoint(x + 30, baseline + 12), Qt::NoButton);
+    QCOMPARE(plot()->cursor().shape(), Qt::ArrowCursor);
+    // A grabbed baseline keeps its shape wherever the pointer goes.
+    press(QPoint(x + 30, baseline), Qt::LeftButton);
+    move(QPoint(x + 30, baseline + 30), Qt::LeftButton);
+    QCOMPARE(plot()->cursor().shape(), Qt::SplitVCursor);
+    release(QPoint(x + 30, baseline + 30), Qt::LeftButton);
+    move(QPoint(x + 30, baseline + 60), Qt::NoButton);
+    QCOMPARE(plot()->cursor().shape(), Qt::ArrowCursor);
+}
+
+void tst_Mouse::freeSelection()
+{
+    select(100, 105);
+    QCOMPARE(form->selStart, 100);
+    QCOMPARE(form->selEnd, 105);
+    QCOMPARE(form->fftExponent, 1);
+    QVERIFY(!form->selecting);
+    // Backwards and past the end: the end is kept within 0 ... N.
+    const int y = form->plotRect.center().y();
+    press(QPoint(xOf(150), y), Qt::RightButton);
+    QCOMPARE(form->selStart, 150);
+    QCOMPARE(form->selEnd, 150);
+    move(QPoint(xOf(120), y), Qt::RightButton);
+    QCOMPARE(form->selEnd, 120);
+    move(QPoint(form->plotRect.right() + 100, y), Qt::RightButton);
+    release(QPoint(form->plotRect.right() + 100, y), Qt::RightButton);
+    QCOMPARE(form->selEnd, 200);
+}
+
+void tst_Mouse::powerOfTwoSelection_data()
+{
+    QTest::addColumn<int>("from");
+    QTest::addColumn<int>("to");
+    QTest::addColumn<int>("end");
+    QTest::addColumn<int>("exponent");
+    QTest::newRow("5 -> 4") << 100 << 105 << 104 << 2;
+    QTest::newRow("6 -> 8") << 100 << 106 << 108 << 3;
+    QTest::newRow("1 -> 1") << 100 << 101 << 101 << 0;
+    QTest::newRow("-3 -> -4") << 100 << 97 << 96 << 2;
+    QTest::newRow("to the very end") << 72 << 200 << 200 << 7;
+}
+
+void tst_Mouse::powerOfTwoSelection()
+{
+    QFETCH(int, from);
+    QFETCH(int, to);
+    QFETCH(int, end);
+    QFETCH(int, exponent);
+    setPowerOfTwo(true);
+    select(from, to);
+    QCOMPARE(form->selStart, from);
+    QCOMPARE(form->selEnd, end);
+    QCOMPARE(form->fftExponent, exponent);
+}
+
+void tst_Mouse::powerOfTwoEndBeyondTheRecord()
+{
+    setPowerOfTwo(true);
+    const int y = form->plotRect.center().y();
+    press(QPoint(xOf(193), y), Qt::RightButton);
+    move(QPoint(xOf(195), y), Qt::RightButton);
+    QCOMPARE(form->selEnd, 195);
+    move(QPoint(xOf(199), y), Qt::RightButton); // 6 -> 8 would end at 201 of 200
+    QCOMPARE(form->selEnd, 195);
+    QCOMPARE(form->fftExponent, 1);
+    release(QPoint(xOf(199), y), Qt::RightButton);
+    QCOMPARE(form->selStart, 193);
+    QCOMPARE(form->selEnd, 195);
+}
+
+void tst_Mouse::noSelectionInASpectrumSource()
+{
+    select(10, 30);
+    form->hasSpectrum = true;
+    select(100, 150);
+    QCOMPARE(form->selStart, 10);
+    QCOMPARE(form->selEnd, 30);
+    QVERIFY(!form->selecting);
+}
+
+void tst_Mouse::snapping_data()
+{
+    QTest::addColumn<int>("samples");
+    QTest::addColumn<int>("from");
+    QTest::addColumn<int>("to");
+    QTest::addColumn<int>("end");
+    QTest::addColumn<int>("exponent");
+    QTest::newRow("5 -> 4") << 200 << 100 << 105 << 104 << 2;
+    QTest::newRow("6 -> 8") << 200 << 100 << 106 << 108 << 3;
+    QTest::newRow("already 8") << 200 << 100 << 108 << 108 << 3;
+    QTest::newRow("backwards 6 -> 8") << 200 << 20 << 14 << 12 << 3;
+    QTest::newRow("halved at the end") << 200 << 0 << 200 << 128 << 7;
+    QTest::newRow("halved at the start") << 200 << 100 << 0 << 36 << 6;
+    QTest::newRow("empty") << 200 << 50 << 50 << 50 << 1;
+}
+
+void tst_Mouse::snapping()
+{
+    QFETCH(int, samples);
+    QFETCH(int, from);
+    QFETCH(int, to);
+    QFETCH(int, end);
+    QFETCH(int, exponent);
+    form->selStart = from;
+    form->selEnd = to;
+    setPowerOfTwo(true);
+    QCOMPARE(form->selStart, from);
+    QCOMPARE(form->selEnd, end);
+    QCOMPARE(form->fftExponent, exponent);
+    QVERIFY(samples >= end);
+    // Unchecking leaves the selection alone.
+    setPowerOfTwo(false);
+    QCOMPARE(form->selEnd, end);
+}
+
+namespace {
+
+QImage shot(QWidget* widget)
+{
+    return widget->grab().toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+// Columns x1 ... x2 - 1 of shown are those of plain inverted, every other column unchanged.
+bool invertedExactly(const QImage& plain, const QImage& shown, int x1, int x2)
+{
+    if (plain.size() != shown.size())
+        return false;
+    for (int y = 0; y < plain.height(); ++y)
+        for (int x = 0; x < plain.width(); ++x) {
+            const QRgb p = plain.pixel(x, y);
+            const bool inside = x >= x1 && x < x2;
+            if (shown.pixel(x, y) != (inside ? (p ^ 0x00FFFFFFu) : p))
+                return false;
+        }
+    return true;
+}
+
+} // namespace
+
+void tst_Mouse::overlayInvertsTheSelectedColumns()
+{
+    form->setView(40, 120);
+    const QImage plain = shot(plot());
+    select(60, 90);
+    QVERIFY(xOf(90) - xOf(60) > 20);
+    QVERIFY(invertedExactly(plain, shot(plot()), xOf(60), xOf(90)));
+    // A selection reaching past the view is clipped to the plot.
+    select(100, 170);
+    QVERIFY(invertedExactly(plain, shot(plot()), xOf(100), form->plotRect.right()));
+    // An empty selection shows nothing.
+    form->selEnd = form->selStart;
+    QVERIFY(invertedExactly(plain, shot(plot()), 0, 0));
+}
+
+QTEST_MAIN(tst_Mouse)
+#include "test_mouse.moc"
