@@ -4,6 +4,7 @@
 #include "errors.h"
 #include "hgversion.h"
 #include "init.h"
+#include "print_dialog.h"
 #include "rs232.h"
 #include "set_record.h"
 #include "settings.h"
@@ -11,6 +12,7 @@
 #include "ui_infodialog.h"
 #include "ui_mainwindow.h"
 #include "ui_setuprs.h"
+#include "ui_winfunc.h"
 #include "umisc.h"
 #include "ustrings.h"
 #include "versioninfo.h"
@@ -25,11 +27,13 @@
 #include <QLabel>
 #include <QLocale>
 #include <QMdiArea>
+#include <QRadioButton>
 #include <QResizeEvent>
 #include <QScrollBar>
 #include <QSerialPortInfo>
 #include <QSpinBox>
 #include <QToolBar>
+#include <algorithm>
 #include <memory>
 #include <new>
 
@@ -1052,9 +1056,73 @@ void MainWnd::slot_aAboutTriggered(bool)
     dialog->exec();
 }
 
-// Commands whose work comes with the record, acquisition, processing and output parts.
-void MainWnd::slot_aPrintTriggered(bool) { }
-void MainWnd::slot_aFFTViewTriggered(bool) { }
-void MainWnd::slot_aDirectFFTTriggered(bool) { }
-void MainWnd::slot_aReverseFFTTriggered(bool) { }
-void MainWnd::slot_aSetFFTTriggered(bool) { }
+void MainWnd::slot_aPrintTriggered(bool)
+{
+    TPrnDlg dialog(this);
+    if (!dialog.initialise())
+        return;
+    dialog.setWindow(activeWaveForm());
+    dialog.exec();
+}
+
+void MainWnd::slot_aFFTViewTriggered(bool)
+{
+    if (TWForm* window = activeWaveForm())
+        window->showSpectrumView();
+}
+
+TWForm* MainWnd::openSpectrum(TWForm* source)
+{
+    if (!source || !mdiArea)
+        return nullptr;
+    if (!isSelectModeChecked())
+        source->snapSelection();
+    if (source->fftExponent < 2 || source->selStart == source->selEnd) {
+        if (qtmisc::mesDaemon)
+            qtmisc::mesDaemon->showWarn(0x150A, QString(), QString(), true, true);
+        return nullptr;
+    }
+    auto* spectrum = new (std::nothrow) TWForm;
+    if (!spectrum)
+        return nullptr;
+    spectrum->setWindowTitle(QStringLiteral("FFT: ") + source->windowTitle());
+    if (spectrum->computeSpectrum(source) != 0) {
+        delete spectrum;
+        return nullptr;
+    }
+    mdiArea->addSubWindow(spectrum);
+    spectrum->show();
+    refreshCommandStates();
+    return spectrum;
+}
+
+void MainWnd::slot_aDirectFFTTriggered(bool)
+{
+    openSpectrum(activeWaveForm());
+}
+
+void MainWnd::slot_aReverseFFTTriggered(bool)
+{
+    TWForm* window = activeWaveForm();
+    if (window && window->isSpectrum)
+        window->inverseTransform();
+}
+
+void MainWnd::slot_aSetFFTTriggered(bool)
+{
+    const std::unique_ptr<QDialog> dialog = smallDialog(this);
+    if (!dialog)
+        return;
+    Ui::WinFunc form;
+    form.setupUi(dialog.get());
+    QRadioButton* const buttons[] = { form.rbNone, form.rbParzen, form.rbHanning, form.rbHamming,
+        form.rbExactBlackman, form.rbWelch };
+    buttons[std::clamp(fftWindowFunction, 0, 5)]->setChecked(true);
+    form.logCB->setChecked(fftLogScale);
+    if (dialog->exec() != QDialog::Accepted)
+        return;
+    for (int i = 0; i < 6; ++i)
+        if (buttons[i]->isChecked())
+            fftWindowFunction = i;
+    fftLogScale = form.logCB->isChecked();
+}

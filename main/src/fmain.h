@@ -82,6 +82,9 @@ public:
         TWForm* window, int channel, const QString& timeText, const QString& valueText);
 
     TWForm* activeWaveForm() const;
+    // The forward transform of source's selection (snapped first unless the select-mode
+    // switch is on) into a new spectrum window in the workspace; null when there is none.
+    TWForm* openSpectrum(TWForm* source);
     QMdiArea* workspace() const { return mdiArea; }
     bool yAxisVolts() const { return yAxisFlag; }
     bool isZoomGuardSet() const { return zoomGuard; }

@@ -2,14 +2,15 @@
 
 #include "data.h"
 #include "fmain.h"
-#include "ui_loadprogress.h"
 #include "ustrings.h"
 #include "wave_stor.h"
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QProgressBar>
 #include <QThread>
 #include <QTimer>
+#include <QToolButton>
 #include <algorithm>
 
 // --- The real port ------------------------------------------------------------------------------
@@ -420,21 +421,12 @@ bool runAcquisition(WaveStore& record, QWidget* parent, SerialLink& link)
 {
     if (!mainWnd)
         return false;
-    UnClosableDialog dialog(parent,
-        Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-            | Qt::WindowStaysOnTopHint | Qt::MSWindowsFixedSizeDialogHint);
-    Ui::LoadProgress form;
-    form.setupUi(&dialog);
-    form.progressBar->setMaximum(record.channelCount() * record.sampleCount() + 20);
-    form.progressBar->setValue(0);
-    if (!QObject::connect(form.tStop, &QToolButton::released, mainWnd, &MainWnd::slot_tStopReleased,
-            Qt::UniqueConnection))
+    ProgressDialog dialog(parent, QString(), record.channelCount() * record.sampleCount() + 20);
+    if (!QObject::connect(dialog.stopButton(), &QToolButton::released, mainWnd,
+            &MainWnd::slot_tStopReleased, Qt::UniqueConnection))
         return false;
-    dialog.show();
-    QApplication::setOverrideCursor(Qt::WaitCursor);
     link.stopped = false;
-    const bool done = transfer(record, link, form.progressBar);
+    const bool done = transfer(record, link, dialog.bar());
     link.closePort();
-    QApplication::restoreOverrideCursor();
     return done;
 }

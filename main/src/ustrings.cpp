@@ -1,5 +1,8 @@
 #include "ustrings.h"
 
+#include "ui_loadprogress.h"
+
+#include <QApplication>
 #include <QCloseEvent>
 
 StringsKit stringsKit;
@@ -88,4 +91,34 @@ void UnClosableDialog::closeEvent(QCloseEvent* event)
 {
     if (event)
         event->ignore();
+}
+
+ProgressDialog::ProgressDialog(QWidget* parent, const QString& title, int maximum)
+    : UnClosableDialog(parent,
+        Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+            | Qt::WindowStaysOnTopHint | Qt::MSWindowsFixedSizeDialogHint)
+    , form(std::make_unique<Ui::LoadProgress>())
+{
+    form->setupUi(this);
+    if (!title.isEmpty())
+        setWindowTitle(title);
+    form->progressBar->setMaximum(maximum);
+    form->progressBar->setValue(0);
+    show();
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+}
+
+ProgressDialog::~ProgressDialog()
+{
+    QApplication::restoreOverrideCursor();
+}
+
+QProgressBar* ProgressDialog::bar() const
+{
+    return form->progressBar;
+}
+
+QToolButton* ProgressDialog::stopButton() const
+{
+    return form->tStop;
 }

@@ -4,6 +4,7 @@
 #include <QDialog>
 #include <QObject>
 #include <QString>
+#include <memory>
 
 class QCloseEvent;
 
@@ -39,6 +40,12 @@ private:
 extern StringsKit stringsKit;
 
 // A dialog that the window system cannot close; the program hides or deletes it.
+namespace Ui {
+class LoadProgress;
+}
+class QProgressBar;
+class QToolButton;
+
 class UnClosableDialog : public QDialog
 {
     Q_OBJECT
@@ -47,4 +54,19 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+};
+
+// The progress dialog of digitisation runs and transforms (form LoadProgress), shown at once
+// with the wait cursor, which it gives back when it goes. An empty title keeps the form's.
+class ProgressDialog : public UnClosableDialog
+{
+    Q_OBJECT
+public:
+    ProgressDialog(QWidget* parent, const QString& title, int maximum);
+    ~ProgressDialog() override;
+    QProgressBar* bar() const;
+    QToolButton* stopButton() const;
+
+private:
+    std::unique_ptr<Ui::LoadProgress> form;
 };

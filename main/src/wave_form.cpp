@@ -2,9 +2,13 @@
 
 #include "convert.h"
 #include "errors.h"
+#include "data.h"
+#include "fft_dialog.h"
 #include "fmain.h"
 #include "rs232.h"
 #include "selsig_dialog.h"
+#include "ufft.h"
+#include "ustrings.h"
 #include "wave_stor.h"
 
 #include <QtMisc/qtm_messager.h>
@@ -20,7 +24,9 @@
 #include <QScrollBar>
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <new>
+#include <vector>
 
 namespace {
 
@@ -238,7 +244,8 @@ TWForm::~TWForm()
     if (linkedWindow) {
         if (isSpectrum)
             linkedWindow->hasSpectrum = false;
-        linkedWindow->repaintPlot();
+        if (linkedWindow->plotWidget)
+            linkedWindow->plotWidget->update();
     }
     delete record;
     record = nullptr;
@@ -643,13 +650,45 @@ bool TWForm::sineOverlay() const
     return record && record->header.sineOverlay;
 }
 
-ChannelStatusTexts channelStatusTexts(WaveStore& record, int i, bool volts)
+namespace {
+
+// The factor of gain code g, 4096 >> g (0 from 13 on, where the shift would run past the bits).
+double gainFactor(int gain)
+{
+    return gain < 13 ? double(4096 >> gain) : 0.0;
+}
+
+ChannelStatusTexts spectrumStatusTexts(
+    WaveStore& record, const WaveChannel& channel, double factor, bool logarithmic)
+{
+    const double points = record.sampleCount();
+    const double hertz
+        = (channel.cursorSample + 1) * 1e6 / (2.0 * record.samplePeriodMicros() * points);
+    const int stored = channel.sample(channel.cursorSample);
+    QString value;
+    if (!logarithmic)
+        value = engineeringText(5.0 * (stored + 128) * channel.valueUnit * std::ldexp(1.0, -20)
+                        * factor,
+                    6)
+            + QLatin1Char('V');
+    else if (stored == -128)
+        value = QStringLiteral("-???? dB");
+    else
+        value = QString::number((stored - 128) * double(channel.valueUnit), 'f', 1)
+            + QStringLiteral(" dB");
+    return { engineeringText(hertz, 7) + QStringLiteral("Hz"), value };
+}
+
+} // namespace
+
+ChannelStatusTexts channelStatusTexts(WaveStore& record, int i, bool volts, bool logarithmic)
 {
     WaveChannel* channel = record.channel(i);
-    if (!channel || !channel->hasData || channel->isSpectrum)
+    if (!channel || !channel->hasData)
         return {};
-    const int gain = record.channelSlots[i].header.gainCode;
-    const double factor = gain < 13 ? double(4096 >> gain) : 0.0; // 4096 >> g, no shift past 31
+    const double factor = gainFactor(record.channelSlots[i].header.gainCode);
+    if (channel->isSpectrum)
+        return spectrumStatusTexts(record, *channel, factor, logarithmic);
     const int shown = channel->displayedValue(channel->cursorSample);
     const int units = channel->detectorOffset ? shown + 128 : 2 * shown;
     const double perUnit = (volts ? 2.5 : 1.5e-7) * std::ldexp(1.0, -20) * factor;
@@ -740,7 +779,8 @@ int roundToPowerOfTwo(int d, int& exponent)
 
 void TWForm::snapSelection()
 {
-    if (!record || !plotWidget || selStart == selEnd)
+    // While a spectrum is open its source's selection is where the inverse transform writes.
+    if (!record || !plotWidget || hasSpectrum || selStart == selEnd)
         return;
     const int n = record->sampleCount();
     int exponent = 0;
@@ -786,9 +826,8 @@ QString meanText(WaveStore& record, int a, int b)
 {
     QString text = TWForm::tr("Среднее значение:");
     for (int c = 0; c < record.channelCount(); ++c) {
-        const int gain = record.channelSlots[c].header.gainCode;
-        const double factor = gain < 13 ? double(4096 >> gain) : 0.0;
-        const double volts = record.meanValue(c, a, b) * 2.5 * std::ldexp(1.0, -20) * factor;
+        const double volts = record.meanValue(c, a, b) * 2.5 * std::ldexp(1.0, -20)
+            * gainFactor(record.channelSlots[c].header.gainCode);
         text += TWForm::tr("\nКанал ") + QString::number(c + 1) + QLatin1Char(':')
             + engineeringText(volts, 6) + QLatin1Char('V');
     }
@@ -813,7 +852,7 @@ void TWForm::refreshStatus(int channel)
 {
     if (!mainWnd || !record || channel < 0 || channel > 3)
         return;
-    const ChannelStatusTexts texts = channelStatusTexts(*record, channel, mainWnd->yAxisVolts());
+    const ChannelStatusTexts texts = channelStatusTexts(*record, channel, mainWnd->yAxisVolts(), logScale);
     mainWnd->setChannelStatus(this, channel, texts.time, texts.value);
 }
 
@@ -836,6 +875,125 @@ void TWForm::slot_aboutToActivate()
     refreshAllStatus();
 }
 
+// --- Spectrum -----------------------------------------------------------------------------------
+
+int TWForm::computeSpectrum(TWForm* source)
+{
+    if (!source || !source->record || !setupWindow()) {
+        QTM_REPORT(0xA602);
+        return 1;
+    }
+    const int e = source->fftExponent;
+    const int start = std::min(source->selStart, source->selEnd);
+    const int channels = source->record->channelCount();
+    if (e < 2 || e > maxFftExponent) {
+        QTM_REPORT(0xA402);
+        return 1;
+    }
+    const int n = 1 << e;
+    record = new (std::nothrow) WaveStore(plotRect);
+    if (!record || !record->initialise(channels, n / 2)) {
+        QTM_REPORT(0xA402);
+        return 1;
+    }
+    relayout(height());
+    logScale = fftLogScale;
+    // The window function's values, shared by the channels; none for the rectangular window.
+    std::vector<float> window;
+    if (fftWindowFunction != 0) {
+        window.resize(size_t(n));
+        for (int k = 0; k < n; ++k)
+            window[size_t(k)] = windowValue(k, n, fftWindowFunction);
+    }
+    {
+        ProgressDialog progress(this, tr("Идет преобразование..."), channels * (e + 5));
+        for (int i = 0; i < channels; ++i) {
+            WaveChannel* from = source->record->channel(i);
+            WaveChannel* to = record->channel(i);
+            if (!from || !to
+                || to->transformFrom(*from, start, e, progress.bar(), logScale,
+                    window.empty() ? nullptr : window.data())
+                    != 0) {
+                QTM_REPORT(0xAC02);
+                return 1;
+            }
+            to->hasData = true;
+            record->channelSlots[i].header = source->record->channelSlots[i].header;
+        }
+    }
+    linkedWindow = source;
+    source->hasSpectrum = true;
+    isSpectrum = true;
+    spectrumStart = start;
+    record->header.firstVisible = 0;
+    record->header.visibleCount = n / 2;
+    record->header.clockKHz = source->record->header.clockKHz;
+    record->header.ticksPerSample = source->record->header.ticksPerSample;
+    windowFunction = fftWindowFunction;
+    record->refreshScaleX();
+    record->refreshScaleY();
+    record->applyScales();
+    repaintPlot();
+    if (mainWnd)
+        mainWnd->syncControls(this);
+    setupScrollBar();
+    refreshAllStatus();
+    return 0;
+}
+
+int TWForm::inverseTransform()
+{
+    if (!record || !isSpectrum || !linkedWindow || !linkedWindow->plotWidget
+        || !linkedWindow->record)
+        return 1;
+    if (windowFunction != 0) {
+        auto answer = QMessageBox::Cancel;
+        if (qtmisc::mesDaemon)
+            qtmisc::mesDaemon->showQuestion(0x1707, QString(), QString(), &answer, true, true,
+                QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, QMessageBox::Yes);
+        if (answer == QMessageBox::No)
+            return 1;
+        if (answer != QMessageBox::Yes)
+            return 0;
+    }
+    // The spectrum's own size and start: the source's selection may not be what it was.
+    const int points = record->sampleCount();
+    int e = 1;
+    while (e < maxFftExponent && (1 << e) < 2 * points)
+        ++e;
+    const QList<int> channels = chooseChannels(this, 4, tr("Преобразование"));
+    if (channels.isEmpty())
+        return 1;
+    WaveStore& target = *linkedWindow->record;
+    {
+        ProgressDialog progress(this, tr("Идет преобразование..."), int(channels.size()) * (e + 3));
+        for (int i : channels) {
+            const WaveChannel* from = record->channel(i);
+            WaveChannel* to = target.channel(i);
+            if (from && to)
+                from->transformBack(*to, spectrumStart, e, progress.bar());
+        }
+    }
+    linkedWindow->plotWidget->update();
+    return 1;
+}
+
+void TWForm::showSpectrumView()
+{
+    if (!record)
+        return;
+    TFFTDlg dialog(this);
+    for (int i = 0; i < 4; ++i)
+        dialog.channels[i] = i < record->channelCount() ? record->channel(i) : nullptr;
+    if (!dialog.setUp())
+        return;
+    if (dialog.init(record->channelCount(), record->viewFirst(), record->viewCount(),
+            record->samplePeriodMicros()))
+        dialog.exec();
+    else
+        warn(0x1510);
+}
+
 // --- Closing ------------------------------------------------------------------------------------
 
 void TWForm::closeEvent(QCloseEvent* event)
@@ -844,6 +1002,19 @@ void TWForm::closeEvent(QCloseEvent* event)
         if (qtmisc::mesDaemon)
             qtmisc::mesDaemon->showWarn(0x1502, QString(), QString(), true, true);
         event->ignore();
+        return;
+    }
+    if (isSpectrum && processed) {
+        auto answer = QMessageBox::Cancel;
+        if (qtmisc::mesDaemon)
+            qtmisc::mesDaemon->showQuestion(0x1702, QString(), QString(), &answer, true, true,
+                QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, QMessageBox::Yes);
+        const bool close = answer == QMessageBox::No
+            || (answer == QMessageBox::Yes && inverseTransform() == 1);
+        if (close)
+            event->accept();
+        else
+            event->ignore();
         return;
     }
     if (!record || !record->isModified()) {

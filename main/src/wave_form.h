@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QMdiSubWindow>
+#include <QPointer>
 #include <QRect>
 
 class QImage;
@@ -12,14 +13,16 @@ class QScrollBar;
 class TWForm;
 class WaveStore;
 
-// The time and value readouts of channel i at its cursor ("000120.5uS", " 195.3mV"); both
-// empty when there is no such channel with data. Spectrum channels are not read out yet.
+// The time and value readouts of channel i at its cursor ("  120.5uS", " 195.3mV"; for a
+// spectrum the frequency and the level, in decibels when it was computed logarithmic); both
+// empty when there is no such channel with data.
 struct ChannelStatusTexts
 {
     QString time;
     QString value;
 };
-ChannelStatusTexts channelStatusTexts(WaveStore& record, int i, bool volts);
+ChannelStatusTexts channelStatusTexts(
+    WaveStore& record, int i, bool volts, bool logarithmic = false);
 
 // d rounded to a signed power of two: from 1.5 * 2^b upwards to 2^(b + 1), below that to 2^b
 // (5 -> 4, 6 -> 8, -3 -> -4); exponent receives the power's log2. 0 stays 0 (exponent 0).
@@ -104,6 +107,14 @@ public:
     void snapSelection();
     void findMaximum();
     void showMean();
+    // Fills this freshly made window with the spectrum of source's power-of-two selection;
+    // 0 on success, non-zero on failure (the caller then deletes the window).
+    int computeSpectrum(TWForm* source);
+    // Writes this spectrum back into its source's samples after the operator's questions;
+    // 1 when a close of this window may go on, 0 when it must not.
+    int inverseTransform();
+    // The block-wise spectrum view of the record (a warning when the view is too narrow).
+    void showSpectrumView();
     void refreshStatus(int channel);
     void refreshAllStatus();
     void repaintPlot();
@@ -129,7 +140,8 @@ public:
     bool selecting = false;
     int fftExponent = 1; // log2 of the power-of-two selection length
     int windowFunction = 0; // spectrum window: window function in force when computed
-    TWForm* linkedWindow = nullptr; // spectrum window: its source
+    QPointer<TWForm> linkedWindow; // spectrum window: its source (null once it is gone)
+    int spectrumStart = 0; // spectrum window: the source sample its transform began at
     bool isSpectrum = false; // this window holds a spectrum
     bool hasSpectrum = false; // this window is the source of an open spectrum window
     bool logScale = false;

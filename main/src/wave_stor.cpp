@@ -305,6 +305,8 @@ void WaveStore::zeroRange(int i, int a, int b)
     const qint8 lowest = c->isSpectrum ? qint8(-128) : qint8(0);
     for (int j = std::max(a, 0); j <= std::min(b, c->sampleCount - 1); ++j)
         c->setSample(j, lowest);
+    if (c->isSpectrum)
+        c->zeroBins(a, b);
 }
 
 int WaveStore::maxIndex(int i, int a, int b)

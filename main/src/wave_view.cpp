@@ -1,6 +1,7 @@
 #include "wave_view.h"
 
 #include "errors.h"
+#include "ufft.h"
 
 #include <QImage>
 #include <QPaintDevice>
@@ -9,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 #include <malloc.h>
+#include <memory>
 #include <new>
 
 bool printRendering = false;
@@ -571,4 +573,120 @@ void WaveChannel::drawCursor(QPainter& painter)
     const int s = printRendering ? roundToInt(10 * scaleY) : 5;
     painter.drawLine(x - s, y - s, x + s, y + s);
     painter.drawLine(x + s, y - s, x - s, y + s);
+}
+
+// --- Spectrum -----------------------------------------------------------------------------------
+
+namespace {
+
+// 20 log10(m / 128) through the single-precision natural logarithm.
+float decibels(float magnitude)
+{
+    return 20.0f * (std::log(magnitude / 128.0f) / 2.3025851f);
+}
+
+float magnitude(const float* re, const float* im, int i)
+{
+    return std::sqrt(re[i] * re[i] + im[i] * im[i]);
+}
+
+} // namespace
+
+int WaveChannel::transformFrom(
+    WaveChannel& source, int start, int e, QProgressBar* bar, bool logarithmic, const float* window)
+{
+    if (isSpectrum || spectrumBuffers[0] || e < 1 || e > maxFftExponent)
+        return 1;
+    const int n = 1 << e;
+    auto* re = new (std::nothrow) float[n];
+    auto* im = new (std::nothrow) float[n];
+    if (!re || !im) {
+        delete[] re;
+        delete[] im;
+        return 1;
+    }
+    spectrumBuffers[0] = re;
+    spectrumBuffers[1] = im;
+    isSpectrum = true;
+    zeroOffset = roundToInt(-128.0 * scaleY);
+
+    bool walking = false; // the displayed values are walked incrementally after the first one
+    for (int k = 0; k < n; ++k) {
+        const int j = start + k;
+        int v = 0;
+        if (j >= 0 && j < source.sampleCount) {
+            v = walking ? source.nextDisplayedValue(j) : source.displayedValue(j);
+            walking = true;
+        }
+        re[k] = window ? window[k] * float(v) : float(v);
+        im[k] = 0.0f;
+    }
+    progressStep(bar);
+    forwardFft(e, re, im, bar);
+
+    const int half = n / 2;
+    float greatest = 0.0f;
+    for (int i = 1; i <= half; ++i) {
+        const float m = magnitude(re, im, i);
+        const float level = !logarithmic ? m : (m > 1e-10f ? -decibels(m) : 0.0f);
+        if (level > greatest)
+            greatest = level;
+    }
+    progressStep(bar);
+
+    const float scale = greatest > 1e-20f ? 255.0f / greatest : 0.0f;
+    valueUnit = scale != 0.0f ? 1.0f / scale : 0.0f;
+    for (int i = 1; i <= half; ++i) {
+        const float m = magnitude(re, im, i);
+        int stored;
+        if (!logarithmic) {
+            stored = std::clamp(int(std::lroundf(m * scale)), 0, 255) - 128;
+        } else {
+            const int q = m > 1e-10f ? int(std::lround(decibels(m) * scale)) : 0;
+            // Levels run from -255 (M decibels below magnitude 128) to 0, stored as q + 128 with
+            // 0 wrapping to the lowest line; a bin stronger than 128 stays at the top.
+            stored = q > 0 ? 127 : qint8(quint8(q - 128));
+        }
+        setSample(i - 1, qint8(stored));
+    }
+    modified = false;
+    progressStep(bar);
+    return 0;
+}
+
+int WaveChannel::transformBack(WaveChannel& source, int start, int e, QProgressBar* bar) const
+{
+    const int n = 1 << e;
+    if (!isSpectrum || !spectrumBuffers[0] || !spectrumBuffers[1] || e < 1
+        || e > maxFftExponent || n != 2 * sampleCount)
+        return 1;
+    const std::unique_ptr<float[]> re(new (std::nothrow) float[n]);
+    const std::unique_ptr<float[]> im(new (std::nothrow) float[n]);
+    if (!re || !im)
+        return 1;
+    std::copy(spectrumBuffers[0], spectrumBuffers[0] + n, re.get());
+    std::copy(spectrumBuffers[1], spectrumBuffers[1] + n, im.get());
+    progressStep(bar);
+    inverseFft(e, re.get(), im.get(), bar);
+    for (int k = 0; k < n; ++k) {
+        const int j = start + k;
+        if (j >= 0 && j < source.sampleCount)
+            source.setSample(j, qint8(std::clamp(int(std::lroundf(0.5f * re[k])), -128, 127)));
+    }
+    progressStep(bar);
+    return 0;
+}
+
+void WaveChannel::zeroBins(int a, int b)
+{
+    float* re = spectrumBuffers[0];
+    float* im = spectrumBuffers[1];
+    if (!re || !im)
+        return;
+    const int points = sampleCount;
+    for (int j = std::max(a, 0); j <= std::min(b, points - 1); ++j) {
+        const int mirror = 2 * points - 1 - j;
+        re[j + 1] = im[j + 1] = 0.0f;
+        re[mirror] = im[mirror] = 0.0f;
+    }
 }

@@ -1,5 +1,5 @@
 // One channel of a record: sample storage in 32768-byte blocks, scales, baseline, cursor,
-// colours, and the drawing of its trace, baseline and cursor. Depends on QtGui only.
+// colours, the drawing of its trace, baseline and cursor, and the spectrum it may hold.
 #pragma once
 
 #include <QColor>
@@ -9,6 +9,7 @@
 #include <utility>
 
 class QPainter;
+class QProgressBar;
 class ColumnWriter;
 
 // Set while drawing for a preview, a printer or an export: everything black, traces as
@@ -62,6 +63,17 @@ public:
     int nextDisplayedValue(int index);
     int valueToY(int value) const;
 
+    // Makes this channel the spectrum of 2^e samples of source from start on (0 past its end),
+    // weighted by window (null for none): keeps the coefficients, stores bin p + 1 of the
+    // magnitudes at point p scaled so the largest is level 255 (linear) or in decibels, and
+    // sets valueUnit. 0 on success, 1 when the channel already holds a spectrum or memory fails.
+    int transformFrom(WaveChannel& source, int start, int e, QProgressBar* bar, bool logarithmic,
+        const float* window);
+    // Writes the inverse transform of the kept coefficients into source from start on.
+    int transformBack(WaveChannel& source, int start, int e, QProgressBar* bar) const;
+    // Zeroes the coefficients of bins a + 1 ... b + 1 and of their mirror bins.
+    void zeroBins(int a, int b);
+
     void drawTrace(QPainter& painter, bool drawPoints);
     void drawBaseline(QPainter& painter) const;
     void drawCursor(QPainter& painter);
@@ -75,7 +87,8 @@ public:
     double scaleY = 1.0;
     int baselineY = 0;
     int zeroOffset = 0;
-    qint32* spectrumBuffers[2] = {};
+    float* spectrumBuffers[2] = {}; // a spectrum's real and imaginary coefficients
+    float valueUnit = 0.0f; // a spectrum's size of one stored level
     QColor traceColor = Qt::white;
     QColor pointColor = Qt::white;
     QColor baselineColor = Qt::gray;

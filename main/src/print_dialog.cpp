@@ -1,0 +1,237 @@
+#include "print_dialog.h"
+
+#include "ui_printdialog.h"
+#include "versioninfo.h"
+#include "wave_form.h"
+#include "wave_view.h"
+
+#include <QtMisc/qtm_errors.h>
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QPainter>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QSvgGenerator>
+#include <cmath>
+#include <new>
+
+QSvgGenerator* svgTarget = nullptr;
+
+QRect previewRectFor(QSize page, QSize area)
+{
+    if (page.width() <= 0 || page.height() <= 0 || area.width() <= 0 || area.height() <= 0)
+        return {};
+    QSizeF normal;
+    if (page.width() <= page.height())
+        normal = QSizeF(std::round(1000.0 * page.width() / page.height()), 1000.0);
+    else
+        normal = QSizeF(1000.0, std::round(1000.0 * page.height() / page.width()));
+    const double s = std::max(normal.width() / area.width(), normal.height() / area.height());
+    const double pw = normal.width() / s;
+    const double ph = normal.height() / s;
+    const int left = int(std::floor((area.width() - pw) / 2));
+    const int top = int(std::floor((area.height() - ph) / 2));
+    return QRect(left, top, int(std::floor(pw)), int(std::floor(ph)));
+}
+
+QString withSuffix(const QString& name, const QString& suffix)
+{
+    return name.endsWith(suffix) ? name : name + suffix;
+}
+
+namespace {
+
+// Draws the window's record in black into rect of a page.
+void drawForPrint(TWForm& window, QPainter& painter, const QRect& rect)
+{
+    printRendering = true;
+    window.renderTo(painter, rect);
+    printRendering = false;
+}
+
+} // namespace
+
+// --- Preview ------------------------------------------------------------------------------------
+
+TMyImg::TMyImg(QWidget* parent)
+    : QWidget(parent)
+    , painter(new (std::nothrow) QPainter)
+{
+}
+
+TMyImg::~TMyImg()
+{
+    delete painter;
+}
+
+void TMyImg::paintEvent(QPaintEvent*)
+{
+    if (!window || !painter)
+        return;
+    const bool began
+        = svgTarget ? painter->begin(svgTarget) : painter->begin(static_cast<QWidget*>(this));
+    if (!began)
+        return;
+    const QRect page(QPoint(0, 0), QPoint(width() - 2, height() - 2));
+    painter->setBrush(Qt::white);
+    painter->setPen(Qt::black);
+    painter->drawRect(page);
+    drawForPrint(*window, *painter, page);
+    painter->end();
+}
+
+// --- Dialog -------------------------------------------------------------------------------------
+
+TPrnDlg::TPrnDlg(QWidget* parent)
+    : QDialog(parent,
+        Qt::Window | Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint
+            | Qt::WindowCloseButtonHint)
+{
+}
+
+TPrnDlg::~TPrnDlg() = default;
+
+bool TPrnDlg::initialise()
+{
+    form = std::make_unique<Ui::PrintDialog>();
+    form->setupUi(this);
+    if (!form->imageWidget) {
+        QTM_REPORT(0xA702);
+        return false;
+    }
+    preview = new (std::nothrow) TMyImg(form->imageWidget);
+    if (!preview) {
+        QTM_REPORT(0xA602);
+        return false;
+    }
+    if (!preview->painter) {
+        QTM_REPORT(0xA502);
+        return false;
+    }
+    printer.reset(new (std::nothrow) QPrinter(QPrinter::HighResolution));
+    if (!printer) {
+        QTM_REPORT(0xA702);
+        return false;
+    }
+    printer->setCreator(QStringLiteral("voltrix %1.%2.%3").arg(0).arg(2).arg(3));
+    const struct
+    {
+        QPushButton* button;
+        void (TPrnDlg::*slot)();
+        int missing;
+        int refused;
+    } buttons[] = {
+        { form->okBtn, &TPrnDlg::slot_OkBtnReleased, 0xAD02, 0xAC02 },
+        { form->cancelBtn, &TPrnDlg::slot_CancelBtnReleased, 0xAF02, 0xAC02 },
+        { form->setupBtn, &TPrnDlg::slot_SetupBtnReleased, 0xAE02, 0xB402 },
+        { form->exportBtn, &TPrnDlg::slot_ExportBtnReleased, 0xAE02, 0xB502 },
+    };
+    for (const auto& b : buttons) {
+        if (!b.button) {
+            QTM_REPORT(b.missing);
+            return false;
+        }
+        if (!connect(b.button, &QPushButton::released, this, b.slot, Qt::UniqueConnection)) {
+            QTM_REPORT(b.refused);
+            return false;
+        }
+    }
+    return true;
+}
+
+void TPrnDlg::setWindow(TWForm* w)
+{
+    window = w;
+    if (preview)
+        preview->window = w;
+}
+
+void TPrnDlg::placePreview()
+{
+    if (!printer || !preview || !form)
+        return;
+    const QRect page = printer->pageLayout().paintRectPixels(printer->resolution());
+    const QRect area = form->imageWidget->rect();
+    previewRect = previewRectFor(
+        page.size(), QSize(area.right() - area.left(), area.bottom() - area.top()));
+    preview->setGeometry(previewRect);
+}
+
+void TPrnDlg::resizeEvent(QResizeEvent* event)
+{
+    QDialog::resizeEvent(event);
+    placePreview();
+}
+
+void TPrnDlg::printRecord(const QString& name)
+{
+    if (!window || !printer)
+        return;
+    if (!name.isEmpty())
+        printer->setOutputFileName(withSuffix(name, QStringLiteral(".pdf")));
+    else
+        printer->setOutputFileName(QString());
+    const QRect target
+        = printer->paperRect(QPrinter::DevicePixel).toRect().adjusted(-10, -10, -10, -10);
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    QPainter painter;
+    if (painter.begin(printer.get())) {
+        drawForPrint(*window, painter, target);
+        painter.end();
+    }
+    QApplication::restoreOverrideCursor();
+}
+
+void TPrnDlg::exportSvg(const QString& name)
+{
+    if (!preview || name.isEmpty())
+        return;
+    {
+        QSvgGenerator generator;
+        generator.setFileName(withSuffix(name, QStringLiteral(".svg")));
+        svgTarget = &generator;
+        preview->repaint();
+        svgTarget = nullptr;
+    }
+    preview->update();
+}
+
+void TPrnDlg::slot_OkBtnReleased()
+{
+    if (!window || !form || !printer) {
+        accept();
+        return;
+    }
+    if (form->toFileBox->isChecked()) {
+        const QString name = QFileDialog::getSaveFileName(
+            this, QString(), QString(), QStringLiteral("Printer file (*.pdf);;All file (*.*)"));
+        if (!name.isEmpty())
+            printRecord(name);
+    } else {
+        printRecord(QString());
+    }
+    accept();
+}
+
+void TPrnDlg::slot_CancelBtnReleased()
+{
+    reject();
+}
+
+void TPrnDlg::slot_SetupBtnReleased()
+{
+    if (!printer)
+        return;
+    QPrintDialog dialog(printer.get(), this);
+    dialog.exec();
+    placePreview();
+}
+
+void TPrnDlg::slot_ExportBtnReleased()
+{
+    if (!preview)
+        return;
+    fileName = QFileDialog::getSaveFileName(this, QString(), QString(), tr("Файлы svg (*.svg)"));
+    exportSvg(fileName);
+}

@@ -1,0 +1,400 @@
+// The transform against a direct DFT, the window functions, spectrum windows (storage, value
+// unit, readouts, zeroing), the inverse transform with its questions, and the closing rules
+// of linked windows.
+#include "convert.h"
+#include "data.h"
+#include "fmain.h"
+#include "init.h"
+#include "selsig_dialog.h"
+#include "support/boxes.h"
+#include "support/records.h"
+#include "ufft.h"
+#include "wave_form.h"
+#include "wave_stor.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QMdiArea>
+#include <QPushButton>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <cmath>
+#include <complex>
+#include <vector>
+
+namespace {
+
+using Complex = std::complex<double>;
+
+// Bin k of the DFT of x with the kernel exp(sign 2 pi i k n / N), in double precision.
+Complex dftBin(const std::vector<Complex>& x, int k, int sign)
+{
+    const int n = int(x.size());
+    Complex sum = 0;
+    for (int j = 0; j < n; ++j) {
+        const double angle = sign * 2.0 * M_PI * double((qint64(k) * j) % n) / n;
+        sum += x[size_t(j)] * Complex(std::cos(angle), std::sin(angle));
+    }
+    return sum;
+}
+
+// Fills channel i with amplitude * sin(2 pi bin j / period) summed over the given components.
+void fillSines(WaveStore& record, int i, const QList<QPair<double, double>>& components, int period)
+{
+    WaveChannel* c = record.channel(i);
+    for (int j = 0; j < c->sampleCount; ++j) {
+        double v = 0;
+        for (const auto& [bin, amplitude] : components)
+            v += amplitude * std::sin(2 * M_PI * bin * j / period);
+        c->setSample(j, qint8(std::clamp(int(std::lround(v)), -128, 127)));
+    }
+    c->modified = false;
+}
+
+// Answers the next channel chooser with the channels given, or cancels it when there are none;
+// it waits for the chooser, which may come after a question.
+void answerChooser(QList<int> channels)
+{
+    auto* timer = new QTimer;
+    QObject::connect(timer, &QTimer::timeout, [timer, channels] {
+        auto* chooser = qobject_cast<TSelSigDlg*>(QApplication::activeModalWidget());
+        if (!chooser)
+            return;
+        timer->deleteLater();
+        timer->stop();
+        for (int i : channels)
+            chooser->findChild<QCheckBox*>(QString("selBox%1").arg(i + 1))->setChecked(true);
+        chooser->findChild<QPushButton*>(channels.isEmpty() ? "cancelBtn" : "okBtn")->click();
+    });
+    timer->start(5);
+}
+
+} // namespace
+
+class tst_Fft : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+    void cleanup();
+    void againstDirectDft();
+    void windowValues();
+    void linearSpectrumOfASine();
+    void decibelSpectrum();
+    void selectionLimits();
+    void forwardThenInverseRestores();
+    void zeroedBinsAreRemoved();
+    void inverseAfterAWindowAsks();
+    void closingLinkedWindows();
+
+private:
+    // An active window holding a record of the shape with 0 ... 3 filled with sines.
+    TWForm* addSource(int channels, int samples);
+    // Selects samples a ... b of the source and runs the forward transform.
+    TWForm* transform(TWForm* source, int a, int b);
+    QTemporaryDir dir;
+    MainWnd* window = nullptr;
+};
+
+void tst_Fft::initTestCase()
+{
+    QVERIFY(testboxes::startLibrary());
+    applicationDir = dir.path() + "/";
+}
+
+void tst_Fft::cleanupTestCase()
+{
+    qtmisc::shutdown();
+}
+
+void tst_Fft::init()
+{
+    testboxes::reset();
+    fftWindowFunction = 0;
+    fftLogScale = false;
+    window = new MainWnd;
+    QVERIFY(window->create());
+    mainWnd = window;
+    window->resize(1000, 700);
+    window->show();
+}
+
+void tst_Fft::cleanup()
+{
+    for (QMdiSubWindow* sub : window->workspace()->subWindowList())
+        if (auto* form = qobject_cast<TWForm*>(sub)) {
+            form->hasSpectrum = false;
+            form->processed = false;
+            for (int i = 0; form->record && i < form->record->channelCount(); ++i)
+                form->record->channel(i)->modified = false;
+        }
+    delete window;
+}
+
+TWForm* tst_Fft::addSource(int channels, int samples)
+{
+    TWForm* form = window->newEmptyWindow();
+    auto record = testrecords::make(channels, samples, 4, form->plotRect);
+    delete form->record;
+    form->record = record.release();
+    for (int i = 0; i < channels; ++i)
+        fillSines(*form->record, i, { { 8.0 * (i + 1), 100.0 - 10 * i } }, 256);
+    window->workspace()->setActiveSubWindow(form);
+    return form;
+}
+
+TWForm* tst_Fft::transform(TWForm* source, int a, int b)
+{
+    source->selStart = a;
+    source->selEnd = b;
+    return window->openSpectrum(source);
+}
+
+void tst_Fft::againstDirectDft()
+{
+    QRandomGenerator random(5);
+    for (int e = 2; e <= maxFftExponent; ++e) {
+        const int n = 1 << e;
+        const auto size = size_t(n);
+        std::vector<Complex> x(size);
+        std::vector<float> re(size), im(size);
+        for (int i = 0; i < n; ++i) {
+            re[size_t(i)] = float(random.bounded(256.0) - 128.0);
+            im[size_t(i)] = float(random.bounded(256.0) - 128.0);
+            x[size_t(i)] = Complex(re[size_t(i)], im[size_t(i)]);
+        }
+        std::vector<float> back = re, backIm = im;
+        forwardFft(e, re.data(), im.data(), nullptr);
+        inverseFft(e, back.data(), backIm.data(), nullptr);
+        // Every bin for the small sizes, a spread of bins for the large ones.
+        const int step = n <= 1024 ? 1 : n / 64 + 1;
+        double error = 0, norm = 0, inverseError = 0, inverseNorm = 0;
+        for (int k = 0; k < n; k += step) {
+            const Complex forward = dftBin(x, k, -1) * (2.0 / n);
+            const Complex inverse = dftBin(x, k, 1);
+            error += std::norm(forward - Complex(re[size_t(k)], im[size_t(k)]));
+            norm += std::norm(forward);
+            inverseError += std::norm(inverse - Complex(back[size_t(k)], backIm[size_t(k)]));
+            inverseNorm += std::norm(inverse);
+        }
+        const double relative = std::sqrt(error / norm);
+        const double inverseRelative = std::sqrt(inverseError / inverseNorm);
+        if (relative > 2e-6 || inverseRelative > 2e-6)
+            QFAIL(qPrintable(QString("2^%1: relative RMS error %2 forward, %3 inverse")
+                                 .arg(e)
+                                 .arg(relative)
+                                 .arg(inverseRelative)));
+    }
+}
+
+void tst_Fft::windowValues()
+{
+    const int n = 9;
+    QCOMPARE(windowValue(0, n, 0), 1.0f);
+    QCOMPARE(windowValue(0, n, 2), 0.0f);
+    QCOMPARE(windowValue((n - 1) / 2, n, 1), 1.0f);
+    QVERIFY(std::fabs(windowValue(0, n, 1) - 0.2f) < 1e-6f); // 1 - |(0 - 4) / 5|
+    QCOMPARE(windowValue(0, n, 5), 1.0f - (8.0f / 10.0f) * (8.0f / 10.0f));
+    QVERIFY(std::fabs(windowValue(0, n, 3) - 0.08f) < 1e-6f);
+    QVERIFY(std::fabs(windowValue(0, n, 4)) < 1e-6f);
+    // Hanning, Hamming and Blackman peak in the middle of an even length.
+    QVERIFY(std::fabs(windowValue(4, 8, 2) - 1.0f) < 1e-6f);
+    QVERIFY(std::fabs(windowValue(4, 8, 3) - 1.0f) < 1e-6f);
+    QVERIFY(std::fabs(windowValue(4, 8, 4) - 1.0f) < 1e-6f);
+    QCOMPARE(windowValue(3, n, 6), 0.0f);
+    QCOMPARE(windowValue(3, n, -1), 0.0f);
+}
+
+void tst_Fft::linearSpectrumOfASine()
+{
+    TWForm* source = addSource(2, 1000);
+    // Channel 0: amplitude 100 at bin 8 of 256; channel 1: 90 at bin 16.
+    TWForm* spectrum = transform(source, 10, 266);
+    QVERIFY(spectrum);
+    QCOMPARE(spectrum->windowTitle(), "FFT: " + source->windowTitle());
+    QVERIFY(spectrum->isSpectrum && spectrum->linkedWindow == source && source->hasSpectrum);
+    QCOMPARE(source->fftExponent, 8);
+    WaveStore& record = *spectrum->record;
+    QCOMPARE(record.channelCount(), 2);
+    QCOMPARE(record.sampleCount(), 128);
+    QCOMPARE(record.viewCount(), 128);
+    QVERIFY(!record.isModified());
+    for (int i = 0; i < 2; ++i) {
+        WaveChannel& c = *record.channel(i);
+        const int bin = 8 * (i + 1);
+        QCOMPARE(c.sample(bin - 1), qint8(127)); // level 255
+        QVERIFY(std::fabs(c.valueUnit * 255 - (100 - 10 * i)) < 1.0);
+        for (int p = 0; p < 128; ++p)
+            if (p != bin - 1)
+                QVERIFY2(c.sample(p) < -120, qPrintable(QString::number(p)));
+        QCOMPARE(int(record.channelSlots[i].header.gainCode),
+            int(source->record->channelSlots[i].header.gainCode));
+    }
+    // Readouts: bin p + 1 at the cursor's point, and the amplitude in volts.
+    record.channel(0)->cursorSample = 7;
+    const ChannelStatusTexts texts = channelStatusTexts(record, 0, true, false);
+    const double hertz = 8 * 1e6 / (record.samplePeriodMicros() * 256);
+    QCOMPARE(texts.time, engineeringText(hertz, 7) + "Hz");
+    const int gain = record.channelSlots[0].header.gainCode;
+    QCOMPARE(texts.value,
+        engineeringText(5.0 * 255 * record.channel(0)->valueUnit * std::ldexp(1.0, -20)
+                * (4096 >> gain),
+            6)
+            + "V");
+    auto* timeLabel = window->findChild<QLabel*>("tl1");
+    QVERIFY(timeLabel->text().startsWith("F1="));
+    QVERIFY(window->findChild<QLabel*>("yl1")->text().startsWith("A1="));
+}
+
+void tst_Fft::decibelSpectrum()
+{
+    fftLogScale = true;
+    TWForm* source = addSource(3, 600);
+    // Channel 0 at half of magnitude 128 (-6 dB); channel 1 silent; channel 2 a square wave
+    // whose fundamental is stronger than 128.
+    fillSines(*source->record, 0, { { 4, 64 } }, 64);
+    for (int j = 0; j < 600; ++j)
+        source->record->channel(1)->setSample(j, 0);
+    for (int j = 0; j < 600; ++j)
+        source->record->channel(2)->setSample(j, (j / 8) % 2 ? qint8(-127) : qint8(127));
+    TWForm* spectrum = transform(source, 0, 64);
+    QVERIFY(spectrum);
+    QVERIFY(spectrum->logScale);
+    WaveStore& record = *spectrum->record;
+    WaveChannel& tone = *record.channel(0);
+    tone.cursorSample = 3;
+    const QString text = channelStatusTexts(record, 0, true, true).value;
+    QVERIFY(text.endsWith(" dB"));
+    const double shown = text.chopped(3).toDouble();
+    QVERIFY2(std::fabs(shown - 20 * std::log10(0.5)) <= tone.valueUnit / 2 + 0.05, qPrintable(text));
+    // Silence has no level to read.
+    record.channel(1)->cursorSample = 5;
+    QCOMPARE(channelStatusTexts(record, 1, true, true).value, QString("-???? dB"));
+    // The square wave's fundamental (bin 4 of 64) is drawn at the top, not wrapped to the foot.
+    QCOMPARE(record.channel(2)->sample(3), qint8(127));
+}
+
+void tst_Fft::selectionLimits()
+{
+    TWForm* source = addSource(1, 300);
+    QVERIFY(!transform(source, 50, 52));
+    QCOMPARE(testboxes::texts, QStringList { "Необходимо правильно выделить область." });
+    QVERIFY(!source->hasSpectrum);
+    TWForm* spectrum = transform(source, 50, 53);
+    QVERIFY(spectrum);
+    QCOMPARE(source->fftExponent, 2);
+    QCOMPARE(spectrum->record->sampleCount(), 2);
+}
+
+void tst_Fft::forwardThenInverseRestores()
+{
+    TWForm* source = addSource(4, 3000);
+    testrecords::fill(*source->record, 2, 77); // a noisy burst
+    std::vector<qint8> before;
+    for (int j = 0; j < 3000; ++j)
+        before.push_back(source->record->channel(2)->sample(j));
+    TWForm* spectrum = transform(source, 2800, 1800); // 1000 samples, snapped to 1024
+    QVERIFY(spectrum);
+    QCOMPARE(source->selStart, 2800);
+    QCOMPARE(source->selEnd, 1776);
+    for (int j = 0; j < 3000; ++j)
+        source->record->channel(2)->setSample(j, 0);
+    answerChooser({ 2 });
+    QCOMPARE(spectrum->inverseTransform(), 1);
+    for (int j = 0; j < 3000; ++j) {
+        const int got = source->record->channel(2)->sample(j);
+        const int expected = j >= 1776 && j < 2800 ? before[size_t(j)] : 0;
+        QVERIFY2(std::abs(got - expected) <= 1, qPrintable(QString::number(j)));
+    }
+    QVERIFY(source->record->channel(2)->modified);
+    QVERIFY(!source->record->channel(1)->modified);
+}
+
+void tst_Fft::zeroedBinsAreRemoved()
+{
+    TWForm* source = addSource(1, 512);
+    fillSines(*source->record, 0, { { 5, 50 }, { 20, 40 } }, 256);
+    TWForm* spectrum = transform(source, 0, 256);
+    QVERIFY(spectrum);
+    spectrum->record->zeroRange(0, 19, 19); // bin 20
+    QCOMPARE(spectrum->record->channel(0)->sample(19), qint8(-128));
+    answerChooser({ 0 });
+    QCOMPARE(spectrum->inverseTransform(), 1);
+    for (int j = 0; j < 256; ++j) {
+        const int expected = int(std::lround(50 * std::sin(2 * M_PI * 5 * j / 256)));
+        QVERIFY2(std::abs(source->record->channel(0)->sample(j) - expected) <= 1,
+            qPrintable(QString::number(j)));
+    }
+}
+
+void tst_Fft::inverseAfterAWindowAsks()
+{
+    fftWindowFunction = 2;
+    TWForm* source = addSource(1, 512);
+    TWForm* spectrum = transform(source, 0, 256);
+    QVERIFY(spectrum);
+    QCOMPARE(spectrum->windowFunction, 2);
+    std::vector<int> before;
+    for (int j = 0; j < 256; ++j)
+        before.push_back(source->record->channel(0)->sample(j));
+    testboxes::answers = { QMessageBox::No };
+    QCOMPARE(spectrum->inverseTransform(), 1);
+    QCOMPARE(testboxes::texts.last(),
+        QString("Была использована оконная функция.\nДанные будут искажены.\n"
+                "Выполнить преобразование?"));
+    testboxes::answers = { QMessageBox::Cancel };
+    QCOMPARE(spectrum->inverseTransform(), 0);
+    QVERIFY(!source->record->isModified());
+    // Yes writes back the windowed samples.
+    testboxes::answers = { QMessageBox::Yes };
+    answerChooser({ 0 });
+    QCOMPARE(spectrum->inverseTransform(), 1);
+    QVERIFY(source->record->isModified());
+    for (int j = 0; j < 256; ++j) {
+        const double windowed = windowValue(j, 256, 2) * before[size_t(j)];
+        QVERIFY2(std::fabs(source->record->channel(0)->sample(j) - windowed) <= 1.0,
+            qPrintable(QString::number(j)));
+    }
+}
+
+void tst_Fft::closingLinkedWindows()
+{
+    TWForm* source = addSource(1, 512);
+    TWForm* spectrum = transform(source, 0, 256);
+    QVERIFY(spectrum);
+    QVERIFY(!source->close());
+    QCOMPARE(testboxes::texts, QStringList { "Вначале закройте окно со спектром!" });
+    // A spectrum that nobody processed closes quietly and frees its source.
+    QVERIFY(spectrum->close());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QVERIFY(!source->hasSpectrum);
+    // A processed one asks: Cancel keeps it, No closes without writing back.
+    spectrum = transform(source, 0, 256);
+    spectrum->record->zeroRange(0, 4, 4);
+    spectrum->processed = true;
+    testboxes::reset();
+    testboxes::answers = { QMessageBox::Cancel };
+    QVERIFY(!spectrum->close());
+    QCOMPARE(testboxes::texts, QStringList { "Выполнить обратное преобразование?" });
+    testboxes::answers = { QMessageBox::No };
+    QVERIFY(spectrum->close());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QVERIFY(!source->record->isModified());
+    // Yes writes back, then closes.
+    spectrum = transform(source, 0, 256);
+    spectrum->record->zeroRange(0, 7, 7); // bin 8: the source's sine
+    spectrum->processed = true;
+    testboxes::answers = { QMessageBox::Yes };
+    answerChooser({ 0 });
+    QVERIFY(spectrum->close());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QVERIFY(source->record->isModified());
+    for (int j = 0; j < 256; ++j)
+        QVERIFY(std::abs(source->record->channel(0)->sample(j)) <= 1);
+}
+
+QTEST_MAIN(tst_Fft)
+#include "test_fft.moc"
