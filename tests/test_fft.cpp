@@ -3,6 +3,7 @@
 // of linked windows.
 #include "convert.h"
 #include "data.h"
+#include "fft_dialog.h"
 #include "fmain.h"
 #include "init.h"
 #include "selsig_dialog.h"
@@ -16,6 +17,8 @@
 #include <QLabel>
 #include <QMdiArea>
 #include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -89,6 +92,8 @@ private slots:
     void zeroedBinsAreRemoved();
     void inverseAfterAWindowAsks();
     void closingLinkedWindows();
+    void spectrumViewWidths();
+    void spectrumViewBars();
 
 private:
     // An active window holding a record of the shape with 0 ... 3 filled with sines.
@@ -394,6 +399,60 @@ void tst_Fft::closingLinkedWindows()
     QVERIFY(source->record->isModified());
     for (int j = 0; j < 256; ++j)
         QVERIFY(std::abs(source->record->channel(0)->sample(j)) <= 1);
+}
+
+void tst_Fft::spectrumViewWidths()
+{
+    TWForm* source = addSource(1, 2000);
+    TFFTDlg dialog;
+    QVERIFY(dialog.setUp());
+    QVERIFY(!dialog.init(1, 0, 514, 10.0));
+    QVERIFY(dialog.init(1, 100, 515, 10.0));
+    dialog.findChild<QRadioButton*>("rB512")->setChecked(true);
+    dialog.slot_rBSampleSizeReleased();
+    QCOMPARE(dialog.findChild<QScrollBar*>("sBar")->maximum(), 3);
+    // A one-channel record offers only the first channel, which stays chosen.
+    for (const char* hidden : { "rB2", "rB3", "rB4" })
+        QVERIFY(dialog.findChild<QRadioButton*>(hidden)->isHidden());
+    auto* first = dialog.findChild<QRadioButton*>("rB1");
+    first->setChecked(false);
+    dialog.slot_rB1Released();
+    QVERIFY(first->isChecked());
+    // The window's command warns when the view is too narrow.
+    source->setView(0, 514);
+    source->showSpectrumView();
+    QCOMPARE(testboxes::texts,
+        QStringList { "Ширина отображаемого участка недостаточна для Фурье-преобразования!\n"
+                      "Необходимо увеличить масштаб." });
+}
+
+void tst_Fft::spectrumViewBars()
+{
+    TWForm* source = addSource(2, 2000);
+    fillSines(*source->record, 0, { { 8, 127 } }, 256);
+    for (int j = 0; j < 2000; ++j)
+        source->record->channel(1)->setSample(j, (j / 16) % 2 ? qint8(-127) : qint8(127));
+    quint8 bars[256] = {};
+    blockSpectrum(*source->record->channel(0), 300, 8, bars);
+    QVERIFY2(std::abs(bars[7] - 254) <= 2, qPrintable(QString::number(bars[7])));
+    QVERIFY(bars[6] < 3 && bars[8] < 3);
+    // The square wave's fundamental (bin 8) would be 323: it is kept at 255.
+    blockSpectrum(*source->record->channel(1), 0, 8, bars);
+    QCOMPARE(int(bars[7]), 255);
+    // The dialog shows the chosen channel's block and the time of its middle.
+    TFFTDlg dialog;
+    for (int i = 0; i < 2; ++i)
+        dialog.channels[i] = source->record->channel(i);
+    QVERIFY(dialog.setUp());
+    QVERIFY(dialog.init(2, 100, 1500, 0.5));
+    dialog.findChild<QScrollBar*>("sBar")->setValue(40);
+    QCOMPARE(dialog.findChild<QLabel*>("tLabel")->text(), "T= " + timeText(100 + 40 + 128, 0.5, 7) + " uS");
+    blockSpectrum(*source->record->channel(0), 140, 8, bars);
+    QCOMPARE(QByteArray(reinterpret_cast<const char*>(dialog.spectrum), 128),
+        QByteArray(reinterpret_cast<const char*>(bars), 128));
+    dialog.findChild<QRadioButton*>("rB2")->setChecked(true);
+    dialog.slot_rB1Released();
+    QCOMPARE(int(dialog.spectrum[7]), 255);
 }
 
 QTEST_MAIN(tst_Fft)

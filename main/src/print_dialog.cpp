@@ -16,8 +16,6 @@
 #include <cmath>
 #include <new>
 
-QSvgGenerator* svgTarget = nullptr;
-
 QRect previewRectFor(QSize page, QSize area)
 {
     if (page.width() <= 0 || page.height() <= 0 || area.width() <= 0 || area.height() <= 0)
@@ -67,11 +65,12 @@ TMyImg::~TMyImg()
 
 void TMyImg::paintEvent(QPaintEvent*)
 {
-    if (!window || !painter)
-        return;
-    const bool began
-        = svgTarget ? painter->begin(svgTarget) : painter->begin(static_cast<QWidget*>(this));
-    if (!began)
+    paintPage(this);
+}
+
+void TMyImg::paintPage(QPaintDevice* device)
+{
+    if (!window || !painter || !painter->begin(device))
         return;
     const QRect page(QPoint(0, 0), QPoint(width() - 2, height() - 2));
     painter->setBrush(Qt::white);
@@ -151,10 +150,9 @@ void TPrnDlg::placePreview()
 {
     if (!printer || !preview || !form)
         return;
-    const QRect page = printer->pageLayout().paintRectPixels(printer->resolution());
     const QRect area = form->imageWidget->rect();
-    previewRect = previewRectFor(
-        page.size(), QSize(area.right() - area.left(), area.bottom() - area.top()));
+    previewRect = previewRectFor(QSize(printer->width(), printer->height()),
+        QSize(area.right() - area.left(), area.bottom() - area.top()));
     preview->setGeometry(previewRect);
 }
 
@@ -190,9 +188,9 @@ void TPrnDlg::exportSvg(const QString& name)
     {
         QSvgGenerator generator;
         generator.setFileName(withSuffix(name, QStringLiteral(".svg")));
-        svgTarget = &generator;
-        preview->repaint();
-        svgTarget = nullptr;
+        generator.setSize(preview->size());
+        generator.setViewBox(preview->rect());
+        preview->paintPage(&generator);
     }
     preview->update();
 }

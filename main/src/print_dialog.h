@@ -11,15 +11,12 @@
 
 class QPainter;
 class QPrinter;
-class QSvgGenerator;
+class QPaintDevice;
 class TWForm;
 
 namespace Ui {
 class PrintDialog;
 }
-
-// Set only while an SVG file is written: the preview paints into it instead of the screen.
-extern QSvgGenerator* svgTarget;
 
 // The preview's place (left, top, width, height) in an image area of the size for a page of
 // the size in device pixels: the page with its longer side normalised to 1000, scaled to fit
@@ -36,6 +33,9 @@ class TMyImg : public QWidget
 public:
     explicit TMyImg(QWidget* parent);
     ~TMyImg() override;
+
+    // A white page of the widget's size outlined in black, with the record drawn in black.
+    void paintPage(QPaintDevice* device);
 
     TWForm* window = nullptr;
     QPainter* painter = nullptr;

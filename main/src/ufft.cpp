@@ -1,6 +1,7 @@
 #include "ufft.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QProgressBar>
 #include <algorithm>
 #include <cmath>
@@ -10,7 +11,7 @@
 // The butterflies run in vectors where the processor has them: the passes are compiled twice,
 // for AVX2 with FMA and for the baseline, and the loader picks one.
 #if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && !defined(VOLTRIX_SANITIZED)
-#define VOLTRIX_VECTOR_CLONES __attribute__((target_clones("arch=haswell", "default")))
+#define VOLTRIX_VECTOR_CLONES __attribute__((target_clones("arch=x86-64-v3", "default")))
 #else
 #define VOLTRIX_VECTOR_CLONES
 #endif
@@ -196,15 +197,57 @@ void scale(int n, float factor, float* __restrict re, float* __restrict im)
 
 } // namespace
 
-void progressStep(QProgressBar* progress)
+VOLTRIX_VECTOR_CLONES
+void binMagnitudes(const float* __restrict re, const float* __restrict im, int first, int count,
+    float* __restrict out)
 {
-    if (!progress)
-        return;
-    progress->setValue(progress->value() + 1);
-    QCoreApplication::processEvents();
+    for (int i = 0; i < count; ++i)
+        out[i] = std::sqrt(re[first + i] * re[first + i] + im[first + i] * im[first + i]);
 }
 
-int fft(FftDirection direction, int e, float* re, float* im, QProgressBar* progress)
+// Four running maxima, so that the comparisons do not wait on each other.
+float greatestOf(const float* values, int count)
+{
+    float partial[4] = {};
+    int i = 0;
+    for (; i + 4 <= count; i += 4)
+        for (int k = 0; k < 4; ++k)
+            partial[k] = values[i + k] > partial[k] ? values[i + k] : partial[k];
+    for (; i < count; ++i)
+        partial[0] = values[i] > partial[0] ? values[i] : partial[0];
+    return std::max(std::max(partial[0], partial[1]), std::max(partial[2], partial[3]));
+}
+
+ProgressSteps::ProgressSteps(QProgressBar* bar)
+    : bar(bar)
+    , shown(bar ? bar->value() : 0)
+{
+    served.start();
+}
+
+void ProgressSteps::step()
+{
+    ++steps;
+    const bool last = bar && shown + steps >= bar->maximum();
+    if (!last && served.elapsed() < servePeriodMs)
+        return;
+    if (bar)
+        bar->setValue(shown + steps);
+    QCoreApplication::processEvents();
+    served.start();
+}
+
+namespace {
+
+void progressStep(ProgressSteps* progress)
+{
+    if (progress)
+        progress->step();
+}
+
+} // namespace
+
+int fft(FftDirection direction, int e, float* re, float* im, ProgressSteps* progress)
 {
     const int n = 1 << e;
     const float sign = direction == FftDirection::Forward ? 1.0f : -1.0f;

@@ -2,7 +2,29 @@
 // and the small double-precision transform of the spectrum view.
 #pragma once
 
+#include <QElapsedTimer>
+
 class QProgressBar;
+
+// The steps of a long computation on a progress bar. Every step is counted; the bar is brought
+// up to date and the pending events are processed every 10 ms and at the last step, so the
+// interface stays alive while a stage of the transform, which takes well under a millisecond,
+// is not slowed down by a redraw after each one.
+class ProgressSteps
+{
+public:
+    static constexpr int servePeriodMs = 10;
+
+    explicit ProgressSteps(QProgressBar* bar);
+    void step();
+    int count() const { return steps; }
+
+private:
+    QProgressBar* bar;
+    int steps = 0;
+    int shown = 0;
+    QElapsedTimer served;
+};
 
 enum class FftDirection { Forward, Inverse };
 
@@ -10,20 +32,26 @@ enum class FftDirection { Forward, Inverse };
 constexpr int maxFftExponent = 17;
 
 // In-place radix-2 transform of n = 2^e complex values held as separate real and imaginary
-// arrays (2 <= e <= maxFftExponent; 0 and 1 are handled too). The forward direction uses the
-// kernel exp(-2 pi i k n / N) and scales the result by 2/N, so a sine of amplitude A gives a bin
-// of magnitude A; the inverse uses exp(+2 pi i k n / N) unscaled. Progress: one step after the
-// bit-reversal, one per stage and (forward only) one after the scaling, each followed by
-// processing pending events; progress may be null. Returns 0.
-int fft(FftDirection direction, int e, float* re, float* im, QProgressBar* progress);
-inline int forwardFft(int e, float* re, float* im, QProgressBar* progress)
+// arrays (0 <= e <= maxFftExponent). The forward direction uses the kernel
+// exp(-2 pi i k n / N) and scales the result by 2/N, so a sine of amplitude A gives a bin of
+// magnitude A; the inverse uses exp(+2 pi i k n / N) unscaled. Progress: one step after the
+// bit-reversal, one per stage and (forward only) one after the scaling; progress may be null.
+// The twiddle factors are stored, computed in double precision. Returns 0.
+int fft(FftDirection direction, int e, float* re, float* im, ProgressSteps* progress);
+inline int forwardFft(int e, float* re, float* im, ProgressSteps* progress)
 {
     return fft(FftDirection::Forward, e, re, im, progress);
 }
-inline int inverseFft(int e, float* re, float* im, QProgressBar* progress)
+inline int inverseFft(int e, float* re, float* im, ProgressSteps* progress)
 {
     return fft(FftDirection::Inverse, e, re, im, progress);
 }
+
+// Magnitudes |re[i] + i im[i]| of bins first ... first + count - 1 into out[0 ... count - 1].
+void binMagnitudes(const float* re, const float* im, int first, int count, float* out);
+
+// The greatest of count values and 0.
+float greatestOf(const float* values, int count);
 
 // The unscaled forward transform in double precision, for blocks of up to 512 samples.
 void fftDouble(int e, double* re, double* im);
@@ -31,6 +59,3 @@ void fftDouble(int e, double* re, double* im);
 // Window function index (0 None, 1 Parzen, 2 Hanning, 3 Hamming, 4 ExactBlackman, 5 Welch) at
 // point i of n; 0 for any other index.
 float windowValue(int i, int n, int index);
-
-// Advances the bar by one step and lets the interface process pending events.
-void progressStep(QProgressBar* progress);

@@ -907,11 +907,12 @@ int TWForm::computeSpectrum(TWForm* source)
     }
     {
         ProgressDialog progress(this, tr("Идет преобразование..."), channels * (e + 5));
+        ProgressSteps steps(progress.bar());
         for (int i = 0; i < channels; ++i) {
             WaveChannel* from = source->record->channel(i);
             WaveChannel* to = record->channel(i);
             if (!from || !to
-                || to->transformFrom(*from, start, e, progress.bar(), logScale,
+                || to->transformFrom(*from, start, e, &steps, logScale,
                     window.empty() ? nullptr : window.data())
                     != 0) {
                 QTM_REPORT(0xAC02);
@@ -967,11 +968,12 @@ int TWForm::inverseTransform()
     WaveStore& target = *linkedWindow->record;
     {
         ProgressDialog progress(this, tr("Идет преобразование..."), int(channels.size()) * (e + 3));
+        ProgressSteps steps(progress.bar());
         for (int i : channels) {
             const WaveChannel* from = record->channel(i);
             WaveChannel* to = target.channel(i);
             if (from && to)
-                from->transformBack(*to, spectrumStart, e, progress.bar());
+                from->transformBack(*to, spectrumStart, e, &steps);
         }
     }
     linkedWindow->plotWidget->update();

@@ -17,10 +17,12 @@ bool printRendering = false;
 
 namespace {
 
-// Records come and go in blocks of 32 KiB; the allocator keeps freed heap for the next record
-// instead of handing it back to the system, which would make every new record fault all its
-// pages in again (several milliseconds for the largest record).
-const bool keepFreedBlocks = ::mallopt(M_TRIM_THRESHOLD, 64 * 1024 * 1024) == 1;
+// Records come and go in blocks of 32 KiB and spectra in arrays of up to 512 KiB; the
+// allocator keeps freed heap for the next ones instead of handing it back to the system, which
+// would make each of them fault all its pages in again (several milliseconds for the largest).
+// Setting the trim threshold freezes the mapping threshold, so that one is set too.
+const bool keepFreedBlocks = ::mallopt(M_TRIM_THRESHOLD, 64 * 1024 * 1024) == 1
+    && ::mallopt(M_MMAP_THRESHOLD, 4 * 1024 * 1024) == 1;
 
 } // namespace
 
@@ -585,22 +587,56 @@ float decibels(float magnitude)
     return 20.0f * (std::log(magnitude / 128.0f) / 2.3025851f);
 }
 
-float magnitude(const float* re, const float* im, int i)
+// The byte a bin of magnitude m is stored as. Linear levels q run from 0 to 255, stored as
+// q - 128. Decibel levels run from -255 (the weakest bin) to 0 (magnitude 128), stored as
+// q + 128, a level of 0 wrapping to the lowest line; a bin stronger than 128 stays at the top.
+qint8 storedLevel(float m, float scale, bool logarithmic)
 {
-    return std::sqrt(re[i] * re[i] + im[i] * im[i]);
+    // The product rounded half away from zero: it is not negative, and a float plus 0.5 is
+    // exact in double.
+    if (!logarithmic)
+        return qint8(std::min(int(double(m * scale) + 0.5), 255) - 128);
+    const int q = m > 1e-10f ? int(std::lround(decibels(m) * scale)) : 0;
+    return q > 0 ? qint8(127) : qint8(quint8(q - 128));
 }
 
 } // namespace
 
+// The displayed values of count samples from start on into out (0 outside the samples): read
+// straight from the blocks in the raw display mode, walked incrementally in the others.
+void WaveChannel::displayedValues(int start, int count, float* out)
+{
+    int k = 0;
+    for (; k < count && start + k < 0; ++k)
+        out[k] = 0.0f;
+    const int end = std::min(count, sampleCount - start);
+    if (rawDisplay()) {
+        while (k < end) {
+            qint8* piece = nullptr;
+            const int size = std::min(blockAt(start + k, &piece), end - k);
+            for (int i = 0; i < size; ++i)
+                out[k + i] = float(piece[i]);
+            k += size;
+        }
+    } else {
+        for (bool first = true; k < end; ++k, first = false)
+            out[k] = float(first ? displayedValue(start + k) : nextDisplayedValue(start + k));
+    }
+    for (; k < count; ++k)
+        out[k] = 0.0f;
+}
+
 int WaveChannel::transformFrom(
-    WaveChannel& source, int start, int e, QProgressBar* bar, bool logarithmic, const float* window)
+    WaveChannel& source, int start, int e, ProgressSteps* progress, bool logarithmic, const float* window)
 {
     if (isSpectrum || spectrumBuffers[0] || e < 1 || e > maxFftExponent)
         return 1;
     const int n = 1 << e;
+    const int half = n / 2;
     auto* re = new (std::nothrow) float[n];
     auto* im = new (std::nothrow) float[n];
-    if (!re || !im) {
+    const std::unique_ptr<float[]> levels(new (std::nothrow) float[half]);
+    if (!re || !im || !levels) {
         delete[] re;
         delete[] im;
         return 1;
@@ -610,51 +646,49 @@ int WaveChannel::transformFrom(
     isSpectrum = true;
     zeroOffset = roundToInt(-128.0 * scaleY);
 
-    bool walking = false; // the displayed values are walked incrementally after the first one
-    for (int k = 0; k < n; ++k) {
-        const int j = start + k;
-        int v = 0;
-        if (j >= 0 && j < source.sampleCount) {
-            v = walking ? source.nextDisplayedValue(j) : source.displayedValue(j);
-            walking = true;
-        }
-        re[k] = window ? window[k] * float(v) : float(v);
-        im[k] = 0.0f;
-    }
-    progressStep(bar);
-    forwardFft(e, re, im, bar);
+    source.displayedValues(start, n, re);
+    if (window)
+        for (int k = 0; k < n; ++k)
+            re[k] *= window[k];
+    std::fill(im, im + n, 0.0f);
+    if (progress)
+        progress->step();
+    forwardFft(e, re, im, progress);
 
-    const int half = n / 2;
+    // Bin magnitudes, and the level each would be drawn at: the magnitude, or its decibels
+    // below magnitude 128.
+    float* magnitudes = levels.get();
+    binMagnitudes(re, im, 1, half, magnitudes);
     float greatest = 0.0f;
-    for (int i = 1; i <= half; ++i) {
-        const float m = magnitude(re, im, i);
-        const float level = !logarithmic ? m : (m > 1e-10f ? -decibels(m) : 0.0f);
-        if (level > greatest)
-            greatest = level;
+    if (!logarithmic) {
+        greatest = greatestOf(magnitudes, half);
+    } else {
+        for (int i = 0; i < half; ++i) {
+            const float m = magnitudes[i];
+            const float level = m > 1e-10f ? -decibels(m) : 0.0f;
+            if (level > greatest)
+                greatest = level;
+        }
     }
-    progressStep(bar);
+    if (progress)
+        progress->step();
 
     const float scale = greatest > 1e-20f ? 255.0f / greatest : 0.0f;
     valueUnit = scale != 0.0f ? 1.0f / scale : 0.0f;
-    for (int i = 1; i <= half; ++i) {
-        const float m = magnitude(re, im, i);
-        int stored;
-        if (!logarithmic) {
-            stored = std::clamp(int(std::lroundf(m * scale)), 0, 255) - 128;
-        } else {
-            const int q = m > 1e-10f ? int(std::lround(decibels(m) * scale)) : 0;
-            // Levels run from -255 (M decibels below magnitude 128) to 0, stored as q + 128 with
-            // 0 wrapping to the lowest line; a bin stronger than 128 stays at the top.
-            stored = q > 0 ? 127 : qint8(quint8(q - 128));
-        }
-        setSample(i - 1, qint8(stored));
+    for (int p = 0; p < half;) {
+        qint8* piece = nullptr;
+        const int size = std::min(blockAt(p, &piece), half - p);
+        for (int k = 0; k < size; ++k)
+            piece[k] = storedLevel(magnitudes[p + k], scale, logarithmic);
+        p += size;
     }
     modified = false;
-    progressStep(bar);
+    if (progress)
+        progress->step();
     return 0;
 }
 
-int WaveChannel::transformBack(WaveChannel& source, int start, int e, QProgressBar* bar) const
+int WaveChannel::transformBack(WaveChannel& source, int start, int e, ProgressSteps* progress) const
 {
     const int n = 1 << e;
     if (!isSpectrum || !spectrumBuffers[0] || !spectrumBuffers[1] || e < 1
@@ -666,14 +700,16 @@ int WaveChannel::transformBack(WaveChannel& source, int start, int e, QProgressB
         return 1;
     std::copy(spectrumBuffers[0], spectrumBuffers[0] + n, re.get());
     std::copy(spectrumBuffers[1], spectrumBuffers[1] + n, im.get());
-    progressStep(bar);
-    inverseFft(e, re.get(), im.get(), bar);
+    if (progress)
+        progress->step();
+    inverseFft(e, re.get(), im.get(), progress);
     for (int k = 0; k < n; ++k) {
         const int j = start + k;
         if (j >= 0 && j < source.sampleCount)
             source.setSample(j, qint8(std::clamp(int(std::lroundf(0.5f * re[k])), -128, 127)));
     }
-    progressStep(bar);
+    if (progress)
+        progress->step();
     return 0;
 }
 

@@ -9,7 +9,7 @@
 #include <utility>
 
 class QPainter;
-class QProgressBar;
+class ProgressSteps;
 class ColumnWriter;
 
 // Set while drawing for a preview, a printer or an export: everything black, traces as
@@ -63,14 +63,16 @@ public:
     int nextDisplayedValue(int index);
     int valueToY(int value) const;
 
+    // The displayed values of count samples from start on (0 outside the samples).
+    void displayedValues(int start, int count, float* out);
     // Makes this channel the spectrum of 2^e samples of source from start on (0 past its end),
     // weighted by window (null for none): keeps the coefficients, stores bin p + 1 of the
     // magnitudes at point p scaled so the largest is level 255 (linear) or in decibels, and
     // sets valueUnit. 0 on success, 1 when the channel already holds a spectrum or memory fails.
-    int transformFrom(WaveChannel& source, int start, int e, QProgressBar* bar, bool logarithmic,
+    int transformFrom(WaveChannel& source, int start, int e, ProgressSteps* progress, bool logarithmic,
         const float* window);
     // Writes the inverse transform of the kept coefficients into source from start on.
-    int transformBack(WaveChannel& source, int start, int e, QProgressBar* bar) const;
+    int transformBack(WaveChannel& source, int start, int e, ProgressSteps* progress) const;
     // Zeroes the coefficients of bins a + 1 ... b + 1 and of their mirror bins.
     void zeroBins(int a, int b);
 

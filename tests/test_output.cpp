@@ -1,0 +1,234 @@
+// Printing and export: the page-shaped preview, a PDF page printed through QPrinter and looked
+// at with poppler, the SVG export, the file-name rules and the dialog's cancel paths.
+#include "fmain.h"
+#include "init.h"
+#include "print_dialog.h"
+#include "support/boxes.h"
+#include "support/records.h"
+#include "wave_form.h"
+#include "wave_stor.h"
+
+#include <QCheckBox>
+#include <QFileDialog>
+#include <QMdiArea>
+#include <QPainter>
+#include <QPrinter>
+#include <QProcess>
+#include <QPushButton>
+#include <QSvgRenderer>
+#include <QTemporaryDir>
+#include <QXmlStreamReader>
+#include <QtTest>
+
+namespace {
+
+// The share of pixels of the image that are dark, and of those that are white.
+struct Ink
+{
+    double dark = 0;
+    double white = 0;
+};
+
+Ink inkOf(const QImage& image)
+{
+    qint64 dark = 0, white = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const int grey = qGray(image.pixel(x, y));
+            dark += grey < 64;
+            white += grey > 240;
+        }
+    const double all = double(image.width()) * image.height();
+    return { dark / all, white / all };
+}
+
+// Cancels the next file dialog.
+void cancelFileDialog()
+{
+    auto* timer = new QTimer;
+    QObject::connect(timer, &QTimer::timeout, [timer] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (!dialog)
+            return;
+        timer->stop();
+        timer->deleteLater();
+        dialog->reject();
+    });
+    timer->start(5);
+}
+
+} // namespace
+
+class tst_Output : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+    void cleanup();
+    void previewRectangle_data();
+    void previewRectangle();
+    void suffixes();
+    void pdfPage();
+    void svgExport();
+    void cancelPaths();
+
+private:
+    QTemporaryDir dir;
+    MainWnd* window = nullptr;
+    TWForm* form = nullptr;
+};
+
+void tst_Output::initTestCase()
+{
+    QVERIFY(testboxes::startLibrary());
+    applicationDir = dir.path() + "/";
+}
+
+void tst_Output::cleanupTestCase()
+{
+    qtmisc::shutdown();
+}
+
+void tst_Output::init()
+{
+    window = new MainWnd;
+    QVERIFY(window->create());
+    mainWnd = window;
+    window->resize(1000, 700);
+    window->show();
+    form = window->newEmptyWindow();
+    auto record = testrecords::make(4, 20000, 6, form->plotRect);
+    delete form->record;
+    form->record = record.release();
+}
+
+void tst_Output::cleanup()
+{
+    delete window;
+}
+
+void tst_Output::previewRectangle_data()
+{
+    QTest::addColumn<QSize>("page");
+    QTest::addColumn<QSize>("area");
+    QTest::addColumn<QRect>("expected");
+    // A4 at 600 dpi: 707 x 1000 after normalising.
+    QTest::newRow("portrait") << QSize(4961, 7016) << QSize(442, 297) << QRect(116, 0, 209, 297);
+    QTest::newRow("landscape") << QSize(7016, 4961) << QSize(442, 297) << QRect(10, 0, 420, 297);
+    QTest::newRow("wide area, square page") << QSize(100, 100) << QSize(600, 200)
+                                            << QRect(200, 0, 200, 200);
+    QTest::newRow("empty area") << QSize(100, 100) << QSize(0, 200) << QRect();
+}
+
+void tst_Output::previewRectangle()
+{
+    QFETCH(QSize, page);
+    QFETCH(QSize, area);
+    QFETCH(QRect, expected);
+    QCOMPARE(previewRectFor(page, area), expected);
+}
+
+void tst_Output::suffixes()
+{
+    QCOMPARE(withSuffix("a", ".pdf"), QString("a.pdf"));
+    QCOMPARE(withSuffix("a.pdf", ".pdf"), QString("a.pdf"));
+    QCOMPARE(withSuffix("a.PDF", ".pdf"), QString("a.PDF.pdf"));
+    QCOMPARE(withSuffix("b.svg.x", ".svg"), QString("b.svg.x.svg"));
+}
+
+void tst_Output::pdfPage()
+{
+    TPrnDlg dialog(window);
+    QVERIFY(dialog.initialise());
+    dialog.setWindow(form);
+    dialog.show();
+    // The preview keeps the page's shape inside the image area.
+    const QRect shown = dialog.preview->geometry();
+    const double pageShape = double(dialog.printer->width()) / dialog.printer->height();
+    QVERIFY(shown.height() > 0);
+    QVERIFY(std::abs(double(shown.width()) / shown.height() - pageShape) < 0.01);
+    dialog.printRecord(dir.filePath("page"));
+    const QString pdf = dir.filePath("page.pdf");
+    QVERIFY(QFile::exists(pdf));
+    QProcess info;
+    info.start("pdfinfo", { pdf });
+    QVERIFY2(info.waitForFinished(20000), "pdfinfo (poppler-utils) did not run");
+    QCOMPARE(info.exitCode(), 0);
+    QVERIFY(QString::fromUtf8(info.readAllStandardOutput()).contains(QRegularExpression("Pages:\\s+1\\n")));
+    QProcess render;
+    render.start("pdftoppm", { "-r", "40", "-png", "-singlefile", pdf, dir.filePath("page") });
+    QVERIFY(render.waitForFinished(20000));
+    QCOMPARE(render.exitCode(), 0);
+    const QImage image(dir.filePath("page.png"));
+    QVERIFY(!image.isNull());
+    const Ink ink = inkOf(image);
+    QVERIFY2(ink.white > 0.5 && ink.dark > 0.01, qPrintable(QString("%1 %2").arg(ink.white).arg(ink.dark)));
+    // Nothing coloured: the traces are black on white.
+    for (int y = 0; y < image.height(); y += 3)
+        for (int x = 0; x < image.width(); x += 3) {
+            const QColor c = image.pixelColor(x, y);
+            QVERIFY(std::abs(c.red() - c.green()) < 40 && std::abs(c.green() - c.blue()) < 40);
+        }
+    // The window's own layout is back after printing.
+    QCOMPARE(form->record->plotRect, form->plotRect);
+}
+
+void tst_Output::svgExport()
+{
+    TPrnDlg dialog(window);
+    QVERIFY(dialog.initialise());
+    dialog.setWindow(form);
+    dialog.resize(600, 500);
+    dialog.show();
+    dialog.exportSvg(dir.filePath("picture"));
+    const QString svg = dir.filePath("picture.svg");
+    QFile file(svg);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QXmlStreamReader xml(&file);
+    while (!xml.atEnd())
+        xml.readNext();
+    QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
+    QSvgRenderer renderer(svg);
+    QVERIFY(renderer.isValid());
+    QImage image(dialog.preview->size(), QImage::Format_RGB32);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    renderer.render(&painter);
+    painter.end();
+    const Ink ink = inkOf(image);
+    QVERIFY2(ink.white > 0.3 && ink.dark > 0.01, qPrintable(QString("%1 %2").arg(ink.white).arg(ink.dark)));
+    // The preview shows the record again on the screen afterwards.
+    const Ink shown = inkOf(dialog.preview->grab().toImage());
+    QVERIFY(shown.dark > 0.01);
+}
+
+void tst_Output::cancelPaths()
+{
+    TPrnDlg dialog(window);
+    QVERIFY(dialog.initialise());
+    dialog.setWindow(form);
+    QTimer::singleShot(0, [&dialog] { dialog.findChild<QPushButton*>("cancelBtn")->click(); });
+    QCOMPARE(dialog.exec(), int(QDialog::Rejected));
+    // Printing to a file whose name the operator does not give closes without printing.
+    dialog.findChild<QCheckBox*>("toFileBox")->setChecked(true);
+    cancelFileDialog();
+    QTimer::singleShot(0, [&dialog] { dialog.findChild<QPushButton*>("okBtn")->click(); });
+    QCOMPARE(dialog.exec(), int(QDialog::Accepted));
+    QVERIFY(dialog.printer->outputFileName().isEmpty());
+    // A cancelled export writes nothing.
+    const int files = QDir(dir.path()).entryList(QDir::Files).size();
+    cancelFileDialog();
+    dialog.findChild<QPushButton*>("exportBtn")->click();
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), files);
+    // Without a window OK just closes.
+    TPrnDlg empty(window);
+    QVERIFY(empty.initialise());
+    empty.setWindow(nullptr);
+    QTimer::singleShot(0, [&empty] { empty.findChild<QPushButton*>("okBtn")->click(); });
+    QCOMPARE(empty.exec(), int(QDialog::Accepted));
+}
+
+QTEST_MAIN(tst_Output)
+#include "test_output.moc"
