@@ -16,6 +16,7 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QMdiArea>
+#include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
@@ -374,8 +375,12 @@ void tst_Fft::closingLinkedWindows()
     QCOMPARE(testboxes::texts, QStringList { "Вначале закройте окно со спектром!" });
     // A spectrum that nobody processed closes quietly and frees its source.
     QVERIFY(spectrum->close());
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QVERIFY(!source->hasSpectrum);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    // The source, active again, offers the commands a record without a spectrum has.
+    window->workspace()->setActiveSubWindow(source);
+    QVERIFY(window->findChild<QAction*>("aDirectFFT")->isEnabled());
+    QVERIFY(window->findChild<QMenu*>("mFilters")->isEnabled());
     // A processed one asks: Cancel keeps it, No closes without writing back.
     spectrum = transform(source, 0, 256);
     spectrum->record->zeroRange(0, 4, 4);

@@ -998,6 +998,18 @@ void TWForm::showSpectrumView()
 
 // --- Closing ------------------------------------------------------------------------------------
 
+// A closing spectrum window frees its source at once, so that the window activated next shows
+// the source's commands as they are without a spectrum.
+void TWForm::acceptClose(QCloseEvent* event)
+{
+    event->accept();
+    if (isSpectrum && linkedWindow) {
+        linkedWindow->hasSpectrum = false;
+        if (mainWnd)
+            mainWnd->refreshCommandStates();
+    }
+}
+
 void TWForm::closeEvent(QCloseEvent* event)
 {
     if (hasSpectrum) {
@@ -1014,13 +1026,13 @@ void TWForm::closeEvent(QCloseEvent* event)
         const bool close = answer == QMessageBox::No
             || (answer == QMessageBox::Yes && inverseTransform() == 1);
         if (close)
-            event->accept();
+            acceptClose(event);
         else
             event->ignore();
         return;
     }
     if (!record || !record->isModified()) {
-        event->accept();
+        acceptClose(event);
         return;
     }
     auto answer = QMessageBox::NoButton;
@@ -1028,7 +1040,7 @@ void TWForm::closeEvent(QCloseEvent* event)
         qtmisc::mesDaemon->showQuestion(0x1705, windowTitle(), QString(), &answer, false, true,
             QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, QMessageBox::Yes);
     if (answer == QMessageBox::Yes)
-        event->accept();
+        acceptClose(event);
     else
         event->ignore();
 }

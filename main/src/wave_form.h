@@ -156,6 +156,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    void acceptClose(QCloseEvent* event);
     bool setupWindow();
     void relayout(int height);
     void setupScrollBar();
