@@ -9,6 +9,7 @@
 #include "selsig_dialog.h"
 #include "support/boxes.h"
 #include "support/records.h"
+#include "support/windows.h"
 #include "ufft.h"
 #include "wave_form.h"
 #include "wave_stor.h"
@@ -121,34 +122,20 @@ void tst_Fft::init()
     testboxes::reset();
     fftWindowFunction = 0;
     fftLogScale = false;
-    window = new MainWnd;
-    QVERIFY(window->create());
-    mainWnd = window;
-    window->resize(1000, 700);
-    window->show();
+    window = testwindows::openMainWindow();
+    QVERIFY(window);
 }
 
 void tst_Fft::cleanup()
 {
-    for (QMdiSubWindow* sub : window->workspace()->subWindowList())
-        if (auto* form = qobject_cast<TWForm*>(sub)) {
-            form->hasSpectrum = false;
-            form->processed = false;
-            for (int i = 0; form->record && i < form->record->channelCount(); ++i)
-                form->record->channel(i)->modified = false;
-        }
-    delete window;
+    testwindows::closeMainWindow(window);
 }
 
 TWForm* tst_Fft::addSource(int channels, int samples)
 {
-    TWForm* form = window->newEmptyWindow();
-    auto record = testrecords::make(channels, samples, 4, form->plotRect);
-    delete form->record;
-    form->record = record.release();
+    TWForm* form = testwindows::addRecordWindow(window, channels, samples, 4);
     for (int i = 0; i < channels; ++i)
         fillSines(*form->record, i, { { 8.0 * (i + 1), 100.0 - 10 * i } }, 256);
-    window->workspace()->setActiveSubWindow(form);
     return form;
 }
 

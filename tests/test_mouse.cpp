@@ -3,7 +3,7 @@
 #include "fmain.h"
 #include "init.h"
 #include "support/boxes.h"
-#include "support/records.h"
+#include "support/windows.h"
 #include "wave_form.h"
 #include "wave_stor.h"
 
@@ -36,8 +36,6 @@ private slots:
     void overlayInvertsTheSelectedColumns();
 
 private:
-    // An active window of 4 channels whose plot shows samples first ... first + visible - 1.
-    TWForm* addForm(int samples, int first, int visible);
     QWidget* plot() const { return form->plotWidget; }
     int xOf(int sample) const { return form->record->sampleToX(sample); }
     void press(QPoint at, Qt::MouseButton button);
@@ -66,32 +64,15 @@ void tst_Mouse::cleanupTestCase()
 void tst_Mouse::init()
 {
     testboxes::reset();
-    window = new MainWnd;
-    QVERIFY(window->create());
-    mainWnd = window;
-    window->resize(1000, 700);
-    window->show();
-    form = addForm(200, 0, 200);
+    window = testwindows::openMainWindow();
+    QVERIFY(window);
+    form = testwindows::addRecordWindow(window, 4, 200, 3, QSize(700, 500));
+    QVERIFY(form);
 }
 
 void tst_Mouse::cleanup()
 {
-    for (QMdiSubWindow* sub : window->workspace()->subWindowList())
-        if (auto* f = qobject_cast<TWForm*>(sub))
-            f->hasSpectrum = false;
-    delete window;
-}
-
-TWForm* tst_Mouse::addForm(int samples, int first, int visible)
-{
-    TWForm* f = window->newEmptyWindow();
-    f->resize(700, 500);
-    auto record = testrecords::make(4, samples, 3, f->plotRect);
-    delete f->record;
-    f->record = record.release();
-    f->setView(first, visible);
-    window->workspace()->setActiveSubWindow(f);
-    return f;
+    testwindows::closeMainWindow(window);
 }
 
 void tst_Mouse::press(QPoint at, Qt::MouseButton button)

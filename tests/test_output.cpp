@@ -4,7 +4,7 @@
 #include "init.h"
 #include "print_dialog.h"
 #include "support/boxes.h"
-#include "support/records.h"
+#include "support/windows.h"
 #include "wave_form.h"
 #include "wave_stor.h"
 
@@ -93,20 +93,15 @@ void tst_Output::cleanupTestCase()
 
 void tst_Output::init()
 {
-    window = new MainWnd;
-    QVERIFY(window->create());
-    mainWnd = window;
-    window->resize(1000, 700);
-    window->show();
-    form = window->newEmptyWindow();
-    auto record = testrecords::make(4, 20000, 6, form->plotRect);
-    delete form->record;
-    form->record = record.release();
+    window = testwindows::openMainWindow();
+    QVERIFY(window);
+    form = testwindows::addRecordWindow(window, 4, 20000, 6);
+    QVERIFY(form);
 }
 
 void tst_Output::cleanup()
 {
-    delete window;
+    testwindows::closeMainWindow(window);
 }
 
 void tst_Output::previewRectangle_data()

@@ -4,6 +4,7 @@
 #include "init.h"
 #include "support/boxes.h"
 #include "support/records.h"
+#include "support/windows.h"
 #include "ustrings.h"
 #include "wave_form.h"
 #include "wave_stor.h"
@@ -64,35 +65,20 @@ void tst_Waveform::cleanupTestCase()
 void tst_Waveform::init()
 {
     testboxes::reset();
-    window = new MainWnd;
-    QVERIFY(window->create());
-    mainWnd = window;
-    window->resize(1000, 700);
-    window->show();
+    window = testwindows::openMainWindow();
+    QVERIFY(window);
 }
 
 void tst_Waveform::cleanup()
 {
-    for (QMdiSubWindow* sub : window->workspace()->subWindowList()) {
-        if (auto* form = qobject_cast<TWForm*>(sub)) {
-            form->hasSpectrum = false;
-            if (form->record)
-                for (int i = 0; i < form->record->channelCount(); ++i)
-                    form->record->channel(i)->modified = false;
-        }
-    }
-    delete window;
+    testwindows::closeMainWindow(window);
     QVERIFY(!mainWnd);
 }
 
 TWForm* tst_Waveform::addRecordWindow(int samples, int first, int visible)
 {
-    TWForm* form = window->newEmptyWindow();
-    auto record = testrecords::make(4, samples, 9, form->plotRect);
-    delete form->record;
-    form->record = record.release();
+    TWForm* form = testwindows::addRecordWindow(window, 4, samples, 9);
     form->setView(first, visible);
-    window->workspace()->setActiveSubWindow(form);
     window->syncControls(form);
     return form;
 }
