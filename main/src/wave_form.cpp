@@ -13,11 +13,13 @@
 
 #include <QtMisc/qtm_messager.h>
 
+#include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
 #include <QIcon>
 #include <QLayout>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QResizeEvent>
@@ -253,10 +255,24 @@ TWForm::~TWForm()
     scrollBar = nullptr;
 }
 
+// The sub-window's own menu closes it with Ctrl+F4 and, on this platform, Ctrl+W too, which is
+// the save command's key: with both bound the key did neither. The window keeps Ctrl+F4.
+void TWForm::releaseSaveShortcut()
+{
+    const QKeySequence save(Qt::CTRL | Qt::Key_W);
+    if (QMenu* menu = systemMenu())
+        for (QAction* action : menu->actions()) {
+            QList<QKeySequence> keys = action->shortcuts();
+            if (keys.removeAll(save) > 0)
+                action->setShortcuts(keys);
+        }
+}
+
 bool TWForm::setupWindow()
 {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowIcon(QIcon(QStringLiteral(":/wform.ico")));
+    releaseSaveShortcut();
     if (!connect(this, &QMdiSubWindow::aboutToActivate, this, &TWForm::slot_aboutToActivate)) {
         QTM_REPORT(0xA602);
         return false;

@@ -157,6 +157,7 @@ protected:
 
 private:
     void acceptClose(QCloseEvent* event);
+    void releaseSaveShortcut();
     bool setupWindow();
     void relayout(int height);
     void setupScrollBar();
