@@ -21,6 +21,7 @@
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -529,33 +530,51 @@ private:
     QIODevice& device;
 };
 
-// Reads channel i's header and samples into a new channel placed in its slot.
-bool readChannel(WaveStore& record, RecordInput& input, int i)
+// Sets a channel whose samples have been read up for showing, as channel i of the record.
+void prepareReadChannel(WaveStore& record, WaveChannel& channel, int i)
 {
-    ChannelSlot& slot = record.channelSlots[i];
-    auto* channel = new (std::nothrow) WaveChannel(record.header.sampleCount);
-    // Every sample is read at once below: the blocks need no clearing first.
-    if (!channel || !channel->allocate(false)) {
-        delete channel;
-        return false;
-    }
-    const std::vector<iovec> pieces = channelPieces(slot.header, *channel, channel->sampleCount);
-    if (input.read(pieces) != totalSize(pieces)) {
-        delete channel;
-        return false;
-    }
+    const ChannelSlot& slot = record.channelSlots[i];
     if (record.header.detector)
-        channel->applyDetectorOffset();
-    channel->cursorSample = slot.header.cursorSample;
-    channel->hasData = true;
-    channel->cursorEnabled = true;
-    channel->baselineEnabled = true;
-    channel->traceColor = traceColors[i];
-    channel->cursorColor = cursorColors[i];
-    channel->baselineColor = Qt::gray;
-    channel->smoothMode = record.header.smoothMode;
-    channel->setSmoothHalfWidth(record.header.smoothParam);
-    slot.channel = channel;
+        channel.applyDetectorOffset();
+    channel.cursorSample = slot.header.cursorSample;
+    channel.hasData = true;
+    channel.cursorEnabled = true;
+    channel.baselineEnabled = true;
+    channel.traceColor = traceColors[i];
+    channel.cursorColor = cursorColors[i];
+    channel.baselineColor = Qt::gray;
+    channel.smoothMode = record.header.smoothMode;
+    channel.setSmoothHalfWidth(record.header.smoothParam);
+}
+
+// Reads every channel's header and samples in one go (one system call for a file) into new
+// channels; those read in full are placed in their slots, the first incomplete one and all
+// after it are dropped. False when a channel could not be made or read whole.
+bool readChannels(WaveStore& record, RecordInput& input)
+{
+    const int count = record.header.channelCount;
+    std::vector<std::unique_ptr<WaveChannel>> channels;
+    std::vector<iovec> pieces;
+    std::vector<qint64> ends; // where each channel's section ends in the data
+    for (int i = 0; i < count; ++i) {
+        std::unique_ptr<WaveChannel> channel(
+            new (std::nothrow) WaveChannel(record.header.sampleCount));
+        // Every sample is read at once below: the blocks need no clearing first.
+        if (!channel || !channel->allocate(false))
+            return false;
+        const std::vector<iovec> section
+            = channelPieces(record.channelSlots[i].header, *channel, channel->sampleCount);
+        pieces.insert(pieces.end(), section.begin(), section.end());
+        ends.push_back((ends.empty() ? 0 : ends.back()) + totalSize(section));
+        channels.push_back(std::move(channel));
+    }
+    const qint64 got = input.read(pieces);
+    for (int i = 0; i < count; ++i) {
+        if (got < ends[size_t(i)])
+            return false;
+        prepareReadChannel(record, *channels[size_t(i)], i);
+        record.channelSlots[i].channel = channels[size_t(i)].release();
+    }
     return true;
 }
 
@@ -583,11 +602,9 @@ bool readRecord(WaveStore& record, RecordInput& input)
         QTM_REPORT(0xAC02);
         return false;
     }
-    for (int i = 0; i < record.header.channelCount; ++i) {
-        if (!readChannel(record, input, i)) {
-            QTM_REPORT(0xAD02);
-            return false;
-        }
+    if (!readChannels(record, input)) {
+        QTM_REPORT(0xAD02);
+        return false;
     }
     record.layout();
     return true;
