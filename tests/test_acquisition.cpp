@@ -258,6 +258,10 @@ void tst_Acquisition::runCommandFillsANewWindow()
     QCOMPARE(form->record->sampleCount(), 1024);
     QCOMPARE(samplesOf(*form->record->channel(2)), dumped(2));
     QVERIFY(window->findChild<QAction*>("aRunADC")->isEnabled());
+    // The recording is unsaved until it is written.
+    QVERIFY(form->record->isModified());
+    QCOMPARE(form->saveFile(dir.filePath("run")), 0);
+    QVERIFY(!form->record->isModified());
 
     window->findChild<QAction*>("aRunADC")->trigger(); // into the same window
     QCOMPARE(window->workspace()->activeSubWindow(), form);

@@ -292,8 +292,9 @@ void tst_MainWnd::channelStatus()
 
 void tst_MainWnd::yUnit()
 {
-    QVERIFY(!window->yAxisVolts()); // "YAxis" absent: Coulombs, while the form still checks Volts
-    QVERIFY(action("aVolt")->isChecked());
+    QVERIFY(!window->yAxisVolts()); // "YAxis" absent: Coulombs, and the menu says so
+    QVERIFY(!action("aVolt")->isChecked());
+    QVERIFY(action("aCoulomb")->isChecked());
     action("aCoulomb")->trigger();
     QVERIFY(!window->yAxisVolts());
     QVERIFY(!action("aVolt")->isChecked());

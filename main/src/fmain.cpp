@@ -501,6 +501,11 @@ void MainWnd::loadSettings()
     readSettings(settingsDir, values);
 
     yAxisFlag = values.yAxisVolts;
+    // The check marks show the unit the readouts use (the form alone would check Volts).
+    if (ui) {
+        ui->aVolt->setChecked(yAxisFlag);
+        ui->aCoulomb->setChecked(!yAxisFlag);
+    }
     applyToAll = values.forAll;
     acqParams.halfCount = values.acq.halfCount;
     acqParams.freqCode = values.acq.freqCode;

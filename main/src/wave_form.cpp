@@ -336,7 +336,12 @@ bool TWForm::openFile(const QString& name)
 
 int TWForm::saveFile(const QString& name)
 {
-    return record ? writeRaw(*record, name) : 100;
+    if (!record)
+        return 100;
+    const int result = writeRaw(*record, name);
+    if (result == 0)
+        record->setUnsaved(false);
+    return result;
 }
 
 namespace {
@@ -384,6 +389,8 @@ bool TWForm::acquire(int channels, int samples)
     }
     delete record;
     record = fresh;
+    // A recording nobody has saved yet is not to be lost by closing its window unasked.
+    record->setUnsaved(true);
     if (!sameShape) {
         laidOut = false;
         relayout(height());

@@ -187,6 +187,13 @@ bool WaveStore::isModified() const
     return false;
 }
 
+void WaveStore::setUnsaved(bool unsaved)
+{
+    for (const ChannelSlot& slot : channelSlots)
+        if (slot.channel)
+            slot.channel->modified = unsaved;
+}
+
 double WaveStore::samplePeriodMicros() const
 {
     return header.clockKHz == 0 ? 0.0 : header.ticksPerSample * 1000.0 / header.clockKHz;

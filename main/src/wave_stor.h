@@ -77,6 +77,8 @@ public:
     void applyScales();
     bool setSmoothing(int mode, int param);
     bool isModified() const;
+    // Marks every channel as holding unsaved samples, or as saved.
+    void setUnsaved(bool unsaved);
     double samplePeriodMicros() const;
     void setTraceColor(int i, const QColor& color);
     void setCursorColor(int i, const QColor& color);
