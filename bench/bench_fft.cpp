@@ -93,8 +93,8 @@ void forwardTransform(benchmark::State& state, int windowFunction)
         for (int i = 0; i < 4; ++i) {
             WaveChannel spectrum(points / 2);
             spectrum.allocate();
-            benchmark::DoNotOptimize(spectrum.transformFrom(*sourceRecord().channel(i), 0,
-                exponent, &steps, false, window.empty() ? nullptr : window.data()));
+            benchmark::DoNotOptimize(spectrum.transformFrom(*sourceRecord().channel(i), 0, exponent,
+                &steps, false, window.empty() ? nullptr : window.data()));
         }
     }
 }

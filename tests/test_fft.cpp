@@ -20,8 +20,8 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QScrollBar>
 #include <QRandomGenerator>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <cmath>
@@ -233,9 +233,8 @@ void tst_Fft::linearSpectrumOfASine()
     QCOMPARE(texts.time, engineeringText(hertz, 7) + "Hz");
     const int gain = record.channelSlots[0].header.gainCode;
     QCOMPARE(texts.value,
-        engineeringText(5.0 * 255 * record.channel(0)->valueUnit * std::ldexp(1.0, -20)
-                * (4096 >> gain),
-            6)
+        engineeringText(
+            5.0 * 255 * record.channel(0)->valueUnit * std::ldexp(1.0, -20) * (4096 >> gain), 6)
             + "V");
     auto* timeLabel = window->findChild<QLabel*>("tl1");
     QVERIFY(timeLabel->text().startsWith("F1="));
@@ -262,7 +261,8 @@ void tst_Fft::decibelSpectrum()
     const QString text = channelStatusTexts(record, 0, true, true).value;
     QVERIFY(text.endsWith(" dB"));
     const double shown = text.chopped(3).toDouble();
-    QVERIFY2(std::fabs(shown - 20 * std::log10(0.5)) <= tone.valueUnit / 2 + 0.05, qPrintable(text));
+    QVERIFY2(
+        std::fabs(shown - 20 * std::log10(0.5)) <= tone.valueUnit / 2 + 0.05, qPrintable(text));
     // Silence has no level to read.
     record.channel(1)->cursorSample = 5;
     QCOMPARE(channelStatusTexts(record, 1, true, true).value, QString("-???? dB"));
@@ -438,7 +438,8 @@ void tst_Fft::spectrumViewBars()
     QVERIFY(dialog.setUp());
     QVERIFY(dialog.init(2, 100, 1500, 0.5));
     dialog.findChild<QScrollBar*>("sBar")->setValue(40);
-    QCOMPARE(dialog.findChild<QLabel*>("tLabel")->text(), "T= " + timeText(100 + 40 + 128, 0.5, 7) + " uS");
+    QCOMPARE(dialog.findChild<QLabel*>("tLabel")->text(),
+        "T= " + timeText(100 + 40 + 128, 0.5, 7) + " uS");
     blockSpectrum(*source->record->channel(0), 140, 8, bars);
     QCOMPARE(QByteArray(reinterpret_cast<const char*>(dialog.spectrum), 128),
         QByteArray(reinterpret_cast<const char*>(bars), 128));

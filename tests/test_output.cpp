@@ -112,8 +112,8 @@ void tst_Output::previewRectangle_data()
     // A4 at 600 dpi: 707 x 1000 after normalising.
     QTest::newRow("portrait") << QSize(4961, 7016) << QSize(442, 297) << QRect(116, 0, 209, 297);
     QTest::newRow("landscape") << QSize(7016, 4961) << QSize(442, 297) << QRect(10, 0, 420, 297);
-    QTest::newRow("wide area, square page") << QSize(100, 100) << QSize(600, 200)
-                                            << QRect(200, 0, 200, 200);
+    QTest::newRow("wide area, square page")
+        << QSize(100, 100) << QSize(600, 200) << QRect(200, 0, 200, 200);
     QTest::newRow("empty area") << QSize(100, 100) << QSize(0, 200) << QRect();
 }
 
@@ -151,7 +151,8 @@ void tst_Output::pdfPage()
     info.start("pdfinfo", { pdf });
     QVERIFY2(info.waitForFinished(20000), "pdfinfo (poppler-utils) did not run");
     QCOMPARE(info.exitCode(), 0);
-    QVERIFY(QString::fromUtf8(info.readAllStandardOutput()).contains(QRegularExpression("Pages:\\s+1\\n")));
+    QVERIFY(QString::fromUtf8(info.readAllStandardOutput())
+                .contains(QRegularExpression("Pages:\\s+1\\n")));
     QProcess render;
     render.start("pdftoppm", { "-r", "40", "-png", "-singlefile", pdf, dir.filePath("page") });
     QVERIFY(render.waitForFinished(20000));
@@ -159,7 +160,8 @@ void tst_Output::pdfPage()
     const QImage image(dir.filePath("page.png"));
     QVERIFY(!image.isNull());
     const Ink ink = inkOf(image);
-    QVERIFY2(ink.white > 0.5 && ink.dark > 0.01, qPrintable(QString("%1 %2").arg(ink.white).arg(ink.dark)));
+    QVERIFY2(ink.white > 0.5 && ink.dark > 0.01,
+        qPrintable(QString("%1 %2").arg(ink.white).arg(ink.dark)));
     // Nothing coloured: the traces are black on white.
     for (int y = 0; y < image.height(); y += 3)
         for (int x = 0; x < image.width(); x += 3) {
@@ -193,7 +195,8 @@ void tst_Output::svgExport()
     renderer.render(&painter);
     painter.end();
     const Ink ink = inkOf(image);
-    QVERIFY2(ink.white > 0.3 && ink.dark > 0.01, qPrintable(QString("%1 %2").arg(ink.white).arg(ink.dark)));
+    QVERIFY2(ink.white > 0.3 && ink.dark > 0.01,
+        qPrintable(QString("%1 %2").arg(ink.white).arg(ink.dark)));
     // The preview shows the record again on the screen afterwards.
     const Ink shown = inkOf(dialog.preview->grab().toImage());
     QVERIFY(shown.dark > 0.01);

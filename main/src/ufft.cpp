@@ -261,7 +261,7 @@ int fft(FftDirection direction, int e, float* re, float* im, ProgressSteps* prog
             firstRadix4Pass(n, sign, re, im);
         else
             radix4Pass(n, h, sign, &table.cosines[h], &table.sines[h], &table.cosines[2 * h],
-            &table.sines[2 * h], re, im);
+                &table.sines[2 * h], re, im);
         progressStep(progress);
         progressStep(progress);
     }

@@ -1,8 +1,8 @@
 #include "wave_form.h"
 
 #include "convert.h"
-#include "errors.h"
 #include "data.h"
+#include "errors.h"
 #include "fft_dialog.h"
 #include "fmain.h"
 #include "rs232.h"
@@ -137,7 +137,8 @@ void TWFormInternalWidget::mouseMoveEvent(QMouseEvent* event)
     if (buttons == Qt::NoButton)
         return;
     const bool grabbed = window->grabbedCursor >= 0 || window->grabbedLevel >= 0;
-    if (((buttons & Qt::LeftButton) && grabbed) || ((buttons & Qt::RightButton) && window->selecting)) {
+    if (((buttons & Qt::LeftButton) && grabbed)
+        || ((buttons & Qt::RightButton) && window->selecting)) {
         state = 2;
         eventPos = at;
     } else {
@@ -224,7 +225,8 @@ void TWFormInternalWidget::followEventPos()
     int exponent = 1;
     int end = std::clamp(record->xToSample(x), 0, n);
     if (mainWnd->isSelectModeChecked()) {
-        end = window->selStart + roundToPowerOfTwo(record->xToSample(x) - window->selStart, exponent);
+        end = window->selStart
+            + roundToPowerOfTwo(record->xToSample(x) - window->selStart, exponent);
         if (end < 0 || end > n)
             return;
     }
@@ -690,9 +692,8 @@ ChannelStatusTexts spectrumStatusTexts(
     const int stored = channel.sample(channel.cursorSample);
     QString value;
     if (!logarithmic)
-        value = engineeringText(5.0 * (stored + 128) * channel.valueUnit * std::ldexp(1.0, -20)
-                        * factor,
-                    6)
+        value = engineeringText(
+                    5.0 * (stored + 128) * channel.valueUnit * std::ldexp(1.0, -20) * factor, 6)
             + QLatin1Char('V');
     else if (stored == -128)
         value = QStringLiteral("-???? dB");
@@ -875,7 +876,8 @@ void TWForm::refreshStatus(int channel)
 {
     if (!mainWnd || !record || channel < 0 || channel > 3)
         return;
-    const ChannelStatusTexts texts = channelStatusTexts(*record, channel, mainWnd->yAxisVolts(), logScale);
+    const ChannelStatusTexts texts
+        = channelStatusTexts(*record, channel, mainWnd->yAxisVolts(), logScale);
     mainWnd->setChannelStatus(this, channel, texts.time, texts.value);
 }
 
@@ -935,8 +937,8 @@ int TWForm::computeSpectrum(TWForm* source)
             WaveChannel* from = source->record->channel(i);
             WaveChannel* to = record->channel(i);
             if (!from || !to
-                || to->transformFrom(*from, start, e, &steps, logScale,
-                    window.empty() ? nullptr : window.data())
+                || to->transformFrom(
+                       *from, start, e, &steps, logScale, window.empty() ? nullptr : window.data())
                     != 0) {
                 QTM_REPORT(0xAC02);
                 return 1;
@@ -1046,8 +1048,8 @@ void TWForm::closeEvent(QCloseEvent* event)
         if (qtmisc::mesDaemon)
             qtmisc::mesDaemon->showQuestion(0x1702, QString(), QString(), &answer, true, true,
                 QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, QMessageBox::Yes);
-        const bool close = answer == QMessageBox::No
-            || (answer == QMessageBox::Yes && inverseTransform() == 1);
+        const bool close
+            = answer == QMessageBox::No || (answer == QMessageBox::Yes && inverseTransform() == 1);
         if (close)
             acceptClose(event);
         else

@@ -17,11 +17,11 @@
 #include <cmath>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <new>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
-#include <memory>
 #include <vector>
 
 namespace {

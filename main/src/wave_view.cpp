@@ -626,8 +626,8 @@ void WaveChannel::displayedValues(int start, int count, float* out)
         out[k] = 0.0f;
 }
 
-int WaveChannel::transformFrom(
-    WaveChannel& source, int start, int e, ProgressSteps* progress, bool logarithmic, const float* window)
+int WaveChannel::transformFrom(WaveChannel& source, int start, int e, ProgressSteps* progress,
+    bool logarithmic, const float* window)
 {
     if (isSpectrum || spectrumBuffers[0] || e < 1 || e > maxFftExponent)
         return 1;
@@ -691,8 +691,8 @@ int WaveChannel::transformFrom(
 int WaveChannel::transformBack(WaveChannel& source, int start, int e, ProgressSteps* progress) const
 {
     const int n = 1 << e;
-    if (!isSpectrum || !spectrumBuffers[0] || !spectrumBuffers[1] || e < 1
-        || e > maxFftExponent || n != 2 * sampleCount)
+    if (!isSpectrum || !spectrumBuffers[0] || !spectrumBuffers[1] || e < 1 || e > maxFftExponent
+        || n != 2 * sampleCount)
         return 1;
     const std::unique_ptr<float[]> re(new (std::nothrow) float[n]);
     const std::unique_ptr<float[]> im(new (std::nothrow) float[n]);

@@ -69,8 +69,8 @@ public:
     // weighted by window (null for none): keeps the coefficients, stores bin p + 1 of the
     // magnitudes at point p scaled so the largest is level 255 (linear) or in decibels, and
     // sets valueUnit. 0 on success, 1 when the channel already holds a spectrum or memory fails.
-    int transformFrom(WaveChannel& source, int start, int e, ProgressSteps* progress, bool logarithmic,
-        const float* window);
+    int transformFrom(WaveChannel& source, int start, int e, ProgressSteps* progress,
+        bool logarithmic, const float* window);
     // Writes the inverse transform of the kept coefficients into source from start on.
     int transformBack(WaveChannel& source, int start, int e, ProgressSteps* progress) const;
     // Zeroes the coefficients of bins a + 1 ... b + 1 and of their mirror bins.

@@ -38,7 +38,8 @@ QByteArray xwdPixels(const QByteArray& image)
     if (image.size() < 100)
         return {};
     const auto field = [&image](int index) {
-        return qFromBigEndian<quint32>(reinterpret_cast<const uchar*>(image.constData()) + 4 * index);
+        return qFromBigEndian<quint32>(
+            reinterpret_cast<const uchar*>(image.constData()) + 4 * index);
     };
     const qint64 start = qint64(field(0)) + 12 * qint64(field(19));
     return start < image.size() ? image.mid(start) : QByteArray();
@@ -158,8 +159,8 @@ void tst_E2E::initTestCase()
     int number = 90 + int(QCoreApplication::applicationPid() % 400);
     while (QFile::exists(QString("/tmp/.X11-unix/X%1").arg(number)))
         ++number;
-    display.start("Xvfb", { QString(":%1").arg(number), "-screen", "0", "1280x1024x24",
-                              "-nolisten", "tcp" });
+    display.start(
+        "Xvfb", { QString(":%1").arg(number), "-screen", "0", "1280x1024x24", "-nolisten", "tcp" });
     QVERIFY(display.waitForStarted());
     QVERIFY2(waitUntil([&] { return QFile::exists(QString("/tmp/.X11-unix/X%1").arg(number)); }),
         "Xvfb did not start");
@@ -169,9 +170,9 @@ void tst_E2E::initTestCase()
 
     const QString link = dir.filePath("korun");
     QDir().mkpath(dir.filePath("dump"));
-    unit.start(KORUN_SIM_BINARY, { "--link", link, "--baud", "0", "--busy-ms", "50", "--dump",
-                                     dir.filePath("dump"), "--ready", dir.filePath("ready"),
-                                     "--seed", "11" });
+    unit.start(KORUN_SIM_BINARY,
+        { "--link", link, "--baud", "0", "--busy-ms", "50", "--dump", dir.filePath("dump"),
+            "--ready", dir.filePath("ready"), "--seed", "11" });
     QVERIFY(unit.waitForStarted());
     QVERIFY2(waitUntil([&] { return QFile::exists(dir.filePath("ready")); }), "no simulated unit");
 
