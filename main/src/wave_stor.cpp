@@ -672,14 +672,14 @@ bool writeAll(int fd, std::vector<iovec> pieces)
     return true;
 }
 
+// The whole record in one gathered write (the system splits it only past IOV_MAX pieces), then
+// flushed to the disk.
 bool writeRecord(WaveStore& record, int fd)
 {
     record.header.versionMinor = 20;
     record.header.versionMajor = 1;
-    if (!writeAll(fd,
-            { { const_cast<char*>(magic), sizeof magic },
-                { &record.header, sizeof record.header } }))
-        return false;
+    std::vector<iovec> pieces { { const_cast<char*>(magic), sizeof magic },
+        { &record.header, sizeof record.header } };
     for (int i = 0; i < record.header.channelCount; ++i) {
         ChannelSlot& slot = record.channelSlots[i];
         WaveChannel* channel = i < WaveStore::maxChannels ? slot.channel : nullptr;
@@ -687,10 +687,10 @@ bool writeRecord(WaveStore& record, int fd)
         if (!channel || count > channel->sampleCount)
             return false;
         slot.header.cursorSample = channel->cursorSample;
-        if (!writeAll(fd, channelPieces(slot.header, *channel, count)))
-            return false;
+        const std::vector<iovec> section = channelPieces(slot.header, *channel, count);
+        pieces.insert(pieces.end(), section.begin(), section.end());
     }
-    return ::fsync(fd) == 0;
+    return writeAll(fd, pieces) && ::fsync(fd) == 0;
 }
 
 // The file a save replaces: a symbolic link is followed, so that the link stays a link.
