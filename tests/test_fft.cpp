@@ -95,6 +95,7 @@ private slots:
     void inverseAfterAWindowAsks();
     void closingLinkedWindows();
     void spectrumViewWidths();
+    void settingsDialog();
     void spectrumViewBars();
 
 private:
@@ -416,6 +417,36 @@ void tst_Fft::spectrumViewWidths()
     QCOMPARE(testboxes::texts,
         QStringList { "Ширина отображаемого участка недостаточна для Фурье-преобразования!\n"
                       "Необходимо увеличить масштаб." });
+}
+
+void tst_Fft::settingsDialog()
+{
+    // The dialog shows the settings in force and stores what OK confirms.
+    const auto answer = [](const char* button, bool logarithmic, const char* closeWith) {
+        QTimer::singleShot(0, [=] {
+            QWidget* dialog = QApplication::activeModalWidget();
+            QVERIFY(dialog);
+            QCOMPARE(dialog->windowTitle(), QString("Настройка БПФ"));
+            dialog->findChild<QRadioButton*>(button)->setChecked(true);
+            dialog->findChild<QCheckBox*>("logCB")->setChecked(logarithmic);
+            QMetaObject::invokeMethod(dialog, closeWith);
+        });
+    };
+    answer("rbWelch", true, "accept");
+    window->findChild<QAction*>("aSetFFT")->trigger();
+    QCOMPARE(fftWindowFunction, 5);
+    QVERIFY(fftLogScale);
+    QTimer::singleShot(0, [] {
+        QWidget* dialog = QApplication::activeModalWidget();
+        QVERIFY(dialog->findChild<QRadioButton*>("rbWelch")->isChecked());
+        QVERIFY(dialog->findChild<QCheckBox*>("logCB")->isChecked());
+        QMetaObject::invokeMethod(dialog, "reject");
+    });
+    window->findChild<QAction*>("aSetFFT")->trigger();
+    answer("rbParzen", false, "reject");
+    window->findChild<QAction*>("aSetFFT")->trigger();
+    QCOMPARE(fftWindowFunction, 5);
+    QVERIFY(fftLogScale);
 }
 
 void tst_Fft::spectrumViewBars()
