@@ -54,7 +54,9 @@ unsigned reverseBits(unsigned v, int e)
 // Puts element i at the bit-reversed index of i. The index is split into high, middle and low
 // bit groups of b, m and b bits; reversal swaps the outer groups and reverses each, so the
 // elements of one middle value and those of its reverse form two tiles of 2^b rows of 2^b
-// neighbours, which are exchanged while they sit in the first-level cache.
+// neighbours, which are exchanged while they sit in the first-level cache. The rows of a tile
+// lie 2^(m + b) apart, in the same cache set for large transforms, so the tiles stay small
+// (b = 2 measured fastest here; 2^5 rows thrashed the set).
 void bitReverse(int e, float* __restrict re, float* __restrict im)
 {
     if (e < 2)
