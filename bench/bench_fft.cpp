@@ -41,12 +41,13 @@ const Input& input()
 
 void BM_Fft(benchmark::State& state)
 {
-    std::vector<float> re(points), im(points);
+    const FftArray re(newFftArray(points));
+    const FftArray im(newFftArray(points));
     for (auto _ : state) {
-        std::copy(input().re.begin(), input().re.end(), re.begin());
-        std::copy(input().im.begin(), input().im.end(), im.begin());
-        forwardFft(exponent, re.data(), im.data(), nullptr);
-        benchmark::DoNotOptimize(re.data());
+        std::copy(input().re.begin(), input().re.end(), re.get());
+        std::copy(input().im.begin(), input().im.end(), im.get());
+        forwardFft(exponent, re.get(), im.get(), nullptr);
+        benchmark::DoNotOptimize(re.get());
     }
 }
 
@@ -128,13 +129,14 @@ void BM_SpectrumWindow(benchmark::State& state)
 
 void BM_FourTransforms(benchmark::State& state)
 {
-    std::vector<float> re(points), im(points);
+    const FftArray re(newFftArray(points));
+    const FftArray im(newFftArray(points));
     for (auto _ : state)
         for (int channel = 0; channel < 4; ++channel) {
-            std::copy(input().re.begin(), input().re.end(), re.begin());
-            std::copy(input().im.begin(), input().im.end(), im.begin());
-            forwardFft(exponent, re.data(), im.data(), nullptr);
-            benchmark::DoNotOptimize(re.data());
+            std::copy(input().re.begin(), input().re.end(), re.get());
+            std::copy(input().im.begin(), input().im.end(), im.get());
+            forwardFft(exponent, re.get(), im.get(), nullptr);
+            benchmark::DoNotOptimize(re.get());
         }
 }
 

@@ -5,6 +5,7 @@
 #include <QProgressBar>
 #include <algorithm>
 #include <cmath>
+#include <new>
 #include <utility>
 #include <vector>
 
@@ -205,6 +206,17 @@ void binMagnitudes(const float* __restrict re, const float* __restrict im, int f
 {
     for (int i = 0; i < count; ++i)
         out[i] = std::sqrt(re[first + i] * re[first + i] + im[first + i] * im[first + i]);
+}
+
+float* newFftArray(int count)
+{
+    return static_cast<float*>(
+        ::operator new[](sizeof(float) * size_t(count), std::align_val_t(64), std::nothrow));
+}
+
+void freeFftArray(float* array)
+{
+    ::operator delete[](array, std::align_val_t(64));
 }
 
 // Four running maxima, so that the comparisons do not wait on each other.

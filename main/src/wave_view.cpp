@@ -121,8 +121,8 @@ WaveChannel::WaveChannel(int requestedCount)
 
 WaveChannel::~WaveChannel()
 {
-    delete[] spectrumBuffers[0];
-    delete[] spectrumBuffers[1];
+    freeFftArray(spectrumBuffers[0]);
+    freeFftArray(spectrumBuffers[1]);
     for (qint8*& block : blocks) {
         if (!block)
             break;
@@ -633,12 +633,12 @@ int WaveChannel::transformFrom(WaveChannel& source, int start, int e, ProgressSt
         return 1;
     const int n = 1 << e;
     const int half = n / 2;
-    auto* re = new (std::nothrow) float[n];
-    auto* im = new (std::nothrow) float[n];
+    float* re = newFftArray(n);
+    float* im = newFftArray(n);
     const std::unique_ptr<float[]> levels(new (std::nothrow) float[half]);
     if (!re || !im || !levels) {
-        delete[] re;
-        delete[] im;
+        freeFftArray(re);
+        freeFftArray(im);
         return 1;
     }
     spectrumBuffers[0] = re;
@@ -694,8 +694,8 @@ int WaveChannel::transformBack(WaveChannel& source, int start, int e, ProgressSt
     if (!isSpectrum || !spectrumBuffers[0] || !spectrumBuffers[1] || e < 1 || e > maxFftExponent
         || n != 2 * sampleCount)
         return 1;
-    const std::unique_ptr<float[]> re(new (std::nothrow) float[n]);
-    const std::unique_ptr<float[]> im(new (std::nothrow) float[n]);
+    const FftArray re(newFftArray(n));
+    const FftArray im(newFftArray(n));
     if (!re || !im)
         return 1;
     std::copy(spectrumBuffers[0], spectrumBuffers[0] + n, re.get());
