@@ -17,16 +17,10 @@
 void blockSpectrum(WaveChannel& channel, int start, int e, quint8* bars)
 {
     const int n = 1 << e;
-    std::vector<double> re(size_t(n), 0.0);
+    std::vector<float> values(static_cast<size_t>(n));
+    channel.displayedValues(start, n, values.data());
+    std::vector<double> re(values.begin(), values.end());
     std::vector<double> im(size_t(n), 0.0);
-    bool walking = false;
-    for (int i = 0; i < n; ++i) {
-        const int j = start + i;
-        if (j < 0 || j >= channel.sampleCount)
-            continue;
-        re[size_t(i)] = walking ? channel.nextDisplayedValue(j) : channel.displayedValue(j);
-        walking = true;
-    }
     fftDouble(e, re.data(), im.data());
     for (int i = 1; i <= n / 2; ++i) {
         const double p = 2.0 * re[size_t(i)] / n;

@@ -18,7 +18,6 @@ public:
 
     explicit ProgressSteps(QProgressBar* bar);
     void step();
-    int count() const { return steps; }
 
 private:
     QProgressBar* bar;
