@@ -36,6 +36,7 @@ private slots:
     void stopWhilePolling();
     void stopDuringTransfer();
     void runCommandFillsANewWindow();
+    void runCannotBeDisturbed();
     void failedRunLeavesNoWindow();
 
 private:
@@ -191,6 +192,9 @@ void tst_Acquisition::faultRecovers_data()
     QTest::newRow("dropped sample") << QStringList { "--drop", "1" };
     QTest::newRow("wrong checksum") << QStringList { "--bad-checksum", "2" };
     QTest::newRow("stall of 1.2 s") << QStringList { "--stall-ms", "1200", "--stall-count", "1" };
+    // A unit that sends its paced transfer to the end before it answers a synchronisation.
+    QTest::newRow("stall of 1.2 s, the unit finishes its transfer")
+        << QStringList { "--baud", "115200", "--stall-ms", "1200", "--finish-transfers" };
 }
 
 void tst_Acquisition::faultRecovers()
@@ -214,7 +218,8 @@ void tst_Acquisition::threeBadSynchronisationsFailWithoutPolling()
 }
 
 // Runs into the record and presses STOP after the given time; how long the run went on after
-// it, or -1 when it succeeded or ended before STOP.
+// it, or -1 when it succeeded or ended before STOP. How soon a run ends after STOP is measured
+// on the virtual clock (test_protocol); here a real port only has to end the run at all.
 qint64 tst_Acquisition::runStoppedAfter(WaveStore& record, int ms)
 {
     QElapsedTimer clock;
@@ -233,7 +238,7 @@ void tst_Acquisition::stopWhilePolling()
     QVERIFY(startUnit({ "--stuck-busy" }));
     auto record = newRecord(4096);
     const qint64 after = runStoppedAfter(*record, 900);
-    QVERIFY2(after >= 0 && after <= 200, qPrintable(QString::number(after)));
+    QVERIFY2(after >= 0 && after <= 5000, qPrintable(QString::number(after)));
 }
 
 void tst_Acquisition::stopDuringTransfer()
@@ -242,7 +247,7 @@ void tst_Acquisition::stopDuringTransfer()
     acqParams.halfCount = 16384;
     auto record = newRecord(32768);
     const qint64 after = runStoppedAfter(*record, 2500);
-    QVERIFY2(after >= 0 && after <= 200, qPrintable(QString::number(after)));
+    QVERIFY2(after >= 0 && after <= 5000, qPrintable(QString::number(after)));
     QCOMPARE(log().count("<- 23"), 1); // no attempt after STOP
 }
 
@@ -263,10 +268,57 @@ void tst_Acquisition::runCommandFillsANewWindow()
     QCOMPARE(form->saveFile(dir.filePath("run")), 0);
     QVERIFY(!form->record->isModified());
 
-    window->findChild<QAction*>("aRunADC")->trigger(); // into the same window
+    window->findChild<QAction*>("aRunADC")->trigger(); // into the same, saved window
     QCOMPARE(window->workspace()->activeSubWindow(), form);
     QCOMPARE(samplesOf(*form->record->channel(2)), dumped(2));
+
+    // That recording is not saved: the next one goes to a new window and it stays as it is.
+    const QByteArray kept = samplesOf(*form->record->channel(2));
+    window->findChild<QAction*>("aRunADC")->trigger();
+    QVERIFY(window->workspace()->activeSubWindow() != form);
+    QCOMPARE(samplesOf(*form->record->channel(2)), kept);
     QVERIFY(testboxes::texts.isEmpty());
+}
+
+// While a run goes on its progress dialog stays (Escape does nothing), its window cannot be
+// closed nor the program quit, the parameters dialog does not open, and the record keeps the
+// parameters the unit was sent.
+void tst_Acquisition::runCannotBeDisturbed()
+{
+    QVERIFY(startUnit({ "--baud", "115200" }));
+    acqParams.halfCount = 4096; // four channels of 8192 bytes: about three seconds
+    window->workspace()->setActiveSubWindow(nullptr);
+    bool seen = false, dialogStays = false, windowStays = false, programStays = false;
+    int modalAfterParameters = -1;
+    QTimer::singleShot(500, [&] {
+        auto* progress = qobject_cast<ProgressDialog*>(QApplication::activeModalWidget());
+        auto* form = qobject_cast<TWForm*>(window->workspace()->activeSubWindow());
+        if (!progress || !form)
+            return;
+        seen = true;
+        QTest::keyClick(progress, Qt::Key_Escape);
+        dialogStays = progress->isVisible();
+        windowStays = !form->close();
+        programStays = !window->close();
+        QTimer::singleShot(0, [&modalAfterParameters, progress] {
+            modalAfterParameters = QApplication::activeModalWidget() == progress ? 0 : 1;
+            if (auto* other = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+                other && other != progress)
+                other->reject();
+        });
+        window->findChild<QAction*>("aADC")->trigger();
+        acqParams.muxGroup = 7; // what the dialog could have stored
+    });
+    window->findChild<QAction*>("aRunADC")->trigger();
+    QVERIFY(seen);
+    QVERIFY(dialogStays);
+    QVERIFY(windowStays);
+    QVERIFY(programStays);
+    QCOMPARE(modalAfterParameters, 0); // the parameters dialog never opened
+    auto* form = qobject_cast<TWForm*>(window->workspace()->activeSubWindow());
+    QVERIFY(form && form->record && form->record->sampleCount() == 8192);
+    QCOMPARE(int(form->record->channelSlots[0].header.inputNumber), 9);
+    QCOMPARE(samplesOf(*form->record->channel(3)), dumped(3));
 }
 
 void tst_Acquisition::failedRunLeavesNoWindow()

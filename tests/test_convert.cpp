@@ -6,6 +6,7 @@
 
 #include <QClipboard>
 #include <QtTest>
+#include <climits>
 
 class tst_Convert : public QObject
 {
@@ -91,6 +92,15 @@ void tst_Convert::statusTexts()
     QCOMPARE(channelStatusTexts(*record, 4, true).time, QString());
     c->hasData = false;
     QCOMPARE(channelStatusTexts(*record, 0, true).value, QString());
+
+    // Cursors as a record file may hold them are read at the nearest sample there is.
+    const int cursors[] = { -5, 2000000000, INT_MIN };
+    const char* const times[] = { "    0.0uS", " 8325.0uS", "    0.0uS" }; // 0, 999 x 8.333 us
+    for (int i = 1; i < 4; ++i) {
+        record->channel(i)->cursorSample = cursors[i - 1];
+        QCOMPARE(channelStatusTexts(*record, i, true).time, QString(times[i - 1]));
+    }
+    QVERIFY(cursorValuesText(*record, QLocale::c()).startsWith("VLX_TIMES:1000 0 8325 0 \n"));
 }
 
 void tst_Convert::clipboardText_data()
@@ -98,10 +108,10 @@ void tst_Convert::clipboardText_data()
     QTest::addColumn<QString>("locale");
     QTest::addColumn<QString>("text");
     QTest::newRow("C") << "C"
-                       << "VLX_TIMES:250 0 1000 \nVLX_AMP:-19531.250000 -4.768372 0.000000 ";
+                       << "VLX_TIMES:250 0 992 \nVLX_AMP:-19531.250000 -4.768372 -2441.406250 ";
     QTest::newRow("Russian") << "ru_RU"
-                             << QString("VLX_TIMES:250 0 1\u00a0000 \nVLX_AMP:-19\u00a0531,250000 "
-                                        "-4,768372 0,000000 ");
+                             << QString("VLX_TIMES:250 0 992 \nVLX_AMP:-19\u00a0531,250000 "
+                                        "-4,768372 -2\u00a0441,406250 ");
 }
 
 void tst_Convert::clipboardText()
@@ -112,11 +122,11 @@ void tst_Convert::clipboardText()
     record->header.clockKHz = 12000;
     record->header.ticksPerSample = 100;
     const int gains[] = { 0, 12, 3 };
-    const int cursors[] = { 30, 0, 120 }; // the last one lies beyond the samples
+    const int cursors[] = { 30, 0, 120 }; // the last one lies past the samples: 119 is read
     for (int i = 0; i < 3; ++i) {
         record->channelSlots[i].header.gainCode = quint8(gains[i]);
         record->channel(i)->cursorSample = cursors[i];
-        record->channel(i)->setSample(cursors[i], -1);
+        record->channel(i)->setSample(std::min(cursors[i], 119), -1);
     }
     QCOMPARE(cursorValuesText(*record, QLocale(locale)), text);
 

@@ -10,6 +10,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
@@ -25,6 +26,8 @@ private slots:
     void init();
     void frequencyTexts_data();
     void frequencyTexts();
+    void typedFrequency_data();
+    void typedFrequency();
     void loadShowsTheParameters();
     void countSteps_data();
     void countSteps();
@@ -84,6 +87,45 @@ void tst_Dialogs::frequencyTexts()
     QFETCH(int, value);
     QFETCH(QString, text);
     QCOMPARE(MyFEditSpinBox::frequencyText(value), text);
+}
+
+// Typed text is hertz and becomes the nearest code; Return on the text shown keeps the code,
+// also where neighbouring codes show the same whole hertz.
+void tst_Dialogs::typedFrequency_data()
+{
+    QTest::addColumn<int>("loadedCode");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<int>("code");
+    QTest::newRow("Return on 5587 Hz") << 536 << "" << 536;
+    QTest::newRow("Return on 46 Hz") << 65533 << "" << 65533;
+    QTest::newRow("100000 Hz") << 536 << "100000" << 29;
+    QTest::newRow("50000 Hz") << 536 << "50000" << 59;
+    QTest::newRow("5587 Hz typed") << 24 << "5587" << 536;
+    QTest::newRow("above the highest") << 536 << "9000000" << 2;
+    QTest::newRow("below the lowest") << 536 << "3" << 65534;
+}
+
+void tst_Dialogs::typedFrequency()
+{
+    QFETCH(int, loadedCode);
+    QFETCH(QString, typed);
+    QFETCH(int, code);
+    acqParams.freqCode = quint16(loadedCode);
+    dialog->load(acqParams, false);
+    auto* box = child<QSpinBox>("frequencyBox");
+    dialog->show();
+    box->setFocus();
+    if (!typed.isEmpty()) {
+        box->selectAll();
+        QTest::keyClicks(box, typed);
+    }
+    QTest::keyClick(box, Qt::Key_Return);
+    bool forAll = false;
+    dialog->store(acqParams, forAll);
+    QCOMPARE(int(acqParams.freqCode), code);
+    box->stepBy(1);
+    dialog->store(acqParams, forAll);
+    QCOMPARE(int(acqParams.freqCode), std::max(code - 1, 2));
 }
 
 void tst_Dialogs::loadShowsTheParameters()
@@ -210,16 +252,19 @@ void tst_Dialogs::portDialogKeepsUnlistedNameAndOddRate()
     comBaudRate = 9600;
     QStringList checked;
     QString shownName;
+    QString shownRate;
     QTimer::singleShot(0, [&] {
         QWidget* shown = QApplication::activeModalWidget();
         for (auto* button : shown->findChildren<QRadioButton*>())
             if (button->isChecked())
                 checked << button->text();
         shownName = shown->findChild<QComboBox*>("portCB")->currentText();
+        shownRate = shown->findChild<QGroupBox*>("groupBox")->title();
         qobject_cast<QDialog*>(shown)->accept();
     });
     window->findChild<QAction*>("aCOM")->trigger();
     QVERIFY(checked.isEmpty());
+    QCOMPARE(shownRate, QString("Скорость (9600)"));
     QCOMPARE(shownName, comPortName);
     QCOMPARE(comPortName, dir.filePath("not-a-port"));
     QCOMPARE(comBaudRate, 9600);

@@ -242,33 +242,60 @@ void tst_Fft::linearSpectrumOfASine()
     QVERIFY(window->findChild<QLabel*>("yl1")->text().startsWith("A1="));
 }
 
+// Decibel storage worked out here from a direct DFT: q = round(20 log10(m / 128) * 255 / M),
+// stored as q + 128; only a silent bin takes the lowest line, and a bin at 0 dB or above is
+// drawn at the top and reads its true level.
 void tst_Fft::decibelSpectrum()
 {
     fftLogScale = true;
-    TWForm* source = addSource(3, 600);
-    // Channel 0 at half of magnitude 128 (-6 dB); channel 1 silent; channel 2 a square wave
-    // whose fundamental is stronger than 128.
-    fillSines(*source->record, 0, { { 4, 64 } }, 64);
-    for (int j = 0; j < 600; ++j)
-        source->record->channel(1)->setSample(j, 0);
-    for (int j = 0; j < 600; ++j)
-        source->record->channel(2)->setSample(j, (j / 8) % 2 ? qint8(-127) : qint8(127));
+    TWForm* source = addSource(4, 600);
+    WaveStore& input = *source->record;
+    testrecords::fill(input, 0, 5); // noise: every bin has a level
+    for (int j = 0; j < 600; ++j) {
+        input.channel(1)->setSample(j, 0);
+        input.channel(2)->setSample(j, (j / 8) % 2 ? qint8(-127) : qint8(127));
+    }
+    fillSines(input, 3, { { 4, 127 } }, 64); // full scale: -0.07 dB
     TWForm* spectrum = transform(source, 0, 64);
-    QVERIFY(spectrum);
-    QVERIFY(spectrum->logScale);
+    QVERIFY(spectrum && spectrum->logScale);
     WaveStore& record = *spectrum->record;
-    WaveChannel& tone = *record.channel(0);
-    tone.cursorSample = 3;
-    const QString text = channelStatusTexts(record, 0, true, true).value;
-    QVERIFY(text.endsWith(" dB"));
-    const double shown = text.chopped(3).toDouble();
-    QVERIFY2(
-        std::fabs(shown - 20 * std::log10(0.5)) <= tone.valueUnit / 2 + 0.05, qPrintable(text));
-    // Silence has no level to read.
+
+    const auto magnitudes = [&input](int channel) {
+        std::vector<Complex> x;
+        for (int j = 0; j < 64; ++j)
+            x.emplace_back(input.channel(channel)->sample(j), 0.0);
+        std::vector<double> m;
+        for (int bin = 1; bin <= 32; ++bin)
+            m.push_back(std::abs(dftBin(x, bin, -1)) * 2.0 / 64);
+        return m;
+    };
+    const std::vector<double> noise = magnitudes(0);
+    double weakest = 0;
+    for (double m : noise)
+        weakest = std::max(weakest, -20 * std::log10(m / 128));
+    int exact = 0;
+    for (int p = 0; p < 32; ++p) {
+        const int q = int(std::lround(20 * std::log10(noise[size_t(p)] / 128) * 255 / weakest));
+        const int stored = record.channel(0)->sample(p);
+        QVERIFY2(std::abs(stored - (q + 128)) <= 1, qPrintable(QString::number(p)));
+        exact += stored == q + 128;
+    }
+    QVERIFY2(exact >= 30, qPrintable(QString::number(exact)));
+
     record.channel(1)->cursorSample = 5;
+    QCOMPARE(record.channel(1)->sample(5), qint8(-128));
     QCOMPARE(channelStatusTexts(record, 1, true, true).value, QString("-???? dB"));
-    // The square wave's fundamental (bin 4 of 64) is drawn at the top, not wrapped to the foot.
+
+    const double fundamental = magnitudes(2)[3];
+    QVERIFY(fundamental > 128);
     QCOMPARE(record.channel(2)->sample(3), qint8(127));
+    record.channel(2)->cursorSample = 3;
+    QCOMPARE(channelStatusTexts(record, 2, true, true).value,
+        QString::number(20 * std::log10(fundamental / 128), 'f', 1) + " dB");
+
+    QCOMPARE(record.channel(3)->sample(3), qint8(127));
+    record.channel(3)->cursorSample = 3;
+    QCOMPARE(channelStatusTexts(record, 3, true, true).value, QString("-0.1 dB"));
 }
 
 void tst_Fft::selectionLimits()

@@ -9,6 +9,7 @@
 
 #include <QCloseEvent>
 #include <QtTest>
+#include <thread>
 
 using qtmisc::MessagerDaemon;
 
@@ -28,6 +29,7 @@ private slots:
     void warningShowsFilledText();
     void questionWithoutItsDefaultButton();
     void questionAnswer();
+    void questionFromAnotherThread();
     void boxLimit();
     void criticalPassesTheLimit();
     void languages();
@@ -121,6 +123,12 @@ void tst_Messager::fillParams_data()
     QTest::newRow("read failure, nothing given") << "Ошибка чтения файла %1"
                                                  << ""
                                                  << "" << false << true << "Ошибка чтения файла ";
+    QTest::newRow("per cent signs of a file name stay")
+        << "Файл %1 код %2"
+        << "data%1.raw"
+        << "%2" << false << false << "Файл data%1.raw код %2";
+    QTest::newRow("per cent sign, second only") << two << ""
+                                                << "%1" << true << false << "ab%1c";
     QTest::newRow("information is the first parameter") << "%1"
                                                         << "whole text"
                                                         << "" << false << false << "whole text";
@@ -182,6 +190,23 @@ void tst_Messager::questionWithoutItsDefaultButton()
     qtmisc::mesDaemon->showQuestion(0x1709, QString(), QString(), &answer, true, true,
         QMessageBox::Yes | QMessageBox::No, QMessageBox::Cancel);
     QCOMPARE(answer, QMessageBox::NoButton);
+    QVERIFY(testboxes::texts.isEmpty());
+}
+
+// Asked from another thread, a question is not delivered: nobody would be waiting for the
+// answer once the box was answered.
+void tst_Messager::questionFromAnotherThread()
+{
+    auto answer = QMessageBox::Yes;
+    std::thread asker([&answer] {
+        qtmisc::mesDaemon->showQuestion(0x1709, QString(), QString(), &answer, true, true,
+            QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
+    });
+    asker.join();
+    QCOMPARE(answer, QMessageBox::NoButton);
+    answer = QMessageBox::Ignore; // what a late delivery would overwrite
+    QCoreApplication::processEvents();
+    QCOMPARE(answer, QMessageBox::Ignore);
     QVERIFY(testboxes::texts.isEmpty());
 }
 
@@ -297,6 +322,8 @@ void tst_Messager::unClosableDialog()
     UnClosableDialog dialog;
     dialog.show();
     QVERIFY(!dialog.close());
+    QTest::keyClick(&dialog, Qt::Key_Escape);
+    dialog.reject();
     QVERIFY(dialog.isVisible());
     dialog.hide();
 }

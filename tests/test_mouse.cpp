@@ -24,6 +24,7 @@ private slots:
     void cursorGrabDistance();
     void cursorTiesGoToTheLowerChannel();
     void cursorDragStopsAtTheRightEdge();
+    void lastColumnStaysInTheRecord();
     void baselineDragStopsAtTheTop();
     void pointerShapes();
     void freeSelection();
@@ -194,6 +195,38 @@ void tst_Mouse::cursorDragStopsAtTheRightEdge()
     // The cursor stays put after the button is up.
     move(QPoint(10, y), Qt::NoButton);
     QCOMPARE(channel.cursorSample, 149);
+}
+
+// On a record squeezed into the plot the last columns map past its end: whatever the pointer
+// points at, selections, cursors and the operations on them keep to samples that exist.
+void tst_Mouse::lastColumnStaysInTheRecord()
+{
+    form = testwindows::addRecordWindow(window, 2, 163840, 5, QSize(700, 500));
+    WaveStore& record = *form->record;
+    const int right = form->plotRect.right();
+    const int y = form->plotRect.height() / 4;
+    QVERIFY(record.xToSample(right) > 163840);
+    press(QPoint(right, y), Qt::RightButton);
+    QCOMPARE(form->selStart, 163840);
+    release(QPoint(right, y), Qt::RightButton);
+
+    WaveChannel& channel = *record.channel(0);
+    channel.cursorSample = 1000;
+    press(QPoint(channel.cursorX(), y), Qt::LeftButton);
+    move(QPoint(right + 100, y), Qt::LeftButton);
+    release(QPoint(right + 100, y), Qt::LeftButton);
+    QCOMPARE(channel.cursorSample, 163839);
+
+    // The mean and, on detector data (measured as value + 128), the greatest value over
+    // 163830 ... 163840 see the ten samples there are, and no eleventh of value 0.
+    WaveChannel& detector = *record.channel(1);
+    detector.applyDetectorOffset();
+    for (int j = 163830; j < 163840; ++j) {
+        channel.setSample(j, qint8(j == 163839 ? -100 : 10));
+        detector.setSample(j, qint8(j == 163839 ? -100 : -120));
+    }
+    QCOMPARE(record.meanValue(0, 163830, 163840), (9 * 10 + 100) / 10);
+    QCOMPARE(record.maxIndex(1, 163830, 163840), 163839);
 }
 
 void tst_Mouse::baselineDragStopsAtTheTop()

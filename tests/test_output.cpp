@@ -133,8 +133,21 @@ void tst_Output::suffixes()
     QCOMPARE(withSuffix("b.svg.x", ".svg"), QString("b.svg.x.svg"));
 }
 
+namespace {
+
+QList<int> baselinesOf(const WaveStore& record)
+{
+    QList<int> lines;
+    for (int i = 0; i < record.channelCount(); ++i)
+        lines << record.channel(i)->baselineY;
+    return lines;
+}
+
+} // namespace
+
 void tst_Output::pdfPage()
 {
+    const QList<int> baselines = baselinesOf(*form->record);
     TPrnDlg dialog(window);
     QVERIFY(dialog.initialise());
     dialog.setWindow(form);
@@ -168,8 +181,9 @@ void tst_Output::pdfPage()
             const QColor c = image.pixelColor(x, y);
             QVERIFY(std::abs(c.red() - c.green()) < 40 && std::abs(c.green() - c.blue()) < 40);
         }
-    // The window's own layout is back after printing.
+    // The window's own layout is back after the preview and printing, to the pixel.
     QCOMPARE(form->record->plotRect, form->plotRect);
+    QCOMPARE(baselinesOf(*form->record), baselines);
 }
 
 void tst_Output::svgExport()
@@ -220,6 +234,23 @@ void tst_Output::cancelPaths()
     cancelFileDialog();
     dialog.findChild<QPushButton*>("exportBtn")->click();
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), files);
+    // Without a name of its own the print goes to the file the printer set-up chose; a print
+    // that cannot start says so and leaves the dialog open.
+    dialog.findChild<QCheckBox*>("toFileBox")->setChecked(false);
+    dialog.printer->setOutputFileName(dir.filePath("setup.pdf"));
+    QTimer::singleShot(0, [&dialog] { dialog.findChild<QPushButton*>("okBtn")->click(); });
+    QCOMPARE(dialog.exec(), int(QDialog::Accepted));
+    QVERIFY(QFile::exists(dir.filePath("setup.pdf")));
+    dialog.printer->setOutputFileName(dir.filePath("no-such-folder/setup.pdf"));
+    bool stayedOpen = false;
+    QTimer::singleShot(0, [&] {
+        dialog.findChild<QPushButton*>("okBtn")->click();
+        stayedOpen = dialog.isVisible();
+        dialog.findChild<QPushButton*>("cancelBtn")->click();
+    });
+    QCOMPARE(dialog.exec(), int(QDialog::Rejected));
+    QVERIFY(stayedOpen);
+    QCOMPARE(testboxes::texts.last(), QString("Печать не удалась: принтер или файл недоступен."));
     // Without a window OK just closes.
     TPrnDlg empty(window);
     QVERIFY(empty.initialise());

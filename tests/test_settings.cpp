@@ -72,14 +72,26 @@ void tst_Settings::rangeRules_data()
     QTest::newRow("WaitA -3") << QByteArray("[WAVE_ADC]\nWaitA=-3\n") << "freq" << qint64(0);
     QTest::newRow("WaitA not a number")
         << QByteArray("[WAVE_ADC]\nWaitA=fast\n") << "freq" << qint64(24);
-    QTest::newRow("Gain2 300") << QByteArray("[WAVE_ADC]\nGain2=300\n") << "gain2" << qint64(255);
-    QTest::newRow("Sync -4") << QByteArray("[WAVE_ADC]\nSync=-4\n") << "sync" << qint64(0);
+    // Values the unit cannot take come to the nearest it can: gains 0-12, groups 0-7,
+    // switches 0 or 1, a half count of 1 ... 65535.
+    QTest::newRow("Gain2 12") << QByteArray("[WAVE_ADC]\nGain2=12\n") << "gain2" << qint64(12);
+    QTest::newRow("Gain2 13") << QByteArray("[WAVE_ADC]\nGain2=13\n") << "gain2" << qint64(12);
+    QTest::newRow("Gain2 300") << QByteArray("[WAVE_ADC]\nGain2=300\n") << "gain2" << qint64(12);
+    QTest::newRow("Gain2 -1") << QByteArray("[WAVE_ADC]\nGain2=-1\n") << "gain2" << qint64(0);
+    QTest::newRow("Sync -4") << QByteArray("[WAVE_ADC]\nSync=-4\n") << "sync" << qint64(1);
+    QTest::newRow("Sync 0") << QByteArray("[WAVE_ADC]\nSync=0\n") << "sync" << qint64(0);
+    QTest::newRow("Detector 255") << QByteArray("[WAVE_ADC]\nDetector=255\n") << "detector"
+                                  << qint64(1);
     QTest::newRow("Detector absent") << QByteArray("[WAVE_ADC]\n") << "detector" << qint64(1);
     QTest::newRow("Mux 7") << QByteArray("[WAVE_ADC]\nMux=7\n") << "mux" << qint64(7);
+    QTest::newRow("Mux 99") << QByteArray("[WAVE_ADC]\nMux=99\n") << "mux" << qint64(7);
     QTest::newRow("NumItems 100001")
         << QByteArray("[WAVE_ADC]\nNumItems=100001\n") << "half" << qint64(50000);
-    QTest::newRow("NumItems 131074")
-        << QByteArray("[WAVE_ADC]\nNumItems=131074\n") << "half" << qint64(1);
+    QTest::newRow("NumItems 131071")
+        << QByteArray("[WAVE_ADC]\nNumItems=131071\n") << "half" << qint64(65535);
+    QTest::newRow("NumItems 200000")
+        << QByteArray("[WAVE_ADC]\nNumItems=200000\n") << "half" << qint64(65535);
+    QTest::newRow("NumItems -6") << QByteArray("[WAVE_ADC]\nNumItems=-6\n") << "half" << qint64(1);
     QTest::newRow("YAxis 5") << QByteArray("[WAVE_ADC]\nYAxis=5\n") << "yaxis" << qint64(1);
     QTest::newRow("ForAll 0") << QByteArray("[WAVE_ADC]\nForAll=0\n") << "forall" << qint64(0);
 }

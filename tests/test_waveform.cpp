@@ -36,6 +36,7 @@ private slots:
     void stretchPushesTheOffsetLeft();
     void verticalScale();
     void closeRules();
+    void quitAsksAboutEveryWindow();
     void newWindowTitles();
     void saveNamesAndDirectory();
     void readFailureLeavesNoWindow();
@@ -251,6 +252,30 @@ void tst_Waveform::closeRules()
     QVERIFY(testboxes::texts.isEmpty());
 }
 
+// Quitting closes the windows by their own rules, spectra first, and stops at a refusal.
+void tst_Waveform::quitAsksAboutEveryWindow()
+{
+    window->setAttribute(Qt::WA_DeleteOnClose, false); // cleanup deletes it
+    TWForm* source = addRecordWindow(1000, 0, 1000);
+    source->setWindowTitle("NoName - 3");
+    source->selStart = 0;
+    source->selEnd = 64;
+    TWForm* spectrum = window->openSpectrum(source);
+    QVERIFY(spectrum);
+    spectrum->processed = true;
+    source->record->setUnsaved(true);
+
+    testboxes::answers = { QMessageBox::No, QMessageBox::Cancel };
+    QVERIFY(!window->close());
+    QCOMPARE(testboxes::texts,
+        QStringList({ "Выполнить обратное преобразование?",
+            "Данные в окне NoName - 3 изменены!\nЗакрыть окно?" }));
+    QVERIFY(window->isVisible());
+
+    testboxes::answers = { QMessageBox::Yes };
+    QVERIFY(window->close());
+}
+
 void tst_Waveform::newWindowTitles()
 {
     for (int i = 1; i <= 3; ++i)
@@ -269,6 +294,19 @@ void tst_Waveform::saveNamesAndDirectory()
 
     QCOMPARE(window->saveActiveRecord(dir.filePath("run.RAW")), 0);
     QVERIFY(QFile::exists(dir.filePath("run.RAW.raw")));
+
+    // "run" became "run.raw", which exists: the dialog never asked about it, so this does.
+    form->record->channel(0)->setSample(0, 99);
+    testboxes::answers = { QMessageBox::No };
+    QCOMPARE(window->saveActiveRecord(dir.filePath("run")), 1);
+    QCOMPARE(testboxes::texts.last(), QString("Файл run.raw уже существует.\nЗаменить его?"));
+    QFile old(dir.filePath("run.raw"));
+    QVERIFY(old.open(QIODevice::ReadOnly) && old.readAll().at(8 + 256 + 16) != 99);
+    testboxes::answers = { QMessageBox::Yes };
+    QCOMPARE(window->saveActiveRecord(dir.filePath("run")), 0);
+    const int asked = int(testboxes::texts.size());
+    QCOMPARE(window->saveActiveRecord(dir.filePath("run.raw")), 0); // the dialog asked already
+    QCOMPARE(int(testboxes::texts.size()), asked);
 
     const QString before = form->windowTitle();
     window->lastDir = "/elsewhere";

@@ -96,15 +96,36 @@ void MessagerDaemon::showQuestion(int questionCode, const QString& param1, const
     if (!selectedBut)
         return;
     *selectedBut = QMessageBox::NoButton;
+    // The answer is written where the caller waits for it: only a caller on the GUI thread
+    // waits until the box has been answered.
+    if (!onGuiThread())
+        return;
     emit sig_ShowQuestion(questionCode, param1, param2, selectedBut, allowEmptyP1, allowEmptyP2,
         buttons, defaultButton);
     if (initHooks.afterQuestionEmit)
         initHooks.afterQuestionEmit(selectedBut);
 }
 
-QString MessagerDaemon::fillParams(QString text, const QString& param1, const QString& param2,
+namespace {
+
+// Stands for a per cent sign of a parameter while the markers are filled, so that a parameter
+// such as a file name "data%1.raw" is inserted as it stands and never taken for a marker. A
+// Unicode non-character: no text the program shows contains it.
+constexpr char16_t percentStandIn = 0xFDD0;
+
+QString withoutMarkers(const QString& param)
+{
+    QString guarded = param;
+    return guarded.replace(QLatin1Char('%'), QChar(percentStandIn));
+}
+
+} // namespace
+
+QString MessagerDaemon::fillParams(QString text, const QString& rawParam1, const QString& rawParam2,
     bool allowEmptyP1, bool allowEmptyP2)
 {
+    const QString param1 = withoutMarkers(rawParam1);
+    const QString param2 = withoutMarkers(rawParam2);
     const bool hasP1 = !param1.isEmpty();
     const bool hasP2 = !param2.isEmpty();
     if (hasP1) {
@@ -124,7 +145,7 @@ QString MessagerDaemon::fillParams(QString text, const QString& param1, const QS
     }
     text.replace(QLatin1String("%1"), QLatin1String("\"\""));
     text.replace(QLatin1String("%2"), QLatin1String("\"\""));
-    return text;
+    return text.replace(QChar(percentStandIn), QLatin1Char('%'));
 }
 
 QString MessagerDaemon::shortenLines(const QString& text, int width)

@@ -22,8 +22,10 @@
 #include <QtMisc/qtm_messager.h>
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QColorDialog>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLocale>
 #include <QMdiArea>
@@ -349,6 +351,24 @@ bool MainWnd::placeStatusLabels()
         timeLabels[i]->hide();
         valueLabels[i]->hide();
     }
+    return true;
+}
+
+void MainWnd::closeEvent(QCloseEvent* event)
+{
+    if (ProgressDialog::workInProgress() || !closeWaveForms()) {
+        event->ignore();
+        return;
+    }
+    QMainWindow::closeEvent(event);
+}
+
+bool MainWnd::closeWaveForms()
+{
+    for (const bool spectra : { true, false })
+        for (TWForm* form : waveForms())
+            if (form->isSpectrum == spectra && !form->isHidden() && !form->close())
+                return false;
     return true;
 }
 
@@ -880,6 +900,14 @@ int MainWnd::saveActiveRecord(const QString& chosenName)
     if (!window)
         return 100;
     const QString name = withRawSuffix(chosenName);
+    // The file dialog asked about the name it was given, not about the one completed here.
+    if (name != chosenName && QFileInfo::exists(name)) {
+        auto answer = QMessageBox::NoButton;
+        qtmisc::mesDaemon->showQuestion(0x170A, QFileInfo(name).fileName(), QString(), &answer,
+            false, true, QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+        if (answer != QMessageBox::Yes)
+            return 1;
+    }
     const int result = window->saveFile(name);
     if (result != 0) {
         qtmisc::mesDaemon->showWarn(0x1505, QString::number(result), QString(), false, true);
@@ -967,7 +995,9 @@ void MainWnd::slot_aRunADCTriggered(bool)
     ui->aRunADC->setEnabled(false);
     TWForm* target = activeWaveForm();
     TWForm* created = nullptr;
-    if (!target || target->isSpectrum || target->hasSpectrum) {
+    // A record nobody has saved is never replaced by a new recording: that goes to a new window.
+    if (!target || target->isSpectrum || target->hasSpectrum
+        || (target->record && target->record->isModified())) {
         target = created = newEmptyWindow();
     }
     const bool done = target && target->acquire(channelCount, 2 * int(acqParams.halfCount));
@@ -985,6 +1015,8 @@ void MainWnd::slot_tStopReleased()
 
 void MainWnd::slot_aADCTriggered(bool)
 {
+    if (ProgressDialog::workInProgress())
+        return;
     auto* dialog = new (std::nothrow) TSetRecord(this);
     if (!dialog)
         return;
@@ -1022,19 +1054,22 @@ void MainWnd::slot_aCOMTriggered(bool)
     form.portCB->setCurrentIndex(
         form.portCB->findText(comPortName, Qt::MatchExactly | Qt::MatchCaseSensitive));
     QRadioButton* const buttons[] = { form.rb19200, form.rb38400, form.rb57600, form.rb115200 };
-    for (int i = 0; i < 4; ++i)
+    bool listed = false;
+    for (int i = 0; i < 4; ++i) {
         buttons[i]->setChecked(portRates[i] == comBaudRate);
-    if (dialog->exec() == QDialog::Accepted) {
-        int checked = -1;
-        for (int i = 0; i < 4 && checked < 0; ++i)
-            if (buttons[i]->isChecked())
-                checked = i;
-        const qint32 rate = checked < 0 ? portRates[3] : portRates[checked];
-        serialLink().reopenPort(form.portCB->currentText(), rate);
-        comPortName = form.portCB->currentText();
-        if (checked >= 0)
-            comBaudRate = rate;
+        listed = listed || portRates[i] == comBaudRate;
     }
+    // A rate from the settings file that no button offers is shown, and kept unless the
+    // operator chooses another: the port never runs at a rate the settings do not hold.
+    if (!listed)
+        form.groupBox->setTitle(form.groupBox->title() + QStringLiteral(" (%1)").arg(comBaudRate));
+    if (dialog->exec() != QDialog::Accepted)
+        return;
+    for (int i = 0; i < 4; ++i)
+        if (buttons[i]->isChecked())
+            comBaudRate = portRates[i];
+    comPortName = form.portCB->currentText();
+    serialLink().reopenPort(comPortName, comBaudRate);
 }
 
 QString aboutVersionText()
@@ -1042,11 +1077,7 @@ QString aboutVersionText()
     const QDate built
         = QLocale(QLocale::English, QLocale::UnitedStates)
               .toDate(QStringLiteral(VOLTRIX_BUILD_DATE), QStringLiteral("MMM dd yyyy"));
-    const QString version = QStringLiteral("%1.%2.%3")
-                                .arg(versioninfo::major)
-                                .arg(versioninfo::minor)
-                                .arg(versioninfo::patch)
-        + QLatin1String(versioninfo::suffix);
+    const QString version = versioninfo::numberText() + QLatin1String(versioninfo::suffix);
     return QStringLiteral("Ver. %1  %2").arg(version, built.toString(QStringLiteral("dd/MM/yyyy")));
 }
 

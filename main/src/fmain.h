@@ -94,7 +94,8 @@ public:
 
     // The file commands after their dialogs: a new empty window, a record file opened in a new
     // window (false after warning 0x1504), the active record written (its result; warning
-    // 0x1505 when non-zero).
+    // 0x1505 when non-zero; 1 when ".raw" had to be added, that file exists and the operator
+    // would not replace it).
     TWForm* newEmptyWindow();
     bool openRecordFile(const QString& name);
     int saveActiveRecord(const QString& name);
@@ -155,8 +156,12 @@ public slots:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    // Quitting closes every waveform window by its own rules first, spectra before their
+    // sources; a window that stays open, or work in progress, keeps the program running.
+    void closeEvent(QCloseEvent* event) override;
 
 private:
+    bool closeWaveForms();
     bool connectCommands();
     bool createWorkspace();
     bool createZoomPanel();

@@ -120,7 +120,9 @@ quint16 startup(const QStringList&)
 
     if (const quint16 result = qtmisc::initGui(mainWnd, languageSelector))
         return result;
-    QCoreApplication::addLibraryPath(applicationDir + QStringLiteral("plugins"));
+    // Beside the program wherever it was started from (through PATH argv[0] names no folder).
+    QCoreApplication::addLibraryPath(
+        QCoreApplication::applicationDirPath() + QStringLiteral("/plugins"));
     if (!application) {
         QTM_REPORT(err::noTranslator);
         return qtmisc::resultReported;

@@ -6,6 +6,7 @@
 #include "wave_view.h"
 
 #include <QtMisc/qtm_errors.h>
+#include <QtMisc/qtm_messager.h>
 
 #include <QApplication>
 #include <QFileDialog>
@@ -113,7 +114,7 @@ bool TPrnDlg::initialise()
         QTM_REPORT(0xA702);
         return false;
     }
-    printer->setCreator(QStringLiteral("voltrix %1.%2.%3").arg(0).arg(2).arg(3));
+    printer->setCreator(QStringLiteral("voltrix ") + versioninfo::numberText());
     const struct
     {
         QPushButton* button;
@@ -162,23 +163,24 @@ void TPrnDlg::resizeEvent(QResizeEvent* event)
     placePreview();
 }
 
-void TPrnDlg::printRecord(const QString& name)
+bool TPrnDlg::printRecord(const QString& name)
 {
     if (!window || !printer)
-        return;
+        return false;
+    // Without a name of its own the print goes where the printer set-up sends it, a file too.
     if (!name.isEmpty())
         printer->setOutputFileName(withSuffix(name, QStringLiteral(".pdf")));
-    else
-        printer->setOutputFileName(QString());
     const QRect target
         = printer->paperRect(QPrinter::DevicePixel).toRect().adjusted(-10, -10, -10, -10);
     QApplication::setOverrideCursor(Qt::WaitCursor);
     QPainter painter;
-    if (painter.begin(printer.get())) {
+    const bool started = painter.begin(printer.get());
+    if (started) {
         drawForPrint(*window, painter, target);
         painter.end();
     }
     QApplication::restoreOverrideCursor();
+    return started;
 }
 
 void TPrnDlg::exportSvg(const QString& name)
@@ -201,13 +203,20 @@ void TPrnDlg::slot_OkBtnReleased()
         accept();
         return;
     }
+    bool printed = true;
     if (form->toFileBox->isChecked()) {
         const QString name = QFileDialog::getSaveFileName(
             this, QString(), QString(), QStringLiteral("Printer file (*.pdf);;All file (*.*)"));
         if (!name.isEmpty())
-            printRecord(name);
+            printed = printRecord(name);
     } else {
-        printRecord(QString());
+        printed = printRecord(QString());
+    }
+    // A print that could not start leaves the dialog open for another printer or file.
+    if (!printed) {
+        if (qtmisc::mesDaemon)
+            qtmisc::mesDaemon->showWarn(0x1511, QString(), QString(), true, true);
+        return;
     }
     accept();
 }

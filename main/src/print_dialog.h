@@ -58,8 +58,8 @@ public:
     // Places the preview for the printer's page in the image area.
     void placePreview();
     // Prints the record on the printer, into the PDF file name (".pdf" appended when missing)
-    // when name is not empty.
-    void printRecord(const QString& name);
+    // when name is not empty; false when the printer or file could not be started.
+    bool printRecord(const QString& name);
     // Writes the preview's picture into the SVG file name (".svg" appended when missing).
     void exportSvg(const QString& name);
 

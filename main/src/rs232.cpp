@@ -202,6 +202,26 @@ quint8 SerialLink::readByte(int ms)
     }
 }
 
+bool SerialLink::drainInput(int quietMs, qint64 limitMs)
+{
+    const qint64 deadline = nowMs() + limitMs;
+    qint64 quietSince = nowMs();
+    char dropped[512];
+    for (;;) {
+        const qint64 read = device.read(dropped, sizeof dropped);
+        if (read < 0 || stopped)
+            return false;
+        if (read > 0)
+            quietSince = nowMs();
+        else if (nowMs() - quietSince >= quietMs)
+            return true;
+        if (nowMs() > deadline)
+            return false;
+        if (read == 0)
+            device.waitForActivity(quietMs - (nowMs() - quietSince));
+    }
+}
+
 bool SerialLink::drainOutput(qint32 rate)
 {
     const qint64 bits = device.bytesToWrite() * 10 * 1000;
@@ -234,6 +254,10 @@ constexpr int channelSumMs = 500;
 constexpr int stallMs = 1000;
 constexpr int pieceSize = 32000;
 constexpr int attempts = 3;
+// A line without a byte for this long has nothing more of a failed exchange to deliver.
+constexpr int quietLineMs = 300;
+// The longest reply: a channel of 2 x 65535 samples and its checksum.
+constexpr qint64 longestReplyBytes = 2 * 65535 + 1;
 
 } // namespace
 
@@ -260,6 +284,13 @@ bool KorunProtocol::synchronise()
         return false;
     const quint8 answer = link.readByte(syncTimeoutMs);
     return answer == syncAnswer && !link.stopped && !link.timedOut;
+}
+
+bool KorunProtocol::settleLine()
+{
+    begin();
+    const qint64 lineMs = longestReplyBytes * 10 * 1000 / std::max(comBaudRate, 1200) + 1000;
+    return link.drainInput(quietLineMs, lineMs);
 }
 
 bool KorunProtocol::sendCommand(quint8 command, const quint8* payload, int size, int ackMs)
@@ -301,7 +332,7 @@ bool KorunProtocol::readStatus(quint8& status)
 
 bool KorunProtocol::readChannel(int index, int count, QProgressBar* bar, WaveChannel& target)
 {
-    const quint16 half = acqParams.halfCount;
+    const auto half = quint16(std::clamp(count / 2, 0, 65535));
     const quint8 request[5]
         = { 0, 0, quint8(half & 0xFF), quint8(half >> 8), quint8(std::clamp(index, 0, 255)) };
     begin();
@@ -348,53 +379,59 @@ bool KorunProtocol::readChannel(int index, int count, QProgressBar* bar, WaveCha
 
 namespace {
 
-// Runs an exchange up to three times; a STOP ends the tries.
-template <typename Exchange> bool withAttempts(SerialLink& link, Exchange exchange)
+// Runs an exchange up to three times, letting the line settle before each new try; a STOP
+// ends the tries.
+template <typename Exchange>
+bool withAttempts(SerialLink& link, KorunProtocol& protocol, Exchange exchange)
 {
-    for (int attempt = 0; attempt < attempts && !link.stopped; ++attempt)
+    for (int attempt = 0; attempt < attempts && !link.stopped; ++attempt) {
+        if (attempt > 0 && !protocol.settleLine())
+            continue;
         if (exchange())
             return true;
+    }
     return false;
 }
 
-void completeHeader(WaveStore& record)
+// The header of a completed run, from the parameters the unit was sent.
+void completeHeader(WaveStore& record, const AcqParams& sent)
 {
     WaveHeader& h = record.header;
-    h.ticksPerSample = 4 * qint32(acqParams.freqCode) + 4;
+    h.ticksPerSample = 4 * qint32(sent.freqCode) + 4;
     h.clockKHz = 12000;
     h.firstVisible = 0;
     h.visibleCount = h.sampleCount;
     h.runFlag = 0;
-    h.syncExternal = acqParams.sync;
+    h.syncExternal = sent.sync;
     for (int i = 0; i < record.channelCount(); ++i) {
         ChannelHeader& ch = record.channelSlots[i].header;
-        ch.gainCode = i < 4 ? acqParams.gains[i] : 0;
+        ch.gainCode = i < 4 ? sent.gains[i] : 0;
         ch.reserved1 = 0;
         ch.reserved2 = 0;
-        ch.inputNumber = quint8(4 * acqParams.muxGroup + i + 1);
-        if (acqParams.detector)
+        ch.inputNumber = quint8(4 * sent.muxGroup + i + 1);
+        if (sent.detector)
             record.channel(i)->applyDetectorOffset();
         else
             record.channel(i)->clearDetectorOffset();
     }
-    h.detector = acqParams.detector ? 1 : 0;
+    h.detector = sent.detector ? 1 : 0;
     record.refreshScaleX();
     record.applyScales();
     for (int i = 0; i < record.channelCount(); ++i) {
-        if (acqParams.detector)
+        if (sent.detector)
             record.channel(i)->applyDetectorOffset();
         record.channel(i)->hasData = true;
     }
 }
 
-bool transfer(WaveStore& record, SerialLink& link, QProgressBar* bar)
+bool transfer(WaveStore& record, SerialLink& link, QProgressBar* bar, const AcqParams& sent)
 {
     KorunProtocol protocol(link);
-    if (!withAttempts(link, [&] { return protocol.sendParameters(acqParams); }))
+    if (!withAttempts(link, protocol, [&] { return protocol.sendParameters(sent); }))
         return false;
     for (;;) {
         quint8 status = 1;
-        if (!withAttempts(link, [&] { return protocol.readStatus(status); }))
+        if (!withAttempts(link, protocol, [&] { return protocol.readStatus(status); }))
             return false;
         link.waitMs(100);
         if (link.stopped)
@@ -407,11 +444,15 @@ bool transfer(WaveStore& record, SerialLink& link, QProgressBar* bar)
     const int samples = record.sampleCount();
     for (int i = 0; i < record.channelCount(); ++i) {
         WaveChannel* channel = record.channel(i);
-        if (!channel
-            || !withAttempts(link, [&] { return protocol.readChannel(i, samples, bar, *channel); }))
+        // Every try of a channel starts the bar where the channels before it ended.
+        const auto readOnce = [&] {
+            bar->setValue(20 + i * samples);
+            return protocol.readChannel(i, samples, bar, *channel);
+        };
+        if (!channel || !withAttempts(link, protocol, readOnce))
             return false;
     }
-    completeHeader(record);
+    completeHeader(record, sent);
     return true;
 }
 
@@ -426,7 +467,9 @@ bool runAcquisition(WaveStore& record, QWidget* parent, SerialLink& link)
             &MainWnd::slot_tStopReleased, Qt::UniqueConnection))
         return false;
     link.stopped = false;
-    const bool done = transfer(record, link, dialog.bar());
+    // The run records what it sent, whatever the parameters become meanwhile.
+    const AcqParams sent = acqParams;
+    const bool done = transfer(record, link, dialog.bar(), sent);
     link.closePort();
     return done;
 }

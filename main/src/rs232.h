@@ -80,6 +80,9 @@ public:
     // Waits until the output has left, at most for the time the bytes need on the line and a
     // second more; false on STOP or when the deadline passes.
     bool drainOutput(qint32 rate);
+    // Reads and drops what arrives until the line has been quiet for quietMs, at most for
+    // limitMs; false on STOP, a read error or when the limit passes.
+    bool drainInput(int quietMs, qint64 limitMs);
 
     PortDevice& device;
     bool timedOut = false;
@@ -102,7 +105,12 @@ public:
 
     bool sendParameters(const AcqParams& frame);
     bool readStatus(quint8& status);
+    // Asks for count samples (count / 2 in the frame) of channel index; the bar goes on from
+    // its value, and is put back there when the transfer fails.
     bool readChannel(int index, int count, QProgressBar* bar, WaveChannel& target);
+    // Before an exchange is tried again: whatever the unit still sends of the failed one is
+    // let go by, so that the synchronisation is answered by a quiet unit.
+    bool settleLine();
 
 private:
     bool synchronise();

@@ -8,6 +8,7 @@
 
 #include <QComboBox>
 #include <QRadioButton>
+#include <algorithm>
 #include <cmath>
 #include <new>
 
@@ -27,6 +28,43 @@ QString MyFEditSpinBox::frequencyText(int value)
 QString MyFEditSpinBox::textFromValue(int value) const
 {
     return frequencyText(value);
+}
+
+int MyFEditSpinBox::valueForHertz(qint64 hertz) const
+{
+    const auto hertzOf = [](int code) { return 3000000.0 / (code + 1); };
+    const int lowest = 65536 - maximum();
+    const int highest = 65536 - minimum();
+    const double wanted = double(std::max<qint64>(hertz, 1));
+    int best = std::clamp(int(std::lround(3000000.0 / wanted - 1.0)), lowest, highest);
+    for (int code : { best - 1, best + 1 })
+        if (code >= lowest && code <= highest
+            && std::fabs(hertzOf(code) - wanted) < std::fabs(hertzOf(best) - wanted))
+            best = code;
+    return 65536 - best;
+}
+
+int MyFEditSpinBox::valueFromText(const QString& text) const
+{
+    // Several codes share the whole hertz shown at the low end: the shown text keeps the code.
+    if (text == textFromValue(value()))
+        return value();
+    bool ok = false;
+    const qint64 hertz = text.trimmed().toLongLong(&ok);
+    return ok ? valueForHertz(hertz) : value();
+}
+
+QValidator::State MyFEditSpinBox::validate(QString& text, int&) const
+{
+    const QString digits = text.trimmed();
+    if (digits.isEmpty())
+        return QValidator::Intermediate;
+    if (digits.size() > 9)
+        return QValidator::Invalid;
+    for (const QChar c : digits)
+        if (!c.isDigit())
+            return QValidator::Invalid;
+    return QValidator::Acceptable;
 }
 
 QString MyLEditSpinBox::textFromValue(int value) const
@@ -104,6 +142,8 @@ bool TSetRecord::initialise()
     frequencyBox->setObjectName(QStringLiteral("frequencyBox"));
     frequencyBox->setGeometry(120, 30, 82, 22);
     frequencyBox->setRange(2, 65534);
+    // A frequency is taken once typed, not at each digit on the way.
+    frequencyBox->setKeyboardTracking(false);
     countBox->setObjectName(QStringLiteral("countBox"));
     countBox->setGeometry(120, 60, 82, 22);
     countBox->setRange(minCount, maxCount);

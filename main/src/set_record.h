@@ -19,9 +19,14 @@ class MyFEditSpinBox : public QSpinBox
 public:
     using QSpinBox::QSpinBox;
     static QString frequencyText(int value);
+    // The value of the code whose frequency is nearest to hertz, within the box's range.
+    int valueForHertz(qint64 hertz) const;
 
 protected:
+    // Typed text is a frequency in hertz; the text the box shows stands for its own value.
     QString textFromValue(int value) const override;
+    int valueFromText(const QString& text) const override;
+    QValidator::State validate(QString& text, int& pos) const override;
 };
 
 // The sample-count box: shows its value; remembers a number typed outside its range, which the

@@ -40,6 +40,10 @@ constexpr qint64 defaultDetector = 1;
 constexpr qint32 minBaud = 1200;
 constexpr qint32 maxBaud = 115200;
 constexpr qint64 windowFunctionCount = 6;
+// What the unit can take: gains 2^0 ... 2^12, input groups 1-4 ... 29-32, a 16-bit half count.
+constexpr int maxGainCode = 12;
+constexpr int maxMuxGroup = 7;
+constexpr qint64 maxHalfCount = 65535;
 
 QString indexed(const char* name, int index)
 {
@@ -59,9 +63,16 @@ qint64 readInt(const QSettings& file, const char* name, qint64 fallback)
     return readInt(file, QLatin1String(name), fallback);
 }
 
-quint8 readByte(const QSettings& file, const QString& name, qint64 fallback)
+// The key's value brought to the nearest of low ... high, which is what the unit can take.
+quint8 readInRange(const QSettings& file, const QString& name, qint64 fallback, int low, int high)
 {
-    return quint8(qtmisc::clampToRange(readInt(file, name, fallback), 0, 255));
+    return quint8(qtmisc::clampToRange(readInt(file, name, fallback), low, high));
+}
+
+// A switch of the unit: any non-zero value is on (1).
+quint8 readSwitch(const QSettings& file, const char* name, qint64 fallback)
+{
+    return readInt(file, name, fallback) != 0 ? 1 : 0;
 }
 
 QString iniPath(const QString& dir)
@@ -74,14 +85,17 @@ void readWaveGroup(QSettings& file, SettingsValues& values)
     file.beginGroup(QLatin1String(key::waveGroup));
     values.yAxisVolts = readInt(file, key::yAxis, 0) != 0;
     values.forAll = readInt(file, key::forAll, 0) != 0;
-    values.acq.halfCount = quint16(readInt(file, key::numItems, defaultNumItems) / 2);
+    // The count the unit is asked for is a 16-bit half: a larger one is the largest, never
+    // its low 16 bits; below one pair of samples the run would record nothing.
+    values.acq.halfCount = quint16(
+        qtmisc::clampToRange(readInt(file, key::numItems, defaultNumItems) / 2, 1, maxHalfCount));
     values.acq.freqCode
         = quint16(qtmisc::clampToRange(readInt(file, key::waitA, defaultWaitA), 0, 65535));
-    values.acq.sync = readByte(file, QLatin1String(key::sync), 0);
-    values.acq.detector = readByte(file, QLatin1String(key::detector), defaultDetector);
-    values.acq.muxGroup = readByte(file, QLatin1String(key::mux), 0);
+    values.acq.sync = readSwitch(file, key::sync, 0);
+    values.acq.detector = readSwitch(file, key::detector, defaultDetector);
+    values.acq.muxGroup = readInRange(file, QLatin1String(key::mux), 0, 0, maxMuxGroup);
     for (int i = 0; i < 4; ++i)
-        values.acq.gains[i] = readByte(file, indexed(key::gain, i), 0);
+        values.acq.gains[i] = readInRange(file, indexed(key::gain, i), 0, 0, maxGainCode);
     file.endGroup();
 }
 

@@ -30,12 +30,14 @@ void StringsKit::retranslate()
     warn150D = tr("Необходимо выделить участок для обнуления.");
     warn1510 = tr("Ширина отображаемого участка недостаточна для Фурье-преобразования!\n"
                   "Необходимо увеличить масштаб.");
+    warn1511 = tr("Печать не удалась: принтер или файл недоступен.");
 
     question1702 = tr("Выполнить обратное преобразование?");
     question1705 = tr("Данные в окне %1 изменены!\nЗакрыть окно?");
     question1707 = tr("Была использована оконная функция.\nДанные будут искажены.\n"
                       "Выполнить преобразование?");
     question1709 = tr("Ошибка сохранения ini-файла.\nПовторить?");
+    question170A = tr("Файл %1 уже существует.\nЗаменить его?");
 }
 
 QString StringsKit::warnText(int code) const
@@ -61,6 +63,8 @@ QString StringsKit::warnText(int code) const
         return warn150D;
     case 0x1510:
         return warn1510;
+    case 0x1511:
+        return warn1511;
     default:
         return QString::number(code, 10);
     }
@@ -77,6 +81,8 @@ QString StringsKit::questionText(int code) const
         return question1707;
     case 0x1709:
         return question1709;
+    case 0x170A:
+        return question170A;
     default:
         return QString::number(code, 10);
     }
@@ -93,6 +99,15 @@ void UnClosableDialog::closeEvent(QCloseEvent* event)
         event->ignore();
 }
 
+void UnClosableDialog::reject() { }
+
+int ProgressDialog::openCount = 0;
+
+bool ProgressDialog::workInProgress()
+{
+    return openCount > 0;
+}
+
 ProgressDialog::ProgressDialog(QWidget* parent, const QString& title, int maximum)
     : UnClosableDialog(parent,
         Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
@@ -104,12 +119,14 @@ ProgressDialog::ProgressDialog(QWidget* parent, const QString& title, int maximu
         setWindowTitle(title);
     form->progressBar->setMaximum(maximum);
     form->progressBar->setValue(0);
+    ++openCount;
     show();
     QApplication::setOverrideCursor(Qt::WaitCursor);
 }
 
 ProgressDialog::~ProgressDialog()
 {
+    --openCount;
     QApplication::restoreOverrideCursor();
 }
 

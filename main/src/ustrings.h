@@ -33,8 +33,8 @@ public:
 
 private:
     QString warn1501, warn1502, warn1504, warn1505, warn1507, warn1509, warn150A, warn150C,
-        warn150D, warn1510;
-    QString question1702, question1705, question1707, question1709;
+        warn150D, warn1510, warn1511;
+    QString question1702, question1705, question1707, question1709, question170A;
 };
 
 extern StringsKit stringsKit;
@@ -51,6 +51,9 @@ class UnClosableDialog : public QDialog
     Q_OBJECT
 public:
     using QDialog::QDialog;
+    // Escape and every other way of rejecting leave the dialog as it is: the work it shows
+    // goes on, and its STOP button must stay within reach.
+    void reject() override;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -66,7 +69,11 @@ public:
     ~ProgressDialog() override;
     QProgressBar* bar() const;
     QToolButton* stopButton() const;
+    // A run or a transform is going on: no window may close, nor the program quit, nor the
+    // parameters of the run change under it.
+    static bool workInProgress();
 
 private:
+    static int openCount;
     std::unique_ptr<Ui::LoadProgress> form;
 };

@@ -179,7 +179,8 @@ void TWFormInternalWidget::performState()
     switch (state) {
     case 1:
         window->selecting = true;
-        window->selStart = window->selEnd = record ? record->xToSample(eventPos.x()) : 0;
+        window->selStart = window->selEnd
+            = record ? std::clamp(record->xToSample(eventPos.x()), 0, record->sampleCount()) : 0;
         break;
     case 2:
         followEventPos();
@@ -647,9 +648,18 @@ void TWForm::renderTo(QPainter& painter, const QRect& rect)
 {
     if (!record)
         return;
+    // Baselines follow a change of plot size in whole pixels: laid out on the page and back
+    // they would move by rounding, so the window's own are put back as they were.
+    int baselines[WaveStore::maxChannels] = {};
+    for (int i = 0; i < WaveStore::maxChannels; ++i)
+        if (const WaveChannel* c = record->channelSlots[i].channel)
+            baselines[i] = c->baselineY;
     record->setPlotRect(rect);
     record->draw(painter);
     record->setPlotRect(plotRect);
+    for (int i = 0; i < WaveStore::maxChannels; ++i)
+        if (WaveChannel* c = record->channelSlots[i].channel)
+            c->baselineY = baselines[i];
 }
 
 void TWForm::setFilter(int mode, int param)
@@ -683,13 +693,23 @@ double gainFactor(int gain)
     return gain < 13 ? double(4096 >> gain) : 0.0;
 }
 
+// A decibel level as stored, or for a bin at the top (0 dB and above, where the stored byte no
+// longer tells the level) from its kept coefficients.
+double decibelLevel(const WaveChannel& channel, int stored)
+{
+    const float m = channel.binMagnitude(channel.cursorIndex());
+    if (stored == 127 && m > 0.0f)
+        return 20.0 * std::log10(m / 128.0);
+    return (stored - 128) * double(channel.valueUnit);
+}
+
 ChannelStatusTexts spectrumStatusTexts(
     WaveStore& record, const WaveChannel& channel, double factor, bool logarithmic)
 {
     const double points = record.sampleCount();
     const double hertz
-        = (channel.cursorSample + 1) * 1e6 / (2.0 * record.samplePeriodMicros() * points);
-    const int stored = channel.sample(channel.cursorSample);
+        = (channel.cursorIndex() + 1) * 1e6 / (2.0 * record.samplePeriodMicros() * points);
+    const int stored = channel.sample(channel.cursorIndex());
     QString value;
     if (!logarithmic)
         value = engineeringText(
@@ -698,8 +718,7 @@ ChannelStatusTexts spectrumStatusTexts(
     else if (stored == -128)
         value = QStringLiteral("-???? dB");
     else
-        value = QString::number((stored - 128) * double(channel.valueUnit), 'f', 1)
-            + QStringLiteral(" dB");
+        value = QString::number(decibelLevel(channel, stored), 'f', 1) + QStringLiteral(" dB");
     return { engineeringText(hertz, 7) + QStringLiteral("Hz"), value };
 }
 
@@ -713,10 +732,11 @@ ChannelStatusTexts channelStatusTexts(WaveStore& record, int i, bool volts, bool
     const double factor = gainFactor(record.channelSlots[i].header.gainCode);
     if (channel->isSpectrum)
         return spectrumStatusTexts(record, *channel, factor, logarithmic);
-    const int shown = channel->displayedValue(channel->cursorSample);
+    const int shown = channel->displayedValue(channel->cursorIndex());
     const int units = channel->detectorOffset ? shown + 128 : 2 * shown;
     const double perUnit = (volts ? 2.5 : 1.5e-7) * std::ldexp(1.0, -20) * factor;
-    return { timeText(channel->cursorSample, record.samplePeriodMicros(), 7) + QStringLiteral("uS"),
+    return { timeText(channel->cursorIndex(), record.samplePeriodMicros(), 7)
+            + QStringLiteral("uS"),
         engineeringText(units * perUnit, 6) + (volts ? QStringLiteral("V") : QStringLiteral("Q")) };
 }
 
@@ -1037,6 +1057,10 @@ void TWForm::acceptClose(QCloseEvent* event)
 
 void TWForm::closeEvent(QCloseEvent* event)
 {
+    if (ProgressDialog::workInProgress()) {
+        event->ignore();
+        return;
+    }
     if (hasSpectrum) {
         if (qtmisc::mesDaemon)
             qtmisc::mesDaemon->showWarn(0x1502, QString(), QString(), true, true);

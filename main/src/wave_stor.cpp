@@ -292,15 +292,20 @@ int measure(const WaveChannel& channel, int value)
     return channel.detectorOffset ? value + 128 : std::abs(value);
 }
 
-// The displayed values of a ... b in order: in full at a, incrementally after; 0 outside.
+// Brings a ... b into the channel's samples (a selection may end just past the last one);
+// false when none of them is left.
+bool intoSamples(const WaveChannel& channel, int& a, int& b)
+{
+    a = std::max(a, 0);
+    b = std::min(b, channel.sampleCount - 1);
+    return a <= b;
+}
+
+// The displayed values of samples a ... b in order: in full at a, incrementally after.
 template <typename Visit> void walkDisplayed(WaveChannel& channel, int a, int b, Visit visit)
 {
-    for (int j = a; j <= b; ++j) {
-        const bool inside = j >= 0 && j < channel.sampleCount;
-        const int value
-            = !inside ? 0 : (j == a ? channel.displayedValue(j) : channel.nextDisplayedValue(j));
-        visit(j, value);
-    }
+    for (int j = a; j <= b; ++j)
+        visit(j, j == a ? channel.displayedValue(j) : channel.nextDisplayedValue(j));
 }
 
 } // namespace
@@ -320,8 +325,8 @@ void WaveStore::zeroRange(int i, int a, int b)
 int WaveStore::maxIndex(int i, int a, int b)
 {
     WaveChannel* c = channel(i);
-    if (!c)
-        return a;
+    if (!c || !intoSamples(*c, a, b))
+        return c ? c->cursorIndex() : a;
     int best = a;
     int greatest = INT_MIN;
     walkDisplayed(*c, a, b, [&](int j, int value) {
@@ -336,8 +341,8 @@ int WaveStore::maxIndex(int i, int a, int b)
 int WaveStore::meanValue(int i, int a, int b)
 {
     WaveChannel* c = channel(i);
-    if (!c || b < a)
-        return a;
+    if (!c || !intoSamples(*c, a, b))
+        return 0;
     qint64 sum = 0;
     walkDisplayed(*c, a, b, [&](int, int value) { sum += measure(*c, value); });
     return int(sum / (b - a + 1));
@@ -413,7 +418,7 @@ QString cursorValuesText(const WaveStore& record, const QLocale& locale)
         const WaveChannel* channel = record.channelSlots[i].channel;
         if (!channel)
             return QString();
-        text += locale.toString(channel->cursorSample * period, 'f', 0) + QLatin1Char(' ');
+        text += locale.toString(channel->cursorIndex() * period, 'f', 0) + QLatin1Char(' ');
     }
     text += QStringLiteral("\nVLX_AMP:");
     for (int i = 0; i < count; ++i) {
@@ -421,7 +426,7 @@ QString cursorValuesText(const WaveStore& record, const QLocale& locale)
         const int gain = record.channelSlots[i].header.gainCode;
         const double factor = gain < 13 ? double(4096 >> gain) : 0.0; // no shift past the word
         const double amplitude
-            = channel->sample(channel->cursorSample) * 5 * 9.5367431640625e-7 * (factor * 1000000);
+            = channel->sample(channel->cursorIndex()) * 5 * 9.5367431640625e-7 * (factor * 1000000);
         text += locale.toString(amplitude, 'f', 6) + QLatin1Char(' ');
     }
     return text;
@@ -731,7 +736,11 @@ int writeRaw(WaveStore& record, const QString& name)
     const QByteArray target = finalPath(name);
     struct stat old;
     const bool replacing = ::stat(target.constData(), &old) == 0;
-    if (replacing && ::access(target.constData(), W_OK) != 0) {
+    // The old file is replaced by a rename in its folder: both must be writable.
+    const QByteArray folder = QFile::encodeName(QFileInfo(QFile::decodeName(target)).path());
+    if (replacing
+        && (::access(target.constData(), W_OK) != 0
+            || ::access(folder.constData(), W_OK | X_OK) != 0)) {
         if (qtmisc::mesDaemon)
             qtmisc::mesDaemon->showWarn(
                 0xA502, QFileInfo(name).fileName(), QStringLiteral("01"), false, false);

@@ -230,7 +230,8 @@ void WaveChannel::setCursorFromX(int x)
 {
     const int clamped
         = std::clamp(x, channelArea.left(), std::max(channelArea.left(), channelArea.right()));
-    cursorSample = roundToInt((originX - channelArea.left() + clamped) / scaleX);
+    cursorSample = std::clamp(roundToInt((originX - channelArea.left() + clamped) / scaleX), 0,
+        std::max(sampleCount - 1, 0));
 }
 
 void WaveChannel::moveBaseline(int y)
@@ -249,7 +250,12 @@ int WaveChannel::baselineDistance(int x, int y) const
 
 int WaveChannel::cursorX() const
 {
-    return roundToInt(cursorSample * scaleX) + channelArea.left() - originX;
+    return roundToInt(cursorIndex() * scaleX) + channelArea.left() - originX;
+}
+
+int WaveChannel::cursorIndex() const
+{
+    return std::clamp(cursorSample, 0, std::max(sampleCount - 1, 0));
 }
 
 int WaveChannel::cursorDistance(int x, int y) const
@@ -571,7 +577,7 @@ void WaveChannel::drawCursor(QPainter& painter)
         return;
     painter.setPen(QPen(printRendering ? QColor(Qt::black) : cursorColor, 1, Qt::SolidLine));
     painter.drawLine(x, channelArea.top(), x, channelArea.bottom());
-    const int y = valueToY(displayedValue(cursorSample));
+    const int y = valueToY(displayedValue(cursorIndex()));
     const int s = printRendering ? roundToInt(10 * scaleY) : 5;
     painter.drawLine(x - s, y - s, x + s, y + s);
     painter.drawLine(x + s, y - s, x - s, y + s);
@@ -589,15 +595,18 @@ float decibels(float magnitude)
 
 // The byte a bin of magnitude m is stored as. Linear levels q run from 0 to 255, stored as
 // q - 128. Decibel levels run from -255 (the weakest bin) to 0 (magnitude 128), stored as
-// q + 128, a level of 0 wrapping to the lowest line; a bin stronger than 128 stays at the top.
+// q + 128. The lowest line, -128, is kept for a silent bin: a bin that rounds to 0 dB or is
+// stronger than magnitude 128 is drawn at the top.
 qint8 storedLevel(float m, float scale, bool logarithmic)
 {
     // The product rounded half away from zero: it is not negative, and a float plus 0.5 is
     // exact in double.
     if (!logarithmic)
         return qint8(std::min(int(double(m * scale) + 0.5), 255) - 128);
-    const int q = m > 1e-10f ? int(std::lround(decibels(m) * scale)) : 0;
-    return q > 0 ? qint8(127) : qint8(quint8(q - 128));
+    if (m <= 1e-10f)
+        return qint8(-128);
+    const int q = int(std::lround(decibels(m) * scale));
+    return q >= 0 ? qint8(127) : qint8(q + 128);
 }
 
 } // namespace
@@ -711,6 +720,15 @@ int WaveChannel::transformBack(WaveChannel& source, int start, int e, ProgressSt
     if (progress)
         progress->step();
     return 0;
+}
+
+float WaveChannel::binMagnitude(int p) const
+{
+    const float* re = spectrumBuffers[0];
+    const float* im = spectrumBuffers[1];
+    if (!re || !im || p < 0 || p >= sampleCount)
+        return 0.0f;
+    return std::sqrt(re[p + 1] * re[p + 1] + im[p + 1] * im[p + 1]);
 }
 
 void WaveChannel::zeroBins(int a, int b)

@@ -54,6 +54,8 @@ public:
     int baselineDistance(int x, int y) const;
     int cursorDistance(int x, int y) const;
     int cursorX() const;
+    // The cursor's sample, brought into the samples (a record file may hold any number).
+    int cursorIndex() const;
 
     // The value drawn and measured for a sample under the display mode (0 raw, 1 detection,
     // 2 smoothing, 3 detection and smoothing, 4 derivative of 3, 5 square, 6 square and
@@ -75,6 +77,8 @@ public:
     int transformBack(WaveChannel& source, int start, int e, ProgressSteps* progress) const;
     // Zeroes the coefficients of bins a + 1 ... b + 1 and of their mirror bins.
     void zeroBins(int a, int b);
+    // The magnitude of the kept coefficients of point p's bin (p + 1); 0 without them.
+    float binMagnitude(int p) const;
 
     void drawTrace(QPainter& painter, bool drawPoints);
     void drawBaseline(QPainter& painter) const;

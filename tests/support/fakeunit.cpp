@@ -30,7 +30,8 @@ int FakeUnit::open(const QString&, qint32)
 void FakeUnit::close()
 {
     opened = false;
-    pending.clear();
+    if (!faults.finishesTransfers)
+        dropOutput();
     arrived.clear();
     synced = false;
     frameLength = 0;
@@ -43,6 +44,12 @@ bool FakeUnit::clear()
     deliverDue();
     arrived.clear();
     return true;
+}
+
+void FakeUnit::dropOutput()
+{
+    pending.clear();
+    lineFreeUs = nowUs;
 }
 
 void FakeUnit::stopAt(SerialLink* link, qint64 ms)
@@ -137,9 +144,9 @@ void FakeUnit::waitForActivity(qint64 ms)
     QCoreApplication::processEvents();
 }
 
-void FakeUnit::reply(quint8 byte, bool faulty)
+void FakeUnit::reply(quint8 byte, bool faulty, qint64 extraGapUs)
 {
-    qint64 gapUs = 0;
+    qint64 gapUs = extraGapUs;
     if (faulty) {
         if (faults.drop > 0 && uniform(random) < faults.drop)
             return;
@@ -184,7 +191,8 @@ void FakeUnit::receive(quint8 byte)
     if (window == QByteArray("\xFF\xFF\x55\xAA", 4)) {
         window.clear();
         transferring = -1;
-        pending.clear(); // a new exchange: the rest of an old reply is dropped
+        if (!faults.finishesTransfers)
+            dropOutput(); // a new exchange: the rest of an old reply is dropped
         const bool wrong = faults.wrongSync > 0 && uniform(random) < faults.wrongSync;
         reply(wrong ? 0x5A : 0xA5);
         synced = !wrong;
@@ -199,7 +207,7 @@ void FakeUnit::command(const QByteArray& received)
         sum = quint8(sum + quint8(received[i]));
     const bool wrongAck = quint8(received.back()) != sum
         || (faults.wrongAck > 0 && uniform(random) < faults.wrongAck);
-    reply(wrongAck ? 0x01 : 0x00);
+    reply(wrongAck ? 0x01 : 0x00, true, 1000LL * faults.ackDelayMs);
     if (wrongAck)
         return;
     const auto* p = reinterpret_cast<const quint8*>(received.constData()) + 1;
@@ -212,23 +220,28 @@ void FakeUnit::command(const QByteArray& received)
         ++statusPolls;
         const quint8 status = (faults.stuckBusy || nowUs < busyUntilUs) ? 1 : 0;
         reply(status);
-        reply(status);
+        reply(quint8(status + (faults.badStatusSum ? 1 : 0)));
         break;
     }
     case 0x23: {
         const int index = p[4];
         const int count = 2 * int(quint16(p[2] | (p[3] << 8)));
+        noteProgress();
+        progressAtReads.append(lastProgress);
+        const bool first = transfers++ == 0;
         std::vector<qint8>& samples = truth[size_t(std::min(index, 7))];
         samples.resize(size_t(count));
         transferring = std::min(index, 7);
         delivered[size_t(transferring)].clear();
         quint8 total = 0;
-        for (qint8& s : samples) {
+        for (int k = 0; k < count; ++k) {
+            qint8& s = samples[size_t(k)];
             s = qint8(std::uniform_int_distribution<int>(-128, 127)(random));
             total = quint8(total + quint8(s));
-            reply(quint8(s));
+            const bool stall = first && k == faults.stallAt;
+            reply(quint8(s), true, stall ? 1000LL * faults.stallMs : 0);
         }
-        reply(total);
+        reply(quint8(total + (transfers <= faults.badChecksums ? 1 : 0)));
         transferring = -1;
         break;
     }

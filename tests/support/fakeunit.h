@@ -26,6 +26,16 @@ struct UnitFaults
     double wrongSync = 0; // per synchronisation: answered with 0x5A
     bool stuckBusy = false;
     int busyMs = 300;
+    // Deterministic faults: the first transfer pauses stallMs before sample stallAt; the first
+    // badChecksums transfers end in a wrong sum; every acknowledge comes ackDelayMs late; the
+    // status reply's sum is wrong.
+    int stallAt = -1;
+    int stallMs = 0;
+    int badChecksums = 0;
+    int ackDelayMs = 0;
+    bool badStatusSum = false;
+    // A synchronisation is answered after the output under way, instead of dropping it.
+    bool finishesTransfers = false;
 };
 
 class FakeUnit : public PortDevice
@@ -57,6 +67,7 @@ public:
     qint64 bytesAfterStop = 0;
     int lastProgress = -1;
     int statusPolls = 0;
+    QList<int> progressAtReads; // the bar's value as each channel was asked for
 
 private:
     struct Pending
@@ -66,8 +77,9 @@ private:
     };
     void receive(quint8 byte);
     void command(const QByteArray& frame);
-    void reply(quint8 byte, bool faulty = true);
+    void reply(quint8 byte, bool faulty = true, qint64 extraGapUs = 0);
     void deliverDue();
+    void dropOutput();
     qint64 nextDueUs() const;
     void checkStop();
     void noteProgress();
@@ -86,6 +98,7 @@ private:
     qint64 busyUntilUs = 0;
     quint16 halfCount = 0;
     int transferring = -1; // the channel whose samples are going out
+    int transfers = 0;
     SerialLink* stopLink = nullptr;
     qint64 stopAtMs = -1;
     QPointer<QProgressBar> progressBar;

@@ -46,6 +46,7 @@ struct Options
     long stallMs = 0;
     int stallCount = 1;
     bool stuckBusy = false;
+    bool finishTransfers = false; // a synchronisation waits for the output under way
 };
 
 struct Params
@@ -71,16 +72,19 @@ void usage()
         "usage: korun-sim [--link PATH] [--baud N] [--busy-ms N] [--log FILE] [--dump DIR]\n"
         "                 [--ready FILE] [--seed N] [--stuck-busy] [--bad-sync N] [--no-ack N]\n"
         "                 [--bad-ack N] [--corrupt N] [--drop N] [--bad-checksum N]\n"
-        "                 [--stall-ms MS [--stall-count N]]\n"
-        "Fault options act on the first N occurrences. --baud 0 sends without pacing.\n");
+        "                 [--stall-ms MS [--stall-count N]] [--finish-transfers]\n"
+        "Fault options act on the first N occurrences. --baud 0 sends without pacing.\n"
+        "A command without its acknowledge (--no-ack) or with a wrong one (--bad-ack) is not\n"
+        "carried out. --finish-transfers: output under way is sent to its end before a\n"
+        "synchronisation is answered (by default a synchronisation drops it).\n");
 }
 
 bool parse(int argc, char** argv, Options& o)
 {
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
-        if (a == "--stuck-busy") {
-            o.stuckBusy = true;
+        if (a == "--stuck-busy" || a == "--finish-transfers") {
+            (a == "--stuck-busy" ? o.stuckBusy : o.finishTransfers) = true;
             continue;
         }
         if (i + 1 >= argc)
@@ -168,7 +172,9 @@ private:
     void receive(uint8_t byte);
     void command();
     void answer(uint8_t byte) { out.send(byte); }
-    void acknowledge();
+    // Acknowledges the command; false when the acknowledge was withheld or wrong, and the
+    // command is then not carried out.
+    bool acknowledge();
     void sendChannel(int index, int count);
     std::vector<int8_t> samples(int index, int count);
     void log(const char* direction, const std::vector<uint8_t>& bytes);
@@ -236,7 +242,8 @@ void Unit::receive(uint8_t byte)
         window.erase(window.begin());
     if (window == std::vector<uint8_t> { 0xFF, 0xFF, 0x55, 0xAA }) {
         window.clear();
-        out.clear(); // a new exchange: whatever was still going out is dropped
+        if (!o.finishTransfers)
+            out.clear(); // a new exchange: whatever was still going out is dropped
         log("<-", { 0xFF, 0xFF, 0x55, 0xAA });
         const bool bad = syncs++ < o.badSync;
         answer(bad ? 0x5A : 0xA5);
@@ -245,16 +252,17 @@ void Unit::receive(uint8_t byte)
     }
 }
 
-void Unit::acknowledge()
+bool Unit::acknowledge()
 {
     const int n = commands++;
     if (n < o.noAck) {
         logText("-> (no acknowledge)");
-        return;
+        return false;
     }
     const uint8_t ack = n < o.noAck + o.badAck ? 0x01 : 0x00;
     answer(ack);
     log("->", { ack });
+    return ack == 0x00;
 }
 
 void Unit::command()
@@ -271,7 +279,8 @@ void Unit::command()
     const uint8_t* p = frame.data() + 1;
     switch (frame[0]) {
     case 0x21:
-        acknowledge();
+        if (!acknowledge())
+            break;
         params.halfCount = uint16_t(p[2] | (p[3] << 8));
         params.freqCode = uint16_t(p[4] | (p[5] << 8));
         std::copy(p + 6, p + 10, params.gains);
@@ -282,7 +291,8 @@ void Unit::command()
         ++acquisitions;
         break;
     case 0x22: {
-        acknowledge();
+        if (!acknowledge())
+            break;
         const uint8_t status = busy() ? 1 : 0;
         answer(status);
         answer(status);
@@ -290,8 +300,8 @@ void Unit::command()
         break;
     }
     case 0x23:
-        acknowledge();
-        sendChannel(p[4], 2 * int(uint16_t(p[2] | (p[3] << 8))));
+        if (acknowledge())
+            sendChannel(p[4], 2 * int(uint16_t(p[2] | (p[3] << 8))));
         break;
     }
 }
