@@ -63,13 +63,14 @@ qtmisc::HookHandle beforeFatal()
         writeToNull();
     if (mode == "watchdog")
         ::sleep(60); // the handler hangs before its box is up
-    QTimer::singleShot(0, answerFatalBox);
+    // An operator reading the box for six seconds: the watchdog is off once it is up.
+    QTimer::singleShot(mode == "slow-reader" ? 6000 : 0, answerFatalBox);
     return {};
 }
 
 void fault()
 {
-    if (mode == "segv" || mode == "double-fault" || mode == "watchdog")
+    if (mode == "segv" || mode == "double-fault" || mode == "watchdog" || mode == "slow-reader")
         writeToNull();
     else if (mode == "segv-thread")
         std::thread(writeToNull).detach(); // the GUI thread goes on with its event loop

@@ -2,6 +2,7 @@
 #include "files_list.h"
 
 #include <QtMisc/qtm_errors.h>
+#include <QtMisc/qtm_fault.h>
 #include <QtMisc/qtm_files_list.h>
 #include <QtMisc/qtm_io.h>
 #include <QtMisc/qtm_messager.h>
@@ -24,6 +25,8 @@ private slots:
     void hexForm_data();
     void hexForm();
     void headerReportCarriesItsFile();
+    void faultCodeNames_data();
+    void faultCodeNames();
 };
 
 void tst_Errors::init()
@@ -142,6 +145,34 @@ void tst_Errors::headerReportCarriesItsFile()
     QCOMPARE(reported[0] & 0xFFFF, quint64(0xA407));
     QCOMPARE((reported[0] >> 32) & 0xFFFF, quint64(12));
     QCOMPARE(reported[0] >> 48, quint64(ENOENT));
+}
+
+// The crash log names a signal's own code, up to the last of each signal's list.
+void tst_Errors::faultCodeNames_data()
+{
+    QTest::addColumn<int>("signo");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("name");
+    QTest::newRow("last SIGSEGV code") << SIGSEGV << 2 << "SEGV_ACCERR";
+    QTest::newRow("first SIGFPE code") << SIGFPE << 1 << "FPE_INTDIV";
+    QTest::newRow("last SIGFPE code") << SIGFPE << 8 << "FPE_FLTSUB";
+    QTest::newRow("last SIGILL code") << SIGILL << 8 << "ILL_BADSTK";
+    QTest::newRow("last SIGBUS code") << SIGBUS << 3 << "BUS_OBJERR";
+    QTest::newRow("past the SIGBUS list") << SIGBUS << 4 << "4";
+    QTest::newRow("sent by a user") << SIGSEGV << int(SI_USER) << "SI_USER";
+}
+
+void tst_Errors::faultCodeNames()
+{
+    QFETCH(int, signo);
+    QFETCH(int, code);
+    QFETCH(QString, name);
+    siginfo_t info {};
+    info.si_signo = signo;
+    info.si_code = code;
+    QString text;
+    qtmisc::FaultDaemon::describeFault({ &info, signo }, text);
+    QVERIFY2(text.endsWith("code: " + name + "\n"), qPrintable(text));
 }
 
 QTEST_MAIN(tst_Errors)

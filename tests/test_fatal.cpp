@@ -50,6 +50,9 @@ void tst_Fatal::fatalPath_data()
     QTest::newRow("fault inside the handler") << "double-fault" << SIGSEGV << 0 << ""
                                               << "SIGSEGV at address:0x0"
                                               << "code: SEGV_MAPERR" << 5;
+    QTest::newRow("box read for six seconds") << "slow-reader" << SIGABRT << 1 << "000b"
+                                              << "SIGSEGV at address:0x0"
+                                              << "code: SEGV_MAPERR" << 12;
     QTest::newRow("handler hangs") << "watchdog" << SIGSEGV << 0 << ""
                                    << "SIGSEGV at address:0x0"
                                    << "code: SEGV_MAPERR" << 10;

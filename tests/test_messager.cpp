@@ -266,8 +266,11 @@ void tst_Messager::boxLimit()
     qtmisc::initHooks.beforeWarn = nullptr; // this test closes the boxes itself
     int openAtTop = -1;
     int visibleAtTop = -1;
+    auto seventhAnswer = QMessageBox::Yes;
     nestWarnings(6, [&]() {
         qtmisc::mesDaemon->showWarn(0x1507, QString(), QString(), true, true); // the seventh
+        qtmisc::mesDaemon->showQuestion(0x1709, QString(), QString(), &seventhAnswer, true, true,
+            QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
         openAtTop = qtmisc::mesDaemon->openBoxCount();
         visibleAtTop = visibleMessageBoxes();
     });
@@ -275,6 +278,7 @@ void tst_Messager::boxLimit()
     qtmisc::initHooks = saved;
     QCOMPARE(openAtTop, 6);
     QCOMPARE(visibleAtTop, 6);
+    QCOMPARE(seventhAnswer, QMessageBox::NoButton);
 }
 
 void tst_Messager::criticalPassesTheLimit()

@@ -364,6 +364,7 @@ void tst_Mouse::snapping_data()
     QTest::newRow("already 8") << 200 << 100 << 108 << 108 << 3;
     QTest::newRow("backwards 6 -> 8") << 200 << 20 << 14 << 12 << 3;
     QTest::newRow("halved at the end") << 200 << 0 << 200 << 128 << 7;
+    QTest::newRow("ending exactly at the end") << 200 << 72 << 199 << 200 << 7;
     QTest::newRow("halved at the start") << 200 << 100 << 0 << 36 << 6;
     QTest::newRow("empty") << 200 << 50 << 50 << 50 << 1;
 }

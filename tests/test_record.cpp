@@ -95,6 +95,7 @@ void tst_Record::smoothingRecomputation_data()
     QTest::addColumn<bool>("recompute");
     QTest::newRow("same square mode, other parameter") << 5 << 9 << false;
     QTest::newRow("same smoothing mode, other parameter") << 3 << 9 << true;
+    QTest::newRow("same square smoothing mode, other parameter") << 6 << 9 << true;
     QTest::newRow("other mode") << 1 << 4 << true;
     QTest::newRow("nothing changes") << 3 << 4 << false;
 }
@@ -105,7 +106,7 @@ void tst_Record::smoothingRecomputation()
     QFETCH(int, param);
     QFETCH(bool, recompute);
     auto record = testrecords::make(2, 100);
-    record->setSmoothing(mode == 5 ? 5 : 3, 4);
+    record->setSmoothing(mode == 5 || mode == 6 ? mode : 3, 4);
     QCOMPARE(record->setSmoothing(mode, param), recompute);
     QCOMPARE(int(record->header.smoothMode), quint8(mode));
     QCOMPARE(record->channel(1)->smoothMode, quint8(mode));
@@ -296,6 +297,17 @@ void tst_Record::displayValueEdges()
     c.setSmoothHalfWidth(10);
     QCOMPARE(c.displayedValue(0), 40 * 11 / 21); // zeros averaged in before the start
     QCOMPARE(c.displayedValue(150), 40);
+
+    // Detection and smoothing averages magnitudes: +-40 alternating reads 40, in full and
+    // walked; smoothing alone reads (-40 + 40 - 40) / 3 = -13 there.
+    for (int i = 0; i < c.sampleCount; ++i)
+        c.setSample(i, qint8(i % 2 ? -40 : 40));
+    c.setSmoothHalfWidth(1);
+    QCOMPARE(c.displayedValue(100), -13);
+    c.smoothMode = 3;
+    QCOMPARE(c.displayedValue(100), 40);
+    for (int i = 101; i < 110; ++i)
+        QCOMPARE(c.nextDisplayedValue(i), 40);
 }
 
 QTEST_MAIN(tst_Record)

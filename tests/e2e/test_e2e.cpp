@@ -63,6 +63,10 @@ private:
     // The id of the visible top-level window whose name matches the pattern, or empty.
     QString windowNamed(const QString& pattern);
     bool waitWindow(const QString& pattern, QString* id = nullptr);
+    // Sends the keys to the window until a window matching the pattern shows: a key that
+    // arrives while the focus is still moving is lost, not queued.
+    bool keysUntilWindow(
+        const QString& window, const QStringList& keys, const QString& pattern, QString* id);
     bool waitNoWindow(const QString& pattern);
     // Focuses the window and sends the keys to it, as typed on the keyboard.
     void keys(const QString& window, const QStringList& keys);
@@ -71,8 +75,12 @@ private:
     // The window's pixels once it has been drawn: two equal captures showing more than a
     // background.
     QByteArray settledPixels(const QString& window);
+    // Waits for the condition while the X server runs; false at once when it has gone.
+    bool waitWithDisplay(const std::function<bool()>& condition, int timeoutMs = waitMs);
+    QString displayLog();
 
     QTemporaryDir dir;
+    QByteArray xvfbLog;
     QProcessEnvironment environment;
     QProcess display;
     QProcess unit;
@@ -96,18 +104,47 @@ QString tst_E2E::windowNamed(const QString& pattern)
     return run("xdotool", { "search", "--onlyvisible", "--name", pattern }).section('\n', 0, 0);
 }
 
+bool tst_E2E::waitWithDisplay(const std::function<bool()>& condition, int timeoutMs)
+{
+    bool gone = false;
+    const bool met = waitUntil(
+        [&] {
+            gone = display.state() == QProcess::NotRunning;
+            return gone || condition();
+        },
+        timeoutMs);
+    return met && !gone;
+}
+
+QString tst_E2E::displayLog()
+{
+    xvfbLog += display.readAllStandardError();
+    return QString::fromLocal8Bit(xvfbLog);
+}
+
 bool tst_E2E::waitWindow(const QString& pattern, QString* id)
 {
     QString found;
-    const bool seen = waitUntil([&] { return !(found = windowNamed(pattern)).isEmpty(); });
+    const bool seen = waitWithDisplay([&] { return !(found = windowNamed(pattern)).isEmpty(); });
     if (id)
         *id = found;
     return seen;
 }
 
+bool tst_E2E::keysUntilWindow(
+    const QString& window, const QStringList& sequence, const QString& pattern, QString* id)
+{
+    for (int tries = 0; tries < 10; ++tries) {
+        keys(window, sequence);
+        if (waitWithDisplay([&] { return !(*id = windowNamed(pattern)).isEmpty(); }, 3000))
+            return true;
+    }
+    return false;
+}
+
 bool tst_E2E::waitNoWindow(const QString& pattern)
 {
-    return waitUntil([&] { return windowNamed(pattern).isEmpty(); });
+    return waitWithDisplay([&] { return windowNamed(pattern).isEmpty(); });
 }
 
 void tst_E2E::keys(const QString& window, const QStringList& sequence)
@@ -154,17 +191,19 @@ void tst_E2E::initTestCase()
         if (QStandardPaths::findExecutable(tool).isEmpty())
             QFAIL(qPrintable(QString("%1 is missing: scripts/install-deps installs it").arg(tool)));
     QVERIFY(dir.isValid());
-    // A display of our own: the first free number from a spread one.
-    int number = 90 + int(QCoreApplication::applicationPid() % 400);
-    while (QFile::exists(QString("/tmp/.X11-unix/X%1").arg(number)))
-        ++number;
+    // A display of our own: Xvfb picks a free number under its own lock and writes it to its
+    // standard output once it accepts connections.
     display.start(
-        "Xvfb", { QString(":%1").arg(number), "-screen", "0", "1280x1024x24", "-nolisten", "tcp" });
+        "Xvfb", { "-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten", "tcp" });
     QVERIFY(display.waitForStarted());
-    QVERIFY2(waitUntil([&] { return QFile::exists(QString("/tmp/.X11-unix/X%1").arg(number)); }),
-        "Xvfb did not start");
+    QByteArray number;
+    const bool ready = waitWithDisplay([&] {
+        number += display.readAllStandardOutput();
+        return number.endsWith('\n');
+    });
+    QVERIFY2(ready, qPrintable("Xvfb did not start:\n" + displayLog()));
     environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("DISPLAY", QString(":%1").arg(number));
+    environment.insert("DISPLAY", QString(":%1").arg(QString::fromLatin1(number.trimmed())));
     environment.remove("QT_QPA_PLATFORM");
 
     const QString link = dir.filePath("korun");
@@ -191,7 +230,8 @@ void tst_E2E::initTestCase()
     program.setProcessChannelMode(QProcess::ForwardedChannels);
     program.start(dir.filePath("app/voltrix"), {});
     QVERIFY(program.waitForStarted());
-    QVERIFY2(waitWindow("KORUN-77M", &mainWindow), "the main window did not appear");
+    QVERIFY2(waitWindow("KORUN-77M", &mainWindow),
+        qPrintable("the main window did not appear; the X server said:\n" + displayLog()));
 }
 
 void tst_E2E::cleanupTestCase()
@@ -221,9 +261,9 @@ void tst_E2E::runIsSavedExactly()
     QVERIFY(waitNoWindow("^Загрузка$"));
 
     savedRecord = dir.filePath("run.raw");
-    keys(mainWindow, { "ctrl+w" });
     QString dialog;
-    QVERIFY2(waitWindow("^Сохранить как$", &dialog), "no save dialog");
+    QVERIFY2(
+        keysUntilWindow(mainWindow, { "ctrl+w" }, "^Сохранить как$", &dialog), "no save dialog");
     type(dialog, dir.filePath("run"));
     keys(dialog, { "Return" });
     QVERIFY2(waitUntil([&] { return QFile::exists(savedRecord); }), "nothing saved");
@@ -256,22 +296,21 @@ void tst_E2E::readRecordShowsTheSameInformation()
 {
     QVERIFY(!savedRecord.isEmpty());
     QString info;
-    keys(mainWindow, { "ctrl+i" });
-    QVERIFY2(waitWindow("^Информация$", &info), "no information dialog");
+    QVERIFY2(
+        keysUntilWindow(mainWindow, { "ctrl+i" }, "^Информация$", &info), "no information dialog");
     const QByteArray first = settledPixels(info);
     QVERIFY2(!first.isEmpty(), "the information dialog was never drawn");
     keys(info, { "Escape" });
     QVERIFY(waitNoWindow("^Информация$"));
 
-    keys(mainWindow, { "ctrl+r" });
     QString dialog;
-    QVERIFY2(waitWindow("^Открыть$", &dialog), "no open dialog");
+    QVERIFY2(keysUntilWindow(mainWindow, { "ctrl+r" }, "^Открыть$", &dialog), "no open dialog");
     type(dialog, savedRecord);
     keys(dialog, { "Return" });
     QVERIFY(waitNoWindow("^Открыть$"));
 
-    keys(mainWindow, { "ctrl+i" });
-    QVERIFY2(waitWindow("^Информация$", &info), "no information dialog for the read record");
+    QVERIFY2(keysUntilWindow(mainWindow, { "ctrl+i" }, "^Информация$", &info),
+        "no information dialog for the read record");
     const QByteArray second = settledPixels(info);
     keys(info, { "Escape" });
     QVERIFY(waitNoWindow("^Информация$"));
@@ -281,9 +320,9 @@ void tst_E2E::readRecordShowsTheSameInformation()
 void tst_E2E::settingsHoldWhatTheDialogsSet()
 {
     const QString port = dir.filePath("another-port");
-    keys(mainWindow, { "ctrl+p" });
     QString dialog;
-    QVERIFY2(waitWindow("^Настройка COM-порта$", &dialog), "no port dialog");
+    QVERIFY2(keysUntilWindow(mainWindow, { "ctrl+p" }, "^Настройка COM-порта$", &dialog),
+        "no port dialog");
     keys(dialog, { "ctrl+a" });
     type(dialog, port);
     keys(dialog, { "Return" });
