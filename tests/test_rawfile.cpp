@@ -65,6 +65,7 @@ std::unique_ptr<WaveStore> randomRecord(int channels, int samples, quint32 seed)
     record->header.versionMajor = 9;
     record->header.smoothMode = 2;
     record->header.firstVisible = samples / 3;
+    record->header.detector = quint8(seed % 2);
     for (int i = 0; i < record->channelCount(); ++i) {
         record->channelSlots[i].header.reserved3[5] = quint8(random.bounded(256));
         record->channel(i)->cursorSample = int(random.bounded(samples + 1));
@@ -155,6 +156,7 @@ void tst_RawFile::roundTrip()
         const WaveChannel* a = out->channel(i);
         const WaveChannel* b = in.channel(i);
         QVERIFY(b && b->hasData);
+        QCOMPARE(b->detectorOffset, in.header.detector != 0); // drawn and read from -128
         QCOMPARE(b->cursorSample, a->cursorSample);
         QCOMPARE(QByteArray(reinterpret_cast<const char*>(&in.channelSlots[i].header), 16),
             QByteArray(reinterpret_cast<const char*>(&out->channelSlots[i].header), 16));
