@@ -71,6 +71,7 @@ private slots:
     void previewRectangle();
     void suffixes();
     void pdfPage();
+    void pageLeavesTheBaselines();
     void svgExport();
     void cancelPaths();
 
@@ -184,6 +185,22 @@ void tst_Output::pdfPage()
     // The window's own layout is back after the preview and printing, to the pixel.
     QCOMPARE(form->record->plotRect, form->plotRect);
     QCOMPARE(baselinesOf(*form->record), baselines);
+}
+
+// Drawn on a preview-sized page and on a printer-sized one, the record's baselines come back to
+// the window's pixels whatever its size (scaling there and back rounds them otherwise).
+void tst_Output::pageLeavesTheBaselines()
+{
+    for (int height = 600; height <= 800; height += 7) {
+        form->resize(1400, height);
+        const QList<int> baselines = baselinesOf(*form->record);
+        QImage page(209, 297, QImage::Format_RGB32);
+        QPainter painter(&page);
+        form->renderTo(painter, QRect(0, 0, 207, 295));
+        form->renderTo(painter, QRect(-10, -10, 4960, 7015));
+        painter.end();
+        QCOMPARE(baselinesOf(*form->record), baselines);
+    }
 }
 
 void tst_Output::svgExport()

@@ -148,9 +148,9 @@ void tst_Protocol::wrongSynchronisationNeverPolls()
     WaveStore record(QRect(0, 0, 639, 399));
     QVERIFY(record.initialise(4, 512));
     QVERIFY(!run(unit, link, record).done);
-    QCOMPARE(unit.written.count(QByteArray("\xFF\xFF\x55\xAA", 4)), 3);
+    // Nothing but the three synchronisations goes out: a wrong answer is no go-ahead.
+    QCOMPARE(unit.written, QByteArray("\xFF\xFF\x55\xAA", 4).repeated(3));
     QCOMPARE(unit.statusPolls, 0);
-    QVERIFY(unit.commandsReceived.isEmpty());
 }
 
 void tst_Protocol::stuckBusyUnitEndsOnStop()
