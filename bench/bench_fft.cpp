@@ -90,7 +90,7 @@ void forwardTransform(benchmark::State& state, int windowFunction)
                 window[size_t(k)] = windowValue(k, points, windowFunction);
         }
         dialog.bar()->setValue(0);
-        ProgressSteps steps(dialog.bar());
+        ProgressSteps steps = dialog.steps();
         for (int i = 0; i < 4; ++i) {
             WaveChannel spectrum(points / 2);
             spectrum.allocate();

@@ -28,7 +28,6 @@ namespace qtmisc {
 InitHooks initHooks;
 QLocale* locale = nullptr;
 QThread* mainThread = nullptr;
-QHash<QString, int>* filesHash = nullptr;
 
 namespace {
 

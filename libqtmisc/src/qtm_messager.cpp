@@ -38,6 +38,23 @@ private:
 
 } // namespace
 
+namespace {
+
+void toMessager(ErrorCode value)
+{
+    if (initHooks.onReport)
+        initHooks.onReport();
+    if (mesDaemon)
+        mesDaemon->showCritical(value);
+}
+
+} // namespace
+
+MessagerDaemon::MessagerDaemon()
+{
+    errorSink = toMessager;
+}
+
 bool MessagerDaemon::init()
 {
     if (!connect(this, &MessagerDaemon::sig_ShowCritical, this, &MessagerDaemon::slot_ShowCritical,

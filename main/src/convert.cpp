@@ -2,6 +2,18 @@
 
 #include <cmath>
 
+double gainFactor(int gainCode)
+{
+    return gainCode >= 0 && gainCode < 13 ? double(4096 >> gainCode) : 0.0;
+}
+
+double sampleAmplitude(int value, int gainCode, bool detector, bool volts)
+{
+    const int units = detector ? value + 128 : 2 * value;
+    const double perUnit = (volts ? 2.5 : 1.5e-7) * std::ldexp(1.0, -20) * gainFactor(gainCode);
+    return units * perUnit;
+}
+
 QString engineeringText(double value, int width)
 {
     const double magnitude = std::fabs(value);

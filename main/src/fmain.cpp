@@ -909,6 +909,9 @@ int MainWnd::saveActiveRecord(const QString& chosenName)
             return 1;
     }
     const int result = window->saveFile(name);
+    if (result == -16) // the old file may not be replaced
+        qtmisc::mesDaemon->showWarn(
+            0xA502, QFileInfo(name).fileName(), QStringLiteral("01"), false, false);
     if (result != 0) {
         qtmisc::mesDaemon->showWarn(0x1505, QString::number(result), QString(), false, true);
         return result;

@@ -1,8 +1,6 @@
 #include "ufft.h"
 
-#include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QProgressBar>
 #include <algorithm>
 #include <cmath>
 #include <new>
@@ -232,9 +230,10 @@ float greatestOf(const float* values, int count)
     return std::max(std::max(partial[0], partial[1]), std::max(partial[2], partial[3]));
 }
 
-ProgressSteps::ProgressSteps(QProgressBar* bar)
-    : bar(bar)
-    , shown(bar ? bar->value() : 0)
+ProgressSteps::ProgressSteps(int first, int last, Show show)
+    : show(std::move(show))
+    , shown(first)
+    , last(last)
 {
     served.start();
 }
@@ -242,12 +241,10 @@ ProgressSteps::ProgressSteps(QProgressBar* bar)
 void ProgressSteps::step()
 {
     ++steps;
-    const bool last = bar && shown + steps >= bar->maximum();
-    if (!last && served.elapsed() < servePeriodMs)
+    if (shown + steps < last && served.elapsed() < servePeriodMs)
         return;
-    if (bar)
-        bar->setValue(shown + steps);
-    QCoreApplication::processEvents();
+    if (show)
+        show(shown + steps);
     served.start();
 }
 

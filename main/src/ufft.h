@@ -3,26 +3,27 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <functional>
 #include <memory>
 
-class QProgressBar;
-
-// The steps of a long computation on a progress bar. Every step is counted; the bar is brought
-// up to date and the pending events are processed every 10 ms and at the last step, so the
-// interface stays alive while a stage of the transform, which takes well under a millisecond,
-// is not slowed down by a redraw after each one.
+// The steps of a long computation, counted from first towards last. Every step is counted; the
+// count is shown (a progress bar brought up to date, the pending events processed) every 10 ms
+// and at the last step, so the interface stays alive while a stage of the transform, which
+// takes well under a millisecond, is not slowed down by a redraw after each one.
 class ProgressSteps
 {
 public:
     static constexpr int servePeriodMs = 10;
+    using Show = std::function<void(int value)>;
 
-    explicit ProgressSteps(QProgressBar* bar);
+    ProgressSteps(int first, int last, Show show);
     void step();
 
 private:
-    QProgressBar* bar;
+    Show show;
     int steps = 0;
     int shown = 0;
+    int last = 0;
     QElapsedTimer served;
 };
 

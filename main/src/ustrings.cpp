@@ -135,6 +135,15 @@ QProgressBar* ProgressDialog::bar() const
     return form->progressBar;
 }
 
+ProgressSteps ProgressDialog::steps() const
+{
+    QProgressBar* bar = form->progressBar;
+    return ProgressSteps(bar->value(), bar->maximum(), [bar](int value) {
+        bar->setValue(value);
+        QCoreApplication::processEvents();
+    });
+}
+
 QToolButton* ProgressDialog::stopButton() const
 {
     return form->tStop;

@@ -1,6 +1,8 @@
 // The program's message texts, looked up by code, and the close-proof progress dialog.
 #pragma once
 
+#include "ufft.h"
+
 #include <QDialog>
 #include <QObject>
 #include <QString>
@@ -69,6 +71,8 @@ public:
     ~ProgressDialog() override;
     QProgressBar* bar() const;
     QToolButton* stopButton() const;
+    // Steps from the bar's value to its maximum, shown on the bar while serving the interface.
+    ProgressSteps steps() const;
     // A run or a transform is going on: no window may close, nor the program quit, nor the
     // parameters of the run change under it.
     static bool workInProgress();

@@ -687,12 +687,6 @@ bool TWForm::sineOverlay() const
 
 namespace {
 
-// The factor of gain code g, 4096 >> g (0 from 13 on, where the shift would run past the bits).
-double gainFactor(int gain)
-{
-    return gain < 13 ? double(4096 >> gain) : 0.0;
-}
-
 // A decibel level as stored, or for a bin at the top (0 dB and above, where the stored byte no
 // longer tells the level) from its kept coefficients.
 double decibelLevel(const WaveChannel& channel, int stored)
@@ -733,11 +727,11 @@ ChannelStatusTexts channelStatusTexts(WaveStore& record, int i, bool volts, bool
     if (channel->isSpectrum)
         return spectrumStatusTexts(record, *channel, factor, logarithmic);
     const int shown = channel->displayedValue(channel->cursorIndex());
-    const int units = channel->detectorOffset ? shown + 128 : 2 * shown;
-    const double perUnit = (volts ? 2.5 : 1.5e-7) * std::ldexp(1.0, -20) * factor;
+    const double amplitude = sampleAmplitude(
+        shown, record.channelSlots[i].header.gainCode, channel->detectorOffset, volts);
     return { timeText(channel->cursorIndex(), record.samplePeriodMicros(), 7)
             + QStringLiteral("uS"),
-        engineeringText(units * perUnit, 6) + (volts ? QStringLiteral("V") : QStringLiteral("Q")) };
+        engineeringText(amplitude, 6) + (volts ? QStringLiteral("V") : QStringLiteral("Q")) };
 }
 
 void TWForm::exportTimes()
@@ -952,7 +946,7 @@ int TWForm::computeSpectrum(TWForm* source)
     }
     {
         ProgressDialog progress(this, tr("Идет преобразование..."), channels * (e + 5));
-        ProgressSteps steps(progress.bar());
+        ProgressSteps steps = progress.steps();
         for (int i = 0; i < channels; ++i) {
             WaveChannel* from = source->record->channel(i);
             WaveChannel* to = record->channel(i);
@@ -1013,7 +1007,7 @@ int TWForm::inverseTransform()
     WaveStore& target = *linkedWindow->record;
     {
         ProgressDialog progress(this, tr("Идет преобразование..."), int(channels.size()) * (e + 3));
-        ProgressSteps steps(progress.bar());
+        ProgressSteps steps = progress.steps();
         for (int i : channels) {
             const WaveChannel* from = record->channel(i);
             WaveChannel* to = target.channel(i);

@@ -1,9 +1,8 @@
 #include "wave_stor.h"
 
+#include "convert.h"
 #include "data.h"
 #include "errors.h"
-
-#include <QtMisc/qtm_messager.h>
 
 #include <QClipboard>
 #include <QFile>
@@ -22,6 +21,7 @@
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -424,7 +424,7 @@ QString cursorValuesText(const WaveStore& record, const QLocale& locale)
     for (int i = 0; i < count; ++i) {
         const WaveChannel* channel = record.channelSlots[i].channel;
         const int gain = record.channelSlots[i].header.gainCode;
-        const double factor = gain < 13 ? double(4096 >> gain) : 0.0; // no shift past the word
+        const double factor = gainFactor(gain);
         const double amplitude
             = channel->sample(channel->cursorIndex()) * 5 * 9.5367431640625e-7 * (factor * 1000000);
         text += locale.toString(amplitude, 'f', 6) + QLatin1Char(' ');
@@ -590,31 +590,50 @@ bool readChannels(WaveStore& record, RecordInput& input)
     return true;
 }
 
-bool readRecord(WaveStore& record, RecordInput& input)
+void setCause(QString* cause, const QString& text)
+{
+    if (cause)
+        *cause = text;
+}
+
+bool readRecord(WaveStore& record, RecordInput& input, QString* cause)
 {
     char head[sizeof magic];
     const qint64 got
         = input.read({ { head, sizeof head }, { &record.header, sizeof record.header } });
     if (got < qint64(sizeof head)) {
+        setCause(cause, QStringLiteral("truncated: a record starts with 8 bytes"));
         QTM_REPORT(0xA702);
         return false;
     }
     if (std::memcmp(head, magic, sizeof magic) != 0) {
+        setCause(cause, QStringLiteral("not a record file (bad magic)"));
         QTM_REPORT(0xAC02);
         return false;
     }
     if (got < qint64(sizeof head + sizeof record.header)) {
+        setCause(cause,
+            QStringLiteral("truncated: the header needs 256 bytes, the file has %1").arg(got));
         QTM_REPORT(0xAF02);
         return false;
     }
     // A count outside what a channel can hold is as inconsistent as a sixth channel; it is
     // refused before anything is allocated.
-    if (record.header.channelCount > WaveStore::maxChannels || record.header.sampleCount < 0
-        || record.header.sampleCount > WaveChannel::maxSamples) {
+    const int channels = record.header.channelCount;
+    const int samples = record.header.sampleCount;
+    if (channels > WaveStore::maxChannels || samples < 0 || samples > WaveChannel::maxSamples) {
+        setCause(cause,
+            channels > WaveStore::maxChannels
+                ? QStringLiteral("channel count %1 is out of range").arg(channels)
+                : QStringLiteral("sample count %1 is out of range").arg(samples));
         QTM_REPORT(0xAC02);
         return false;
     }
     if (!readChannels(record, input)) {
+        setCause(cause,
+            QStringLiteral("truncated: %1 channels of %2 samples do not fit in the file")
+                .arg(channels)
+                .arg(samples));
         QTM_REPORT(0xAD02);
         return false;
     }
@@ -624,29 +643,37 @@ bool readRecord(WaveStore& record, RecordInput& input)
 
 } // namespace
 
-bool readRaw(WaveStore& record, const QString& name)
+bool readRaw(WaveStore& record, const QString& name, QString* cause)
 {
     if (name.isEmpty()) {
+        setCause(cause, QStringLiteral("no file name"));
         QTM_REPORT(0xA502);
         return false;
     }
     const QByteArray path = QFile::encodeName(name);
     struct stat st;
     if (::stat(path.constData(), &st) != 0) {
+        setCause(cause, QString::fromLocal8Bit(std::strerror(errno)).toLower());
         QTM_REPORT(0xA702);
         return false;
     }
     if (st.st_size < qint64(sizeof magic)) {
+        setCause(cause,
+            QStringLiteral("truncated: a record starts with 8 bytes, the file has %1")
+                .arg(st.st_size));
         QTM_REPORT(0xA402);
         return false;
     }
     const int fd = S_ISDIR(st.st_mode) ? -1 : ::open(path.constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
+        setCause(cause,
+            S_ISDIR(st.st_mode) ? QStringLiteral("a folder, not a file")
+                                : QString::fromLocal8Bit(std::strerror(errno)).toLower());
         QTM_REPORT(0xA602);
         return false;
     }
     FileInput input(fd);
-    const bool done = readRecord(record, input);
+    const bool done = readRecord(record, input, cause);
     ::close(fd);
     return done;
 }
@@ -654,7 +681,7 @@ bool readRaw(WaveStore& record, const QString& name)
 bool readRaw(WaveStore& record, QIODevice& file)
 {
     DeviceInput input(file);
-    return readRecord(record, input);
+    return readRecord(record, input, nullptr);
 }
 
 // --- Writing ------------------------------------------------------------------------------------
@@ -677,8 +704,7 @@ bool writeAll(int fd, std::vector<iovec> pieces)
     return true;
 }
 
-// The whole record in one gathered write (the system splits it only past IOV_MAX pieces), then
-// flushed to the disk.
+// The whole record in one gathered write (the system splits it only past IOV_MAX pieces).
 bool writeRecord(WaveStore& record, int fd)
 {
     record.header.versionMinor = 20;
@@ -695,7 +721,7 @@ bool writeRecord(WaveStore& record, int fd)
         const std::vector<iovec> section = channelPieces(slot.header, *channel, count);
         pieces.insert(pieces.end(), section.begin(), section.end());
     }
-    return writeAll(fd, pieces) && ::fsync(fd) == 0;
+    return writeAll(fd, pieces);
 }
 
 // The file a save replaces: a symbolic link is followed, so that the link stays a link.
@@ -729,10 +755,12 @@ int createTemporary(const QByteArray& target, mode_t mode, QByteArray& tmpPath)
 
 } // namespace
 
-int writeRaw(WaveStore& record, const QString& name)
+int saveThroughTemporary(const QString& name, const std::function<bool(int fd)>& write)
 {
-    if (name.isEmpty() || record.header.sampleCount <= 0)
+    if (name.isEmpty()) {
+        errno = ENOENT;
         return -1;
+    }
     const QByteArray target = finalPath(name);
     struct stat old;
     const bool replacing = ::stat(target.constData(), &old) == 0;
@@ -741,9 +769,7 @@ int writeRaw(WaveStore& record, const QString& name)
     if (replacing
         && (::access(target.constData(), W_OK) != 0
             || ::access(folder.constData(), W_OK | X_OK) != 0)) {
-        if (qtmisc::mesDaemon)
-            qtmisc::mesDaemon->showWarn(
-                0xA502, QFileInfo(name).fileName(), QStringLiteral("01"), false, false);
+        errno = EACCES;
         return -16;
     }
     const mode_t umaskNow = ::umask(0);
@@ -758,14 +784,26 @@ int writeRaw(WaveStore& record, const QString& name)
         // Root saving over somebody's file hands the new file back to its owner.
         [[maybe_unused]] const int owned = ::fchown(fd, old.st_uid, old.st_gid);
     }
-    const bool written = writeRecord(record, fd);
+    const bool written = write(fd) && ::fsync(fd) == 0;
+    const int writeError = errno;
     if (::close(fd) != 0 || !written) {
+        const int error = written ? errno : writeError;
         ::unlink(tmpPath.constData());
+        errno = error;
         return -1;
     }
     if (::rename(tmpPath.constData(), target.constData()) != 0) {
+        const int error = errno;
         ::unlink(tmpPath.constData());
+        errno = error;
         return -17;
     }
     return 0;
+}
+
+int writeRaw(WaveStore& record, const QString& name)
+{
+    if (name.isEmpty() || record.header.sampleCount <= 0)
+        return -1;
+    return saveThroughTemporary(name, [&record](int fd) { return writeRecord(record, fd); });
 }

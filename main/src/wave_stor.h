@@ -7,6 +7,7 @@
 #include <QRect>
 #include <QString>
 #include <QtGlobal>
+#include <functional>
 
 class QIODevice;
 class QLocale;
@@ -133,9 +134,16 @@ QString cursorValuesText(const WaveStore& record, const QLocale& locale);
 void copyCursorValues(const WaveStore& record);
 
 // Record files: "KORUNRAW", the 256-byte header, then per channel its 16-byte header and
-// samples. The reader fills a freshly created record and reports its failures; the writer
-// returns 0, -1 (nothing written), -16 (an existing file cannot be replaced) or -17 (the final
-// rename failed), and leaves the old file intact on any failure.
-bool readRaw(WaveStore& record, const QString& name);
+// samples. The reader fills a freshly created record and reports its failures (cause, when
+// given, receives what was wrong in words); the writer returns 0, -1 (nothing written), -16 (an
+// existing file cannot be replaced) or -17 (the final rename failed), and leaves the old file
+// intact on any failure.
+bool readRaw(WaveStore& record, const QString& name, QString* cause = nullptr);
 bool readRaw(WaveStore& record, QIODevice& file);
 int writeRaw(WaveStore& record, const QString& name);
+
+// Saves a file the way records are saved: write fills a fresh temporary file beside the target
+// (never an existing file or a link), which is flushed to the disk and renamed over the target;
+// a link stays a link, permissions (and, for root, the owner) are kept. The writer's results;
+// errno tells the cause of -1 and -17.
+int saveThroughTemporary(const QString& name, const std::function<bool(int fd)>& write);

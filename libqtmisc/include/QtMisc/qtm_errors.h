@@ -31,7 +31,12 @@ inline ErrorCode makeErrorCode(bool withErrno, uint16 code, const QString& file,
     return (errnoLane << 48) | (fileLane << 32) | lowHalf;
 }
 
-// Hands the value to the messager daemon (a critical box later, from the event loop).
+// Where reported errors go: the messager daemon of a program with windows (a critical box later,
+// from the event loop), a command-line tool's own output; nowhere while unset.
+using ErrorSink = void (*)(ErrorCode value);
+extern ErrorSink errorSink;
+
+// Hands the value to the error sink.
 void reportError(ErrorCode value);
 
 // Lower-case hexadecimal without leading zeros, at least two digits ("01", "0a", "102b3a404").

@@ -21,6 +21,9 @@ public:
     // Boxes above this many open at once are dropped.
     static constexpr int maxOpenBoxes = 6;
 
+    // Reported errors go to the messager daemon from now on (see reportError).
+    MessagerDaemon();
+
     virtual bool init();
 
     void showCritical(ErrorCode errCode);

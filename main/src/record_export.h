@@ -1,0 +1,56 @@
+// Records leaving the program and coming in: CSV tables, WAV files and spectrum tables, and WAV
+// files read into records. Depends on the record model, QtCore and libsndfile; never on a
+// window. Every function says why it failed in words, for a message or a command line.
+#pragma once
+
+#include <QString>
+#include <string>
+
+class WaveStore;
+
+enum class AmplitudeUnit { Volts, Coulombs, Code };
+
+// Samples start ... start + count - 1 of a record (count -1: to the end), as the export takes
+// them; false with a cause when they lie outside the record.
+struct SampleSpan
+{
+    int start = 0;
+    int count = -1;
+};
+
+// The record's sampling frequency in hertz, clock (kHz) x 1000 / ticks per sample; 0 when
+// either is 0.
+double sampleRateHz(const WaveStore& record);
+
+// One line "time_s,ch1_V,..." ("sample,..." without a frequency; "_Q" or "_code" for the other
+// units), then a line per sample; numbers in the shortest form that reads back to the same
+// double, with a decimal point whatever the locale. Written through a temporary file.
+bool exportCsv(const WaveStore& record, const QString& name, AmplitudeUnit unit, SampleSpan span,
+    QString& cause);
+
+// A WAV file with one channel per record channel at the frequency rounded to whole hertz:
+// 8-bit PCM holding code + 128, or 32-bit float in volts. Written through a temporary file.
+bool exportWav(
+    const WaveStore& record, const QString& name, bool floatVolts, SampleSpan span, QString& cause);
+
+// What importing a WAV file gave besides the record.
+struct ImportNotes
+{
+    int gainCode = 0; // the gain the samples were scaled for
+    QString warning; // the frequency could only be approximated
+};
+
+// Reads a WAV file (8- or 16-bit PCM, or float) into the freshly made record: 8-bit samples are
+// codes (sample - 128) at gainCode (-1: 0); 16-bit samples (taken as a fraction of one volt)
+// and float samples (volts) are scaled with the given gain, or with the largest that does not
+// clip. At most 5 channels and 163840 samples.
+bool importWav(
+    const QString& name, int gainCode, WaveStore& record, ImportNotes& notes, QString& cause);
+
+// The spectrum of 2^e samples of one channel from start on, as the spectrum window computes it
+// (window function 0-5, linear or in decibels): "frequency_Hz,amplitude_V" (or "_dB") lines.
+bool spectrumTable(const WaveStore& record, int channel, int start, int e, int window,
+    bool decibels, std::string& text, QString& cause);
+
+// Writes text into the file the way records are saved (a temporary file renamed over it).
+bool saveText(const QString& name, const std::string& text, QString& cause);
