@@ -39,6 +39,7 @@ private slots:
     void quitAsksAboutEveryWindow();
     void newWindowTitles();
     void saveNamesAndDirectory();
+    void exportAndImport();
     void readFailureLeavesNoWindow();
     void readKeepsTheActiveWindowsZoom();
     void informationValues();
@@ -319,6 +320,34 @@ void tst_Waveform::saveNamesAndDirectory()
     TWForm* read = qobject_cast<TWForm*>(window->workspace()->subWindowList().last());
     QCOMPARE(read->windowTitle(), dir.filePath("run.raw"));
     QCOMPARE(read->record->sampleCount(), 500);
+}
+
+// «Экспорт…» writes the selection or the whole record by the name's suffix; «Импорт…» opens a
+// WAV file in a new window that counts as unsaved.
+void tst_Waveform::exportAndImport()
+{
+    TWForm* form = addRecordWindow(500, 0, 500);
+    form->selStart = 300;
+    form->selEnd = 200;
+    QVERIFY(window->exportActiveRecord(dir.filePath("part"), true));
+    QFile part(dir.filePath("part.csv"));
+    QVERIFY(part.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = part.readAll().trimmed().split('\n');
+    QCOMPARE(lines.size(), 101);
+    QCOMPARE(lines[0], QByteArray("time_s,ch1_Q,ch2_Q,ch3_Q,ch4_Q")); // the readouts' unit
+    QVERIFY(lines[1].startsWith("0.0016666666666666668,")); // sample 200 at 120 kHz
+    QVERIFY(window->exportActiveRecord(dir.filePath("all.wav"), false));
+
+    const int windows = int(window->workspace()->subWindowList().size());
+    QVERIFY(window->importRecordFile(dir.filePath("all.wav")));
+    auto* read = qobject_cast<TWForm*>(window->workspace()->subWindowList().last());
+    QCOMPARE(window->workspace()->subWindowList().size(), windows + 1);
+    QCOMPARE(read->record->sampleCount(), 500);
+    QCOMPARE(read->record->channel(2)->sample(123), form->record->channel(2)->sample(123));
+    QVERIFY(read->record->isModified());
+
+    QVERIFY(!window->importRecordFile(dir.filePath("part.csv")));
+    QVERIFY(testboxes::texts.last().startsWith("Файл part.csv не импортирован:\n"));
 }
 
 void tst_Waveform::readFailureLeavesNoWindow()

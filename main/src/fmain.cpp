@@ -5,6 +5,7 @@
 #include "hgversion.h"
 #include "init.h"
 #include "print_dialog.h"
+#include "record_export.h"
 #include "rs232.h"
 #include "set_record.h"
 #include "settings.h"
@@ -22,10 +23,12 @@
 #include <QtMisc/qtm_messager.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QColorDialog>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGridLayout>
 #include <QLabel>
 #include <QLocale>
 #include <QMdiArea>
@@ -210,6 +213,8 @@ bool MainWnd::connectCommands()
         { ui->aMin, &MainWnd::slot_aMinTriggered },
         { ui->aMinimizeAll, &MainWnd::slot_aMinimizeAllTriggered },
         { ui->aAbout, &MainWnd::slot_aAboutTriggered },
+        { ui->aDataExport, &MainWnd::slot_aDataExportTriggered },
+        { ui->aDataImport, &MainWnd::slot_aDataImportTriggered },
     };
     int position = 0;
     for (const auto& command : commands) {
@@ -431,6 +436,9 @@ void MainWnd::refreshCommandStates()
         ui->aDirectFFT->setEnabled(*states.directFft);
     ui->aSave->setEnabled(states.saveAndInfo);
     ui->aInfo->setEnabled(states.saveAndInfo);
+    const ActiveKind kind = activeKind();
+    ui->aDataExport->setEnabled(
+        kind == ActiveKind::Record || kind == ActiveKind::RecordWithSpectrum);
     if (states.clearSelectMode)
         selectModeAction->setChecked(false);
     if (states.hideStatusLabels) {
@@ -944,6 +952,84 @@ void MainWnd::slot_aSaveTriggered(bool)
         = QFileDialog::getSaveFileName(this, QString(), lastDir, QLatin1String(rawFilter));
     if (!name.isEmpty())
         saveActiveRecord(name);
+}
+
+bool MainWnd::exportActiveRecord(const QString& chosenName, bool selectionOnly)
+{
+    TWForm* window = activeWaveForm();
+    if (!window || !window->record)
+        return false;
+    const bool wav = chosenName.endsWith(QLatin1String(".wav"), Qt::CaseInsensitive);
+    const QString name = wav || chosenName.endsWith(QLatin1String(".csv"), Qt::CaseInsensitive)
+        ? chosenName
+        : chosenName + QLatin1String(".csv");
+    SampleSpan span;
+    if (selectionOnly && window->selStart != window->selEnd) {
+        span.start = std::min(window->selStart, window->selEnd);
+        span.count = std::abs(window->selEnd - window->selStart);
+    }
+    QString cause;
+    const bool done = wav
+        ? exportWav(*window->record, name, false, span, cause)
+        : exportCsv(*window->record, name,
+            yAxisFlag ? AmplitudeUnit::Volts : AmplitudeUnit::Coulombs, span, cause);
+    if (!done) {
+        qtmisc::mesDaemon->showWarn(0x1512, QFileInfo(name).fileName(), cause, false, false);
+        return false;
+    }
+    lastDir = directoryOfFile(name);
+    return true;
+}
+
+bool MainWnd::importRecordFile(const QString& name)
+{
+    auto* window = new (std::nothrow) TWForm;
+    QString cause;
+    QString warning;
+    if (!window || !window->importFile(name, cause, warning)) {
+        delete window;
+        qtmisc::mesDaemon->showWarn(0x1513, QFileInfo(name).fileName(), cause, false, false);
+        return false;
+    }
+    mdiArea->addSubWindow(window);
+    window->show();
+    lastDir = directoryOfFile(name);
+    if (!warning.isEmpty())
+        qtmisc::mesDaemon->showInfo(0x1401, warning, QString(), false, false);
+    return true;
+}
+
+void MainWnd::slot_aDataExportTriggered(bool)
+{
+    TWForm* window = activeWaveForm();
+    if (!window || !window->record || !qtmisc::mesDaemon)
+        return;
+    QFileDialog dialog(this, tr("Экспорт"), lastDir);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setNameFilters({ QStringLiteral("CSV (*.csv)"), QStringLiteral("WAV (*.wav)") });
+    QCheckBox selectionOnly(tr("Только выделение"));
+    selectionOnly.setObjectName(QStringLiteral("selectionOnlyBox"));
+    selectionOnly.setEnabled(window->selStart != window->selEnd);
+    if (auto* grid = qobject_cast<QGridLayout*>(dialog.layout()))
+        grid->addWidget(&selectionOnly, grid->rowCount(), 0, 1, -1);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return;
+    QString name = dialog.selectedFiles().first();
+    const bool wavChosen = dialog.selectedNameFilter().startsWith(QLatin1String("WAV"));
+    if (QFileInfo(name).suffix().isEmpty())
+        name += wavChosen ? QLatin1String(".wav") : QLatin1String(".csv");
+    exportActiveRecord(name, selectionOnly.isChecked());
+}
+
+void MainWnd::slot_aDataImportTriggered(bool)
+{
+    if (!mdiArea || !qtmisc::mesDaemon)
+        return;
+    const QString name = QFileDialog::getOpenFileName(
+        this, tr("Импорт"), lastDir, QStringLiteral("WAV (*.wav);;All files (*)"));
+    if (!name.isEmpty())
+        importRecordFile(name);
 }
 
 QStringList recordInfoValues(const WaveStore& record)

@@ -99,6 +99,12 @@ public:
     TWForm* newEmptyWindow();
     bool openRecordFile(const QString& name);
     int saveActiveRecord(const QString& name);
+    // The active record, or only its selection, into a CSV or WAV file by the name's suffix
+    // (".csv" added when it has neither), in the readouts' unit; false after warning 0x1512.
+    bool exportActiveRecord(const QString& name, bool selectionOnly);
+    // A WAV file in a new window (unsaved until written as a record); false after warning
+    // 0x1513.
+    bool importRecordFile(const QString& name);
 
     quint16 channelCount = 4;
     quint32 windowCounter = 1;
@@ -145,6 +151,8 @@ public slots:
     void slot_aExportTriggered(bool checked);
     void slot_aCenteringTriggered(bool checked);
     void slot_aSelectModeTriggered(bool checked);
+    void slot_aDataExportTriggered(bool checked);
+    void slot_aDataImportTriggered(bool checked);
     void slot_sbZYValueChanged(int value);
     void slot_sbZYSliderMoved(int value);
     void slot_sbZXValueChanged(int value);

@@ -31,6 +31,8 @@ void StringsKit::retranslate()
     warn1510 = tr("Ширина отображаемого участка недостаточна для Фурье-преобразования!\n"
                   "Необходимо увеличить масштаб.");
     warn1511 = tr("Печать не удалась: принтер или файл недоступен.");
+    warn1512 = tr("Экспорт в файл %1 не выполнен:\n%2");
+    warn1513 = tr("Файл %1 не импортирован:\n%2");
 
     question1702 = tr("Выполнить обратное преобразование?");
     question1705 = tr("Данные в окне %1 изменены!\nЗакрыть окно?");
@@ -65,6 +67,10 @@ QString StringsKit::warnText(int code) const
         return warn1510;
     case 0x1511:
         return warn1511;
+    case 0x1512:
+        return warn1512;
+    case 0x1513:
+        return warn1513;
     default:
         return QString::number(code, 10);
     }

@@ -5,6 +5,7 @@
 #include "errors.h"
 #include "fft_dialog.h"
 #include "fmain.h"
+#include "record_export.h"
 #include "rs232.h"
 #include "selsig_dialog.h"
 #include "ufft.h"
@@ -328,6 +329,26 @@ bool TWForm::openFile(const QString& name)
     record = new (std::nothrow) WaveStore(plotRect);
     if (!record || !readRaw(*record, name))
         return false;
+    setWindowTitle(QDir::toNativeSeparators(name));
+    relayout(height());
+    setupScrollBar();
+    if (mainWnd)
+        mainWnd->syncControls(this);
+    refreshAllStatus();
+    return true;
+}
+
+bool TWForm::importFile(const QString& name, QString& cause, QString& warning)
+{
+    if (!setupWindow())
+        return false;
+    delete record;
+    record = new (std::nothrow) WaveStore(plotRect);
+    ImportNotes notes;
+    if (!record || !importWav(name, -1, *record, notes, cause))
+        return false;
+    warning = notes.warning;
+    record->setUnsaved(true);
     setWindowTitle(QDir::toNativeSeparators(name));
     relayout(height());
     setupScrollBar();

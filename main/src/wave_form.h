@@ -79,6 +79,9 @@ public:
     bool initEmpty();
     // Reads a record file into a new record; the title becomes the file name.
     bool openFile(const QString& name);
+    // Reads a WAV file into a new record, unsaved until written; the title becomes the file
+    // name. cause says why it failed, warning what was approximated.
+    bool importFile(const QString& name, QString& cause, QString& warning);
     // Writes the record: 0, the writer's negative result, or 100 without a record.
     int saveFile(const QString& name);
     // Fills a record of the shape from the unit; the window takes it only when the run succeeds.
