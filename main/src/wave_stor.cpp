@@ -596,12 +596,11 @@ void setCause(QString* cause, const QString& text)
         *cause = text;
 }
 
-bool readRecord(WaveStore& record, RecordInput& input, QString* cause)
+// The magic and the header just read (got bytes of them): false, reported, when they are not a
+// record's.
+bool checkHeader(WaveStore& record, const char* head, qint64 got, QString* cause)
 {
-    char head[sizeof magic];
-    const qint64 got
-        = input.read({ { head, sizeof head }, { &record.header, sizeof record.header } });
-    if (got < qint64(sizeof head)) {
+    if (got < qint64(sizeof magic)) {
         setCause(cause, QStringLiteral("truncated: a record starts with 8 bytes"));
         QTM_REPORT(0xA702);
         return false;
@@ -611,7 +610,7 @@ bool readRecord(WaveStore& record, RecordInput& input, QString* cause)
         QTM_REPORT(0xAC02);
         return false;
     }
-    if (got < qint64(sizeof head + sizeof record.header)) {
+    if (got < qint64(sizeof magic + sizeof record.header)) {
         setCause(cause,
             QStringLiteral("truncated: the header needs 256 bytes, the file has %1").arg(got));
         QTM_REPORT(0xAF02);
@@ -629,6 +628,18 @@ bool readRecord(WaveStore& record, RecordInput& input, QString* cause)
         QTM_REPORT(0xAC02);
         return false;
     }
+    return true;
+}
+
+bool readRecord(WaveStore& record, RecordInput& input, QString* cause)
+{
+    char head[sizeof magic];
+    const qint64 got
+        = input.read({ { head, sizeof head }, { &record.header, sizeof record.header } });
+    if (!checkHeader(record, head, got, cause))
+        return false;
+    const int channels = record.header.channelCount;
+    const int samples = record.header.sampleCount;
     if (!readChannels(record, input)) {
         setCause(cause,
             QStringLiteral("truncated: %1 channels of %2 samples do not fit in the file")
@@ -674,6 +685,38 @@ bool readRaw(WaveStore& record, const QString& name, QString* cause)
     }
     FileInput input(fd);
     const bool done = readRecord(record, input, cause);
+    ::close(fd);
+    return done;
+}
+
+bool readRawHeader(WaveStore& record, const QString& name, QString* cause)
+{
+    const int fd = ::open(QFile::encodeName(name).constData(), O_RDONLY | O_CLOEXEC);
+    struct stat st;
+    if (fd < 0 || ::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+        setCause(cause,
+            fd < 0 ? QString::fromLocal8Bit(std::strerror(errno)).toLower()
+                   : QStringLiteral("a folder, not a file"));
+        if (fd >= 0)
+            ::close(fd);
+        return false;
+    }
+    char head[sizeof magic];
+    iovec pieces[] = { { head, sizeof head }, { &record.header, sizeof record.header } };
+    bool done = checkHeader(record, head, ::readv(fd, pieces, 2), cause);
+    const qint64 section = qint64(sizeof(ChannelHeader)) + record.header.sampleCount;
+    const qint64 first = qint64(sizeof magic + sizeof record.header);
+    if (done && st.st_size < first + record.header.channelCount * section) {
+        setCause(cause,
+            QStringLiteral("truncated: %1 channels of %2 samples do not fit in the file")
+                .arg(record.header.channelCount)
+                .arg(record.header.sampleCount));
+        done = false;
+    }
+    for (int i = 0; done && i < record.header.channelCount; ++i)
+        done = ::pread(fd, &record.channelSlots[i].header, sizeof(ChannelHeader),
+                   first + i * section)
+            == qint64(sizeof(ChannelHeader));
     ::close(fd);
     return done;
 }

@@ -140,6 +140,9 @@ void copyCursorValues(const WaveStore& record);
 // intact on any failure.
 bool readRaw(WaveStore& record, const QString& name, QString* cause = nullptr);
 bool readRaw(WaveStore& record, QIODevice& file);
+// The header and the channel headers only (no channels are made), checked and reported as the
+// reader does; for telling what a file holds without reading its samples.
+bool readRawHeader(WaveStore& record, const QString& name, QString* cause);
 int writeRaw(WaveStore& record, const QString& name);
 
 // Saves a file the way records are saved: write fills a fresh temporary file beside the target

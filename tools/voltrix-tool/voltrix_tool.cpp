@@ -107,10 +107,10 @@ void fail(const QString& file, const QString& cause)
     std::fprintf(stderr, "voltrix-tool: %s: %s\n", qPrintable(file), qPrintable(cause));
 }
 
-bool readRecord(const QString& file, WaveStore& record)
+bool readRecord(const QString& file, WaveStore& record, bool headerOnly = false)
 {
     QString cause;
-    if (readRaw(record, file, &cause))
+    if (headerOnly ? readRawHeader(record, file, &cause) : readRaw(record, file, &cause))
         return true;
     fail(file, cause);
     return false;
@@ -145,7 +145,7 @@ int info(const Arguments& args)
     QJsonArray all;
     for (const QString& file : args.files) {
         WaveStore record(QRect(0, 0, 639, 399));
-        if (!readRecord(file, record)) {
+        if (!readRecord(file, record, true)) {
             status = exitFailed;
             continue;
         }
