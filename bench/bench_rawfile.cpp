@@ -1,11 +1,15 @@
 // Reading and writing a 5 x 163840 record against a plain read or write of the same bytes
-// (the plain write flushed to disk as the record writer does).
+// (the plain write flushed to disk as the record writer does), and its exports against their
+// peers: CSV against numpy.savetxt (and pandas to_csv, for information) writing the same volts,
+// WAV against a plain write of as many bytes, what "info" reads against a plain header read.
 #include "ratio_reporter.h"
+#include "record_export.h"
 #include "support/records.h"
 #include "wave_stor.h"
 
 #include <QFile>
 #include <QGuiApplication>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <fcntl.h>
 #include <memory>
@@ -40,6 +44,13 @@ QByteArray fileBytes()
     return bytes;
 }
 
+// The record's file, written first if need be.
+QString writtenRecord()
+{
+    fileBytes();
+    return recordPath();
+}
+
 void BM_WriteRecord(benchmark::State& state)
 {
     const QString path = dir().filePath("written.raw");
@@ -47,16 +58,21 @@ void BM_WriteRecord(benchmark::State& state)
         benchmark::DoNotOptimize(writeRaw(record(), path));
 }
 
-void BM_WritePlain(benchmark::State& state)
+// The bytes written and flushed to the disk.
+void writePlain(benchmark::State& state, const QByteArray& bytes, const char* name)
 {
-    const QByteArray bytes = fileBytes();
-    const QByteArray path = QFile::encodeName(dir().filePath("plain.raw"));
+    const QByteArray path = QFile::encodeName(dir().filePath(name));
     for (auto _ : state) {
         const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         benchmark::DoNotOptimize(::write(fd, bytes.constData(), size_t(bytes.size())));
         ::fsync(fd);
         ::close(fd);
     }
+}
+
+void BM_WritePlain(benchmark::State& state)
+{
+    writePlain(state, fileBytes(), "plain.raw");
 }
 
 void BM_ReadRecord(benchmark::State& state)
@@ -81,12 +97,87 @@ void BM_ReadPlain(benchmark::State& state)
     }
 }
 
+void BM_CsvExport(benchmark::State& state)
+{
+    const QString path = dir().filePath("ours.csv");
+    QString cause;
+    for (auto _ : state)
+        benchmark::DoNotOptimize(exportCsv(record(), path, AmplitudeUnit::Volts, {}, cause));
+}
+
+// One write by the Python peer, timed by itself.
+void peer(benchmark::State& state, const char* name)
+{
+    for (auto _ : state) {
+        QProcess python;
+        python.start("python3",
+            { BENCH_DIR "/export_peers.py", name, writtenRecord(), dir().filePath("peer.csv"),
+                "1" });
+        if (!python.waitForFinished(600000) || python.exitCode() != 0) {
+            state.SkipWithError("python3 with numpy and pandas is needed");
+            return;
+        }
+        state.SetIterationTime(python.readAllStandardOutput().trimmed().toDouble());
+    }
+}
+
+void BM_CsvNumpy(benchmark::State& state)
+{
+    peer(state, "numpy");
+}
+
+void BM_CsvPandas(benchmark::State& state)
+{
+    peer(state, "pandas");
+}
+
+void BM_WavExport(benchmark::State& state)
+{
+    const QString path = dir().filePath("ours.wav");
+    QString cause;
+    for (auto _ : state)
+        benchmark::DoNotOptimize(exportWav(record(), path, false, {}, cause));
+}
+
+// The WAV file's bytes: a 44-byte header and the samples.
+void BM_WavPlain(benchmark::State& state)
+{
+    writePlain(state, QByteArray(44 + 5 * 163840, '\x80'), "plain.wav");
+}
+
+void BM_Info(benchmark::State& state)
+{
+    const QString path = writtenRecord();
+    for (auto _ : state) {
+        WaveStore header(QRect(0, 0, 99, 99));
+        benchmark::DoNotOptimize(readRawHeader(header, path, nullptr));
+    }
+}
+
+void BM_HeaderPlain(benchmark::State& state)
+{
+    const QByteArray path = QFile::encodeName(writtenRecord());
+    char bytes[264];
+    for (auto _ : state) {
+        const int fd = ::open(path.constData(), O_RDONLY);
+        benchmark::DoNotOptimize(::read(fd, bytes, sizeof bytes));
+        ::close(fd);
+    }
+}
+
 } // namespace
 
 BENCHMARK(BM_WriteRecord)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_WritePlain)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReadRecord)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReadPlain)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CsvExport)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CsvNumpy)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(1);
+BENCHMARK(BM_CsvPandas)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(1);
+BENCHMARK(BM_WavExport)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_WavPlain)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Info)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_HeaderPlain)->Unit(benchmark::kMicrosecond);
 
 int main(int argc, char** argv)
 {
@@ -95,5 +186,12 @@ int main(int argc, char** argv)
     return runWithGoals(argc, argv,
         { { "BM_WriteRecord", "BM_WritePlain", 1.5,
               "write 5 x 163840 record / plain write + fsync" },
-            { "BM_ReadRecord", "BM_ReadPlain", 1.5, "read 5 x 163840 record / plain read" } });
+            { "BM_ReadRecord", "BM_ReadPlain", 1.5, "read 5 x 163840 record / plain read" },
+            { "BM_CsvExport", "BM_CsvNumpy/iterations:1/manual_time", 0.1,
+                "CSV export 5 x 163840 / numpy.savetxt %.9g" },
+            { "BM_CsvExport", "BM_CsvPandas/iterations:1/manual_time", 0,
+                "CSV export 5 x 163840 / pandas to_csv" },
+            { "BM_WavExport", "BM_WavPlain", 1.5, "WAV export 5 x 163840 / plain write + fsync" },
+            { "BM_Info", "BM_HeaderPlain", 1.5,
+                "info of a 5 x 163840 record / plain header read" } });
 }

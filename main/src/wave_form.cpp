@@ -321,13 +321,13 @@ bool TWForm::initEmpty()
     return true;
 }
 
-bool TWForm::openFile(const QString& name)
+bool TWForm::loadRecord(const QString& name, const std::function<bool(WaveStore&)>& fill)
 {
     if (!setupWindow())
         return false;
     delete record;
     record = new (std::nothrow) WaveStore(plotRect);
-    if (!record || !readRaw(*record, name))
+    if (!record || !fill(*record))
         return false;
     setWindowTitle(QDir::toNativeSeparators(name));
     relayout(height());
@@ -338,24 +338,21 @@ bool TWForm::openFile(const QString& name)
     return true;
 }
 
+bool TWForm::openFile(const QString& name)
+{
+    return loadRecord(name, [&name](WaveStore& fresh) { return readRaw(fresh, name); });
+}
+
 bool TWForm::importFile(const QString& name, QString& cause, QString& warning)
 {
-    if (!setupWindow())
-        return false;
-    delete record;
-    record = new (std::nothrow) WaveStore(plotRect);
-    ImportNotes notes;
-    if (!record || !importWav(name, -1, *record, notes, cause))
-        return false;
-    warning = notes.warning;
-    record->setUnsaved(true);
-    setWindowTitle(QDir::toNativeSeparators(name));
-    relayout(height());
-    setupScrollBar();
-    if (mainWnd)
-        mainWnd->syncControls(this);
-    refreshAllStatus();
-    return true;
+    return loadRecord(name, [&](WaveStore& fresh) {
+        ImportNotes notes;
+        if (!importWav(name, -1, fresh, notes, cause))
+            return false;
+        warning = notes.warning;
+        fresh.setUnsaved(true); // not a record file until it is written as one
+        return true;
+    });
 }
 
 int TWForm::saveFile(const QString& name)

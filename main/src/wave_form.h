@@ -5,6 +5,7 @@
 #include <QMdiSubWindow>
 #include <QPointer>
 #include <QRect>
+#include <functional>
 
 class QImage;
 class QMouseEvent;
@@ -162,6 +163,8 @@ private:
     void acceptClose(QCloseEvent* event);
     void releaseSaveShortcut();
     bool setupWindow();
+    // A new record filled from the file name, laid out and shown under its name.
+    bool loadRecord(const QString& name, const std::function<bool(WaveStore&)>& fill);
     void relayout(int height);
     void setupScrollBar();
     // Shows the samples and lets the main window's stretch bar follow; nothing when unchanged.
