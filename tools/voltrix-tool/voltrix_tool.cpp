@@ -1,5 +1,6 @@
 // voltrix-tool: records on the command line, without a display: their information, CSV and WAV
 // exports, WAV imports and spectra, with the program's own reader, writer and transform.
+#include "ae_hits.h"
 #include "files_list.h"
 #include "record_export.h"
 #include "ufft.h"
@@ -42,6 +43,11 @@ const char* const usageText
       "  spectrum FILE --channel N [--start S] [--length 2^k] [--window NAME] [--db] [-o OUT]\n"
       "      frequency_Hz,amplitude_V (or _dB) of the spectrum window's transform; windows:\n"
       "      None, Parzen, Hanning, Hamming, ExactBlackman, Welch\n"
+      "  hits FILE... --threshold-v V | --threshold-db DB [--hdt-us 800] [--hlt-us 1000]\n"
+      "               [--pdt-us 200] [--channels 1,2,...] [--start S --count N]\n"
+      "               [--spacing-m D --speed-mps C [--pair 1,2] [--window-s W]]\n"
+      "      acoustic-emission hits as CSV; with a spacing, events and the linear location\n"
+      "      between the pair of channels (the window defaults to spacing / speed)\n"
       "\n"
       "Exit status: 0 all done, 1 some file failed, 2 usage error.\n";
 
@@ -298,6 +304,120 @@ int spectrum(const Arguments& args)
     return exitDone;
 }
 
+void appendNumber(QString& line, double value)
+{
+    line += ',' + QString::number(value, 'g', 17);
+}
+
+bool toDouble(const std::optional<QString>& text, double fallback, double& value)
+{
+    bool ok = true;
+    value = text ? text->toDouble(&ok) : fallback;
+    return ok;
+}
+
+// "1,2,..." as 0-based channels; false when a number is missing or below 1.
+bool toChannels(const QString& text, QList<int>& channels)
+{
+    for (const QString& word : text.split(',')) {
+        bool ok = false;
+        const int channel = word.toInt(&ok);
+        if (!ok || channel < 1)
+            return false;
+        channels << channel - 1;
+    }
+    return true;
+}
+
+int hits(const Arguments& args)
+{
+    HitSettings settings;
+    double thresholdDb = 0;
+    double spacing = 0;
+    double speed = 0;
+    double window = 0;
+    int start = 0;
+    int count = -1;
+    QList<int> channels;
+    QList<int> pair { 0, 1 };
+    const bool inVolts = args.value("--threshold-v").has_value();
+    if (inVolts == args.value("--threshold-db").has_value())
+        return usage("hits takes one of --threshold-v and --threshold-db");
+    if (!toDouble(args.value("--threshold-v"), 0, settings.thresholdVolts)
+        || !toDouble(args.value("--threshold-db"), 0, thresholdDb)
+        || !toDouble(args.value("--hdt-us"), 800, settings.hdtMicros)
+        || !toDouble(args.value("--hlt-us"), 1000, settings.hltMicros)
+        || !toDouble(args.value("--pdt-us"), 200, settings.pdtMicros)
+        || !toDouble(args.value("--spacing-m"), 0, spacing)
+        || !toDouble(args.value("--speed-mps"), 0, speed) || !toInt(args.value("--start"), 0, start)
+        || !toInt(args.value("--count"), -1, count)
+        || (args.value("--channels") && !toChannels(*args.value("--channels"), channels))
+        || (args.value("--pair")
+            && (!toChannels(*args.value("--pair"), pair = {}) || pair.size() != 2)))
+        return usage("hits: a number is missing or wrong");
+    const bool locate = spacing > 0;
+    if (locate && speed <= 0)
+        return usage("--spacing-m needs --speed-mps");
+    if (!inVolts)
+        settings.thresholdVolts = voltsOfDecibelsAe(thresholdDb);
+    if (!toDouble(args.value("--window-s"), locate ? spacing / speed : 0, window))
+        return usage("--window-s takes seconds");
+    std::printf("file,channel,arrival_s,onset_s,amplitude_V,amplitude_dBAE,rise_s,duration_s,"
+                "counts,energy_V2s%s\n",
+        locate ? ",event,dt_s,position_m" : "");
+    int status = exitDone;
+    for (const QString& file : args.files) {
+        WaveStore record(QRect(0, 0, 639, 399));
+        if (!readRecord(file, record)) {
+            status = exitFailed;
+            continue;
+        }
+        const double rate = sampleRateHz(record);
+        const int span = count < 0 ? record.sampleCount() - start : count;
+        if (rate <= 0 || start < 0 || span < 0 || span > record.sampleCount() - start) {
+            fail(file,
+                rate <= 0 ? QStringLiteral("the record has no sampling frequency")
+                          : QStringLiteral("the samples asked for are not in the record"));
+            status = exitFailed;
+            continue;
+        }
+        QList<Hit> found;
+        for (int c = 0; c < record.channelCount(); ++c)
+            if (channels.isEmpty() || channels.contains(c))
+                found += findHits(record, c, start, span, settings);
+        std::stable_sort(found.begin(), found.end(),
+            [](const Hit& a, const Hit& b) { return a.arrival < b.arrival; });
+        const QList<int> events = groupEvents(found, window, rate);
+        for (int h = 0; h < found.size(); ++h) {
+            const Hit& hit = found[h];
+            QString line = file + ',' + QString::number(hit.channel + 1);
+            for (const double value :
+                { hit.arrival / rate, hit.onset / rate, hit.peakVolts, decibelsAe(hit.peakVolts),
+                    (hit.peak - hit.arrival) / rate, (hit.last - hit.arrival) / rate })
+                appendNumber(line, value);
+            line += ',' + QString::number(hit.counts);
+            appendNumber(line, hit.energy);
+            if (locate) {
+                // Each channel's hit in the event; the event's first hit opens it.
+                std::map<int, double> arrivals;
+                const int opening = int(events.indexOf(events[h]));
+                for (int o = opening; o < found.size() && events[o] == events[h]; ++o)
+                    arrivals[found[o].channel] = found[o].arrival / rate;
+                line += ',' + QString::number(events[h] + 1);
+                appendNumber(line, (hit.arrival - found[opening].arrival) / rate);
+                line += ',';
+                const bool both = arrivals.count(pair[0]) && arrivals.count(pair[1]);
+                if (both)
+                    line += QString::number(
+                        linearPosition(arrivals[pair[0]], arrivals[pair[1]], spacing, speed), 'g',
+                        17);
+            }
+            std::printf("%s\n", qPrintable(line));
+        }
+    }
+    return status;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -331,6 +451,10 @@ int main(int argc, char** argv)
         { "import", { { "-o", "--gain" }, {}, importRecord } },
         { "spectrum",
             { { "--channel", "--start", "--length", "--window", "-o" }, { "--db" }, spectrum } },
+        { "hits",
+            { { "--threshold-v", "--threshold-db", "--hdt-us", "--hlt-us", "--pdt-us", "--channels",
+                  "--start", "--count", "--spacing-m", "--speed-mps", "--pair", "--window-s" },
+                {}, hits } },
     };
     const auto found = commands.find(command);
     if (found == commands.end())
