@@ -1,6 +1,7 @@
 // Digitisation runs through the real serial port against the simulated unit on a
 // pseudo-terminal: the frames on the line, the record the unit sent, the header, the faults,
 // STOP, and the main window's run command.
+#include "ae_hits.h"
 #include "data.h"
 #include "fmain.h"
 #include "init.h"
@@ -37,6 +38,7 @@ private slots:
     void stopDuringTransfer();
     void runCommandFillsANewWindow();
     void runCannotBeDisturbed();
+    void aeSourceIsFoundAndLocated();
     void failedRunLeavesNoWindow();
 
 private:
@@ -319,6 +321,38 @@ void tst_Acquisition::runCannotBeDisturbed()
     QVERIFY(form && form->record && form->record->sampleCount() == 8192);
     QCOMPARE(int(form->record->channelSlots[0].header.inputNumber), 9);
     QCOMPARE(samplesOf(*form->record->channel(3)), dumped(3));
+}
+
+// A simulated source 0.6 m from sensor 1 of two 2 m apart (1500 m/s): its four bursts are
+// found on both sensors and nothing else, the onsets lie within two samples of the true
+// arrivals, and the located position within 2 % of the spacing.
+void tst_Acquisition::aeSourceIsFoundAndLocated()
+{
+    const QString events = dir.filePath("events.csv");
+    QVERIFY(startUnit(
+        { "--source-m", "0.6", "--spacing-m", "2", "--speed-mps", "1500", "--event-log", events }));
+    acqParams.halfCount = 8192;
+    acqParams.gains[0] = acqParams.gains[1] = 2;
+    auto record = newRecord(16384);
+    QVERIFY(runAcquisition(*record, nullptr, serialLink()));
+    QFile log(events);
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const QList<QByteArray> truth = log.readAll().trimmed().split('\n').mid(1);
+    QCOMPARE(truth.size(), 4);
+    HitSettings settings;
+    settings.thresholdVolts = 6 * 5.0 * 1024 / 1048576; // 6 codes at gain code 2
+    const QList<Hit> first = findHits(*record, 0, 0, 16384, settings);
+    const QList<Hit> second = findHits(*record, 1, 0, 16384, settings);
+    QCOMPARE(first.size(), 4);
+    QCOMPARE(second.size(), 4);
+    const double rate = 120000;
+    for (int b = 0; b < 4; ++b) {
+        const QList<QByteArray> fields = truth[b].split(',');
+        QVERIFY2(std::abs(first[b].onset - fields[2].toInt()) <= 2, truth[b].constData());
+        QVERIFY2(std::abs(second[b].onset - fields[3].toInt()) <= 2, truth[b].constData());
+        const double x = linearPosition(first[b].onset / rate, second[b].onset / rate, 2, 1500);
+        QVERIFY2(std::fabs(x - 0.6) <= 0.04, qPrintable(QString::number(x)));
+    }
 }
 
 void tst_Acquisition::failedRunLeavesNoWindow()

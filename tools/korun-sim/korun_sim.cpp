@@ -47,6 +47,11 @@ struct Options
     int stallCount = 1;
     bool stuckBusy = false;
     bool finishTransfers = false; // a synchronisation waits for the output under way
+    // An acoustic-emission source between the sensors of inputs 1 and 2 of the group.
+    double sourceM = -1; // position from sensor 1, metres; negative: no source
+    double spacingM = 1;
+    double speedMps = 3000;
+    std::string eventLog;
 };
 
 struct Params
@@ -73,10 +78,14 @@ void usage()
         "                 [--ready FILE] [--seed N] [--stuck-busy] [--bad-sync N] [--no-ack N]\n"
         "                 [--bad-ack N] [--corrupt N] [--drop N] [--bad-checksum N]\n"
         "                 [--stall-ms MS [--stall-count N]] [--finish-transfers]\n"
+        "                 [--source-m X --spacing-m D --speed-mps C [--event-log FILE]]\n"
         "Fault options act on the first N occurrences. --baud 0 sends without pacing.\n"
         "A command without its acknowledge (--no-ack) or with a wrong one (--bad-ack) is not\n"
         "carried out. --finish-transfers: output under way is sent to its end before a\n"
-        "synchronisation is answered (by default a synchronisation drops it).\n");
+        "synchronisation is answered (by default a synchronisation drops it).\n"
+        "--source-m: four bursts a record from X metres along the line of sensors 1 and 2,\n"
+        "D metres apart, reach each sensor delayed by its distance / C and attenuated, over\n"
+        "noise; the event log gets each burst's emission time, position and arrival samples.\n");
 }
 
 bool parse(int argc, char** argv, Options& o)
@@ -120,6 +129,14 @@ bool parse(int argc, char** argv, Options& o)
             o.stallMs = std::atol(v);
         else if (a == "--stall-count")
             o.stallCount = std::atoi(v);
+        else if (a == "--source-m")
+            o.sourceM = std::atof(v);
+        else if (a == "--spacing-m")
+            o.spacingM = std::atof(v);
+        else if (a == "--speed-mps")
+            o.speedMps = std::atof(v);
+        else if (a == "--event-log")
+            o.eventLog = v;
         else
             return false;
     }
@@ -177,6 +194,9 @@ private:
     bool acknowledge();
     void sendChannel(int index, int count);
     std::vector<int8_t> samples(int index, int count);
+    // Bursts from the source as sensor index (0 or 1) receives them, in volts, and the log.
+    double sourceVolts(int index, int n, double rate, int count);
+    void logEvents(double rate, int count);
     void log(const char* direction, const std::vector<uint8_t>& bytes);
     void logText(const std::string& text);
     bool busy() const { return o.stuckBusy || Clock::now() < readyAt; }
@@ -335,6 +355,8 @@ std::vector<int8_t> Unit::samples(int index, int count)
             volts = 0.8 * std::sin(2 * M_PI * 1000.0 * t);
             break;
         }
+        if (o.sourceM >= 0 && index < 2)
+            volts = sourceVolts(index, n, rate, count) + 0.01 * gauss(noise);
         double code = 30.0 * gain * volts + 0.5 * gauss(noise);
         if (params.detector)
             code = -128.0 + 2.0 * std::fabs(code);
@@ -343,8 +365,45 @@ std::vector<int8_t> Unit::samples(int index, int count)
     return codes;
 }
 
+// Four bursts a record, emitted at 1/8, 3/8, 5/8 and 7/8 of it: a decaying sine of an eighth
+// of the sampling frequency, starting at the sample the wave reaches the sensor, 0.5 V at the
+// source and losing 30 % a metre.
+double Unit::sourceVolts(int index, int n, double rate, int count)
+{
+    const double distance = index == 0 ? o.sourceM : o.spacingM - o.sourceM;
+    const double delay = std::fabs(distance) / o.speedMps;
+    double volts = 0;
+    for (int b = 0; b < 4; ++b) {
+        const double emitted = (2 * b + 1) * count / 8.0 / rate;
+        const long arrival = std::lround((emitted + delay) * rate);
+        if (n < arrival)
+            continue;
+        const double since = (n - arrival) / rate;
+        volts += 0.5 * std::pow(0.7, std::fabs(distance)) * std::exp(-since * rate / 40.0)
+            * std::sin(2 * M_PI * (n - arrival) / 8.0);
+    }
+    return volts;
+}
+
+void Unit::logEvents(double rate, int count)
+{
+    FILE* log = std::fopen(o.eventLog.c_str(), "w");
+    if (!log)
+        return;
+    std::fprintf(log, "emission_s,position_m,arrival_sample_1,arrival_sample_2\n");
+    for (int b = 0; b < 4; ++b) {
+        const double emitted = (2 * b + 1) * count / 8.0 / rate;
+        std::fprintf(log, "%.9g,%.9g,%ld,%ld\n", emitted, o.sourceM,
+            std::lround((emitted + std::fabs(o.sourceM) / o.speedMps) * rate),
+            std::lround((emitted + std::fabs(o.spacingM - o.sourceM) / o.speedMps) * rate));
+    }
+    std::fclose(log);
+}
+
 void Unit::sendChannel(int index, int count)
 {
+    if (o.sourceM >= 0 && !o.eventLog.empty() && index == 0)
+        logEvents(3000000.0 / (params.freqCode + 1), count);
     const std::vector<int8_t> codes = samples(index, count);
     if (!o.dump.empty()) {
         const std::string path = o.dump + "/channel" + std::to_string(index) + ".bin";

@@ -46,8 +46,9 @@ const char* const usageText
       "  hits FILE... --threshold-v V | --threshold-db DB [--hdt-us 800] [--hlt-us 1000]\n"
       "               [--pdt-us 200] [--channels 1,2,...] [--start S --count N]\n"
       "               [--spacing-m D --speed-mps C [--pair 1,2] [--window-s W]]\n"
-      "      acoustic-emission hits as CSV; with a spacing, events and the linear location\n"
-      "      between the pair of channels (the window defaults to spacing / speed)\n"
+      "      acoustic-emission hits as CSV; with a spacing, events, the onsets' differences to\n"
+      "      the event's first hit and the linear location between the pair of channels (the\n"
+      "      coincidence window defaults to spacing / speed)\n"
       "\n"
       "Exit status: 0 all done, 1 some file failed, 2 usage error.\n";
 
@@ -398,13 +399,14 @@ int hits(const Arguments& args)
             line += ',' + QString::number(hit.counts);
             appendNumber(line, hit.energy);
             if (locate) {
-                // Each channel's hit in the event; the event's first hit opens it.
+                // Each channel's onset in the event; the event's first hit opens it. Onsets,
+                // not crossings: a weaker sensor crosses the threshold later in its wave.
                 std::map<int, double> arrivals;
                 const int opening = int(events.indexOf(events[h]));
                 for (int o = opening; o < found.size() && events[o] == events[h]; ++o)
-                    arrivals[found[o].channel] = found[o].arrival / rate;
+                    arrivals[found[o].channel] = found[o].onset / rate;
                 line += ',' + QString::number(events[h] + 1);
-                appendNumber(line, (hit.arrival - found[opening].arrival) / rate);
+                appendNumber(line, (hit.onset - found[opening].onset) / rate);
                 line += ',';
                 const bool both = arrivals.count(pair[0]) && arrivals.count(pair[1]);
                 if (both)
