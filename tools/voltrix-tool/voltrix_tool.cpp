@@ -18,6 +18,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <optional>
 
@@ -123,6 +124,20 @@ bool readRecord(const QString& file, WaveStore& record, bool headerOnly = false)
     return false;
 }
 
+// Reads each file and hands it to work; a file that cannot be read, or whose work fails, makes
+// the status 1, and the others go on.
+int forEachRecord(const QStringList& files, bool headerOnly,
+    const std::function<bool(const QString& file, const WaveStore& record)>& work)
+{
+    int status = exitDone;
+    for (const QString& file : files) {
+        WaveStore record(QRect(0, 0, 639, 399));
+        if (!readRecord(file, record, headerOnly) || !work(file, record))
+            status = exitFailed;
+    }
+    return status;
+}
+
 QJsonObject infoOf(const WaveStore& record)
 {
     QJsonArray inputs;
@@ -148,29 +163,25 @@ QString numbers(const QJsonArray& values)
 
 int info(const Arguments& args)
 {
-    int status = exitDone;
     QJsonArray all;
-    for (const QString& file : args.files) {
-        WaveStore record(QRect(0, 0, 639, 399));
-        if (!readRecord(file, record, true)) {
-            status = exitFailed;
-            continue;
-        }
-        QJsonObject o = infoOf(record);
-        if (args.flag("--json")) {
-            o.insert("file", file);
-            all.append(o);
-            continue;
-        }
-        std::printf("%s\n  channels: %d\n  samples: %d\n  frequency_Hz: %.10g\n"
-                    "  duration_s: %.10g\n  inputs: %s\n  gain_codes: %s\n  detector: %s\n"
-                    "  sync: %s\n",
-            qPrintable(file), o["channels"].toInt(), o["samples"].toInt(),
-            o["frequency_Hz"].toDouble(), o["duration_s"].toDouble(),
-            qPrintable(numbers(o["inputs"].toArray())),
-            qPrintable(numbers(o["gain_codes"].toArray())), o["detector"].toBool() ? "on" : "off",
-            qPrintable(o["sync"].toString()));
-    }
+    const int status
+        = forEachRecord(args.files, true, [&](const QString& file, const WaveStore& record) {
+              QJsonObject o = infoOf(record);
+              if (args.flag("--json")) {
+                  o.insert("file", file);
+                  all.append(o);
+                  return true;
+              }
+              std::printf("%s\n  channels: %d\n  samples: %d\n  frequency_Hz: %.10g\n"
+                          "  duration_s: %.10g\n  inputs: %s\n  gain_codes: %s\n  detector: %s\n"
+                          "  sync: %s\n",
+                  qPrintable(file), o["channels"].toInt(), o["samples"].toInt(),
+                  o["frequency_Hz"].toDouble(), o["duration_s"].toDouble(),
+                  qPrintable(numbers(o["inputs"].toArray())),
+                  qPrintable(numbers(o["gain_codes"].toArray())),
+                  o["detector"].toBool() ? "on" : "off", qPrintable(o["sync"].toString()));
+              return true;
+          });
     if (args.flag("--json"))
         std::fputs(QJsonDocument(all).toJson(QJsonDocument::Indented).constData(), stdout);
     return status;
@@ -207,24 +218,16 @@ int exportRecords(const Arguments& args)
     if (!toInt(args.value("--start"), 0, span.start)
         || !toInt(args.value("--count"), -1, span.count))
         return usage("--start and --count take a number of samples");
-    int status = exitDone;
-    for (const QString& file : args.files) {
-        WaveStore record(QRect(0, 0, 639, 399));
-        if (!readRecord(file, record)) {
-            status = exitFailed;
-            continue;
-        }
+    return forEachRecord(args.files, false, [&](const QString& file, const WaveStore& record) {
         const QString name = exportName(args, file, "." + format);
         QString cause;
         const bool done = format == "csv"
             ? exportCsv(record, name, units.at(unitName), span, cause)
             : exportWav(record, name, args.flag("--float"), span, cause);
-        if (!done) {
+        if (!done)
             fail(file, cause);
-            status = exitFailed;
-        }
-    }
-    return status;
+        return done;
+    });
 }
 
 int importRecord(const Arguments& args)
@@ -366,21 +369,14 @@ int hits(const Arguments& args)
     std::printf("file,channel,arrival_s,onset_s,amplitude_V,amplitude_dBAE,rise_s,duration_s,"
                 "counts,energy_V2s%s\n",
         locate ? ",event,dt_s,position_m" : "");
-    int status = exitDone;
-    for (const QString& file : args.files) {
-        WaveStore record(QRect(0, 0, 639, 399));
-        if (!readRecord(file, record)) {
-            status = exitFailed;
-            continue;
-        }
+    return forEachRecord(args.files, false, [&](const QString& file, const WaveStore& record) {
         const double rate = sampleRateHz(record);
         const int span = count < 0 ? record.sampleCount() - start : count;
         if (rate <= 0 || start < 0 || span < 0 || span > record.sampleCount() - start) {
             fail(file,
                 rate <= 0 ? QStringLiteral("the record has no sampling frequency")
                           : QStringLiteral("the samples asked for are not in the record"));
-            status = exitFailed;
-            continue;
+            return false;
         }
         QList<Hit> found;
         for (int c = 0; c < record.channelCount(); ++c)
@@ -416,8 +412,8 @@ int hits(const Arguments& args)
             }
             std::printf("%s\n", qPrintable(line));
         }
-    }
-    return status;
+        return true;
+    });
 }
 
 } // namespace
