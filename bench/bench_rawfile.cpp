@@ -110,7 +110,8 @@ void peer(benchmark::State& state, const char* name)
 {
     for (auto _ : state) {
         QProcess python;
-        python.start("python3",
+        // Debian's interpreter, for which the scripts install numpy and pandas.
+        python.start("/usr/bin/python3",
             { BENCH_DIR "/export_peers.py", name, writtenRecord(), dir().filePath("peer.csv"),
                 "1" });
         if (!python.waitForFinished(600000) || python.exitCode() != 0) {

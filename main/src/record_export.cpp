@@ -118,15 +118,22 @@ bool writeText(int fd, const std::string& text)
     return true;
 }
 
-// The codes of every channel over the span, channel by channel.
+// The codes of every channel over the span, channel by channel, copied block by block.
 std::vector<std::vector<qint8>> codesOf(const WaveStore& record, SampleSpan span)
 {
     std::vector<std::vector<qint8>> codes(size_t(record.channelCount()));
     for (int i = 0; i < record.channelCount(); ++i) {
         const WaveChannel* c = record.channel(i);
-        codes[size_t(i)].resize(size_t(span.count));
-        for (int k = 0; c && k < span.count; ++k)
-            codes[size_t(i)][size_t(k)] = c->sample(span.start + k);
+        std::vector<qint8>& out = codes[size_t(i)];
+        out.resize(size_t(span.count));
+        for (int k = 0; c && k < span.count;) {
+            qint8* piece = nullptr;
+            const int size = std::min(c->blockAt(span.start + k, &piece), span.count - k);
+            if (size <= 0)
+                break;
+            std::memcpy(out.data() + k, piece, size_t(size));
+            k += size;
+        }
     }
     return codes;
 }
@@ -162,27 +169,35 @@ bool exportCsv(const WaveStore& record, const QString& name, AmplitudeUnit unit,
     for (int i = 0; i < channels; ++i)
         text += ",ch" + std::to_string(i + 1) + unitSuffix(unit);
     text += '\n';
-    // Each channel's 256 codes give its 256 possible values: a table, not a product a sample.
-    std::vector<std::vector<double>> values(size_t(channels), std::vector<double>(256));
+    // A channel's 256 codes have 256 texts, ",value", made once: a line copies them.
+    std::vector<std::string> texts(size_t(channels) * 256);
     for (int i = 0; i < channels; ++i)
-        for (int code = -128; code < 128; ++code)
-            values[size_t(i)][size_t(code + 128)] = valueOf(record, i, code, unit);
+        for (int code = -128; code < 128; ++code) {
+            std::string& entry = texts[size_t(i) * 256 + size_t(code + 128)] = ",";
+            if (unit == AmplitudeUnit::Code)
+                appendNumber(entry, (long long)code);
+            else
+                appendNumber(entry, valueOf(record, i, code, unit));
+        }
     const std::vector<std::vector<qint8>> codes = codesOf(record, span);
-    text.reserve(text.size() + size_t(span.count) * size_t(12 + 14 * channels));
+    const auto textOf = [&](int i, int k) -> const std::string& {
+        return texts[size_t(i) * 256 + size_t(codes[size_t(i)][size_t(k)] + 128)];
+    };
+    size_t size = text.size();
+    for (int k = 0; k < span.count; ++k) {
+        size += 25; // the time and the line's end
+        for (int i = 0; i < channels; ++i)
+            size += textOf(i, k).size();
+    }
+    text.reserve(size);
     for (int k = 0; k < span.count; ++k) {
         const int index = span.start + k;
         if (rate > 0)
             appendNumber(text, index / rate);
         else
             appendNumber(text, (long long)index);
-        for (int i = 0; i < channels; ++i) {
-            text += ',';
-            const int code = codes[size_t(i)][size_t(k)];
-            if (unit == AmplitudeUnit::Code)
-                appendNumber(text, (long long)code);
-            else
-                appendNumber(text, values[size_t(i)][size_t(code + 128)]);
-        }
+        for (int i = 0; i < channels; ++i)
+            text += textOf(i, k);
         text += '\n';
     }
     return saveText(name, text, cause);
@@ -211,22 +226,27 @@ bool exportWav(
             sound.file = sf_open_fd(fd, SFM_WRITE, &info, 0);
             if (!sound.file)
                 return false;
-            std::vector<float> volts(floatVolts ? size_t(span.count) * size_t(channels) : 0);
-            std::vector<int> words(floatVolts ? 0 : size_t(span.count) * size_t(channels));
-            for (int i = 0; i < channels; ++i)
+            const size_t values = size_t(span.count) * size_t(channels);
+            std::vector<float> volts(floatVolts ? values : 0);
+            // 8-bit PCM is unsigned: the byte of a sample is its code + 128, written as it is.
+            std::vector<quint8> bytes(floatVolts ? 0 : values);
+            for (int i = 0; i < channels; ++i) {
+                float table[256];
+                for (int code = -128; code < 128; ++code)
+                    table[code + 128] = float(valueOf(record, i, code, AmplitudeUnit::Volts));
+                const qint8* from = codes[size_t(i)].data();
                 for (int k = 0; k < span.count; ++k) {
-                    const int code = codes[size_t(i)][size_t(k)];
                     const size_t at = size_t(k) * size_t(channels) + size_t(i);
                     if (floatVolts)
-                        volts[at] = float(valueOf(record, i, code, AmplitudeUnit::Volts));
+                        volts[at] = table[from[k] + 128];
                     else
-                        words[at] = code * (1 << 24); // the library keeps the top byte: code + 128
+                        bytes[at] = quint8(from[k] + 128);
                 }
-            const sf_count_t frames = span.count;
-            const sf_count_t written = floatVolts
-                ? sf_writef_float(sound.file, volts.data(), frames)
-                : sf_writef_int(sound.file, words.data(), frames);
-            return written == frames && sf_close(std::exchange(sound.file, nullptr)) == 0;
+            }
+            const bool written = floatVolts
+                ? sf_writef_float(sound.file, volts.data(), span.count) == span.count
+                : sf_write_raw(sound.file, bytes.data(), sf_count_t(values)) == sf_count_t(values);
+            return written && sf_close(std::exchange(sound.file, nullptr)) == 0;
         },
         cause);
 }

@@ -701,9 +701,12 @@ bool readRawHeader(WaveStore& record, const QString& name, QString* cause)
             ::close(fd);
         return false;
     }
+    // The first channel's header follows the record's: one read takes both.
     char head[sizeof magic];
-    iovec pieces[] = { { head, sizeof head }, { &record.header, sizeof record.header } };
-    bool done = checkHeader(record, head, ::readv(fd, pieces, 2), cause);
+    iovec pieces[] = { { head, sizeof head }, { &record.header, sizeof record.header },
+        { &record.channelSlots[0].header, sizeof(ChannelHeader) } };
+    const qint64 got = ::readv(fd, pieces, 3);
+    bool done = checkHeader(record, head, std::min<qint64>(got, 264), cause);
     const qint64 section = qint64(sizeof(ChannelHeader)) + record.header.sampleCount;
     const qint64 first = qint64(sizeof magic + sizeof record.header);
     if (done && st.st_size < first + record.header.channelCount * section) {
@@ -713,9 +716,9 @@ bool readRawHeader(WaveStore& record, const QString& name, QString* cause)
                 .arg(record.header.sampleCount));
         done = false;
     }
-    for (int i = 0; done && i < record.header.channelCount; ++i)
-        done = ::pread(fd, &record.channelSlots[i].header, sizeof(ChannelHeader),
-                   first + i * section)
+    for (int i = 1; done && i < record.header.channelCount; ++i)
+        done = ::pread(
+                   fd, &record.channelSlots[i].header, sizeof(ChannelHeader), first + i * section)
             == qint64(sizeof(ChannelHeader));
     ::close(fd);
     return done;
