@@ -5,6 +5,7 @@
 #include "wave_stor.h"
 
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <cmath>
@@ -287,12 +288,14 @@ void tst_Tool::failuresAndExitStatus()
             QVERIFY2(full.err.contains("no space left on the device"), qPrintable(full.err));
             QVERIFY2(left.isEmpty(), qPrintable(left.join(' ')));
         }
-        QFile::setPermissions(dir.path(),
-            QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
-                | QFileDevice::ReadOther | QFileDevice::ExeOther);
-        const Run denied = tool({ "export", path("rec.raw"), "-o", path("rec.csv") }, "65534");
-        QCOMPARE(denied.status, 1);
-        QVERIFY2(denied.err.contains("permission denied"), qPrintable(denied.err));
+        if (!QStandardPaths::findExecutable("setpriv").isEmpty()) {
+            QFile::setPermissions(dir.path(),
+                QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner
+                    | QFileDevice::ReadOther | QFileDevice::ExeOther);
+            const Run denied = tool({ "export", path("rec.raw"), "-o", path("rec.csv") }, "65534");
+            QCOMPARE(denied.status, 1);
+            QVERIFY2(denied.err.contains("permission denied"), qPrintable(denied.err));
+        }
     }
 
     for (const QStringList& wrong : { QStringList {}, QStringList { "frobnicate", "x" },
