@@ -353,10 +353,17 @@ bool importWav(
         record.channelSlots[i].header.inputNumber = quint8(i + 1);
     }
     record.header.visibleCount = frames;
-    if (!exactClock(info.samplerate, record.header.clockKHz, record.header.ticksPerSample)) {
-        record.header.clockKHz = 12000;
-        record.header.ticksPerSample
-            = qint32(std::max<long>(1, std::lround(12000000.0 / info.samplerate)));
+    // The packed header's fields are set from copies, never bound to references.
+    quint16 clockKHz = 12000;
+    qint32 ticks = 1;
+    const bool exact = exactClock(info.samplerate, clockKHz, ticks);
+    if (!exact) {
+        clockKHz = 12000;
+        ticks = qint32(std::max<long>(1, std::lround(12000000.0 / info.samplerate)));
+    }
+    record.header.clockKHz = clockKHz;
+    record.header.ticksPerSample = ticks;
+    if (!exact) {
         notes.warning = QStringLiteral("%1 Hz is not a frequency a record can hold: %2 Hz taken")
                             .arg(info.samplerate)
                             .arg(sampleRateHz(record), 0, 'g', 10);
