@@ -231,16 +231,21 @@ bool exportWav(
             // 8-bit PCM is unsigned: the byte of a sample is its code + 128, written as it is.
             std::vector<quint8> bytes(floatVolts ? 0 : values);
             for (int i = 0; i < channels; ++i) {
-                float table[256];
-                for (int code = -128; code < 128; ++code)
-                    table[code + 128] = float(valueOf(record, i, code, AmplitudeUnit::Volts));
+                // Pointers held locally: byte stores could alias anything the loop reads.
                 const qint8* from = codes[size_t(i)].data();
-                for (int k = 0; k < span.count; ++k) {
-                    const size_t at = size_t(k) * size_t(channels) + size_t(i);
-                    if (floatVolts)
-                        volts[at] = table[from[k] + 128];
-                    else
-                        bytes[at] = quint8(from[k] + 128);
+                const size_t step = size_t(channels);
+                const int count = span.count;
+                if (floatVolts) {
+                    float table[256];
+                    for (int code = -128; code < 128; ++code)
+                        table[code + 128] = float(valueOf(record, i, code, AmplitudeUnit::Volts));
+                    float* to = volts.data() + i;
+                    for (int k = 0; k < count; ++k)
+                        to[size_t(k) * step] = table[from[k] + 128];
+                } else {
+                    quint8* to = bytes.data() + i;
+                    for (int k = 0; k < count; ++k)
+                        to[size_t(k) * step] = quint8(from[k] + 128);
                 }
             }
             const bool written = floatVolts
