@@ -10,7 +10,6 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
-#include <memory>
 #include <numeric>
 #include <sndfile.h>
 #include <string>
@@ -138,7 +137,7 @@ std::vector<std::vector<qint8>> codesOf(const WaveStore& record, SampleSpan span
     return codes;
 }
 
-// Where the sound-file library reads and writes: the descriptor of the temporary file.
+// An open sound file, closed when it goes unless closed already.
 struct SoundFile
 {
     SNDFILE* file = nullptr;
