@@ -10,62 +10,167 @@
 
 namespace {
 
+constexpr int pickerLead = 256; // samples before the crossing that the onset picker weighs
+
 // Microseconds as whole samples at rate (at least one).
 int samplesOf(double micros, double rate)
 {
     return std::max(1, int(std::lround(micros * 1e-6 * rate)));
 }
 
-// The channel's values over the span, in volts as the readouts show them.
-std::vector<double> voltsOf(const WaveStore& record, int channel, int first, int count)
+// What the hit definitions need of a code: its value in units of the channel's volts per unit,
+// the magnitude of that, whether it is beyond the threshold (loud) and above it.
+struct CodeTraits
 {
-    const WaveChannel* c = record.channel(channel);
+    int units = 0;
+    int magnitude = 0;
+    bool loud = false;
+    bool above = false;
+};
+
+// A channel's samples as the volts the readouts show, through a table by code, and the codes
+// whose value stays within the threshold: an interval, since the value's magnitude grows with
+// the code's (or, on detector records, with the code).
+struct ChannelValues
+{
+    const WaveChannel* channel = nullptr;
+    bool detector = false;
+    double voltsPerUnit = 0;
+    CodeTraits traits[256]; // by code + 128
+    int quietLow = 128;
+    int quietHigh = -129;
+};
+
+void setValues(ChannelValues& values, const WaveStore& record, int channel, double threshold)
+{
+    values.channel = record.channel(channel);
     const int gain = record.channelSlots[channel].header.gainCode;
-    std::vector<double> table(256);
-    for (int code = -128; code < 128; ++code)
-        table[size_t(code + 128)] = sampleAmplitude(code, gain, c->detectorOffset, true);
-    std::vector<double> v(static_cast<size_t>(count));
-    for (int k = 0; k < count; ++k)
-        v[size_t(k)] = table[size_t(c->sample(first + k) + 128)];
-    return v;
+    values.detector = values.channel->detectorOffset;
+    values.voltsPerUnit = sampleAmplitude(1, gain, false, true) / 2;
+    for (int code = -128; code < 128; ++code) {
+        CodeTraits& traits = values.traits[code + 128];
+        const double v = sampleAmplitude(code, gain, values.detector, true);
+        traits.units = values.detector ? code + 128 : 2 * code;
+        traits.magnitude = std::abs(traits.units);
+        traits.above = v > threshold;
+        traits.loud = !(std::fabs(v) <= threshold);
+        if (!traits.loud) {
+            values.quietLow = std::min(values.quietLow, code);
+            values.quietHigh = code;
+        }
+    }
 }
 
-double rmsOf(const std::vector<double>& v, int from, int to)
+// The first sample of from ... end - 1 beyond the threshold, or end. Noise is passed over 64
+// codes at a time with byte comparisons, which the compiler turns into vector instructions.
+int nextLoud(const ChannelValues& values, int from, int end)
+{
+    if (values.quietHigh < values.quietLow)
+        return from;
+    const quint8 low = quint8(values.quietLow);
+    const quint8 span = quint8(values.quietHigh - values.quietLow);
+    const auto loud = [low, span](qint8 code) { return quint8(quint8(code) - low) > span; };
+    constexpr int size = WaveChannel::blockSize;
+    for (int k = from; k < end;) {
+        const int base = k / size * size;
+        const qint8* block = values.channel->blocks[k / size];
+        const int stop = std::min(end, base + size) - base;
+        int j = k - base;
+        for (; j + 64 <= stop; j += 64) {
+            quint8 any = 0;
+            for (int m = 0; m < 64; ++m)
+                any |= quint8(loud(block[j + m]));
+            if (any)
+                break;
+        }
+        for (; j < stop; ++j)
+            if (loud(block[j]))
+                return base + j;
+        k = base + stop;
+    }
+    return end;
+}
+
+// The sum of the squared units of samples from ... to - 1, block by block (vector
+// instructions do the arithmetic).
+qint64 squaredUnits(const ChannelValues& values, int from, int to)
+{
+    qint64 sum = 0;
+    for (int k = from; k < to;) {
+        qint8* codes = nullptr;
+        const int n = std::min(to - k, values.channel->blockAt(k, &codes));
+        const int shift = values.detector ? 128 : 0;
+        const int scale = values.detector ? 1 : 2;
+        for (int j = 0; j < n; ++j) {
+            const int units = scale * (codes[j] + shift);
+            sum += units * units;
+        }
+        k += n;
+    }
+    return sum;
+}
+
+double rmsOf(const ChannelValues& values, int from, int to)
 {
     if (to <= from)
         return 0;
-    double sum = 0;
-    for (int k = from; k < to; ++k)
-        sum += v[size_t(k)] * v[size_t(k)];
-    return std::sqrt(sum / (to - from));
+    return std::sqrt(double(squaredUnits(values, from, to)) / (to - from)) * values.voltsPerUnit;
 }
 
-// A hit from its first crossing on: its end, peak, counts and energy.
-Hit followHit(
-    const std::vector<double>& v, int start, double threshold, int hdt, int pdt, double dt)
+// A hit from its first crossing on, up to sample end: its last crossing, peak, counts and
+// energy. The loop selects instead of branching, as the signal crosses the threshold too
+// often for branches to be foreseen, and passes over quiet stretches as the search for a hit
+// does (they change nothing but the energy, summed afterwards).
+Hit followHit(const ChannelValues& values, int start, int end, int hdt, int pdt, double dt)
 {
+    constexpr int quietRun = 16;
     Hit hit;
     hit.arrival = hit.last = hit.peak = start;
-    hit.peakVolts = std::fabs(v[size_t(start)]);
+    int peakUnits = values.traits[values.channel->sample(start) + 128].magnitude;
     bool peakStands = false;
-    const int n = int(v.size());
-    for (int k = start; k < n && k - hit.last <= hdt; ++k) {
-        const double a = std::fabs(v[size_t(k)]);
-        if (a <= threshold)
-            continue;
-        hit.last = k;
-        if (k > start && v[size_t(k)] > threshold && v[size_t(k - 1)] <= threshold)
-            ++hit.counts;
-        peakStands = peakStands || k - hit.peak > pdt;
-        if (!peakStands && a > hit.peakVolts) {
-            hit.peakVolts = a;
-            hit.peak = k;
+    bool previousAbove = false;
+    const int stepLimit = std::min(hdt, quietRun);
+    for (int k = start; k < end && k - hit.last <= hdt;) {
+        if (k - hit.last > stepLimit) {
+            const int limit = std::min(end, hit.last + hdt + 1);
+            k = nextLoud(values, k, limit);
+            previousAbove = false;
+            if (k >= limit)
+                break;
+        }
+        qint8* codes = nullptr;
+        const int stop = std::min(end, k + values.channel->blockAt(k, &codes));
+        for (int j = 0; k < stop; ++j) {
+            const CodeTraits& code = values.traits[codes[j] + 128];
+            hit.counts += code.above && !previousAbove ? 1 : 0;
+            previousAbove = code.above;
+            hit.last = code.loud ? k : hit.last;
+            peakStands = peakStands || (code.loud && k - hit.peak > pdt);
+            const bool larger = code.loud && !peakStands && code.magnitude > peakUnits;
+            hit.peak = larger ? k : hit.peak;
+            peakUnits = larger ? code.magnitude : peakUnits;
+            if (++k - hit.last > stepLimit)
+                break;
         }
     }
-    hit.counts += v[size_t(start)] > threshold ? 1 : 0;
-    for (int k = hit.arrival; k <= hit.last; ++k)
-        hit.energy += v[size_t(k)] * v[size_t(k)] * dt;
+    hit.peakVolts = peakUnits * values.voltsPerUnit;
+    hit.energy = double(squaredUnits(values, hit.arrival, hit.last + 1)) * values.voltsPerUnit
+        * values.voltsPerUnit * dt;
     return hit;
+}
+
+// The Akaike onset over from ... to - 1, at latest at sample latest.
+int onsetBetween(const ChannelValues& values, int from, int to, int latest)
+{
+    std::vector<double> x(size_t(std::max(0, to - from)));
+    for (int k = from; k < to;) {
+        qint8* codes = nullptr;
+        const int n = std::min(to - k, values.channel->blockAt(k, &codes));
+        for (int j = 0; j < n; ++j)
+            x[size_t(k - from + j)] = values.traits[codes[j] + 128].units * values.voltsPerUnit;
+        k += n;
+    }
+    return from + akaikeOnset(x.data(), int(x.size()), latest - from);
 }
 
 } // namespace
@@ -80,26 +185,30 @@ double voltsOfDecibelsAe(double decibels)
     return 1e-6 * std::pow(10.0, decibels / 20.0);
 }
 
-int akaikeOnset(const double* x, int n)
+int akaikeOnset(const double* x, int n, int latest)
 {
-    if (n < 4)
+    if (n < 4 || std::min(n - 2, latest) <= 1)
         return 0;
-    // Prefix sums give each side's variance at every split in one pass.
-    std::vector<double> sum(size_t(n) + 1), squares(size_t(n) + 1);
+    // Prefix sums give each side's variance at every split in one pass; single-precision
+    // logarithms (twice as fast) still tell the splits apart.
+    std::vector<double> sums(3 * (size_t(n) + 1));
+    double* sum = sums.data();
+    double* squares = sum + n + 1;
+    double* perCount = squares + n + 1; // 1 / m
     for (int i = 0; i < n; ++i) {
-        sum[size_t(i) + 1] = sum[size_t(i)] + x[i];
-        squares[size_t(i) + 1] = squares[size_t(i)] + x[i] * x[i];
+        sum[i + 1] = sum[i] + x[i];
+        squares[i + 1] = squares[i] + x[i] * x[i];
+        perCount[i + 1] = 1.0 / (i + 1);
     }
-    const auto variance = [&](int from, int to) { // x[from .. to - 1]
-        const double m = to - from;
-        const double mean = (sum[size_t(to)] - sum[size_t(from)]) / m;
-        return std::max((squares[size_t(to)] - squares[size_t(from)]) / m - mean * mean, 1e-30);
+    const auto logVariance = [&](int from, int to) { // x[from .. to - 1]
+        const double mean = (sum[to] - sum[from]) * perCount[to - from];
+        const double meanSquare = (squares[to] - squares[from]) * perCount[to - from];
+        return double(std::log(float(std::max(meanSquare - mean * mean, 1e-30))));
     };
     int best = 1;
     double bestValue = HUGE_VAL;
-    for (int k = 1; k < n - 2; ++k) {
-        const double value
-            = k * std::log(variance(0, k + 1)) + (n - k - 1) * std::log(variance(k + 1, n));
+    for (int k = 1; k < std::min(n - 2, latest); ++k) {
+        const double value = k * logVariance(0, k + 1) + (n - k - 1) * logVariance(k + 1, n);
         if (value < bestValue) {
             bestValue = value;
             best = k;
@@ -116,30 +225,27 @@ QList<Hit> findHits(
     if (!record.channel(channel) || rate <= 0 || first < 0 || count <= 0
         || count > record.sampleCount() - first)
         return hits;
-    const std::vector<double> v = voltsOf(record, channel, first, count);
+    ChannelValues values;
+    setValues(values, record, channel, settings.thresholdVolts);
     const int hdt = samplesOf(settings.hdtMicros, rate);
     const int hlt = samplesOf(settings.hltMicros, rate);
     const int pdt = samplesOf(settings.pdtMicros, rate);
-    const double threshold = settings.thresholdVolts;
-    int quietFrom = 0; // no hit starts before this sample (lockout)
-    int previousEnd = 0;
-    for (int k = 0; k < count; ++k) {
-        if (k < quietFrom || std::fabs(v[size_t(k)]) <= threshold)
-            continue;
-        Hit hit = followHit(v, k, threshold, hdt, pdt, 1.0 / rate);
+    const int end = first + count;
+    int previousEnd = first;
+    for (int k = nextLoud(values, first, end); k < end;) {
+        Hit hit = followHit(values, k, end, hdt, pdt, 1.0 / rate);
         hit.channel = channel;
         const int before = std::max(previousEnd, hit.arrival - std::max(hdt, 64));
-        hit.backgroundRms = rmsOf(v, before, hit.arrival);
-        // The picker's window: the quiet stretch before the crossing and a little of the hit.
+        hit.backgroundRms = rmsOf(values, before, hit.arrival);
+        // The picker's window: up to 256 samples of the quiet stretch before the crossing, and
+        // a little of the hit.
+        const int from = std::max(before, hit.arrival - pickerLead);
         const int to = std::min(hit.last + 1, hit.arrival + std::max(pdt / 2, 8));
-        hit.onset = before + akaikeOnset(v.data() + before, to - before);
-        hit.onset = std::clamp(hit.onset, before, hit.arrival);
-        previousEnd = hit.last + 1;
-        quietFrom = hit.last + 1 + hlt;
-        for (int* sample : { &hit.arrival, &hit.onset, &hit.peak, &hit.last })
-            *sample += first;
+        hit.onset = std::clamp(onsetBetween(values, from, to, hit.arrival), from, hit.arrival);
         hits.append(hit);
-        k = hit.last - first;
+        previousEnd = hit.last + 1;
+        // Crossings within the lockout after the hit start no new one.
+        k = nextLoud(values, int(std::min<qint64>(end, qint64(hit.last) + 1 + hlt)), end);
     }
     return hits;
 }

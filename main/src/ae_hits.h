@@ -38,8 +38,9 @@ double voltsOfDecibelsAe(double decibels);
 QList<Hit> findHits(
     const WaveStore& record, int channel, int first, int count, const HitSettings& settings);
 
-// The onset in x[0 .. n-1] minimising k log var(x[0..k]) + (n - k - 1) log var(x[k+1 .. n-1]).
-int akaikeOnset(const double* x, int n);
+// The onset k + 1 in x[0 .. n-1], at most latest, minimising
+// k log var(x[0..k]) + (n - k - 1) log var(x[k+1 .. n-1]).
+int akaikeOnset(const double* x, int n, int latest);
 
 // Hits on different channels whose arrivals lie within window seconds of an event's first hit
 // belong to that event (one hit a channel); the events' numbers, 0-based, hit by hit, for hits
