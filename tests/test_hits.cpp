@@ -148,7 +148,7 @@ void tst_Hits::akaikeFindsTheOnset()
     std::vector<double> x(400);
     for (size_t i = 0; i < x.size(); ++i)
         x[i] = (i < 300 ? 1.0 : 10.0) * (random.generateDouble() * 2 - 1);
-    QVERIFY(std::abs(akaikeOnset(x.data(), 400) - 300) <= 2);
+    QVERIFY(std::abs(akaikeOnset(x.data(), 400, 400) - 300) <= 2);
 }
 
 // Hits at 1000 us (channel 2) and 1400 us (channel 1) form one event within 1 ms; at 1 m and

@@ -5,6 +5,7 @@
 #include "wave_stor.h"
 
 #include <algorithm>
+#include <map>
 #include <cmath>
 #include <vector>
 
@@ -273,4 +274,79 @@ QList<int> groupEvents(const QList<Hit>& hits, double window, double rate)
 double linearPosition(double ta, double tb, double spacing, double speed)
 {
     return (spacing - speed * (tb - ta)) / 2.0;
+}
+
+bool tabulateHits(
+    const WaveStore& record, const HitQuery& query, QList<HitRow>& rows, QString& cause)
+{
+    rows.clear();
+    const double rate = sampleRateHz(record);
+    const int count = query.count < 0 ? record.sampleCount() - query.first : query.count;
+    if (rate <= 0 || query.first < 0 || count < 0 || count > record.sampleCount() - query.first) {
+        cause = rate <= 0 ? QStringLiteral("the record has no sampling frequency")
+                          : QStringLiteral("the samples asked for are not in the record");
+        return false;
+    }
+    QList<Hit> found;
+    for (int c = 0; c < record.channelCount(); ++c)
+        if (query.channels.isEmpty() || query.channels.contains(c))
+            found += findHits(record, c, query.first, count, query.settings);
+    std::stable_sort(found.begin(), found.end(),
+        [](const Hit& a, const Hit& b) { return a.arrival < b.arrival; });
+    const double window = query.windowSeconds >= 0
+        ? query.windowSeconds
+        : (query.locates() ? query.spacingMetres / query.speedMps : 0.0);
+    const QList<int> events = groupEvents(found, window, rate);
+    int opening = 0;
+    for (int h = 0; h < found.size(); ++h) {
+        if (h == 0 || events[h] != events[h - 1])
+            opening = h;
+        // Each channel's onset in the event; the event's first hit opens it. Onsets, not
+        // crossings: a weaker sensor crosses the threshold later in its wave.
+        std::map<int, double> onsets;
+        for (int o = opening; o < found.size() && events[o] == events[h]; ++o)
+            onsets[found[o].channel] = found[o].onset / rate;
+        HitRow row;
+        row.hit = found[h];
+        row.event = events[h];
+        row.dtSeconds = (found[h].onset - found[opening].onset) / rate;
+        row.located = query.locates() && onsets.count(query.pair[0]) && onsets.count(query.pair[1]);
+        if (row.located)
+            row.positionMetres = linearPosition(onsets[query.pair[0]], onsets[query.pair[1]],
+                query.spacingMetres, query.speedMps);
+        rows.append(row);
+    }
+    return true;
+}
+
+std::string hitsCsv(
+    const QString& file, const QList<HitRow>& rows, double rate, bool locate, bool header)
+{
+    std::string text;
+    if (header)
+        text = std::string("file,channel,arrival_s,onset_s,amplitude_V,amplitude_dBAE,rise_s,"
+                           "duration_s,counts,energy_V2s")
+            + (locate ? ",event,dt_s,position_m\n" : "\n");
+    const std::string name = file.toStdString();
+    for (const HitRow& row : rows) {
+        const Hit& hit = row.hit;
+        text += name + ',' + std::to_string(hit.channel + 1);
+        for (const double value : { hit.arrival / rate, hit.onset / rate, hit.peakVolts,
+                 decibelsAe(hit.peakVolts), (hit.peak - hit.arrival) / rate,
+                 (hit.last - hit.arrival) / rate }) {
+            text += ',';
+            appendCsvNumber(text, value);
+        }
+        text += ',' + std::to_string(hit.counts) + ',';
+        appendCsvNumber(text, hit.energy);
+        if (locate) {
+            text += ',' + std::to_string(row.event + 1) + ',';
+            appendCsvNumber(text, row.dtSeconds);
+            text += ',';
+            if (row.located)
+                appendCsvNumber(text, row.positionMetres);
+        }
+        text += '\n';
+    }
+    return text;
 }

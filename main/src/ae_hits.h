@@ -4,6 +4,8 @@
 #pragma once
 
 #include <QList>
+#include <QString>
+#include <string>
 
 class WaveStore;
 
@@ -50,3 +52,42 @@ QList<int> groupEvents(const QList<Hit>& hits, double window, double rate);
 // The source position from sensor a (metres) of an event whose first hits on a and b came at
 // ta and tb: (D - c (tb - ta)) / 2; inside the sensors when 0 <= x <= D.
 double linearPosition(double ta, double tb, double spacing, double speed);
+
+// What is asked of a record's hits: the definitions, the channels (0-based; empty for all),
+// the span, and for events and location the coincidence window, the sensors' spacing, the
+// wave speed and the pair of channels located between.
+struct HitQuery
+{
+    HitSettings settings;
+    QList<int> channels;
+    int first = 0;
+    int count = -1; // -1: to the end of the record
+    double windowSeconds = -1; // negative: the spacing over the speed
+    double spacingMetres = 0; // 0: no location
+    double speedMps = 3000;
+    int pair[2] = { 0, 1 };
+
+    bool locates() const { return spacingMetres > 0 && speedMps > 0; }
+};
+
+// A hit as tables show it: its event, its onset after the event's first, and the event's
+// source position from the pair's first sensor (when both sensors were hit).
+struct HitRow
+{
+    Hit hit;
+    int event = 0; // 0-based
+    double dtSeconds = 0;
+    bool located = false;
+    double positionMetres = 0;
+};
+
+// The hits of the asked channels in order of arrival, with their events and positions; false
+// with the cause in words when the record has no sampling frequency or the span is not in it.
+bool tabulateHits(
+    const WaveStore& record, const HitQuery& query, QList<HitRow>& rows, QString& cause);
+
+// The CSV of the rows: with header, the line
+// file,channel,arrival_s,onset_s,amplitude_V,amplitude_dBAE,rise_s,duration_s,counts,energy_V2s
+// (then event,dt_s,position_m when locating); then a line a hit.
+std::string hitsCsv(const QString& file, const QList<HitRow>& rows, double rate, bool locate,
+    bool header);

@@ -68,13 +68,6 @@ bool resolve(const WaveStore& record, SampleSpan& span, QString& cause)
     return true;
 }
 
-void appendNumber(std::string& out, double value)
-{
-    char text[32];
-    const auto end = std::to_chars(text, text + sizeof text, value).ptr;
-    out.append(text, end);
-}
-
 void appendNumber(std::string& out, long long value)
 {
     char text[24];
@@ -150,6 +143,13 @@ struct SoundFile
 
 } // namespace
 
+void appendCsvNumber(std::string& out, double value)
+{
+    char text[32];
+    const auto end = std::to_chars(text, text + sizeof text, value).ptr;
+    out.append(text, end);
+}
+
 double sampleRateHz(const WaveStore& record)
 {
     const double clock = record.header.clockKHz;
@@ -176,7 +176,7 @@ bool exportCsv(const WaveStore& record, const QString& name, AmplitudeUnit unit,
             if (unit == AmplitudeUnit::Code)
                 appendNumber(entry, (long long)code);
             else
-                appendNumber(entry, valueOf(record, i, code, unit));
+                appendCsvNumber(entry, valueOf(record, i, code, unit));
         }
     const std::vector<std::vector<qint8>> codes = codesOf(record, span);
     // The lines go out in pieces of about a mebibyte through one reused buffer: no 10 MB of
@@ -189,7 +189,7 @@ bool exportCsv(const WaveStore& record, const QString& name, AmplitudeUnit unit,
             for (int k = 0; k < span.count; ++k) {
                 const int index = span.start + k;
                 if (rate > 0)
-                    appendNumber(text, index / rate);
+                    appendCsvNumber(text, index / rate);
                 else
                     appendNumber(text, (long long)index);
                 for (int i = 0; i < channels; ++i)
@@ -420,12 +420,12 @@ bool spectrumTable(const WaveStore& record, int channel, int start, int e, int w
     text = decibels ? "frequency_Hz,amplitude_dB\n" : "frequency_Hz,amplitude_V\n";
     for (int p = 0; p < n / 2; ++p) {
         const double m = spectrum.binMagnitude(p);
-        appendNumber(text, (p + 1) * rate / n);
+        appendCsvNumber(text, (p + 1) * rate / n);
         text += ',';
         if (decibels)
-            appendNumber(text, m > 1e-10 ? 20.0 * std::log10(m / 128.0) : -HUGE_VAL);
+            appendCsvNumber(text, m > 1e-10 ? 20.0 * std::log10(m / 128.0) : -HUGE_VAL);
         else
-            appendNumber(text, m * sampleAmplitude(1, gain, false, true));
+            appendCsvNumber(text, m * sampleAmplitude(1, gain, false, true));
         text += '\n';
     }
     return true;

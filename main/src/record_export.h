@@ -54,3 +54,7 @@ bool spectrumTable(const WaveStore& record, int channel, int start, int e, int w
 
 // Writes text into the file the way records are saved (a temporary file renamed over it).
 bool saveText(const QString& name, const std::string& text, QString& cause);
+
+// Appends value to a CSV line in the shortest form that reads back to the same double, with
+// "." as the decimal point whatever the locale.
+void appendCsvNumber(std::string& out, double value);

@@ -308,11 +308,6 @@ int spectrum(const Arguments& args)
     return exitDone;
 }
 
-void appendNumber(QString& line, double value)
-{
-    line += ',' + QString::number(value, 'g', 17);
-}
-
 bool toDouble(const std::optional<QString>& text, double fallback, double& value)
 {
     bool ok = true;
@@ -335,83 +330,43 @@ bool toChannels(const QString& text, QList<int>& channels)
 
 int hits(const Arguments& args)
 {
-    HitSettings settings;
+    HitQuery query;
     double thresholdDb = 0;
-    double spacing = 0;
-    double speed = 0;
-    double window = 0;
-    int start = 0;
-    int count = -1;
-    QList<int> channels;
     QList<int> pair { 0, 1 };
     const bool inVolts = args.value("--threshold-v").has_value();
     if (inVolts == args.value("--threshold-db").has_value())
         return usage("hits takes one of --threshold-v and --threshold-db");
+    HitSettings& settings = query.settings;
     if (!toDouble(args.value("--threshold-v"), 0, settings.thresholdVolts)
         || !toDouble(args.value("--threshold-db"), 0, thresholdDb)
         || !toDouble(args.value("--hdt-us"), 800, settings.hdtMicros)
         || !toDouble(args.value("--hlt-us"), 1000, settings.hltMicros)
         || !toDouble(args.value("--pdt-us"), 200, settings.pdtMicros)
-        || !toDouble(args.value("--spacing-m"), 0, spacing)
-        || !toDouble(args.value("--speed-mps"), 0, speed) || !toInt(args.value("--start"), 0, start)
-        || !toInt(args.value("--count"), -1, count)
-        || (args.value("--channels") && !toChannels(*args.value("--channels"), channels))
+        || !toDouble(args.value("--spacing-m"), 0, query.spacingMetres)
+        || !toDouble(args.value("--speed-mps"), 0, query.speedMps)
+        || !toDouble(args.value("--window-s"), -1, query.windowSeconds)
+        || !toInt(args.value("--start"), 0, query.first)
+        || !toInt(args.value("--count"), -1, query.count)
+        || (args.value("--channels") && !toChannels(*args.value("--channels"), query.channels))
         || (args.value("--pair")
             && (!toChannels(*args.value("--pair"), pair = {}) || pair.size() != 2)))
         return usage("hits: a number is missing or wrong");
-    const bool locate = spacing > 0;
-    if (locate && speed <= 0)
+    if (query.spacingMetres > 0 && query.speedMps <= 0)
         return usage("--spacing-m needs --speed-mps");
     if (!inVolts)
         settings.thresholdVolts = voltsOfDecibelsAe(thresholdDb);
-    if (!toDouble(args.value("--window-s"), locate ? spacing / speed : 0, window))
-        return usage("--window-s takes seconds");
-    std::printf("file,channel,arrival_s,onset_s,amplitude_V,amplitude_dBAE,rise_s,duration_s,"
-                "counts,energy_V2s%s\n",
-        locate ? ",event,dt_s,position_m" : "");
+    query.pair[0] = pair[0];
+    query.pair[1] = pair[1];
+    const bool locate = query.locates();
+    std::fputs(hitsCsv({}, {}, 1, locate, true).c_str(), stdout);
     return forEachRecord(args.files, false, [&](const QString& file, const WaveStore& record) {
-        const double rate = sampleRateHz(record);
-        const int span = count < 0 ? record.sampleCount() - start : count;
-        if (rate <= 0 || start < 0 || span < 0 || span > record.sampleCount() - start) {
-            fail(file,
-                rate <= 0 ? QStringLiteral("the record has no sampling frequency")
-                          : QStringLiteral("the samples asked for are not in the record"));
+        QList<HitRow> rows;
+        QString cause;
+        if (!tabulateHits(record, query, rows, cause)) {
+            fail(file, cause);
             return false;
         }
-        QList<Hit> found;
-        for (int c = 0; c < record.channelCount(); ++c)
-            if (channels.isEmpty() || channels.contains(c))
-                found += findHits(record, c, start, span, settings);
-        std::stable_sort(found.begin(), found.end(),
-            [](const Hit& a, const Hit& b) { return a.arrival < b.arrival; });
-        const QList<int> events = groupEvents(found, window, rate);
-        for (int h = 0; h < found.size(); ++h) {
-            const Hit& hit = found[h];
-            QString line = file + ',' + QString::number(hit.channel + 1);
-            for (const double value :
-                { hit.arrival / rate, hit.onset / rate, hit.peakVolts, decibelsAe(hit.peakVolts),
-                    (hit.peak - hit.arrival) / rate, (hit.last - hit.arrival) / rate })
-                appendNumber(line, value);
-            line += ',' + QString::number(hit.counts);
-            appendNumber(line, hit.energy);
-            if (locate) {
-                // Each channel's onset in the event; the event's first hit opens it. Onsets,
-                // not crossings: a weaker sensor crosses the threshold later in its wave.
-                std::map<int, double> arrivals;
-                const int opening = int(events.indexOf(events[h]));
-                for (int o = opening; o < found.size() && events[o] == events[h]; ++o)
-                    arrivals[found[o].channel] = found[o].onset / rate;
-                line += ',' + QString::number(events[h] + 1);
-                appendNumber(line, (hit.onset - found[opening].onset) / rate);
-                line += ',';
-                const bool both = arrivals.count(pair[0]) && arrivals.count(pair[1]);
-                if (both)
-                    line += QString::number(
-                        linearPosition(arrivals[pair[0]], arrivals[pair[1]], spacing, speed), 'g',
-                        17);
-            }
-            std::printf("%s\n", qPrintable(line));
-        }
+        std::fputs(hitsCsv(file, rows, sampleRateHz(record), locate, false).c_str(), stdout);
         return true;
     });
 }
