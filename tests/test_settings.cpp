@@ -203,11 +203,20 @@ void tst_Settings::writtenDefaults()
         { "COM/Baud", "115200" },
         { "FFT/WinFun", "0" },
         { "OTHERS/OldDir", "" },
+        { "AE/Threshold", "0.001" },
+        { "AE/ThresholdUnit", "V" },
+        { "AE/HDT", "800" },
+        { "AE/HLT", "1000" },
+        { "AE/PDT", "200" },
+        { "AE/Spacing", "1" },
+        { "AE/Speed", "3000" },
+        { "AE/Window", "-1" },
+        { "AE/Pair", "1,2" },
     };
     for (auto it = expected.cbegin(); it != expected.cend(); ++it)
         QCOMPARE(file.value(it.key()).toString(), it.value());
     QVERIFY(!file.contains("COM/Port"));
-    QCOMPARE(file.allKeys().size(), 31);
+    QCOMPARE(file.allKeys().size(), 40);
 }
 
 void tst_Settings::roundTrip()
@@ -227,6 +236,13 @@ void tst_Settings::roundTrip()
     out.baudRate = 19200;
     out.windowFunction = 5;
     out.oldDir = "/данные/записи";
+    out.ae.settings = { 0.0125, 150, 0, 37.5 };
+    out.ae.spacingMetres = 0.35;
+    out.ae.speedMps = 5900;
+    out.ae.windowSeconds = 2.5e-5;
+    out.ae.pair[0] = 4;
+    out.ae.pair[1] = 2;
+    out.aeDecibels = true;
     QVERIFY(writeSettings(settingsDirectory(dir.path()), out));
 
     SettingsValues in;
@@ -251,6 +267,34 @@ void tst_Settings::roundTrip()
     QCOMPARE(in.baudRate, 19200);
     QCOMPARE(in.windowFunction, 5);
     QCOMPARE(in.oldDir, out.oldDir);
+    QCOMPARE(in.ae.settings.thresholdVolts, 0.0125);
+    QCOMPARE(in.ae.settings.hdtMicros, 150.0);
+    QCOMPARE(in.ae.settings.hltMicros, 0.0);
+    QCOMPARE(in.ae.settings.pdtMicros, 37.5);
+    QCOMPARE(in.ae.spacingMetres, 0.35);
+    QCOMPARE(in.ae.speedMps, 5900.0);
+    QCOMPARE(in.ae.windowSeconds, 2.5e-5);
+    QCOMPARE(in.ae.pair[0], 4);
+    QCOMPARE(in.ae.pair[1], 2);
+    QVERIFY(in.aeDecibels);
+
+    // An edited group: numbers out of range are brought into it, words and a pair of one
+    // sensor give the defaults.
+    {
+        QSettings file(dir.filePath("adc.ini"), QSettings::IniFormat);
+        file.setValue("AE/Threshold", "-3");
+        file.setValue("AE/HDT", "many");
+        file.setValue("AE/Speed", "1e9");
+        file.setValue("AE/Pair", "3,3");
+        file.setValue("AE/ThresholdUnit", "dBm");
+    }
+    readSettings(settingsDirectory(dir.path()), in);
+    QCOMPARE(in.ae.settings.thresholdVolts, 1e-7);
+    QCOMPARE(in.ae.settings.hdtMicros, 800.0);
+    QCOMPARE(in.ae.speedMps, 20000.0);
+    QCOMPARE(in.ae.pair[0], 0);
+    QCOMPARE(in.ae.pair[1], 1);
+    QVERIFY(!in.aeDecibels);
 }
 
 void tst_Settings::unwritableFileFails()

@@ -1,5 +1,6 @@
 #include "fmain.h"
 
+#include "ae_panel.h"
 #include "data.h"
 #include "errors.h"
 #include "hgversion.h"
@@ -215,6 +216,8 @@ bool MainWnd::connectCommands()
         { ui->aAbout, &MainWnd::slot_aAboutTriggered },
         { ui->aDataExport, &MainWnd::slot_aDataExportTriggered },
         { ui->aDataImport, &MainWnd::slot_aDataImportTriggered },
+        { ui->aAeHits, &MainWnd::slot_aAeHitsTriggered },
+        { ui->aAeParams, &MainWnd::slot_aAeParamsTriggered },
     };
     int position = 0;
     for (const auto& command : commands) {
@@ -551,6 +554,8 @@ void MainWnd::loadSettings()
     comBaudRate = values.baudRate;
     fftWindowFunction = values.windowFunction;
     lastDir = values.oldDir;
+    aeQuery = values.ae;
+    aeDecibels = values.aeDecibels;
 }
 
 void MainWnd::saveSettings()
@@ -569,6 +574,8 @@ void MainWnd::saveSettings()
     values.baudRate = comBaudRate;
     values.windowFunction = fftWindowFunction;
     values.oldDir = lastDir;
+    values.ae = aeQuery;
+    values.aeDecibels = aeDecibels;
 
     for (;;) {
         QApplication::setOverrideCursor(Qt::WaitCursor);
@@ -797,6 +804,7 @@ void MainWnd::slot_aSinTriggered(bool checked)
 void MainWnd::slot_subWindowActivated(QMdiSubWindow*)
 {
     refreshCommandStates();
+    refreshAeHits();
 }
 
 void MainWnd::slot_BeforeQuit()
@@ -1030,6 +1038,46 @@ void MainWnd::slot_aDataImportTriggered(bool)
         this, tr("Импорт"), lastDir, QStringLiteral("WAV (*.wav);;All files (*)"));
     if (!name.isEmpty())
         importRecordFile(name);
+}
+
+AeHitsPanel* MainWnd::aeHitsPanel()
+{
+    if (auto* panel = findChild<AeHitsPanel*>())
+        return panel;
+    auto* panel = new AeHitsPanel(this);
+    addDockWidget(Qt::BottomDockWidgetArea, panel);
+    connect(panel, &AeHitsPanel::refreshRequested, this, &MainWnd::refreshAeHits);
+    connect(panel, &AeHitsPanel::parametersRequested, this,
+        [this] { slot_aAeParamsTriggered(false); });
+    connect(panel, &QDockWidget::visibilityChanged, this, [this, panel](bool visible) {
+        if (ui && !panel->isHidden() == visible)
+            ui->aAeHits->setChecked(visible);
+    });
+    return panel;
+}
+
+void MainWnd::refreshAeHits()
+{
+    auto* panel = findChild<AeHitsPanel*>();
+    if (panel && panel->isVisible())
+        panel->showHits(activeWaveForm(), aeQuery, aeDecibels);
+}
+
+void MainWnd::slot_aAeHitsTriggered(bool checked)
+{
+    AeHitsPanel* panel = aeHitsPanel();
+    panel->setVisible(checked);
+    refreshAeHits();
+}
+
+void MainWnd::slot_aAeParamsTriggered(bool)
+{
+    AeParamsDialog dialog(this);
+    dialog.setValues(aeQuery, aeDecibels);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    dialog.takeValues(aeQuery, aeDecibels);
+    refreshAeHits();
 }
 
 QStringList recordInfoValues(const WaveStore& record)

@@ -1,6 +1,8 @@
 // The main window: command vocabulary, workspace, zoom bars and status readouts.
 #pragma once
 
+#include "settings.h"
+
 #include <QMainWindow>
 #include <QString>
 #include <QStringList>
@@ -13,6 +15,7 @@ class QMdiSubWindow;
 class QResizeEvent;
 class QScrollBar;
 class QSpinBox;
+class AeHitsPanel;
 class TWForm;
 class WaveStore;
 
@@ -106,6 +109,13 @@ public:
     // 0x1513.
     bool importRecordFile(const QString& name);
 
+    // The hits table of the active record, shown when «Импульсы АЭ» is checked (made at the
+    // first use), refreshed when another window becomes active.
+    AeHitsPanel* aeHitsPanel();
+    void refreshAeHits();
+
+    HitQuery aeQuery = defaultAeQuery();
+    bool aeDecibels = false;
     quint16 channelCount = 4;
     quint32 windowCounter = 1;
     bool applyToAll = true;
@@ -153,6 +163,8 @@ public slots:
     void slot_aSelectModeTriggered(bool checked);
     void slot_aDataExportTriggered(bool checked);
     void slot_aDataImportTriggered(bool checked);
+    void slot_aAeHitsTriggered(bool checked);
+    void slot_aAeParamsTriggered(bool checked);
     void slot_sbZYValueChanged(int value);
     void slot_sbZYSliderMoved(int value);
     void slot_sbZXValueChanged(int value);

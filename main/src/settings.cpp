@@ -3,9 +3,20 @@
 #include <QtMisc/qtm_math.h>
 
 #include <QDir>
+#include <QLocale>
 #include <QSettings>
+#include <algorithm>
+#include <cmath>
 
 const char* const settingsFileName = "adc.ini";
+
+HitQuery defaultAeQuery()
+{
+    HitQuery query;
+    query.spacingMetres = 1;
+    query.speedMps = 3000;
+    return query;
+}
 
 namespace {
 
@@ -32,6 +43,16 @@ const char* const fftGroup = "FFT";
 const char* const winFun = "WinFun";
 const char* const othersGroup = "OTHERS";
 const char* const oldDir = "OldDir";
+const char* const aeGroup = "AE";
+const char* const threshold = "Threshold";
+const char* const thresholdUnit = "ThresholdUnit";
+const char* const hdt = "HDT";
+const char* const hlt = "HLT";
+const char* const pdt = "PDT";
+const char* const spacing = "Spacing";
+const char* const speed = "Speed";
+const char* const window = "Window";
+const char* const pair = "Pair";
 } // namespace key
 
 constexpr qint64 defaultNumItems = 100000;
@@ -73,6 +94,63 @@ quint8 readInRange(const QSettings& file, const QString& name, qint64 fallback, 
 quint8 readSwitch(const QSettings& file, const char* name, qint64 fallback)
 {
     return readInt(file, name, fallback) != 0 ? 1 : 0;
+}
+
+// The key's number brought into low ... high; the default when it is absent or not a finite
+// number.
+double readNumber(const QSettings& file, const char* name, double fallback, double low,
+    double high)
+{
+    bool ok = false;
+    const double value = file.value(QLatin1String(name)).toDouble(&ok);
+    return ok && std::isfinite(value) ? std::clamp(value, low, high) : fallback;
+}
+
+QString numberText(double value)
+{
+    return QString::number(value, 'g', QLocale::FloatingPointShortest);
+}
+
+void readAeGroup(QSettings& file, HitQuery& ae, bool& decibels)
+{
+    const HitQuery fallback = defaultAeQuery();
+    file.beginGroup(QLatin1String(key::aeGroup));
+    HitSettings& hits = ae.settings;
+    hits.thresholdVolts = readNumber(
+        file, key::threshold, fallback.settings.thresholdVolts, 1e-7, 10.0);
+    decibels = file.value(QLatin1String(key::thresholdUnit)).toString() == QLatin1String("dB");
+    hits.hdtMicros = readNumber(file, key::hdt, fallback.settings.hdtMicros, 1, 1e6);
+    hits.hltMicros = readNumber(file, key::hlt, fallback.settings.hltMicros, 0, 1e6);
+    hits.pdtMicros = readNumber(file, key::pdt, fallback.settings.pdtMicros, 1, 1e6);
+    ae.spacingMetres = readNumber(file, key::spacing, fallback.spacingMetres, 1e-3, 1e3);
+    ae.speedMps = readNumber(file, key::speed, fallback.speedMps, 1, 2e4);
+    // A negative window is the spacing over the speed.
+    const double window = readNumber(file, key::window, -1, -1, 1e6);
+    ae.windowSeconds = window < 0 ? -1 : window * 1e-6;
+    const QStringList pair = file.value(QLatin1String(key::pair)).toString().split(',');
+    const int a = pair.value(0).toInt();
+    const int b = pair.value(1).toInt();
+    const bool valid = pair.size() == 2 && a >= 1 && b >= 1 && a <= 5 && b <= 5 && a != b;
+    ae.pair[0] = valid ? a - 1 : fallback.pair[0];
+    ae.pair[1] = valid ? b - 1 : fallback.pair[1];
+    file.endGroup();
+}
+
+void writeAeGroup(QSettings& file, const HitQuery& ae, bool decibels)
+{
+    file.beginGroup(QLatin1String(key::aeGroup));
+    file.setValue(QLatin1String(key::threshold), numberText(ae.settings.thresholdVolts));
+    file.setValue(QLatin1String(key::thresholdUnit), decibels ? "dB" : "V");
+    file.setValue(QLatin1String(key::hdt), numberText(ae.settings.hdtMicros));
+    file.setValue(QLatin1String(key::hlt), numberText(ae.settings.hltMicros));
+    file.setValue(QLatin1String(key::pdt), numberText(ae.settings.pdtMicros));
+    file.setValue(QLatin1String(key::spacing), numberText(ae.spacingMetres));
+    file.setValue(QLatin1String(key::speed), numberText(ae.speedMps));
+    file.setValue(QLatin1String(key::window),
+        numberText(ae.windowSeconds < 0 ? -1 : ae.windowSeconds * 1e6));
+    file.setValue(QLatin1String(key::pair),
+        QStringLiteral("%1,%2").arg(ae.pair[0] + 1).arg(ae.pair[1] + 1));
+    file.endGroup();
 }
 
 QString iniPath(const QString& dir)
@@ -163,6 +241,8 @@ void readSettings(const QString& dir, SettingsValues& values)
     file.beginGroup(QLatin1String(key::othersGroup));
     values.oldDir = file.value(QLatin1String(key::oldDir)).toString();
     file.endGroup();
+
+    readAeGroup(file, values.ae, values.aeDecibels);
 }
 
 bool writeSettings(const QString& dir, const SettingsValues& values)
@@ -202,6 +282,8 @@ bool writeSettings(const QString& dir, const SettingsValues& values)
     file.beginGroup(QLatin1String(key::othersGroup));
     file.setValue(QLatin1String(key::oldDir), QDir::toNativeSeparators(values.oldDir));
     file.endGroup();
+
+    writeAeGroup(file, values.ae, values.aeDecibels);
 
     file.sync();
     return file.status() == QSettings::NoError;

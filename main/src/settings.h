@@ -1,10 +1,15 @@
-// The settings file "adc.ini": its keys, defaults and range rules. Depends on data.h only.
+// The settings file "adc.ini": its keys, defaults and range rules. Depends on data.h and ae_hits.h.
 #pragma once
 
+#include "ae_hits.h"
 #include "data.h"
 
 #include <QColor>
 #include <QString>
+
+// The hit definitions' customary values, two sensors 1 m apart on a path of 3000 m/s, and the
+// coincidence window their spacing over the speed.
+HitQuery defaultAeQuery();
 
 // Everything the settings file holds, in memory.
 struct SettingsValues
@@ -20,6 +25,10 @@ struct SettingsValues
     qint32 baudRate = 0;
     int windowFunction = 0;
     QString oldDir;
+    // Acoustic-emission hits (group "AE"): the definitions, events and location; the span and
+    // channels are the window's.
+    HitQuery ae = defaultAeQuery();
+    bool aeDecibels = false; // the threshold is entered and shown in dB_AE
 };
 
 extern const char* const settingsFileName; // "adc.ini"

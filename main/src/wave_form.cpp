@@ -78,6 +78,7 @@ void TWFormInternalWidget::paintEvent(QPaintEvent*)
     frame.fill(Qt::black);
     if (window->record && painter->begin(&frame)) {
         window->record->draw(*painter);
+        drawHitMarks(*painter);
         painter->end();
         invertSelection(frame);
     }
@@ -85,6 +86,47 @@ void TWFormInternalWidget::paintEvent(QPaintEvent*)
         painter->drawImage(0, 0, frame);
         painter->end();
     }
+}
+
+// Dashed lines at the threshold (both polarities, detector data one) of every channel searched
+// and a tick at each arrival, across the channel's area.
+void TWFormInternalWidget::drawHitMarks(QPainter& painter) const
+{
+    const HitMarks& marks = window->hitMarks;
+    const WaveStore* record = window->record;
+    if (!marks.shown)
+        return;
+    painter.save();
+    painter.setPen(QPen(QColor(255, 200, 0), 1, Qt::DashLine));
+    for (const int c : marks.channels) {
+        const WaveChannel* channel = record->channel(c);
+        if (!channel || !channel->hasData)
+            continue;
+        const double perCode = sampleAmplitude(1, record->channelSlots[c].header.gainCode,
+            false, true); // volts of one code of ordinary data; detector data count half
+        if (perCode <= 0)
+            continue;
+        const QRect& area = channel->channelArea;
+        const double level = marks.thresholdVolts / perCode;
+        const QList<double> codes = channel->detectorOffset
+            ? QList<double> { 2 * level - 128 }
+            : QList<double> { level, -level };
+        for (const double code : codes) {
+            const int y = channel->baselineY - int(std::lround(code * channel->scaleY));
+            painter.drawLine(area.left(), y, area.right(), y);
+        }
+    }
+    painter.setPen(QPen(QColor(255, 0, 255), 2));
+    for (const auto& [c, sample] : marks.arrivals) {
+        const WaveChannel* channel = record->channel(c);
+        if (!channel)
+            continue;
+        const int x = channel->sampleToX(sample);
+        const QRect& area = channel->channelArea;
+        if (x >= area.left() && x <= area.right())
+            painter.drawLine(x, area.top(), x, area.bottom());
+    }
+    painter.restore();
 }
 
 // The selected time span, columns sampleToX(start) up to sampleToX(end), in inverted colours.
@@ -902,6 +944,21 @@ void TWForm::showMean()
     const QString text = meanText(*record, std::min(selStart, selEnd), std::max(selStart, selEnd));
     QApplication::restoreOverrideCursor();
     qtmisc::mesDaemon->showInfo(0x1401, text, QString(), false, false);
+}
+
+void TWForm::showSample(int channel, int sample)
+{
+    WaveChannel* c = record ? record->channel(channel) : nullptr;
+    if (!c || sample < 0 || sample >= record->sampleCount())
+        return;
+    c->cursorSample = sample;
+    const int first = record->viewFirst();
+    const int count = std::max(1, record->viewCount());
+    if (sample < first || sample >= first + count)
+        setView(std::clamp(sample - count / 2, 0, std::max(0, record->sampleCount() - count)),
+            count);
+    refreshStatus(channel);
+    repaintPlot();
 }
 
 void TWForm::refreshStatus(int channel)

@@ -2,7 +2,9 @@
 // plot surface with a horizontal scroll bar below it.
 #pragma once
 
+#include <QList>
 #include <QMdiSubWindow>
+#include <QPair>
 #include <QPointer>
 #include <QRect>
 #include <functional>
@@ -31,6 +33,16 @@ int roundToPowerOfTwo(int d, int& exponent);
 
 // "Среднее значение:" and, per channel, "\nКанал n:" with the mean of samples a ... b in volts.
 QString meanText(WaveStore& record, int a, int b);
+
+// What the hits table marks on a window's traces while it shows that window's hits: the
+// threshold of each channel searched and each hit's arrival.
+struct HitMarks
+{
+    bool shown = false;
+    double thresholdVolts = 0;
+    QList<int> channels; // searched, 0-based
+    QList<QPair<int, int>> arrivals; // channel, sample
+};
 
 // The drawing surface of a waveform window.
 class TWFormInternalWidget : public QWidget
@@ -65,6 +77,7 @@ private:
     void setPointerShape(const QPoint& at);
     void followEventPos();
     void invertSelection(QImage& frame) const;
+    void drawHitMarks(QPainter& painter) const;
 
     TWForm* window;
 };
@@ -119,6 +132,8 @@ public:
     int inverseTransform();
     // The block-wise spectrum view of the record (a warning when the view is too narrow).
     void showSpectrumView();
+    // Moves channel's cursor to sample and scrolls it into view when it is not.
+    void showSample(int channel, int sample);
     void refreshStatus(int channel);
     void refreshAllStatus();
     void repaintPlot();
@@ -150,6 +165,7 @@ public:
     bool hasSpectrum = false; // this window is the source of an open spectrum window
     bool logScale = false;
     bool processed = false;
+    HitMarks hitMarks;
 
 public slots:
     void slot_SBarValueChanged(int value);
