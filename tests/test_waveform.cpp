@@ -1,5 +1,6 @@
 // The waveform window and the file commands: scroll bar, zoom, stretch, vertical scale, close
 // rules, titles, counter, last directory, the zoom guard and the information dialog's values.
+#include "ae_panel.h"
 #include "fmain.h"
 #include "init.h"
 #include "support/boxes.h"
@@ -11,7 +12,10 @@
 
 #include <QtMisc/qtm_init.h>
 
+#include <QClipboard>
 #include <QMdiArea>
+#include <QPushButton>
+#include <QTableWidget>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -43,6 +47,7 @@ private slots:
     void readFailureLeavesNoWindow();
     void readKeepsTheActiveWindowsZoom();
     void informationValues();
+    void aeHitsTableAndMarks();
 
 private:
     // A window holding a record of the shape, added to the workspace and active.
@@ -402,6 +407,57 @@ void tst_Waveform::informationValues()
     QCOMPARE(values[0], QString("1.20"));
     QCOMPARE(values[3], QString("0 Гц"));
     QVERIFY(values[7].startsWith("256 "));
+}
+
+// Bursts of +-30 codes (gain code 12, 1 MHz) on channel 2 at 1000 and channel 1 at 1400: one
+// event, the source (1 + 1000 x 0.0004) / 2 = 0.7 m from sensor 1 of two 1 m apart on a
+// 1000 m/s path. The table lists it, sorted rows still bring the right cursor, the window
+// marks the arrivals while the table is open and no longer once it is closed.
+void tst_Waveform::aeHitsTableAndMarks()
+{
+    TWForm* form = testwindows::addRecordWindow(window, 2, 3000, 1);
+    WaveStore& record = *form->record;
+    record.header.clockKHz = 12000;
+    record.header.ticksPerSample = 12;
+    for (int c = 0; c < 2; ++c) {
+        record.channelSlots[c].header.gainCode = 12;
+        for (int k = 0; k < 3000; ++k)
+            record.channel(c)->setSample(k, 0);
+        for (int k = 0; k < 50; ++k)
+            record.channel(c)->setSample((c ? 1000 : 1400) + k, qint8(k % 2 ? -30 : 30));
+    }
+    window->aeQuery.settings.thresholdVolts = 10 * 5.0 / 1048576;
+    window->aeQuery.spacingMetres = 1;
+    window->aeQuery.speedMps = 1000;
+    QAction* command = window->findChild<QAction*>("aAeHits");
+    command->trigger();
+    auto* table = window->findChild<QTableWidget*>("aeHitsTable");
+    QVERIFY(table && table->isVisible());
+    QCOMPARE(table->rowCount(), 2);
+    QCOMPARE(table->item(0, AeHitsPanel::channelColumn)->text(), QString("2"));
+    QCOMPARE(table->item(1, AeHitsPanel::arrivalColumn)->text(), QString("0.0014"));
+    QCOMPARE(table->item(1, AeHitsPanel::countsColumn)->text(), QString("25"));
+    QVERIFY(std::fabs(table->item(1, AeHitsPanel::positionColumn)->text().toDouble() - 0.7) < 1e-9);
+
+    table->sortItems(AeHitsPanel::channelColumn);
+    table->selectRow(0);
+    QCOMPARE(record.channel(0)->cursorSample, 1400);
+
+    const QImage frame = form->plotWidget->grab().toImage();
+    const WaveChannel* first = record.channel(0);
+    const int zero = first->baselineY - first->zeroOffset;
+    QCOMPARE(frame.pixelColor(first->sampleToX(1400), zero + 10), QColor(255, 0, 255));
+
+    window->findChild<QPushButton*>("copyButton")->click();
+    const QStringList lines = QGuiApplication::clipboard()->text().split('\n');
+    QCOMPARE(lines.size(), 4); // header, two hits, the closing line break
+    QCOMPARE(lines[0].split('\t').size(), 13);
+    QVERIFY(lines[1].startsWith("1\t0.0014\t"));
+
+    command->trigger();
+    QVERIFY(!form->hitMarks.shown);
+    const QImage after = form->plotWidget->grab().toImage();
+    QVERIFY(after.pixelColor(first->sampleToX(1400), zero + 10) != QColor(255, 0, 255));
 }
 
 QTEST_MAIN(tst_Waveform)

@@ -88,8 +88,8 @@ void TWFormInternalWidget::paintEvent(QPaintEvent*)
     }
 }
 
-// Dashed lines at the threshold (both polarities, detector data one) of every channel searched
-// and a tick at each arrival, across the channel's area.
+// Dashed lines at the threshold (both polarities, detector data one) of every channel searched,
+// across the channel's area, and a tick at each arrival.
 void TWFormInternalWidget::drawHitMarks(QPainter& painter) const
 {
     const HitMarks& marks = window->hitMarks;
@@ -116,6 +116,7 @@ void TWFormInternalWidget::drawHitMarks(QPainter& painter) const
             painter.drawLine(area.left(), y, area.right(), y);
         }
     }
+    // Arrival ticks reach 12 pixels either side of the channel's zero level.
     painter.setPen(QPen(QColor(255, 0, 255), 2));
     for (const auto& [c, sample] : marks.arrivals) {
         const WaveChannel* channel = record->channel(c);
@@ -123,8 +124,10 @@ void TWFormInternalWidget::drawHitMarks(QPainter& painter) const
             continue;
         const int x = channel->sampleToX(sample);
         const QRect& area = channel->channelArea;
+        const int zero = channel->baselineY - channel->zeroOffset;
         if (x >= area.left() && x <= area.right())
-            painter.drawLine(x, area.top(), x, area.bottom());
+            painter.drawLine(x, std::max(area.top(), zero - 12), x,
+                std::min(area.bottom(), zero + 12));
     }
     painter.restore();
 }
