@@ -7,11 +7,37 @@
 #include <algorithm>
 #include <map>
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 namespace {
 
 constexpr int pickerLead = 256; // samples before the crossing that the onset picker weighs
+
+// The natural logarithm of a positive normal float to single precision: the exponent, and
+// the mantissa brought into [sqrt(1/2), sqrt(2)) through a polynomial (Cephes' logf). Plain
+// arithmetic, so that loops over arrays of it are vectorised.
+inline float logOfPositive(float v)
+{
+    quint32 bits;
+    std::memcpy(&bits, &v, sizeof bits);
+    int exponent = int(bits >> 23) - 127;
+    const quint32 mantissaBits = (bits & 0x007FFFFFu) | 0x3F800000u;
+    float m;
+    std::memcpy(&m, &mantissaBits, sizeof m);
+    const bool large = m > 1.41421356f;
+    const float half = m * 0.5f; // made either way: a plain selection is vectorised
+    m = large ? half : m;
+    exponent += large ? 1 : 0;
+    const float x = m - 1.0f;
+    const float z = x * x;
+    float y = ((((((((7.0376836292e-2f * x - 1.1514610310e-1f) * x + 1.1676998740e-1f) * x
+                       - 1.2420140846e-1f) * x + 1.4249322787e-1f) * x - 1.6668057665e-1f) * x
+                    + 2.0000714765e-1f) * x - 2.4999993993e-1f) * x + 3.3333331174e-1f);
+    const float e = float(exponent);
+    y = y * x * z + e * -2.12194440e-4f - 0.5f * z;
+    return x + y + e * 0.693359375f;
+}
 
 // Microseconds as whole samples at rate (at least one).
 int samplesOf(double micros, double rate)
@@ -188,28 +214,38 @@ double voltsOfDecibelsAe(double decibels)
 
 int akaikeOnset(const double* x, int n, int latest)
 {
-    if (n < 4 || std::min(n - 2, latest) <= 1)
+    const int splits = std::min(n - 2, latest); // k = 1 ... splits - 1
+    if (n < 4 || splits <= 1)
         return 0;
-    // Prefix sums give each side's variance at every split in one pass; single-precision
-    // logarithms (twice as fast) still tell the splits apart.
-    std::vector<double> sums(3 * (size_t(n) + 1));
+    // Prefix sums give each side's variance at every split in one pass, then the logarithms
+    // of all of them in one loop the compiler turns into vector instructions.
+    std::vector<double> sums(2 * (size_t(n) + 1));
     double* sum = sums.data();
     double* squares = sum + n + 1;
-    double* perCount = squares + n + 1; // 1 / m
     for (int i = 0; i < n; ++i) {
         sum[i + 1] = sum[i] + x[i];
         squares[i + 1] = squares[i] + x[i] * x[i];
-        perCount[i + 1] = 1.0 / (i + 1);
     }
-    const auto logVariance = [&](int from, int to) { // x[from .. to - 1]
-        const double mean = (sum[to] - sum[from]) * perCount[to - from];
-        const double meanSquare = (squares[to] - squares[from]) * perCount[to - from];
-        return double(std::log(float(std::max(meanSquare - mean * mean, 1e-30))));
+    const auto variance = [&](int from, int to) { // x[from .. to - 1]
+        const double perSample = 1.0 / (to - from);
+        const double mean = (sum[to] - sum[from]) * perSample;
+        const double meanSquare = (squares[to] - squares[from]) * perSample;
+        const double v = meanSquare - mean * mean;
+        return float(v > 1e-30 ? v : 1e-30);
     };
+    std::vector<float> logs(2 * size_t(splits));
+    float* before = logs.data();
+    float* after = before + splits;
+    for (int k = 1; k < splits; ++k) {
+        before[k] = variance(0, k + 1);
+        after[k] = variance(k + 1, n);
+    }
+    for (int i = 0; i < 2 * splits; ++i)
+        logs[size_t(i)] = logOfPositive(logs[size_t(i)]);
     int best = 1;
     double bestValue = HUGE_VAL;
-    for (int k = 1; k < std::min(n - 2, latest); ++k) {
-        const double value = k * logVariance(0, k + 1) + (n - k - 1) * logVariance(k + 1, n);
+    for (int k = 1; k < splits; ++k) {
+        const double value = k * double(before[k]) + (n - k - 1) * double(after[k]);
         if (value < bestValue) {
             bestValue = value;
             best = k;
