@@ -9,22 +9,12 @@ import time
 
 import numpy as np
 
+from raw_record import volts_and_rate
+
 
 def volts_of(path):
-    data = open(path, "rb").read()
-    header = data[8:264]
-    channels = int.from_bytes(header[0:2], "little")
-    samples = int.from_bytes(header[6:10], "little")
-    clock = int.from_bytes(header[12:14], "little")
-    ticks = int.from_bytes(header[14:18], "little", signed=True)
-    columns = [np.arange(samples) / (clock * 1000.0 / ticks)]
-    at = 264
-    for _ in range(channels):
-        gain = data[at]
-        codes = np.frombuffer(data, dtype=np.int8, count=samples, offset=at + 16)
-        columns.append(codes * 5.0 * (4096 >> gain) / 2.0 ** 20)
-        at += 16 + samples
-    return np.column_stack(columns)
+    channels, rate = volts_and_rate(path)
+    return np.column_stack([np.arange(channels[0].size) / rate] + channels)
 
 
 def main():

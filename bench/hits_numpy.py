@@ -11,24 +11,7 @@ import time
 
 import numpy as np
 
-
-def channels_of(path):
-    data = open(path, "rb").read()
-    header = data[8:264]
-    channels = int.from_bytes(header[0:2], "little")
-    samples = int.from_bytes(header[6:10], "little")
-    clock = int.from_bytes(header[12:14], "little")
-    ticks = int.from_bytes(header[14:18], "little", signed=True)
-    detector = header[42] != 0
-    out = []
-    at = 264
-    for _ in range(channels):
-        gain = data[at]
-        codes = np.frombuffer(data, dtype=np.int8, count=samples, offset=at + 16)
-        factor = (4096 >> gain) / 2.0 ** 20 if gain < 13 else 0.0
-        out.append((codes + 128) * 2.5 * factor if detector else codes * 5.0 * factor)
-        at += 16 + samples
-    return out, clock * 1000.0 / ticks
+from raw_record import volts_and_rate
 
 
 def samples_of(micros, rate):
@@ -88,7 +71,7 @@ def main():
     path, threshold = sys.argv[1], float(sys.argv[2])
     hdt_us, hlt_us, pdt_us, repeats = (float(sys.argv[3]), float(sys.argv[4]),
                                        float(sys.argv[5]), int(sys.argv[6]))
-    channels, rate = channels_of(path)
+    channels, rate = volts_and_rate(path)
     hdt, hlt, pdt = (samples_of(t, rate) for t in (hdt_us, hlt_us, pdt_us))
     times = []
     found = 0
