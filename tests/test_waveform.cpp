@@ -148,7 +148,10 @@ void tst_Waveform::zoomIn()
     QFETCH(int, newFirst);
     QFETCH(int, newVisible);
     TWForm* form = addRecordWindow(1000, first, visible);
-    window->findChild<QAction*>("aZoomIn")->trigger();
+    // «+» of the main keyboard (shifted "=") zooms in like the keypad's.
+    window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window));
+    QTest::keyClick(form->plotWidget, Qt::Key_Plus, Qt::ShiftModifier);
     QCOMPARE(int(form->record->header.firstVisible), newFirst);
     QCOMPARE(int(form->record->header.visibleCount), newVisible);
     QCOMPARE(bar("sbZX")->value(), std::max(1, 100 * newVisible / 1000));
@@ -282,12 +285,28 @@ void tst_Waveform::quitAsksAboutEveryWindow()
     QVERIFY(window->close());
 }
 
+// Titles count up; the first window fills the workspace, the next are cascaded from the
+// corner, and «Каскад» never makes one smaller than 480 x 320 even in a small workspace.
 void tst_Waveform::newWindowTitles()
 {
-    for (int i = 1; i <= 3; ++i)
-        QCOMPARE(window->newEmptyWindow()->windowTitle(), QString("NoName - %1").arg(i));
+    QList<TWForm*> forms;
+    for (int i = 1; i <= 3; ++i) {
+        forms << window->newEmptyWindow();
+        QCOMPARE(forms.last()->windowTitle(), QString("NoName - %1").arg(i));
+    }
     QCOMPARE(window->windowCounter, 4u);
     QCOMPARE(window->workspace()->subWindowList().size(), 3);
+    const QSize area = window->workspace()->viewport()->size();
+    QCOMPARE(forms[0]->geometry(), QRect(QPoint(0, 0), area));
+    const int step = forms[2]->x() / 2;
+    QVERIFY(step >= 10 && step <= 60);
+    QCOMPARE(forms[1]->geometry(), QRect(QPoint(step, step), area - QSize(step, step)));
+
+    window->resize(560, 480);
+    QApplication::processEvents();
+    window->findChild<QAction*>("aCascade")->trigger();
+    for (TWForm* form : forms)
+        QVERIFY(form->width() >= 480 && form->height() >= 320);
 }
 
 void tst_Waveform::saveNamesAndDirectory()

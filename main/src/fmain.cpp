@@ -39,6 +39,8 @@
 #include <QSerialPortInfo>
 #include <QSpinBox>
 #include <QToolBar>
+#include <QKeySequence>
+#include <QStyle>
 #include <algorithm>
 #include <memory>
 #include <new>
@@ -147,6 +149,9 @@ bool MainWnd::create()
         return false;
     }
     ui->setupUi(this);
+    // «+» is a shifted key on the main keyboard: it zooms in there as on the keypad.
+    ui->aZoomIn->setShortcuts({ QKeySequence(Qt::Key_Plus), QKeySequence(Qt::SHIFT | Qt::Key_Plus),
+        QKeySequence(Qt::Key_Equal) });
     if (!connectCommands() || !createWorkspace() || !createZoomPanel() || !createToolBarItems()
         || !placeStatusLabels())
         return false;
@@ -756,9 +761,64 @@ void MainWnd::setStatusLabelColor(int index, QPalette::ColorRole role, const QCo
 
 // --- Window menu --------------------------------------------------------------------------------
 
+namespace {
+
+// The smallest a cascaded window is made: its traces and readouts stay readable.
+constexpr QSize readableWindow(480, 320);
+
+// How far each cascaded window lies from the one before: a title bar and a little more.
+int cascadeStep(const QWidget* window)
+{
+    return window->style()->pixelMetric(QStyle::PM_TitleBarHeight) + 6;
+}
+
+// How many offsets a cascade has before a window of the readable size would leave the area.
+int cascadePositions(const QSize& area, int step)
+{
+    const int room = std::max(0,
+        std::min(area.width() - readableWindow.width(), area.height() - readableWindow.height()));
+    return room / step + 1;
+}
+
+// The place of the index-th of a cascade in an area: the offset goes back to the corner
+// after the last position.
+QRect cascadePlace(const QSize& area, int index, int step)
+{
+    const int offset = (index % cascadePositions(area, step)) * step;
+    const QSize size(std::max(readableWindow.width(), area.width() - offset),
+        std::max(readableWindow.height(), area.height() - offset));
+    return QRect(QPoint(offset, offset), size);
+}
+
+} // namespace
+
+void MainWnd::placeNewWindow(QMdiSubWindow* window)
+{
+    int others = 0;
+    for (QMdiSubWindow* open : mdiArea->subWindowList())
+        others += open != window && !open->isMinimized() ? 1 : 0;
+    window->setGeometry(cascadePlace(mdiArea->viewport()->size(), others, cascadeStep(window)));
+}
+
 void MainWnd::slot_aCascadeTriggered(bool)
 {
-    mdiArea->cascadeSubWindows();
+    int index = 0;
+    const QList<QMdiSubWindow*> windows = mdiArea->subWindowList(QMdiArea::CreationOrder);
+    const int shown = int(std::count_if(windows.begin(), windows.end(),
+        [](const QMdiSubWindow* w) { return !w->isMinimized(); }));
+    for (QMdiSubWindow* window : windows) {
+        if (window->isMinimized())
+            continue;
+        if (window->isMaximized())
+            window->showNormal();
+        // Every window of the cascade has the size of the one furthest from the corner.
+        const QSize area = mdiArea->viewport()->size();
+        const int step = cascadeStep(window);
+        const int furthest = std::min(shown, cascadePositions(area, step)) - 1;
+        const QRect place = cascadePlace(area, index++, step);
+        window->setGeometry(QRect(place.topLeft(), cascadePlace(area, furthest, step).size()));
+        window->raise();
+    }
 }
 
 void MainWnd::slot_aTileTriggered(bool)
@@ -887,6 +947,7 @@ TWForm* MainWnd::newEmptyWindow()
     }
     window->setWindowTitle(QStringLiteral("NoName - ") + QString::number(windowCounter));
     mdiArea->addSubWindow(window);
+    placeNewWindow(window);
     window->show();
     ++windowCounter;
     return window;
@@ -905,6 +966,7 @@ bool MainWnd::openRecordFile(const QString& name)
     window->syncStretchSlider(sbZX);
     zoomGuard = false;
     mdiArea->addSubWindow(window);
+    placeNewWindow(window);
     window->show();
     lastDir = directoryOfFile(name);
     return true;
@@ -1000,6 +1062,7 @@ bool MainWnd::importRecordFile(const QString& name)
         return false;
     }
     mdiArea->addSubWindow(window);
+    placeNewWindow(window);
     window->show();
     lastDir = directoryOfFile(name);
     if (!warning.isEmpty())

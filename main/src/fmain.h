@@ -100,6 +100,9 @@ public:
     // 0x1505 when non-zero; 1 when ".raw" had to be added, that file exists and the operator
     // would not replace it).
     TWForm* newEmptyWindow();
+    // Sizes and places a window just added to the workspace: the first fills it, the others
+    // are cascaded from the corner, never smaller than a readable size.
+    void placeNewWindow(QMdiSubWindow* window);
     bool openRecordFile(const QString& name);
     int saveActiveRecord(const QString& name);
     // The active record, or only its selection, into a CSV or WAV file by the name's suffix
