@@ -275,11 +275,25 @@ void tst_Acquisition::runCommandFillsANewWindow()
     QCOMPARE(samplesOf(*form->record->channel(2)), dumped(2));
 
     // That recording is not saved: the next one goes to a new window and it stays as it is.
+    // At gain code 12 the noise of input 3 clips: a notice that blocks nothing says so, and
+    // the next run's notice replaces it.
     const QByteArray kept = samplesOf(*form->record->channel(2));
+    acqParams.gains[2] = 12;
     window->findChild<QAction*>("aRunADC")->trigger();
     QVERIFY(window->workspace()->activeSubWindow() != form);
     QCOMPARE(samplesOf(*form->record->channel(2)), kept);
     QVERIFY(testboxes::texts.isEmpty());
+    window->findChild<QAction*>("aRunADC")->trigger();
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); // the replaced notice
+    QList<QMessageBox*> notices;
+    for (QWidget* widget : QApplication::allWidgets())
+        if (widget->objectName() == "noticeBox" && widget->isVisible())
+            notices << qobject_cast<QMessageBox*>(widget);
+    QCOMPARE(notices.size(), 1);
+    QVERIFY(!notices[0]->isModal() && !QApplication::activeModalWidget());
+    QVERIFY2(notices[0]->text().contains("канал 3: перегрузка — уменьшите усиление до кода 11"),
+        qPrintable(notices[0]->text()));
+    notices[0]->close();
 }
 
 // While a run goes on its progress dialog stays (Escape does nothing), its window cannot be

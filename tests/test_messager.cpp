@@ -66,7 +66,7 @@ void tst_Messager::lookups_data()
         << "question" << 0x1709 << QString("Ошибка сохранения ini-файла.\nПовторить?");
     QTest::newRow("unknown question") << "question" << 0x1701 << QString("5889");
     QTest::newRow("information") << "info" << 0x1401 << QString("%1");
-    QTest::newRow("unknown information") << "info" << 0x1402 << QString("5122");
+    QTest::newRow("unknown information") << "info" << 0x1403 << QString("5123");
     QTest::newRow("library file warning")
         << "lib" << 0xA506
         << QString("Произошла ошибка.\nПереименование не выполнено.\nКод ошибки - 0x%1");

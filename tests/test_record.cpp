@@ -1,6 +1,7 @@
 // The record model: block allocation, sample access, smoothing settings, layout, hit tests
 // and the view brought into range.
 #include "data.h"
+#include "gain_advice.h"
 #include "support/records.h"
 #include "wave_stor.h"
 
@@ -27,6 +28,8 @@ private slots:
     void colourSetterUpdatesDefaults();
     void incrementalDisplayEqualsFull();
     void displayValueEdges();
+    void gainAdvice_data();
+    void gainAdvice();
 };
 
 void tst_Record::blocks_data()
@@ -308,6 +311,60 @@ void tst_Record::displayValueEdges()
     QCOMPARE(c.displayedValue(100), 40);
     for (int i = 101; i < 110; ++i)
         QCOMPARE(c.nextDisplayedValue(i), 40);
+}
+
+// A 10000-sample channel at gain code 5 holding a sine of the peak, and limit codes at the
+// given places: clipped at 3 in a row or above 10 (0.1 %) in all, weak below a peak of 8 (16
+// for detector data, where -128 is no signal), with the gain that brings the peak to about half
+// the range: peak 5 -> 5 + floor(log2(64 / 5)) = 8.
+void tst_Record::gainAdvice_data()
+{
+    QTest::addColumn<bool>("detector");
+    QTest::addColumn<int>("peak");
+    QTest::addColumn<QList<int>>("limits");
+    QTest::addColumn<int>("marks"); // 0 in range, 1 clipped, 2 weak
+    QTest::addColumn<int>("gain");
+    QTest::newRow("in range") << false << 100 << QList<int> {} << 0 << 0;
+    QTest::newRow("two at the limit") << false << 100 << QList<int> { 10, 11 } << 0 << 0;
+    QTest::newRow("three in a row") << false << 100 << QList<int> { 10, 11, 12 } << 1 << 4;
+    QTest::newRow("eleven apart") << false << 100
+                                  << QList<int> { 0, 900, 1800, 2700, 3600, 4500, 5400, 6300,
+                                         7200, 8100, 9000 }
+                                  << 1 << 4;
+    QTest::newRow("ten apart") << false << 100
+                               << QList<int> { 0, 900, 1800, 2700, 3600, 4500, 5400, 6300, 7200,
+                                      8100 }
+                               << 0 << 0;
+    QTest::newRow("weak") << false << 5 << QList<int> {} << 2 << 8;
+    QTest::newRow("peak of 8 is enough") << false << 8 << QList<int> {} << 0 << 0;
+    QTest::newRow("silent") << false << 0 << QList<int> {} << 2 << 12;
+    QTest::newRow("detector near no signal") << true << 10 << QList<int> {} << 2 << 8;
+}
+
+void tst_Record::gainAdvice()
+{
+    QFETCH(bool, detector);
+    QFETCH(int, peak);
+    QFETCH(QList<int>, limits);
+    QFETCH(int, marks);
+    QFETCH(int, gain);
+    auto record = testrecords::make(1, 10000);
+    record->header.detector = detector ? 1 : 0;
+    record->channelSlots[0].header.gainCode = 5;
+    WaveChannel* channel = record->channel(0);
+    for (int k = 0; k < 10000; ++k) {
+        const int wave = int(std::lround(peak * std::sin(k * 0.01)));
+        channel->setSample(k, qint8(detector ? std::abs(wave) - 128 : wave));
+    }
+    for (const int k : limits)
+        channel->setSample(k, k % 2 ? 127 : -128);
+    const QList<GainAdvice> advice = adviseGains(*record);
+    QCOMPARE(advice.size(), marks ? 1 : 0);
+    if (marks) {
+        QCOMPARE(advice[0].clipped, marks == 1);
+        QCOMPARE(advice[0].weak, marks == 2);
+        QCOMPARE(advice[0].suggestedGain, gain);
+    }
 }
 
 QTEST_MAIN(tst_Record)

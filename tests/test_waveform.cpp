@@ -13,6 +13,7 @@
 #include <QtMisc/qtm_init.h>
 
 #include <QClipboard>
+#include <QLabel>
 #include <QMdiArea>
 #include <QPushButton>
 #include <QTableWidget>
@@ -426,6 +427,25 @@ void tst_Waveform::informationValues()
     QCOMPARE(values[0], QString("1.20"));
     QCOMPARE(values[3], QString("0 Гц"));
     QVERIFY(values[7].startsWith("256 "));
+
+    // The dialog's added rows for a read file: 700 samples at 12 MHz / 7, the file's time, and
+    // the levels (the repeatable signals stay within 110 of 128).
+    record->header.ticksPerSample = 7;
+    QCOMPARE(writeRaw(*record, dir.filePath("info.raw")), 0);
+    QVERIFY(window->openRecordFile(dir.filePath("info.raw")));
+    QStringList rows;
+    QTimer::singleShot(0, [&rows] {
+        QWidget* dialog = QApplication::activeModalWidget();
+        for (const char* name : { "durL", "timeL", "levelL" })
+            rows << dialog->findChild<QLabel*>(name)->text();
+        dialog->close();
+    });
+    window->findChild<QAction*>("aInfo")->trigger();
+    const QString written = QFileInfo(dir.filePath("info.raw"))
+                                .lastModified()
+                                .toString("dd.MM.yyyy hh:mm:ss");
+    QCOMPARE(rows, QStringList({ "Длительность: 0.000408333 с", "Файл изменён: " + written,
+                       "Сигнал: в пределах шкалы" }));
 }
 
 // Bursts of +-30 codes (gain code 12, 1 MHz) on channel 2 at 1000 and channel 1 at 1400: one

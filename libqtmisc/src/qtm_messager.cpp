@@ -189,13 +189,19 @@ QString MessagerDaemon::prepareText(QString text, const QString& param1, const Q
     return shortenLines(text, initHooks.maxLineLength);
 }
 
-void MessagerDaemon::showSimpleBox(QMessageBox::Icon icon, const QString& text, int& counter)
+void MessagerDaemon::showSimpleBox(
+    QMessageBox::Icon icon, const QString& text, int& counter, const QString& cause)
 {
     if (openBoxCount() >= maxOpenBoxes)
         return;
     BoxCount open(counter);
     const QString title = initHooks.boxTitle();
-    if (icon == QMessageBox::Information)
+    if (!cause.isEmpty()) {
+        QMessageBox box(icon, title, text, QMessageBox::Ok, boxParent());
+        box.setInformativeText(cause);
+        box.setDefaultButton(QMessageBox::Ok);
+        box.exec();
+    } else if (icon == QMessageBox::Information)
         QMessageBox::information(boxParent(), title, text, QMessageBox::Ok, QMessageBox::Ok);
     else
         QMessageBox::warning(boxParent(), title, text, QMessageBox::Ok, QMessageBox::Ok);
@@ -219,6 +225,12 @@ void MessagerDaemon::slot_ShowInfo(int infoCode, const QString& param1, const QS
 void MessagerDaemon::slot_ShowWarn(int warnCode, const QString& param1, const QString& param2,
     bool allowEmptyP1, bool allowEmptyP2)
 {
+    showWarnWithCause(warnCode, param1, param2, allowEmptyP1, allowEmptyP2, QString());
+}
+
+void MessagerDaemon::showWarnWithCause(int warnCode, const QString& param1,
+    const QString& param2, bool allowEmptyP1, bool allowEmptyP2, const QString& cause)
+{
     if (!onGuiThread() || !initHooks.warnText)
         return;
     HookHandle handle;
@@ -228,9 +240,26 @@ void MessagerDaemon::slot_ShowWarn(int warnCode, const QString& param1, const QS
     const QString raw = (offset >= 0 && offset <= 0x100) ? qtmSK.warnText(warnCode)
                                                          : initHooks.warnText(warnCode);
     const QString text = prepareText(raw, param1, param2, allowEmptyP1, allowEmptyP2);
-    showSimpleBox(QMessageBox::Warning, text, warnDialogShowedCounter);
+    showSimpleBox(QMessageBox::Warning, text, warnDialogShowedCounter, cause);
     if (initHooks.afterWarn)
         initHooks.afterWarn(handle);
+}
+
+void MessagerDaemon::showNotice(int infoCode, const QString& param1)
+{
+    if (!onGuiThread() || !initHooks.infoText)
+        return;
+    const QString text
+        = prepareText(initHooks.infoText(infoCode), param1, QString(), false, true);
+    if (notice)
+        notice->close();
+    auto* box = new QMessageBox(
+        QMessageBox::Information, initHooks.boxTitle(), text, QMessageBox::Ok, boxParent());
+    box->setObjectName(QStringLiteral("noticeBox"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::NonModal);
+    box->show();
+    notice = box;
 }
 
 void MessagerDaemon::slot_ShowQuestion(int questionCode, const QString& param1,

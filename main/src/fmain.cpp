@@ -3,6 +3,7 @@
 #include "ae_panel.h"
 #include "data.h"
 #include "errors.h"
+#include "gain_advice.h"
 #include "hgversion.h"
 #include "init.h"
 #include "print_dialog.h"
@@ -1143,6 +1144,32 @@ void MainWnd::slot_aAeParamsTriggered(bool)
     refreshAeHits();
 }
 
+QString gainAdviceText(const QList<GainAdvice>& advice)
+{
+    QStringList lines;
+    for (const GainAdvice& a : advice)
+        lines << (a.clipped ? MainWnd::tr("канал %1: перегрузка — уменьшите усиление до кода %2")
+                                  .arg(a.channel + 1)
+                                  .arg(a.suggestedGain)
+                            : MainWnd::tr("канал %1: слабый сигнал (пик %2) — увеличьте усиление "
+                                          "до кода %3")
+                                  .arg(a.channel + 1)
+                                  .arg(a.peak)
+                                  .arg(a.suggestedGain));
+    return lines.join('\n');
+}
+
+QString levelMarks(const QList<GainAdvice>& advice)
+{
+    if (advice.isEmpty())
+        return MainWnd::tr("в пределах шкалы");
+    QStringList marks;
+    for (const GainAdvice& a : advice)
+        marks << (a.clipped ? MainWnd::tr("к. %1 перегружен") : MainWnd::tr("к. %1 слабый"))
+                     .arg(a.channel + 1);
+    return marks.join(QStringLiteral("; "));
+}
+
 QStringList recordInfoValues(const WaveStore& record)
 {
     const WaveHeader& h = record.header;
@@ -1183,6 +1210,16 @@ void MainWnd::slot_aInfoTriggered(bool)
     const QStringList values = recordInfoValues(*window->record);
     for (int i = 0; i < values.size(); ++i)
         labels[i]->setText(labels[i]->text() + values[i]);
+    const double rate = sampleRateHz(*window->record);
+    form.durL->setText(form.durL->text()
+        + (rate > 0 ? tr("%1 с").arg(window->record->sampleCount() / rate, 0, 'g', 6)
+                    : QStringLiteral("—")));
+    const QString when = QStringLiteral("dd.MM.yyyy hh:mm:ss");
+    form.timeL->setText(window->fileTime.isValid()
+            ? tr("Файл изменён: %1").arg(window->fileTime.toString(when))
+            : window->runEnded.isValid() ? tr("Оцифровка окончена: %1").arg(window->runEnded.toString(when))
+                                         : QString());
+    form.levelL->setText(form.levelL->text() + levelMarks(adviseGains(*window->record)));
     dialog->exec();
 }
 
@@ -1204,6 +1241,8 @@ void MainWnd::slot_aRunADCTriggered(bool)
     if (!done) {
         delete created;
         qtmisc::mesDaemon->showWarn(0x1507, QString(), QString(), true, true);
+    } else if (const QList<GainAdvice> advice = adviseGains(*target->record); !advice.isEmpty()) {
+        qtmisc::mesDaemon->showNotice(0x1402, gainAdviceText(advice));
     }
     ui->aRunADC->setEnabled(true);
 }

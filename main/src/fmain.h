@@ -1,6 +1,7 @@
 // The main window: command vocabulary, workspace, zoom bars and status readouts.
 #pragma once
 
+#include "gain_advice.h"
 #include "settings.h"
 
 #include <QMainWindow>
@@ -60,6 +61,11 @@ QString statusValueText(bool spectrum, int channel, const QString& text);
 // The values the record-information dialog shows after its labels: version, channels,
 // samples, frequency, input numbers, synchronisation, detector, gains.
 QStringList recordInfoValues(const WaveStore& record);
+
+// What the operator reads of the channels' levels: the advice after a run (a line a channel:
+// clipped or weak, and the gain code to take) and the marks «Информация» shows.
+QString gainAdviceText(const QList<GainAdvice>& advice);
+QString levelMarks(const QList<GainAdvice>& advice);
 
 // The about box's version line: "Ver. 0.2.3 beta  dd/MM/yyyy" with the build date.
 QString aboutVersionText();

@@ -96,7 +96,14 @@ QString StringsKit::questionText(int code) const
 
 QString StringsKit::infoText(int code) const
 {
-    return code == 0x1401 ? QStringLiteral("%1") : QString::number(code, 10);
+    switch (code) {
+    case 0x1401:
+        return QStringLiteral("%1");
+    case 0x1402:
+        return tr("Проверьте усиление:\n%1");
+    default:
+        return QString::number(code, 10);
+    }
 }
 
 void UnClosableDialog::closeEvent(QCloseEvent* event)

@@ -18,6 +18,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
+#include <QFileInfo>
 #include <QIcon>
 #include <QLayout>
 #include <QMenu>
@@ -385,6 +386,7 @@ bool TWForm::loadRecord(const QString& name, const std::function<bool(WaveStore&
 
 bool TWForm::openFile(const QString& name)
 {
+    fileTime = QFileInfo(name).lastModified();
     return loadRecord(name, [&name](WaveStore& fresh) { return readRaw(fresh, name); });
 }
 
@@ -455,6 +457,8 @@ bool TWForm::acquire(int channels, int samples)
     }
     delete record;
     record = fresh;
+    runEnded = QDateTime::currentDateTime();
+    fileTime = QDateTime();
     // A recording nobody has saved yet is not to be lost by closing its window unasked.
     record->setUnsaved(true);
     if (!sameShape) {

@@ -2,6 +2,7 @@
 // plot surface with a horizontal scroll bar below it.
 #pragma once
 
+#include <QDateTime>
 #include <QList>
 #include <QMdiSubWindow>
 #include <QPair>
@@ -166,6 +167,8 @@ public:
     bool logScale = false;
     bool processed = false;
     HitMarks hitMarks;
+    QDateTime fileTime; // a read record: its file's modification time
+    QDateTime runEnded; // a digitised record: when its run ended
 
 public slots:
     void slot_SBarValueChanged(int value);

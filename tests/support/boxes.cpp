@@ -10,6 +10,7 @@
 namespace testboxes {
 
 QStringList texts;
+QStringList causes;
 QList<QMessageBox::StandardButton> answers;
 
 namespace {
@@ -28,6 +29,7 @@ bool answerTopBox()
     if (!box)
         return false;
     texts.append(box->text());
+    causes.append(box->informativeText());
     QAbstractButton* button = answers.isEmpty() ? nullptr : box->button(answers.takeFirst());
     if (!button)
         button = box->defaultButton();
@@ -62,6 +64,7 @@ bool startLibrary()
 void reset()
 {
     texts.clear();
+    causes.clear();
     answers.clear();
 }
 

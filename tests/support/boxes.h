@@ -9,8 +9,9 @@
 
 namespace testboxes {
 
-// Text of every box answered so far, in order.
+// Text of every box answered so far, in order, and each one's informative text (its cause).
 extern QStringList texts;
+extern QStringList causes;
 // Answers for the coming boxes, first first; when empty a box gets its default button.
 extern QList<QMessageBox::StandardButton> answers;
 

@@ -5,6 +5,7 @@
 
 #include <QMessageBox>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <atomic>
 
@@ -36,6 +37,13 @@ public:
         QMessageBox::StandardButton* selectedBut, bool allowEmptyP1, bool allowEmptyP2,
         QMessageBox::StandardButtons buttons, QMessageBox::StandardButton defaultButton);
     static void showFatal(ErrorCode errCode);
+    // A warning that also names its cause, in the box's informative text under the warning's
+    // own; GUI thread only (the box is answered before the call returns).
+    void showWarnWithCause(int warnCode, const QString& param1, const QString& param2,
+        bool allowEmptyP1, bool allowEmptyP2, const QString& cause);
+    // A notice that blocks nothing: a box without modality; a new notice replaces the one still
+    // open. GUI thread only.
+    void showNotice(int infoCode, const QString& param1);
 
     int openBoxCount() const;
 
@@ -67,7 +75,8 @@ public slots:
 
 private:
     // Shared by the information and warning slots; counter is the kind's open-box counter.
-    void showSimpleBox(QMessageBox::Icon icon, const QString& text, int& counter);
+    void showSimpleBox(
+        QMessageBox::Icon icon, const QString& text, int& counter, const QString& cause = {});
     QString prepareText(QString text, const QString& param1, const QString& param2,
         bool allowEmptyP1, bool allowEmptyP2) const;
 
@@ -75,6 +84,7 @@ private:
     int warnDialogShowedCounter = 0;
     int criticalDialogShowedCounter = 0;
     int questionDialogShowedCounter = 0;
+    QPointer<QMessageBox> notice;
 };
 
 extern MessagerDaemon* mesDaemon;
