@@ -241,6 +241,14 @@ void tst_Acquisition::stopWhilePolling()
     auto record = newRecord(4096);
     const qint64 after = runStoppedAfter(*record, 900);
     QVERIFY2(after >= 0 && after <= 5000, qPrintable(QString::number(after)));
+
+    // Through the command: a STOP is no error, no box, no window.
+    const int windows = window->workspace()->subWindowList().size();
+    window->workspace()->setActiveSubWindow(nullptr);
+    QTimer::singleShot(900, window, &MainWnd::slot_tStopReleased);
+    window->findChild<QAction*>("aRunADC")->trigger();
+    QCOMPARE(window->workspace()->subWindowList().size(), windows);
+    QVERIFY(testboxes::texts.isEmpty());
 }
 
 void tst_Acquisition::stopDuringTransfer()
@@ -377,6 +385,7 @@ void tst_Acquisition::failedRunLeavesNoWindow()
     window->findChild<QAction*>("aRunADC")->trigger();
     QCOMPARE(window->workspace()->subWindowList().size(), windows);
     QCOMPARE(testboxes::texts, QStringList { "Ошибка загрузки!" });
+    QCOMPARE(testboxes::causes, QStringList { QString("Порт %1 не найден.").arg(comPortName) });
     QVERIFY(window->findChild<QAction*>("aRunADC")->isEnabled());
 }
 

@@ -44,6 +44,8 @@ quint8 sum(const std::vector<qint8>& bytes)
 
 } // namespace
 
+Q_DECLARE_METATYPE(LinkFailure)
+
 class tst_Protocol : public QObject
 {
     Q_OBJECT
@@ -151,6 +153,7 @@ void tst_Protocol::wrongSynchronisationNeverPolls()
     // Nothing but the three synchronisations goes out: a wrong answer is no go-ahead.
     QCOMPARE(unit.written, QByteArray("\xFF\xFF\x55\xAA", 4).repeated(3));
     QCOMPARE(unit.statusPolls, 0);
+    QCOMPARE(link.failure, LinkFailure::WrongSyncAnswer);
 }
 
 void tst_Protocol::stuckBusyUnitEndsOnStop()
@@ -167,6 +170,7 @@ void tst_Protocol::stuckBusyUnitEndsOnStop()
     QVERIFY(unit.statusPolls > 20);
     QVERIFY(result.endMs - unit.stoppedAtMs <= 200);
     QCOMPARE(unit.bytesAfterStop, 0);
+    QCOMPARE(link.failure, LinkFailure::Stopped);
 }
 
 // A channel whose checksum is wrong is read again from where the channels before it ended: the
@@ -188,23 +192,28 @@ void tst_Protocol::checksumRetryKeepsTheBar()
 
 // The limits of the waits, each on its own exchange: acknowledges after 100 ms (parameters)
 // and 500 ms (status) are too late, a status reply must carry its sum, and a transfer may
-// pause up to a second.
+// pause up to a second. A failure says what went wrong.
 void tst_Protocol::exchangeLimits_data()
 {
     QTest::addColumn<QString>("exchange");
     QTest::addColumn<int>("ackDelayMs");
     QTest::addColumn<bool>("badStatusSum");
     QTest::addColumn<int>("stallMs");
-    QTest::addColumn<bool>("done");
-    QTest::newRow("parameters acknowledged after 90 ms")
-        << "parameters" << 90 << false << 0 << true;
+    QTest::addColumn<LinkFailure>("failure");
+    const LinkFailure none = LinkFailure::None;
+    QTest::newRow("parameters acknowledged after 90 ms") << "parameters" << 90 << false << 0 << none;
     QTest::newRow("parameters acknowledged after 110 ms")
-        << "parameters" << 110 << false << 0 << false;
-    QTest::newRow("status acknowledged after 450 ms") << "status" << 450 << false << 0 << true;
-    QTest::newRow("status acknowledged after 550 ms") << "status" << 550 << false << 0 << false;
-    QTest::newRow("status with a wrong sum") << "status" << 0 << true << 0 << false;
-    QTest::newRow("transfer pausing 600 ms") << "channel" << 0 << false << 600 << true;
-    QTest::newRow("transfer pausing 1100 ms") << "channel" << 0 << false << 1100 << false;
+        << "parameters" << 110 << false << 0 << LinkFailure::NoAcknowledge;
+    QTest::newRow("status acknowledged after 450 ms") << "status" << 450 << false << 0 << none;
+    QTest::newRow("status acknowledged after 550 ms")
+        << "status" << 550 << false << 0 << LinkFailure::NoAcknowledge;
+    QTest::newRow("status with a wrong sum")
+        << "status" << 0 << true << 0 << LinkFailure::BadChecksum;
+    QTest::newRow("transfer pausing 600 ms") << "channel" << 0 << false << 600 << none;
+    QTest::newRow("transfer pausing 1100 ms")
+        << "channel" << 0 << false << 1100 << LinkFailure::Stalled;
+    QTest::newRow("parameters wrongly acknowledged")
+        << "parameters" << -1 << false << 0 << LinkFailure::WrongAcknowledge;
 }
 
 void tst_Protocol::exchangeLimits()
@@ -213,9 +222,11 @@ void tst_Protocol::exchangeLimits()
     QFETCH(int, ackDelayMs);
     QFETCH(bool, badStatusSum);
     QFETCH(int, stallMs);
-    QFETCH(bool, done);
+    QFETCH(LinkFailure, failure);
+    const bool done = failure == LinkFailure::None;
     UnitFaults faults;
-    faults.ackDelayMs = ackDelayMs;
+    faults.ackDelayMs = std::max(ackDelayMs, 0);
+    faults.wrongAck = ackDelayMs < 0 ? 1.0 : 0.0;
     faults.badStatusSum = badStatusSum;
     faults.stallAt = 1000;
     faults.stallMs = stallMs;
@@ -236,6 +247,7 @@ void tst_Protocol::exchangeLimits()
     else
         result = protocol.readChannel(0, 2048, &bar, channel);
     QCOMPARE(result, done);
+    QCOMPARE(link.failure, failure);
     if (exchange == "channel")
         QCOMPARE(bar.value(), done ? 2548 : 500); // a failed transfer gives its progress back
 }
@@ -326,6 +338,9 @@ void tst_Protocol::faultyLine()
             QVERIFY(!result.done);
             QVERIFY2(result.endMs - unit.stoppedAtMs <= 200, qPrintable(QString("run %1").arg(n)));
             QCOMPARE(unit.bytesAfterStop, 0);
+            QCOMPARE(link.failure, LinkFailure::Stopped);
+        } else if (!result.done) {
+            QVERIFY(link.failure != LinkFailure::None && link.failure != LinkFailure::Stopped);
         }
         if (!result.done)
             continue;

@@ -1144,6 +1144,42 @@ void MainWnd::slot_aAeParamsTriggered(bool)
     refreshAeHits();
 }
 
+QString linkFailureText(LinkFailure failure, const QString& port)
+{
+    switch (failure) {
+    case LinkFailure::PortMissing:
+        return MainWnd::tr("Порт %1 не найден.").arg(port);
+    case LinkFailure::PortDenied:
+        return MainWnd::tr("Нет доступа к порту %1. Добавьте пользователя в группу dialout "
+                           "(sudo usermod -aG dialout $USER) и войдите в систему заново.")
+            .arg(port);
+    case LinkFailure::PortBusy:
+        return MainWnd::tr("Порт %1 занят другой программой.").arg(port);
+    case LinkFailure::PortError:
+        return MainWnd::tr("Порт %1 не открывается или не передаёт данные.").arg(port);
+    case LinkFailure::NoSyncAnswer:
+        return MainWnd::tr("Блок не ответил на синхронизацию: проверьте кабель, питание блока и "
+                           "скорость порта.");
+    case LinkFailure::WrongSyncAnswer:
+        return MainWnd::tr("Блок ответил на синхронизацию неверным байтом: проверьте скорость "
+                           "порта.");
+    case LinkFailure::NoAcknowledge:
+        return MainWnd::tr("Блок не подтвердил команду (три попытки).");
+    case LinkFailure::WrongAcknowledge:
+        return MainWnd::tr("Блок ответил на команду неверным подтверждением (три попытки).");
+    case LinkFailure::NoReply:
+        return MainWnd::tr("Блок не прислал ответ (три попытки).");
+    case LinkFailure::BadChecksum:
+        return MainWnd::tr("Ошибки контрольной суммы после трёх попыток.");
+    case LinkFailure::Stalled:
+        return MainWnd::tr("Передача данных от блока остановилась (три попытки).");
+    case LinkFailure::ReadError:
+        return MainWnd::tr("Ошибка чтения порта %1.").arg(port);
+    default:
+        return QString();
+    }
+}
+
 QString gainAdviceText(const QList<GainAdvice>& advice)
 {
     QStringList lines;
@@ -1238,9 +1274,13 @@ void MainWnd::slot_aRunADCTriggered(bool)
         target = created = newEmptyWindow();
     }
     const bool done = target && target->acquire(channelCount, 2 * int(acqParams.halfCount));
-    if (!done) {
+    const LinkFailure failure = serialLink().failure;
+    if (!done && failure == LinkFailure::Stopped) {
+        delete created; // the operator's STOP: the partial run is let go without a word
+    } else if (!done) {
         delete created;
-        qtmisc::mesDaemon->showWarn(0x1507, QString(), QString(), true, true);
+        qtmisc::mesDaemon->showWarnWithCause(
+            0x1507, QString(), QString(), true, true, linkFailureText(failure, comPortName));
     } else if (const QList<GainAdvice> advice = adviseGains(*target->record); !advice.isEmpty()) {
         qtmisc::mesDaemon->showNotice(0x1402, gainAdviceText(advice));
     }

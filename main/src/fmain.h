@@ -2,6 +2,7 @@
 #pragma once
 
 #include "gain_advice.h"
+#include "rs232.h"
 #include "settings.h"
 
 #include <QMainWindow>
@@ -61,6 +62,9 @@ QString statusValueText(bool spectrum, int channel, const QString& text);
 // The values the record-information dialog shows after its labels: version, channels,
 // samples, frequency, input numbers, synchronisation, detector, gains.
 QStringList recordInfoValues(const WaveStore& record);
+
+// What the operator reads of why a run failed on port (empty when nothing is known).
+QString linkFailureText(LinkFailure failure, const QString& port);
 
 // What the operator reads of the channels' levels: the advice after a run (a line a channel:
 // clipped or weak, and the gain code to take) and the marks «Информация» shows.

@@ -7,11 +7,13 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QFile>
 #include <QProgressBar>
 #include <QThread>
 #include <QTimer>
 #include <QToolButton>
 #include <algorithm>
+#include <unistd.h>
 
 // --- The real port ------------------------------------------------------------------------------
 
@@ -266,10 +268,33 @@ KorunProtocol::KorunProtocol(SerialLink& link)
 {
 }
 
-void KorunProtocol::begin()
+LinkFailure openFailure(int portError, bool accessible)
 {
-    if (!link.device.isOpen())
-        link.openPort(comPortName, comBaudRate);
+    switch (portError) {
+    case QSerialPort::DeviceNotFoundError:
+        return LinkFailure::PortMissing;
+    case QSerialPort::PermissionError:
+        return accessible ? LinkFailure::PortBusy : LinkFailure::PortDenied;
+    default:
+        return LinkFailure::PortError;
+    }
+}
+
+bool KorunProtocol::begin()
+{
+    if (link.device.isOpen())
+        return true;
+    const int error = link.openPort(comPortName, comBaudRate);
+    if (link.device.isOpen()) // a setting a pseudo-terminal lacks leaves it usable
+        return true;
+    const QByteArray path = QFile::encodeName(comPortName);
+    return fail(openFailure(error, ::access(path.constData(), R_OK | W_OK) == 0));
+}
+
+bool KorunProtocol::fail(LinkFailure why)
+{
+    link.failure = link.stopped ? LinkFailure::Stopped : why;
+    return false;
 }
 
 bool KorunProtocol::finish(bool success)
@@ -281,14 +306,17 @@ bool KorunProtocol::finish(bool success)
 bool KorunProtocol::synchronise()
 {
     if (!link.drainOutput(comBaudRate) || !link.device.clear() || !link.writeBlock(syncBytes, 4))
-        return false;
+        return fail(LinkFailure::PortError);
     const quint8 answer = link.readByte(syncTimeoutMs);
-    return answer == syncAnswer && !link.stopped && !link.timedOut;
+    if (link.stopped || link.timedOut)
+        return fail(LinkFailure::NoSyncAnswer);
+    return answer == syncAnswer || fail(LinkFailure::WrongSyncAnswer);
 }
 
 bool KorunProtocol::settleLine()
 {
-    begin();
+    if (!begin())
+        return false;
     const qint64 lineMs = longestReplyBytes * 10 * 1000 / std::max(comBaudRate, 1200) + 1000;
     return link.drainInput(quietLineMs, lineMs);
 }
@@ -297,37 +325,45 @@ bool KorunProtocol::sendCommand(quint8 command, const quint8* payload, int size,
 {
     link.checksum = 0;
     if (!link.writeByte(command) || (size > 0 && !link.writeBlock(payload, size)))
-        return false;
+        return fail(LinkFailure::PortError);
     const quint8 sum = link.checksum;
     if (!link.writeByte(sum))
-        return false;
+        return fail(LinkFailure::PortError);
     const quint8 ack = link.readByte(ackMs);
-    return ack == 0 && !link.stopped && !link.timedOut;
+    if (link.stopped || link.timedOut)
+        return fail(LinkFailure::NoAcknowledge);
+    return ack == 0 || fail(LinkFailure::WrongAcknowledge);
 }
 
 bool KorunProtocol::sendParameters(const AcqParams& frame)
 {
-    begin();
-    if (!synchronise()
+    if (!begin() || !synchronise()
         || !sendCommand(commandParameters, reinterpret_cast<const quint8*>(&frame), sizeof frame,
             parametersAckMs))
         return finish(false);
     link.waitMs(parametersPauseMs);
-    return finish(!link.stopped);
+    return finish(!link.stopped || fail(LinkFailure::Stopped));
 }
 
 bool KorunProtocol::readStatus(quint8& status)
 {
-    begin();
-    if (!synchronise() || !sendCommand(commandStatus, nullptr, 0, statusAckMs))
+    if (!begin() || !synchronise() || !sendCommand(commandStatus, nullptr, 0, statusAckMs))
         return finish(false);
     link.checksum = 0;
     status = link.readByte(statusByteMs);
     if (link.timedOut || link.stopped)
-        return finish(false);
+        return finish(fail(LinkFailure::NoReply));
     link.checksum = quint8(link.checksum + status);
-    const quint8 sum = link.readByte(statusSumMs);
-    return finish(!link.timedOut && !link.stopped && sum == link.checksum);
+    return finish(checkSum(statusSumMs));
+}
+
+bool KorunProtocol::checkSum(int ms)
+{
+    const quint8 expected = link.checksum;
+    const quint8 sum = link.readByte(ms);
+    if (link.timedOut || link.stopped)
+        return fail(LinkFailure::NoReply);
+    return sum == expected || fail(LinkFailure::BadChecksum);
 }
 
 bool KorunProtocol::readChannel(int index, int count, QProgressBar* bar, WaveChannel& target)
@@ -335,8 +371,8 @@ bool KorunProtocol::readChannel(int index, int count, QProgressBar* bar, WaveCha
     const auto half = quint16(std::clamp(count / 2, 0, 65535));
     const quint8 request[5]
         = { 0, 0, quint8(half & 0xFF), quint8(half >> 8), quint8(std::clamp(index, 0, 255)) };
-    begin();
-    if (!synchronise() || !sendCommand(commandReadChannel, request, sizeof request, channelAckMs))
+    if (!begin() || !synchronise()
+        || !sendCommand(commandReadChannel, request, sizeof request, channelAckMs))
         return finish(false);
 
     link.checksum = 0;
@@ -352,7 +388,7 @@ bool KorunProtocol::readChannel(int index, int count, QProgressBar* bar, WaveCha
                 = std::min({ target.blockAt(received, &piece), pieceSize, count - received });
             const qint64 got = link.device.read(reinterpret_cast<char*>(piece), room);
             if (got < 0)
-                return finish(false);
+                return finish(fail(LinkFailure::ReadError));
             for (qint64 k = 0; k < got; ++k)
                 link.checksum = quint8(link.checksum + quint8(piece[k]));
             received += int(got);
@@ -360,19 +396,18 @@ bool KorunProtocol::readChannel(int index, int count, QProgressBar* bar, WaveCha
         } else if (link.nowMs() - idleSince > stallMs) {
             if (bar)
                 bar->setValue(base);
-            return finish(false);
+            return finish(fail(LinkFailure::Stalled));
         }
         if (bar)
             bar->setValue(base + received);
         if (link.stopped)
-            return finish(false);
+            return finish(fail(LinkFailure::Stopped));
         if (waiting <= 1 && received < count)
             link.device.waitForActivity(stallMs - (link.nowMs() - idleSince) + 1);
         else
             QCoreApplication::processEvents();
     }
-    const quint8 sum = link.readByte(channelSumMs);
-    return finish(!link.timedOut && !link.stopped && sum == link.checksum);
+    return finish(checkSum(channelSumMs));
 }
 
 // --- Digitisation run ---------------------------------------------------------------------------
@@ -434,8 +469,10 @@ bool transfer(WaveStore& record, SerialLink& link, QProgressBar* bar, const AcqP
         if (!withAttempts(link, protocol, [&] { return protocol.readStatus(status); }))
             return false;
         link.waitMs(100);
-        if (link.stopped)
+        if (link.stopped) {
+            link.failure = LinkFailure::Stopped;
             return false;
+        }
         if (status == 0)
             break;
     }
@@ -467,9 +504,12 @@ bool runAcquisition(WaveStore& record, QWidget* parent, SerialLink& link)
             &MainWnd::slot_tStopReleased, Qt::UniqueConnection))
         return false;
     link.stopped = false;
+    link.failure = LinkFailure::None;
     // The run records what it sent, whatever the parameters become meanwhile.
     const AcqParams sent = acqParams;
     const bool done = transfer(record, link, dialog.bar(), sent);
+    if (!done && link.stopped) // whatever went wrong before, the operator stopped the run
+        link.failure = LinkFailure::Stopped;
     link.closePort();
     return done;
 }

@@ -57,6 +57,29 @@ private:
     QElapsedTimer clock;
 };
 
+// What went wrong last in a run, for the operator to read.
+enum class LinkFailure {
+    None,
+    PortMissing,
+    PortDenied,
+    PortBusy,
+    PortError,
+    NoSyncAnswer,
+    WrongSyncAnswer,
+    NoAcknowledge,
+    WrongAcknowledge,
+    NoReply,
+    BadChecksum,
+    Stalled,
+    ReadError,
+    Stopped,
+};
+
+// A port that would not open: missing (QSerialPort's DeviceNotFoundError), refused (its
+// PermissionError) to a user without access or busy with another program for one with it, or
+// another fault.
+LinkFailure openFailure(int portError, bool accessible);
+
 class SerialLink
 {
 public:
@@ -88,6 +111,7 @@ public:
     bool timedOut = false;
     bool stopped = false;
     quint8 checksum = 0;
+    LinkFailure failure = LinkFailure::None; // the last thing that went wrong in this run
 
 private:
     bool waitForRoom(qint64 size);
@@ -115,8 +139,13 @@ public:
 private:
     bool synchronise();
     bool sendCommand(quint8 command, const quint8* payload, int size, int ackMs);
-    void begin();
+    // Opens the port if need be; false (the failure noted) when it cannot be used.
+    bool begin();
     bool finish(bool success);
+    // Reads the sum byte after what the checksum holds: true when it matches.
+    bool checkSum(int ms);
+    // Notes why an exchange failed (a STOP whatever else went wrong) and returns false.
+    bool fail(LinkFailure why);
 
     SerialLink& link;
 };
