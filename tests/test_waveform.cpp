@@ -15,11 +15,13 @@
 #include <QClipboard>
 #include <QLabel>
 #include <QMdiArea>
+#include <QProcess>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <unistd.h>
 
 class tst_Waveform : public QObject
 {
@@ -375,14 +377,49 @@ void tst_Waveform::exportAndImport()
     QVERIFY(testboxes::texts.last().startsWith("Файл part.csv не импортирован:\n"));
 }
 
+// A file that cannot be read leaves no window, and the box under «Ошибка чтения файла 4» says
+// why; so does a save that fails (in a missing folder, on a full or a read-only file system).
 void tst_Waveform::readFailureLeavesNoWindow()
 {
     window->newEmptyWindow();
     window->lastDir = "/kept";
-    QVERIFY(!window->openRecordFile(dir.filePath("nothing.raw")));
+    QFile text(dir.filePath("notes.raw"));
+    QVERIFY(text.open(QIODevice::WriteOnly) && text.write("just some words, no record") > 0);
+    text.close();
+    QFile cut(dir.filePath("cut.raw"));
+    QVERIFY(cut.open(QIODevice::WriteOnly) && cut.write("KORUNRAW" + QByteArray(92, 1)) == 100);
+    cut.close();
+    for (const char* name : { "nothing.raw", "notes.raw", "cut.raw" })
+        QVERIFY(!window->openRecordFile(dir.filePath(name)));
     QCOMPARE(window->workspace()->subWindowList().size(), 1);
     QVERIFY(testboxes::texts.contains("Ошибка чтения файла 4"));
+    QVERIFY2(testboxes::causes.contains("файл не найден"), qPrintable(testboxes::causes.join('|')));
+    QVERIFY(testboxes::causes.contains("не файл записи (неверная сигнатура)"));
+    QVERIFY(testboxes::causes.contains("файл обрезан на байте 100: заголовку нужно 256 байт"));
     QCOMPARE(window->lastDir, QString("/kept"));
+
+    addRecordWindow(5000, 0, 5000); // 20 kB: more than the full file system holds
+    const auto saveCauseIn = [this](const QString& name) {
+        testboxes::reset();
+        window->saveActiveRecord(name);
+        return testboxes::texts.value(0).startsWith("Ошибка записи") ? testboxes::causes.value(0)
+                                                                      : QString();
+    };
+    QCOMPARE(saveCauseIn(dir.filePath("nowhere/run.raw")), QString("папка не найдена"));
+    if (::geteuid() != 0)
+        return;
+    for (const auto& [options, cause] :
+        { std::pair { "size=4k", "нет места на диске" },
+            std::pair { "ro", "файловая система только для чтения" } }) {
+        QDir().mkpath(dir.filePath("mounted"));
+        if (QProcess::execute("mount", { "-t", "tmpfs", "-o", options, "tmpfs",
+                                           dir.filePath("mounted") })
+            != 0)
+            QSKIP("tmpfs cannot be mounted here");
+        const QString got = saveCauseIn(dir.filePath("mounted/run.raw"));
+        QProcess::execute("umount", { dir.filePath("mounted") });
+        QCOMPARE(got, QString(cause));
+    }
 }
 
 // The bars take the new window's zoom under the guard, so the active window keeps its own.

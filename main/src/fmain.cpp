@@ -41,8 +41,10 @@
 #include <QSpinBox>
 #include <QToolBar>
 #include <QKeySequence>
+#include <QRegularExpression>
 #include <QStyle>
 #include <algorithm>
+#include <cerrno>
 #include <memory>
 #include <new>
 
@@ -957,9 +959,11 @@ TWForm* MainWnd::newEmptyWindow()
 bool MainWnd::openRecordFile(const QString& name)
 {
     auto* window = new (std::nothrow) TWForm;
-    if (!window || !window->openFile(name)) {
+    QString cause;
+    if (!window || !window->openFile(name, &cause)) {
         delete window;
-        qtmisc::mesDaemon->showWarn(0x1504, QStringLiteral("4"), QString(), false, true);
+        qtmisc::mesDaemon->showWarnWithCause(
+            0x1504, QStringLiteral("4"), QString(), false, true, fileCauseText(cause));
         return false;
     }
     zoomGuard = true;
@@ -988,11 +992,13 @@ int MainWnd::saveActiveRecord(const QString& chosenName)
             return 1;
     }
     const int result = window->saveFile(name);
+    const int error = errno;
     if (result == -16) // the old file may not be replaced
         qtmisc::mesDaemon->showWarn(
             0xA502, QFileInfo(name).fileName(), QStringLiteral("01"), false, false);
     if (result != 0) {
-        qtmisc::mesDaemon->showWarn(0x1505, QString::number(result), QString(), false, true);
+        qtmisc::mesDaemon->showWarnWithCause(0x1505, QString::number(result), QString(), false,
+            true, fileCauseText(saveCause(result, error)));
         return result;
     }
     window->setWindowTitle(name);
@@ -1178,6 +1184,45 @@ QString linkFailureText(LinkFailure failure, const QString& port)
     default:
         return QString();
     }
+}
+
+QString fileCauseText(const QString& cause)
+{
+    static const std::pair<const char*, const char*> words[] = {
+        { "not a record file (bad magic)", QT_TRANSLATE_NOOP("MainWnd", "не файл записи (неверная сигнатура)") },
+        { "permission denied", QT_TRANSLATE_NOOP("MainWnd", "нет прав доступа") },
+        { "no space left on the device", QT_TRANSLATE_NOOP("MainWnd", "нет места на диске") },
+        { "read-only file system", QT_TRANSLATE_NOOP("MainWnd", "файловая система только для чтения") },
+        { "no such folder", QT_TRANSLATE_NOOP("MainWnd", "папка не найдена") },
+        { "no such file or directory", QT_TRANSLATE_NOOP("MainWnd", "файл не найден") },
+        { "a folder, not a file", QT_TRANSLATE_NOOP("MainWnd", "это папка, а не файл") },
+    };
+    for (const auto& [english, russian] : words)
+        if (cause == QLatin1String(english))
+            return MainWnd::tr(russian);
+    static const std::pair<const char*, const char*> patterns[] = {
+        { "^truncated: a record starts with 8 bytes, the file has (\\d+)$",
+            QT_TRANSLATE_NOOP("MainWnd", "файл обрезан на байте %1: запись начинается с 8 байт сигнатуры") },
+        { "^truncated: the header needs 256 bytes, the file has (\\d+)$",
+            QT_TRANSLATE_NOOP("MainWnd", "файл обрезан на байте %1: заголовку нужно 256 байт") },
+        { "^truncated: (\\d+) channels of (\\d+) samples do not fit in the file$",
+            QT_TRANSLATE_NOOP("MainWnd", "файл обрезан: %1 каналов по %2 отсчётов в нём не помещаются") },
+        { "^sample count (-?\\d+) is out of range$",
+            QT_TRANSLATE_NOOP("MainWnd", "число отсчётов %1 вне допустимого (0…163840)") },
+        { "^channel count (\\d+) is out of range$",
+            QT_TRANSLATE_NOOP("MainWnd", "число каналов %1 вне допустимого (0…5)") },
+    };
+    for (const auto& [pattern, russian] : patterns) {
+        const QRegularExpressionMatch match
+            = QRegularExpression(QLatin1String(pattern)).match(cause);
+        if (match.hasMatch()) {
+            QString text = MainWnd::tr(russian);
+            for (int i = 1; i <= match.lastCapturedIndex(); ++i)
+                text = text.arg(match.captured(i));
+            return text;
+        }
+    }
+    return cause;
 }
 
 QString gainAdviceText(const QList<GainAdvice>& advice)

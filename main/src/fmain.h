@@ -63,6 +63,10 @@ QString statusValueText(bool spectrum, int channel, const QString& text);
 // samples, frequency, input numbers, synchronisation, detector, gains.
 QStringList recordInfoValues(const WaveStore& record);
 
+// What the operator reads of why a file could not be read or written: the reader's or the
+// writer's cause in Russian (a cause it does not know stays as it is).
+QString fileCauseText(const QString& cause);
+
 // What the operator reads of why a run failed on port (empty when nothing is known).
 QString linkFailureText(LinkFailure failure, const QString& port);
 

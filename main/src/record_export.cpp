@@ -19,7 +19,8 @@
 
 namespace {
 
-// The cause of a failed save in words, from the writer's result and errno.
+} // namespace
+
 QString saveCause(int result, int error)
 {
     if (result == -16)
@@ -39,6 +40,8 @@ QString saveCause(int result, int error)
         return QString::fromLocal8Bit(std::strerror(error)).toLower();
     }
 }
+
+namespace {
 
 bool save(const QString& name, const std::function<bool(int fd)>& write, QString& cause)
 {

@@ -384,10 +384,11 @@ bool TWForm::loadRecord(const QString& name, const std::function<bool(WaveStore&
     return true;
 }
 
-bool TWForm::openFile(const QString& name)
+bool TWForm::openFile(const QString& name, QString* cause)
 {
     fileTime = QFileInfo(name).lastModified();
-    return loadRecord(name, [&name](WaveStore& fresh) { return readRaw(fresh, name); });
+    return loadRecord(
+        name, [&name, cause](WaveStore& fresh) { return readRaw(fresh, name, cause); });
 }
 
 bool TWForm::importFile(const QString& name, QString& cause, QString& warning)

@@ -92,8 +92,9 @@ public:
 
     // A new empty record of 4 channels and no samples.
     bool initEmpty();
-    // Reads a record file into a new record; the title becomes the file name.
-    bool openFile(const QString& name);
+    // Reads a record file into a new record; the title becomes the file name. cause says why
+    // it failed (the reader's words).
+    bool openFile(const QString& name, QString* cause = nullptr);
     // Reads a WAV file into a new record, unsaved until written; the title becomes the file
     // name. cause says why it failed, warning what was approximated.
     bool importFile(const QString& name, QString& cause, QString& warning);
