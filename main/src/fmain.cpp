@@ -1298,7 +1298,7 @@ void MainWnd::slot_aInfoTriggered(bool)
     const QString when = QStringLiteral("dd.MM.yyyy hh:mm:ss");
     form.timeL->setText(window->fileTime.isValid()
             ? tr("Файл изменён: %1").arg(window->fileTime.toString(when))
-            : window->runEnded.isValid() ? tr("Оцифровка окончена: %1").arg(window->runEnded.toString(when))
+            : window->runEnded.isValid() ? tr("Оцифровка: %1").arg(window->runEnded.toString(when))
                                          : QString());
     form.levelL->setText(form.levelL->text() + levelMarks(adviseGains(*window->record)));
     dialog->exec();
