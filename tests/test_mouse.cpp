@@ -425,6 +425,17 @@ void tst_Mouse::overlayInvertsTheSelectedColumns()
     // An empty selection shows nothing.
     form->selEnd = form->selStart;
     QVERIFY(invertedExactly(plain, shot(plot()), 0, 0));
+
+    // While it is dragged, the selection's length stands in a black box over its start; the
+    // released selection shows the columns alone.
+    const int y = form->plotRect.center().y();
+    press(QPoint(xOf(60), y), Qt::RightButton);
+    move(QPoint(xOf(90), y), Qt::RightButton);
+    const QImage dragged = shot(plot());
+    QCOMPARE(dragged.pixelColor(xOf(60) + 3, form->plotRect.top() + 3), QColor(Qt::black));
+    QVERIFY(!invertedExactly(plain, dragged, xOf(60), xOf(90)));
+    release(QPoint(xOf(90), y), Qt::RightButton);
+    QVERIFY(invertedExactly(plain, shot(plot()), xOf(60), xOf(90)));
 }
 
 QTEST_MAIN(tst_Mouse)

@@ -82,6 +82,10 @@ void TWFormInternalWidget::paintEvent(QPaintEvent*)
         drawHitMarks(*painter);
         painter->end();
         invertSelection(frame);
+        if (window->selecting && painter->begin(&frame)) {
+            drawSelectionLength(*painter);
+            painter->end();
+        }
     }
     if (painter->begin(this)) {
         painter->drawImage(0, 0, frame);
@@ -131,6 +135,26 @@ void TWFormInternalWidget::drawHitMarks(QPainter& painter) const
                 std::min(area.bottom(), zero + 12));
     }
     painter.restore();
+}
+
+// While a selection is dragged, its length in samples and in time above its start.
+void TWFormInternalWidget::drawSelectionLength(QPainter& painter) const
+{
+    const int count = std::abs(window->selEnd - window->selStart);
+    if (count == 0)
+        return;
+    const double rate = sampleRateHz(*window->record);
+    QString text = tr("%1 отсч.").arg(count);
+    if (rate > 0)
+        text += QStringLiteral(" = ") + engineeringText(count / rate, 7).trimmed()
+            + QStringLiteral("S"); // as the time readouts write it
+    const int x = std::max(window->plotRect.left(),
+        window->record->sampleToX(std::min(window->selStart, window->selEnd)));
+    const QRect box = painter.fontMetrics().boundingRect(text).adjusted(-3, -2, 3, 2);
+    const QRect placed = box.translated(x - box.left() + 2, window->plotRect.top() - box.top() + 2);
+    painter.fillRect(placed, Qt::black);
+    painter.setPen(Qt::white);
+    painter.drawText(placed, Qt::AlignCenter, text);
 }
 
 // The selected time span, columns sampleToX(start) up to sampleToX(end), in inverted colours.

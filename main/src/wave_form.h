@@ -79,6 +79,7 @@ private:
     void followEventPos();
     void invertSelection(QImage& frame) const;
     void drawHitMarks(QPainter& painter) const;
+    void drawSelectionLength(QPainter& painter) const;
 
     TWForm* window;
 };
