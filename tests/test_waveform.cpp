@@ -1,6 +1,7 @@
 // The waveform window and the file commands: scroll bar, zoom, stretch, vertical scale, close
 // rules, titles, counter, last directory, the zoom guard and the information dialog's values.
 #include "ae_panel.h"
+#include "measure_panel.h"
 #include "fmain.h"
 #include "init.h"
 #include "support/boxes.h"
@@ -51,6 +52,7 @@ private slots:
     void readKeepsTheActiveWindowsZoom();
     void informationValues();
     void aeHitsTableAndMarks();
+    void measurements();
 
 private:
     // A window holding a record of the shape, added to the workspace and active.
@@ -534,6 +536,49 @@ void tst_Waveform::aeHitsTableAndMarks()
     QVERIFY(!form->hitMarks.shown);
     const QImage after = form->plotWidget->grab().toImage();
     QVERIFY(after.pixelColor(first->sampleToX(1400), zero + 10) != QColor(255, 0, 255));
+}
+
+// Channel 1 holds codes k mod 10 at gain code 12 (a code is 5 / 2^20 V = 4.768 uV) and 1 MHz;
+// over samples 10 ... 29 they are 0 ... 9 twice: minimum 0, maximum 42.92 uV, mean 4.5 codes =
+// 21.46 uV, RMS sqrt(28.5) codes = 25.46 uV. Cursors at 40 and 50: 10 us apart, values 0 and
+// 0. The table follows a new selection.
+void tst_Waveform::measurements()
+{
+    TWForm* form = testwindows::addRecordWindow(window, 2, 100, 1);
+    WaveStore& record = *form->record;
+    record.header.clockKHz = 12000;
+    record.header.ticksPerSample = 12;
+    for (int c = 0; c < 2; ++c) {
+        record.channelSlots[c].header.gainCode = 12;
+        for (int k = 0; k < 100; ++k)
+            record.channel(c)->setSample(k, qint8(k % 10));
+    }
+    record.channel(0)->cursorSample = 40;
+    record.channel(1)->cursorSample = 50;
+    form->selStart = 10;
+    form->selEnd = 30;
+    window->findChild<QAction*>("aVolt")->trigger();
+    window->findChild<QAction*>("aMeasure")->trigger();
+    auto* table = window->findChild<QTableWidget*>("measureTable");
+    QVERIFY(table && table->isVisible());
+    QCOMPARE(table->rowCount(), 2);
+    const auto row = [table](int r) {
+        QStringList cells;
+        for (int c = 0; c < table->columnCount(); ++c)
+            cells << table->item(r, c)->text();
+        return cells;
+    };
+    QCOMPARE(row(0),
+        QStringList({ "1", "40.00uS", "0.000V", "0.000S", "0.000V", "20", "20.00uS", "0.000V",
+            "42.92uV", "42.92uV", "21.46uV", "25.46uV" }));
+    QCOMPARE(row(1)[MeasurePanel::timeToFirstColumn], QString("10.00uS"));
+
+    form->selStart = 0;
+    form->selEnd = 5; // codes 0 ... 4
+    form->plotWidget->state = 4;
+    form->plotWidget->pendingSelEnd = 5;
+    form->plotWidget->performState();
+    QCOMPARE(row(0)[MeasurePanel::maximumColumn], QString("19.07uV"));
 }
 
 QTEST_MAIN(tst_Waveform)

@@ -5,6 +5,7 @@
 #include "errors.h"
 #include "gain_advice.h"
 #include "hgversion.h"
+#include "measure_panel.h"
 #include "init.h"
 #include "print_dialog.h"
 #include "record_export.h"
@@ -226,6 +227,7 @@ bool MainWnd::connectCommands()
         { ui->aDataImport, &MainWnd::slot_aDataImportTriggered },
         { ui->aAeHits, &MainWnd::slot_aAeHitsTriggered },
         { ui->aAeParams, &MainWnd::slot_aAeParamsTriggered },
+        { ui->aMeasure, &MainWnd::slot_aMeasureTriggered },
     };
     int position = 0;
     for (const auto& command : commands) {
@@ -515,6 +517,7 @@ void MainWnd::setChannelStatus(
     timeLabels[channel]->setVisible(!time.isEmpty());
     valueLabels[channel]->setText(value);
     valueLabels[channel]->setVisible(!value.isEmpty());
+    refreshMeasurements();
 }
 
 void MainWnd::refreshZoomLabels()
@@ -868,6 +871,7 @@ void MainWnd::slot_subWindowActivated(QMdiSubWindow*)
 {
     refreshCommandStates();
     refreshAeHits();
+    refreshMeasurements();
 }
 
 void MainWnd::slot_BeforeQuit()
@@ -1138,6 +1142,28 @@ void MainWnd::slot_aAeHitsTriggered(bool checked)
     AeHitsPanel* panel = aeHitsPanel();
     panel->setVisible(checked);
     refreshAeHits();
+}
+
+void MainWnd::refreshMeasurements()
+{
+    auto* panel = findChild<MeasurePanel*>();
+    if (panel && panel->isVisible())
+        panel->showMeasurements(activeWaveForm(), yAxisFlag);
+}
+
+void MainWnd::slot_aMeasureTriggered(bool checked)
+{
+    auto* panel = findChild<MeasurePanel*>();
+    if (!panel) {
+        panel = new MeasurePanel(this);
+        addDockWidget(Qt::RightDockWidgetArea, panel);
+        connect(panel, &QDockWidget::visibilityChanged, this, [this, panel](bool visible) {
+            if (ui && !panel->isHidden() == visible)
+                ui->aMeasure->setChecked(visible);
+        });
+    }
+    panel->setVisible(checked);
+    refreshMeasurements();
 }
 
 void MainWnd::slot_aAeParamsTriggered(bool)

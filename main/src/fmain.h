@@ -130,6 +130,9 @@ public:
     // first use), refreshed when another window becomes active.
     AeHitsPanel* aeHitsPanel();
     void refreshAeHits();
+    // The measurements of the active record, shown when «Измерения» is checked; refreshed when
+    // a cursor moves, the selection changes or another window becomes active.
+    void refreshMeasurements();
 
     HitQuery aeQuery = defaultAeQuery();
     bool aeDecibels = false;
@@ -182,6 +185,7 @@ public slots:
     void slot_aDataImportTriggered(bool checked);
     void slot_aAeHitsTriggered(bool checked);
     void slot_aAeParamsTriggered(bool checked);
+    void slot_aMeasureTriggered(bool checked);
     void slot_sbZYValueChanged(int value);
     void slot_sbZYSliderMoved(int value);
     void slot_sbZXValueChanged(int value);

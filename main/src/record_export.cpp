@@ -157,6 +157,33 @@ void appendCsvNumber(std::string& out, double value)
     out.append(text, end);
 }
 
+SpanStats spanStats(WaveStore& record, int i, int first, int count, bool volts)
+{
+    SpanStats stats;
+    WaveChannel* channel = record.channel(i);
+    if (!channel || !channel->hasData || first < 0 || count <= 0
+        || count > channel->sampleCount - first)
+        return stats;
+    std::vector<float> shown(size_t(count), 0.0f);
+    channel->displayedValues(first, count, shown.data());
+    const int gain = record.channelSlots[i].header.gainCode;
+    double sum = 0;
+    double squares = 0;
+    stats.minimum = HUGE_VAL;
+    stats.maximum = -HUGE_VAL;
+    for (const float value : shown) {
+        const double a = sampleAmplitude(int(value), gain, channel->detectorOffset, volts);
+        stats.minimum = std::min(stats.minimum, a);
+        stats.maximum = std::max(stats.maximum, a);
+        sum += a;
+        squares += a * a;
+    }
+    stats.count = count;
+    stats.mean = sum / count;
+    stats.rms = std::sqrt(squares / count);
+    return stats;
+}
+
 double sampleRateHz(const WaveStore& record)
 {
     const double clock = record.header.clockKHz;

@@ -60,6 +60,20 @@ bool saveText(const QString& name, const std::string& text, QString& cause);
 // system", "no such folder", else the system's text.
 QString saveCause(int result, int error);
 
+// A span of a channel's displayed values in the readouts' unit (volts or coulombs).
+struct SpanStats
+{
+    int count = 0;
+    double minimum = 0;
+    double maximum = 0;
+    double mean = 0;
+    double rms = 0;
+};
+
+// The statistics of channel i's displayed values (under its display mode, as the readouts show
+// them) over samples first ... first + count - 1; count 0 when the span is empty or not there.
+SpanStats spanStats(WaveStore& record, int i, int first, int count, bool volts);
+
 // Appends value to a CSV line in the shortest form that reads back to the same double, with
 // "." as the decimal point whatever the locale.
 void appendCsvNumber(std::string& out, double value);

@@ -247,6 +247,7 @@ void TWFormInternalWidget::setPointerShape(const QPoint& at)
 void TWFormInternalWidget::performState()
 {
     WaveStore* record = window->record;
+    const int performed = state;
     switch (state) {
     case 1:
         window->selecting = true;
@@ -272,6 +273,8 @@ void TWFormInternalWidget::performState()
     default:
         break;
     }
+    if (mainWnd && performed >= 1 && performed <= 4)
+        mainWnd->refreshMeasurements(); // the selection's figures follow the drag
 }
 
 // Moves the grabbed cursor or baseline to eventPos, or extends the selection to it.
