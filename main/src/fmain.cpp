@@ -1156,7 +1156,7 @@ void MainWnd::slot_aMeasureTriggered(bool checked)
     auto* panel = findChild<MeasurePanel*>();
     if (!panel) {
         panel = new MeasurePanel(this);
-        addDockWidget(Qt::RightDockWidgetArea, panel);
+        addDockWidget(Qt::BottomDockWidgetArea, panel);
         connect(panel, &QDockWidget::visibilityChanged, this, [this, panel](bool visible) {
             if (ui && !panel->isHidden() == visible)
                 ui->aMeasure->setChecked(visible);
