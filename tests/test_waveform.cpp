@@ -22,6 +22,7 @@
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <functional>
 #include <unistd.h>
 
 class tst_Waveform : public QObject
@@ -57,6 +58,9 @@ private slots:
 private:
     // A window holding a record of the shape, added to the workspace and active.
     TWForm* addRecordWindow(int samples, int first, int visible);
+    // A window of two channels at 1 MHz and gain code 12 (a code is 5 / 2^20 V) whose
+    // samples are code(channel, sample).
+    TWForm* addMegahertzWindow(int samples, const std::function<qint8(int, int)>& code);
     QScrollBar* bar(const char* name) const { return window->findChild<QScrollBar*>(name); }
 
     QTemporaryDir dir;
@@ -92,6 +96,21 @@ TWForm* tst_Waveform::addRecordWindow(int samples, int first, int visible)
     TWForm* form = testwindows::addRecordWindow(window, 4, samples, 9);
     form->setView(first, visible);
     window->syncControls(form);
+    return form;
+}
+
+TWForm* tst_Waveform::addMegahertzWindow(
+    int samples, const std::function<qint8(int, int)>& code)
+{
+    TWForm* form = testwindows::addRecordWindow(window, 2, samples, 1);
+    WaveStore& record = *form->record;
+    record.header.clockKHz = 12000;
+    record.header.ticksPerSample = 12;
+    for (int c = 0; c < 2; ++c) {
+        record.channelSlots[c].header.gainCode = 12;
+        for (int k = 0; k < samples; ++k)
+            record.channel(c)->setSample(k, code(c, k));
+    }
     return form;
 }
 
@@ -493,17 +512,11 @@ void tst_Waveform::informationValues()
 // marks the arrivals while the table is open and no longer once it is closed.
 void tst_Waveform::aeHitsTableAndMarks()
 {
-    TWForm* form = testwindows::addRecordWindow(window, 2, 3000, 1);
+    TWForm* form = addMegahertzWindow(3000, [](int c, int k) {
+        const int from = c ? 1000 : 1400;
+        return qint8(k >= from && k < from + 50 ? (k - from) % 2 ? -30 : 30 : 0);
+    });
     WaveStore& record = *form->record;
-    record.header.clockKHz = 12000;
-    record.header.ticksPerSample = 12;
-    for (int c = 0; c < 2; ++c) {
-        record.channelSlots[c].header.gainCode = 12;
-        for (int k = 0; k < 3000; ++k)
-            record.channel(c)->setSample(k, 0);
-        for (int k = 0; k < 50; ++k)
-            record.channel(c)->setSample((c ? 1000 : 1400) + k, qint8(k % 2 ? -30 : 30));
-    }
     window->aeQuery.settings.thresholdVolts = 10 * 5.0 / 1048576;
     window->aeQuery.spacingMetres = 1;
     window->aeQuery.speedMps = 1000;
@@ -544,15 +557,8 @@ void tst_Waveform::aeHitsTableAndMarks()
 // 0. The table follows a new selection.
 void tst_Waveform::measurements()
 {
-    TWForm* form = testwindows::addRecordWindow(window, 2, 100, 1);
+    TWForm* form = addMegahertzWindow(100, [](int, int k) { return qint8(k % 10); });
     WaveStore& record = *form->record;
-    record.header.clockKHz = 12000;
-    record.header.ticksPerSample = 12;
-    for (int c = 0; c < 2; ++c) {
-        record.channelSlots[c].header.gainCode = 12;
-        for (int k = 0; k < 100; ++k)
-            record.channel(c)->setSample(k, qint8(k % 10));
-    }
     record.channel(0)->cursorSample = 40;
     record.channel(1)->cursorSample = 50;
     form->selStart = 10;
