@@ -3,6 +3,7 @@
 #include "ratio_reporter.h"
 #include "support/records.h"
 #include "support/reference_render.h"
+#include "wave_form.h"
 #include "wave_stor.h"
 
 #include <QApplication>
@@ -33,6 +34,20 @@ void BM_RepaintProgram(benchmark::State& state)
         frame.fill(Qt::black);
         QPainter painter(&frame);
         r.draw(painter);
+    }
+}
+
+// The same repaint with the scales, grid and channel labels over it.
+void BM_RepaintProgramScales(benchmark::State& state)
+{
+    WaveStore& r = record();
+    QImage frame(width, height, QImage::Format_RGB32);
+    const QRect plot(0, 0, width, height);
+    for (auto _ : state) {
+        frame.fill(Qt::black);
+        QPainter painter(&frame);
+        r.draw(painter);
+        drawRecordScales(painter, r, plot, true);
     }
 }
 
@@ -103,6 +118,7 @@ void BM_RepaintQCustomPlot(benchmark::State& state)
 
 BENCHMARK(BM_RepaintProgram)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RepaintProgramSmoothed)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RepaintProgramScales)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RepaintProgramOnPixmap)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RepaintStraightforward)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RepaintQCustomPlot)->Unit(benchmark::kMillisecond);
@@ -116,6 +132,8 @@ int main(int argc, char** argv)
               "repaint 5 x 163840 into 1920 x 1080: program / QCustomPlot" },
             { "BM_RepaintProgramSmoothed", "BM_RepaintProgram", 1.5,
                 "repaint in mode 3, half-width 126 / the same in mode 0" },
+            { "BM_RepaintProgramScales", "BM_RepaintProgram", 1.2,
+                "repaint with scales / without" },
             { "BM_RepaintStraightforward", "BM_RepaintQCustomPlot", 0,
                 "straightforward per-sample drawing / QCustomPlot" },
             { "BM_RepaintProgramOnPixmap", "BM_RepaintQCustomPlot", 0,

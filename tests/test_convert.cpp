@@ -1,10 +1,13 @@
 // The readouts' number formats and the status texts of a channel.
 #include "convert.h"
+#include "scales.h"
 #include "support/records.h"
 #include "wave_form.h"
 #include "wave_stor.h"
 
 #include <QClipboard>
+#include <QImage>
+#include <QPainter>
 #include <QtTest>
 #include <climits>
 
@@ -20,6 +23,8 @@ private slots:
     void clipboardText_data();
     void clipboardText();
     void clipboardReceivesIt();
+    void scaleTicks();
+    void scalesFollowTheZoom();
 };
 
 void tst_Convert::engineering_data()
@@ -147,6 +152,62 @@ void tst_Convert::clipboardReceivesIt()
     QGuiApplication::clipboard()->setText("kept");
     copyCursorValues(*record);
     QCOMPARE(QGuiApplication::clipboard()->text(), QString("kept"));
+}
+
+// Steps of 1, 2 and 5 times a power of ten; the multiples between two ends; labels with the
+// prefix the step suits.
+void tst_Convert::scaleTicks()
+{
+    const QList<std::pair<double, double>> steps
+        = { { 0.7, 1 }, { 1, 1 }, { 1.1, 2 }, { 2.5, 5 }, { 6, 10 }, { 1.3e-4, 2e-4 },
+              { 0.05, 0.05 } };
+    for (const auto& [minimum, step] : steps)
+        QCOMPARE(niceStep(minimum), step);
+    QCOMPARE(ticksBetween(-0.3, 1.05, 0.5), (QList<double> { 0, 0.5, 1 }));
+    QCOMPARE(ticksBetween(0.001, 0.0029, 0.001), (QList<double> { 0.001, 0.002 }));
+    QCOMPARE(tickLabel(0.0015, 0.0005, "S"), QString("1.5mS"));
+    QCOMPARE(tickLabel(4e-5, 2e-5, "S"), QString("40uS"));
+    QCOMPARE(tickLabel(-0.2, 0.1, "V"), QString("-0.2V"));
+    QCOMPARE(tickLabel(0, 0.02, "S"), QString("0mS"));
+    QCOMPARE(tickLabel(1.5, 0.5, "V"), QString("1.5V"));
+    QCOMPARE(tickLabel(-1e-17, 1e-3, "V"), QString("0mV"));
+}
+
+// 1000 samples at 1 MHz on 639 pixels: a time tick every 200 us (128 pixels); zoomed to 500
+// samples from 250 on, every 100 us from 300 us (again 128 pixels): labels never come closer.
+void tst_Convert::scalesFollowTheZoom()
+{
+    auto record = testrecords::make(1, 1000, 3, QRect(0, 0, 639, 399));
+    record->header.clockKHz = 12000;
+    record->header.ticksPerSample = 12;
+    record->channelSlots[0].header.gainCode = 12;
+    const QRect plot(0, 0, 640, 400);
+    const auto tickColumns = [&](int first, int count) {
+        record->header.firstVisible = first;
+        record->header.visibleCount = count;
+        record->layout();
+        QImage frame(640, 400, QImage::Format_RGB32);
+        frame.fill(Qt::black);
+        QPainter painter(&frame);
+        drawRecordScales(painter, *record, plot, true);
+        painter.end();
+        QList<int> columns;
+        for (int x = 0; x < 640; ++x)
+            if (frame.pixelColor(x, 398) == QColor(200, 200, 200)
+                && frame.pixelColor(x, 396) == QColor(200, 200, 200))
+                columns << x;
+        return columns;
+    };
+    // The record's plot is 639 pixels wide: the visible samples span its 638 steps, 0.638
+    // pixels a sample, 1.276 zoomed.
+    const auto near = [](const QList<int>& columns, double start, double spacing, int count) {
+        bool all = columns.size() == count;
+        for (int k = 0; all && k < count; ++k)
+            all = std::abs(columns[k] - (start + k * spacing)) <= 1;
+        return all;
+    };
+    QVERIFY(near(tickColumns(0, 1000), 0, 200 * 0.638, 6));
+    QVERIFY(near(tickColumns(250, 500), 50 * 1.276, 100 * 1.276, 5));
 }
 
 QTEST_MAIN(tst_Convert)

@@ -212,11 +212,12 @@ void tst_Settings::writtenDefaults()
         { "AE/Speed", "3000" },
         { "AE/Window", "-1" },
         { "AE/Pair", "1,2" },
+        { "VIEW/Scales", "0" },
     };
     for (auto it = expected.cbegin(); it != expected.cend(); ++it)
         QCOMPARE(file.value(it.key()).toString(), it.value());
     QVERIFY(!file.contains("COM/Port"));
-    QCOMPARE(file.allKeys().size(), 40);
+    QCOMPARE(file.allKeys().size(), 41);
 }
 
 void tst_Settings::roundTrip()
@@ -243,6 +244,7 @@ void tst_Settings::roundTrip()
     out.ae.pair[0] = 4;
     out.ae.pair[1] = 2;
     out.aeDecibels = true;
+    out.scales = true;
     QVERIFY(writeSettings(settingsDirectory(dir.path()), out));
 
     SettingsValues in;
@@ -277,6 +279,7 @@ void tst_Settings::roundTrip()
     QCOMPARE(in.ae.pair[0], 4);
     QCOMPARE(in.ae.pair[1], 2);
     QVERIFY(in.aeDecibels);
+    QVERIFY(in.scales);
 
     // An edited group: numbers out of range are brought into it, words and a pair of one
     // sensor give the defaults.

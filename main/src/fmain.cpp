@@ -228,6 +228,7 @@ bool MainWnd::connectCommands()
         { ui->aAeHits, &MainWnd::slot_aAeHitsTriggered },
         { ui->aAeParams, &MainWnd::slot_aAeParamsTriggered },
         { ui->aMeasure, &MainWnd::slot_aMeasureTriggered },
+        { ui->aScales, &MainWnd::slot_aScalesTriggered },
     };
     int position = 0;
     for (const auto& command : commands) {
@@ -331,6 +332,7 @@ bool MainWnd::createToolBarItems()
     exportAction = bar->addAction(QIcon(QStringLiteral(":/export.png")), stringsKit.bufferText);
     centerAction = bar->addAction(QIcon(QStringLiteral(":/center.png")), QString());
     selectModeAction = bar->addAction(QIcon(QStringLiteral(":/monitor.png")), QString());
+    bar->addAction(ui->aScales);
     if (!exportAction || !centerAction || !selectModeAction) {
         QTM_REPORT(err::noToolItem);
         return false;
@@ -567,6 +569,9 @@ void MainWnd::loadSettings()
     lastDir = values.oldDir;
     aeQuery = values.ae;
     aeDecibels = values.aeDecibels;
+    scalesShown = values.scales;
+    if (ui)
+        ui->aScales->setChecked(scalesShown);
 }
 
 void MainWnd::saveSettings()
@@ -587,6 +592,7 @@ void MainWnd::saveSettings()
     values.oldDir = lastDir;
     values.ae = aeQuery;
     values.aeDecibels = aeDecibels;
+    values.scales = scalesShown;
 
     for (;;) {
         QApplication::setOverrideCursor(Qt::WaitCursor);
@@ -1142,6 +1148,15 @@ void MainWnd::slot_aAeHitsTriggered(bool checked)
     AeHitsPanel* panel = aeHitsPanel();
     panel->setVisible(checked);
     refreshAeHits();
+}
+
+void MainWnd::slot_aScalesTriggered(bool checked)
+{
+    scalesShown = checked;
+    if (mdiArea)
+        for (QMdiSubWindow* window : mdiArea->subWindowList())
+            if (auto* form = qobject_cast<TWForm*>(window))
+                form->repaintPlot();
 }
 
 void MainWnd::refreshMeasurements()

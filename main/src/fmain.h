@@ -134,6 +134,7 @@ public:
     // a cursor moves, the selection changes or another window becomes active.
     void refreshMeasurements();
 
+    bool scalesShown = false; // scales, grid and channel labels drawn over every record
     HitQuery aeQuery = defaultAeQuery();
     bool aeDecibels = false;
     quint16 channelCount = 4;
@@ -186,6 +187,7 @@ public slots:
     void slot_aAeHitsTriggered(bool checked);
     void slot_aAeParamsTriggered(bool checked);
     void slot_aMeasureTriggered(bool checked);
+    void slot_aScalesTriggered(bool checked);
     void slot_sbZYValueChanged(int value);
     void slot_sbZYSliderMoved(int value);
     void slot_sbZXValueChanged(int value);

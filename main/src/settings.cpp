@@ -53,6 +53,8 @@ const char* const spacing = "Spacing";
 const char* const speed = "Speed";
 const char* const window = "Window";
 const char* const pair = "Pair";
+const char* const viewGroup = "VIEW";
+const char* const scales = "Scales";
 } // namespace key
 
 constexpr qint64 defaultNumItems = 100000;
@@ -243,6 +245,9 @@ void readSettings(const QString& dir, SettingsValues& values)
     file.endGroup();
 
     readAeGroup(file, values.ae, values.aeDecibels);
+    file.beginGroup(QLatin1String(key::viewGroup));
+    values.scales = readSwitch(file, key::scales, 0) != 0;
+    file.endGroup();
 }
 
 bool writeSettings(const QString& dir, const SettingsValues& values)
@@ -284,6 +289,9 @@ bool writeSettings(const QString& dir, const SettingsValues& values)
     file.endGroup();
 
     writeAeGroup(file, values.ae, values.aeDecibels);
+    file.beginGroup(QLatin1String(key::viewGroup));
+    file.setValue(QLatin1String(key::scales), values.scales ? 1 : 0);
+    file.endGroup();
 
     file.sync();
     return file.status() == QSettings::NoError;

@@ -29,6 +29,7 @@ struct SettingsValues
     // channels are the window's.
     HitQuery ae = defaultAeQuery();
     bool aeDecibels = false; // the threshold is entered and shown in dB_AE
+    bool scales = false; // group "VIEW": scales, grid and channel labels over the records
 };
 
 extern const char* const settingsFileName; // "adc.ini"

@@ -7,6 +7,7 @@
 #include "fmain.h"
 #include "record_export.h"
 #include "rs232.h"
+#include "scales.h"
 #include "selsig_dialog.h"
 #include "ufft.h"
 #include "ustrings.h"
@@ -18,6 +19,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
+#include <QHash>
 #include <QFileInfo>
 #include <QIcon>
 #include <QLayout>
@@ -26,6 +28,7 @@
 #include <QPainter>
 #include <QResizeEvent>
 #include <QScrollBar>
+#include <QStaticText>
 #include <algorithm>
 #include <cmath>
 #include <memory>
@@ -79,6 +82,8 @@ void TWFormInternalWidget::paintEvent(QPaintEvent*)
     frame.fill(Qt::black);
     if (window->record && painter->begin(&frame)) {
         window->record->draw(*painter);
+        if (mainWnd && mainWnd->scalesShown && !window->isSpectrum)
+            drawRecordScales(*painter, *window->record, window->plotRect, mainWnd->yAxisVolts());
         drawHitMarks(*painter);
         painter->end();
         invertSelection(frame);
@@ -133,6 +138,108 @@ void TWFormInternalWidget::drawHitMarks(QPainter& painter) const
         if (x >= area.left() && x <= area.right())
             painter.drawLine(x, std::max(area.top(), zero - 12), x,
                 std::min(area.bottom(), zero + 12));
+    }
+    painter.restore();
+}
+
+namespace {
+
+const QColor gridColor(55, 55, 55);
+const QColor scaleTextColor(200, 200, 200);
+
+// A label in the scale colour on a black box, its left (or right, for alignRight) edge at x.
+// Labels repeat from one paint to the next: each is laid out once and kept (a few hundred).
+void drawScaleText(QPainter& painter, int x, int baseline, const QString& text, bool alignRight)
+{
+    static QHash<QString, QStaticText> laidOut;
+    if (laidOut.size() > 2000)
+        laidOut.clear();
+    auto found = laidOut.find(text);
+    if (found == laidOut.end()) {
+        found = laidOut.insert(text, QStaticText(text));
+        found->setTextFormat(Qt::PlainText);
+        found->prepare(QTransform(), painter.font());
+    }
+    const QFontMetrics metrics = painter.fontMetrics();
+    const int width = int(std::ceil(found->size().width()));
+    const int left = alignRight ? x - width : x;
+    const int top = baseline - metrics.ascent();
+    painter.fillRect(QRect(left - 1, top, width + 2, metrics.height()), Qt::black);
+    painter.setPen(scaleTextColor);
+    painter.drawStaticText(left, top, *found);
+}
+
+} // namespace
+
+void drawRecordScales(QPainter& painter, WaveStore& record, const QRect& plot, bool volts)
+{
+    const WaveChannel* first = record.channel(0);
+    if (!first || first->scaleX <= 0)
+        return;
+    painter.save();
+    const QFontMetrics metrics = painter.fontMetrics();
+    const double rate = sampleRateHz(record);
+    // Time: seconds (samples when the record has no frequency) to pixels.
+    const double perSecond = first->scaleX * (rate > 0 ? rate : 1.0);
+    const double origin = first->channelArea.left() - first->originX;
+    const double t0 = (plot.left() - origin) / perSecond;
+    const double t1 = (plot.right() - origin) / perSecond;
+    const QString timeUnit = rate > 0 ? QStringLiteral("S") : QString();
+    const double timeStep = niceStep(
+        (metrics.horizontalAdvance(QStringLiteral("-888.88mS")) + 32) / perSecond);
+    for (const double t : ticksBetween(t0, t1, timeStep)) {
+        const int x = int(std::lround(origin + t * perSecond));
+        // Grid lines as one-pixel rectangles: the raster engine fills those far faster.
+        painter.fillRect(QRect(x, plot.top(), 1, plot.height()), gridColor);
+        painter.setPen(scaleTextColor);
+        painter.drawLine(x, plot.bottom() - 4, x, plot.bottom());
+        drawScaleText(painter, x + 2, plot.bottom() - 5, tickLabel(t, timeStep, timeUnit), false);
+    }
+    const QString valueUnit = volts ? QStringLiteral("V") : QStringLiteral("Q");
+    // The channels share the plot: each one's band reaches halfway to its neighbours' baselines
+    // (the foot keeps a line for the time labels).
+    QList<int> order;
+    for (int i = 0; i < record.channelCount(); ++i)
+        if (record.channel(i) && record.channel(i)->hasData)
+            order << i;
+    std::sort(order.begin(), order.end(), [&record](int a, int b) {
+        return record.channel(a)->baselineY < record.channel(b)->baselineY;
+    });
+    for (int n = 0; n < order.size(); ++n) {
+        const int i = order[n];
+        const WaveChannel* channel = record.channel(i);
+        const auto middle = [&](int other) {
+            return (channel->baselineY + record.channel(order[other])->baselineY) / 2;
+        };
+        const QRect band(QPoint(plot.left(), n > 0 ? middle(n - 1) : plot.top()),
+            QPoint(plot.right(),
+                n + 1 < order.size() ? middle(n + 1) : plot.bottom() - metrics.height()));
+        const ChannelHeader& header = record.channelSlots[i].header;
+        // One unit of the readout's value is this many pixels from the zero level up.
+        const double perUnit = sampleAmplitude(1, header.gainCode, false, volts) / 2
+            * (channel->detectorOffset ? 1 : 2);
+        if (perUnit > 0) {
+            const double pixels = channel->scaleY / perUnit;
+            const double zero = channel->baselineY - channel->zeroOffset;
+            const double step = niceStep((2 * metrics.height() + 8) / pixels);
+            const double low = (zero - band.bottom() + metrics.height() / 2) / pixels;
+            const double high = (zero - band.top() - metrics.height()) / pixels;
+            for (const double a : ticksBetween(low, high, step)) {
+                const int y = int(std::lround(zero - a * pixels));
+                painter.fillRect(QRect(band.left(), y, band.width(), 1), gridColor);
+                painter.setPen(scaleTextColor);
+                painter.drawLine(band.left(), y, band.left() + 4, y);
+                drawScaleText(painter, band.left() + 6, y + metrics.ascent() / 2,
+                    tickLabel(a, step, valueUnit), false);
+            }
+        }
+        // The top line of the band is kept for the channel's label (no tick reaches it).
+        drawScaleText(painter, band.left() + 6, band.top() + metrics.ascent() + 1,
+            TWForm::tr("%1: вход %2, ×%3")
+                .arg(i + 1)
+                .arg(header.inputNumber)
+                .arg(quint64(1) << (header.gainCode % 32)),
+            false);
     }
     painter.restore();
 }

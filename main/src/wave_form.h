@@ -35,6 +35,12 @@ int roundToPowerOfTwo(int d, int& exponent);
 // "Среднее значение:" and, per channel, "\nКанал n:" with the mean of samples a ... b in volts.
 QString meanText(WaveStore& record, int a, int b);
 
+// Over a record drawn on plot: the time axis along the foot, and for every channel band (up to
+// halfway to the neighbouring baselines) the amplitude ticks at its left edge in volts or
+// coulombs, a dotted grid and the channel's number, input and gain at its top; ticks at 1-2-5
+// steps spaced so that no two labels meet.
+void drawRecordScales(QPainter& painter, WaveStore& record, const QRect& plot, bool volts);
+
 // What the hits table marks on a window's traces while it shows that window's hits: the
 // threshold of each channel searched and each hit's arrival.
 struct HitMarks
