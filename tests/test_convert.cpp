@@ -167,7 +167,8 @@ void tst_Convert::scaleTicks()
     QCOMPARE(ticksBetween(0.001, 0.0029, 0.001), (QList<double> { 0.001, 0.002 }));
     QCOMPARE(tickLabel(0.0015, 0.0005, "S"), QString("1.5mS"));
     QCOMPARE(tickLabel(4e-5, 2e-5, "S"), QString("40uS"));
-    QCOMPARE(tickLabel(-0.2, 0.1, "V"), QString("-0.2V"));
+    QCOMPARE(tickLabel(-0.2, 0.1, "V"), QString("-200mV"));
+    QCOMPARE(tickLabel(2e-7, 1e-7, "Q"), QString("200nQ"));
     QCOMPARE(tickLabel(0, 0.02, "S"), QString("0mS"));
     QCOMPARE(tickLabel(1.5, 0.5, "V"), QString("1.5V"));
     QCOMPARE(tickLabel(-1e-17, 1e-3, "V"), QString("0mV"));
