@@ -147,9 +147,9 @@ namespace {
 const QColor gridColor(55, 55, 55);
 const QColor scaleTextColor(200, 200, 200);
 
-// A label in the scale colour on a black box, its left (or right, for alignRight) edge at x.
-// Labels repeat from one paint to the next: each is laid out once and kept (a few hundred).
-void drawScaleText(QPainter& painter, int x, int baseline, const QString& text, bool alignRight)
+// A label in the scale colour on a black box, its left edge at x. Labels repeat from one
+// paint to the next: each is laid out once (in the screen's font) and kept, a few hundred.
+void drawScaleText(QPainter& painter, int x, int baseline, const QString& text)
 {
     static QHash<QString, QStaticText> laidOut;
     if (laidOut.size() > 2000)
@@ -162,11 +162,10 @@ void drawScaleText(QPainter& painter, int x, int baseline, const QString& text, 
     }
     const QFontMetrics metrics = painter.fontMetrics();
     const int width = int(std::ceil(found->size().width()));
-    const int left = alignRight ? x - width : x;
     const int top = baseline - metrics.ascent();
-    painter.fillRect(QRect(left - 1, top, width + 2, metrics.height()), Qt::black);
+    painter.fillRect(QRect(x - 1, top, width + 2, metrics.height()), Qt::black);
     painter.setPen(scaleTextColor);
-    painter.drawStaticText(left, top, *found);
+    painter.drawStaticText(x, top, *found);
 }
 
 } // namespace
@@ -193,7 +192,7 @@ void drawRecordScales(QPainter& painter, WaveStore& record, const QRect& plot, b
         painter.fillRect(QRect(x, plot.top(), 1, plot.height()), gridColor);
         painter.setPen(scaleTextColor);
         painter.drawLine(x, plot.bottom() - 4, x, plot.bottom());
-        drawScaleText(painter, x + 2, plot.bottom() - 5, tickLabel(t, timeStep, timeUnit), false);
+        drawScaleText(painter, x + 2, plot.bottom() - 5, tickLabel(t, timeStep, timeUnit));
     }
     const QString valueUnit = volts ? QStringLiteral("V") : QStringLiteral("Q");
     // The channels share the plot: each one's band reaches halfway to its neighbours' baselines
@@ -230,7 +229,7 @@ void drawRecordScales(QPainter& painter, WaveStore& record, const QRect& plot, b
                 painter.setPen(scaleTextColor);
                 painter.drawLine(band.left(), y, band.left() + 4, y);
                 drawScaleText(painter, band.left() + 6, y + metrics.ascent() / 2,
-                    tickLabel(a, step, valueUnit), false);
+                    tickLabel(a, step, valueUnit));
             }
         }
         // The top line of the band is kept for the channel's label (no tick reaches it).
@@ -238,8 +237,7 @@ void drawRecordScales(QPainter& painter, WaveStore& record, const QRect& plot, b
             TWForm::tr("%1: вход %2, ×%3")
                 .arg(i + 1)
                 .arg(header.inputNumber)
-                .arg(quint64(1) << (header.gainCode % 32)),
-            false);
+                .arg(quint64(1) << (header.gainCode % 32)));
     }
     painter.restore();
 }
