@@ -29,6 +29,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QColorDialog>
+#include <QDockWidget>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
@@ -128,6 +129,9 @@ MainWnd::MainWnd(QWidget* parent, Qt::WindowFlags flags)
 
 MainWnd::~MainWnd()
 {
+    // The docks report their hiding while the window is taken down: not to this object then.
+    for (QDockWidget* dock : findChildren<QDockWidget*>())
+        dock->disconnect(this);
     serialLink().closePort();
     delete exportAction;
     delete centerAction;
