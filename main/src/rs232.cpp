@@ -469,10 +469,8 @@ bool transfer(WaveStore& record, SerialLink& link, QProgressBar* bar, const AcqP
         if (!withAttempts(link, protocol, [&] { return protocol.readStatus(status); }))
             return false;
         link.waitMs(100);
-        if (link.stopped) {
-            link.failure = LinkFailure::Stopped;
+        if (link.stopped)
             return false;
-        }
         if (status == 0)
             break;
     }
