@@ -25,6 +25,7 @@ private slots:
     void clipboardReceivesIt();
     void scaleTicks();
     void scalesFollowTheZoom();
+    void spectrumScales();
 };
 
 void tst_Convert::engineering_data()
@@ -209,6 +210,62 @@ void tst_Convert::scalesFollowTheZoom()
     };
     QVERIFY(near(tickColumns(0, 1000), 0, 200 * 0.638, 6));
     QVERIFY(near(tickColumns(250, 500), 50 * 1.276, 100 * 1.276, 5));
+}
+
+namespace {
+
+// The columns (along row y) or rows (down column x) where the frame holds the tick colour.
+QList<int> tickPixels(const QImage& frame, bool columns, int at)
+{
+    QList<int> found;
+    for (int i = 0; i < (columns ? frame.width() : frame.height()); ++i)
+        if (frame.pixelColor(columns ? i : at, columns ? at : i) == QColor(200, 200, 200))
+            found << i;
+    return found;
+}
+
+} // namespace
+
+// 1024 samples at 1 MHz give 512 bins 976.5625 Hz apart, bin k at (k + 1) of them, on 639
+// pixels: 100 kHz ticks. In decibels every tick row is a 1-2-5 step of
+// whole decibels from the channel's bottom level of -256 units.
+void tst_Convert::spectrumScales()
+{
+    auto source = testrecords::make(1, 1024, 5);
+    for (const bool logarithmic : { false, true }) {
+        auto spectrum = testrecords::make(1, 512, 1, QRect(0, 0, 639, 399));
+        spectrum->header.clockKHz = 12000;
+        spectrum->header.ticksPerSample = 12;
+        WaveChannel* bins = spectrum->channel(0);
+        QCOMPARE(bins->transformFrom(*source->channel(0), 0, 10, nullptr, logarithmic, nullptr),
+            0);
+        spectrum->layout();
+        QImage frame(640, 400, QImage::Format_RGB32);
+        frame.fill(Qt::black);
+        QPainter painter(&frame);
+        drawRecordScales(painter, *spectrum, QRect(0, 0, 640, 400), true, logarithmic);
+        painter.end();
+        const QList<int> columns = tickPixels(frame, true, 398);
+        QCOMPARE(columns.size(), 5);
+        for (int k = 0; k < 5; ++k)
+            QVERIFY(std::abs(columns[k] - ((k + 1) * 102.4 - 1) * bins->scaleX) <= 1);
+        if (!logarithmic)
+            continue;
+        // The tick marks at the left edge, four pixels long: column 2 holds them.
+        const QList<int> rows = tickPixels(frame, false, 2);
+        QVERIFY(rows.size() >= 2);
+        const double unit = bins->valueUnit;
+        const double bottom = bins->baselineY - bins->zeroOffset;
+        const double spacing = (rows[1] - rows[0]) * unit / bins->scaleY;
+        const double decade = std::pow(10.0, std::floor(std::log10(spacing) + 1e-9));
+        const double mantissa = std::round(spacing / decade);
+        QVERIFY2(mantissa == 1 || mantissa == 2 || mantissa == 5, qPrintable(QString::number(spacing)));
+        for (const int y : rows) {
+            const double level = (bottom - y) * unit / bins->scaleY - 256 * unit;
+            const double steps = level / (mantissa * decade);
+            QVERIFY2(std::abs(steps - std::round(steps)) < 0.1, qPrintable(QString::number(level)));
+        }
+    }
 }
 
 QTEST_MAIN(tst_Convert)

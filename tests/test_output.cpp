@@ -7,6 +7,7 @@
 #include "support/windows.h"
 #include "wave_form.h"
 #include "wave_stor.h"
+#include "wave_view.h"
 
 #include <QCheckBox>
 #include <QFileDialog>
@@ -73,6 +74,7 @@ private slots:
     void pdfPage();
     void pageLeavesTheBaselines();
     void svgExport();
+    void labelledPage();
     void cancelPaths();
 
 private:
@@ -231,6 +233,96 @@ void tst_Output::svgExport()
     // The preview shows the record again on the screen afterwards.
     const Ink shown = inkOf(dialog.preview->grab().toImage());
     QVERIFY(shown.dark > 0.01);
+}
+
+namespace {
+
+// The text poppler finds in a PDF file.
+QString pdfText(const QString& pdf)
+{
+    QProcess text;
+    text.start("pdftotext", { "-layout", pdf, "-" });
+    if (!text.waitForFinished(20000) || text.exitCode() != 0)
+        return QStringLiteral("(pdftotext failed)");
+    return QString::fromUtf8(text.readAllStandardOutput());
+}
+
+// The points of the longest polyline of an SVG file.
+QList<QPointF> longestSvgPolyline(const QString& name)
+{
+    QList<QPointF> longest;
+    QFile file(name);
+    if (!file.open(QIODevice::ReadOnly))
+        return longest;
+    QXmlStreamReader xml(&file);
+    while (xml.readNextStartElement() || !xml.atEnd()) {
+        if (!xml.isStartElement() || xml.name() != QLatin1String("polyline"))
+            continue;
+        QList<QPointF> points;
+        const QStringList pairs = xml.attributes().value("points").toString().split(' ',
+            Qt::SkipEmptyParts);
+        for (const QString& pair : pairs) {
+            const QStringList xy = pair.split(',');
+            if (xy.size() == 2)
+                points << QPointF(xy[0].toDouble(), xy[1].toDouble());
+        }
+        if (points.size() > longest.size())
+            longest = points;
+    }
+    return longest;
+}
+
+} // namespace
+
+// «Подписи»: off, the page holds the drawing alone; on, a title, the frequency, the channels and
+// the scales. Either way the SVG draws every sample of a 1 kHz sine at its own place.
+void tst_Output::labelledPage()
+{
+    form->setWindowTitle("запись 7.raw");
+    TPrnDlg dialog(window);
+    QVERIFY(dialog.initialise());
+    dialog.setWindow(form);
+    dialog.show();
+    QVERIFY(!dialog.labelled());
+    QVERIFY(dialog.printRecord(dir.filePath("plain")));
+    QCOMPARE(pdfText(dir.filePath("plain.pdf")).trimmed(), QString());
+
+    dialog.setLabelled(true);
+    QVERIFY(dialog.printRecord(dir.filePath("labelled")));
+    const QString text = pdfText(dir.filePath("labelled.pdf"));
+    // 12 MHz / 100 ticks = 120 kHz; 20000 samples last 166.67 ms.
+    for (const QString& expected : { QString("запись 7.raw"),
+             "напечатано " + QDate::currentDate().toString("dd.MM.yyyy"),
+             QString("Частота 120000 Гц, 20000 отсч."), QString("3: вход 3, ×4"),
+             QString("100mS"), QString("Каналы: 1: вход 1, ×1; 2: вход 2, ×2") })
+        QVERIFY2(text.contains(expected), qPrintable(expected + " not in:\n" + text));
+
+    // One period of 1 kHz is 120 samples; ten periods, amplitude 100 codes.
+    TWForm* sine = testwindows::addRecordWindow(window, 1, 1200, 1);
+    QVERIFY(sine);
+    WaveChannel* channel = sine->record->channel(0);
+    for (int n = 0; n < 1200; ++n) {
+        qint8* sample = nullptr;
+        channel->blockAt(n, &sample);
+        *sample = qint8(std::lround(100 * std::sin(2 * M_PI * n / 120.0)));
+    }
+    dialog.setLabelled(false);
+    dialog.setWindow(sine);
+    dialog.resize(600, 500);
+    dialog.exportSvg(dir.filePath("sine"));
+    // The trace: a column of its own for every sample, and ±100 codes a thousand units apart
+    // or more, so that rounding to whole units moves no point by a visible step.
+    const QList<QPointF> trace = longestSvgPolyline(dir.filePath("sine.svg"));
+    QCOMPARE(trace.size(), 1200);
+    QSet<double> columns;
+    double top = trace[0].y(), bottom = trace[0].y();
+    for (const QPointF& p : trace) {
+        columns.insert(p.x());
+        top = std::min(top, p.y());
+        bottom = std::max(bottom, p.y());
+    }
+    QCOMPARE(columns.size(), 1200);
+    QVERIFY2(bottom - top >= 1000, qPrintable(QString::number(bottom - top)));
 }
 
 void tst_Output::cancelPaths()

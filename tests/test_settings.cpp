@@ -213,11 +213,12 @@ void tst_Settings::writtenDefaults()
         { "AE/Window", "-1" },
         { "AE/Pair", "1,2" },
         { "VIEW/Scales", "0" },
+        { "PRINT/Labels", "0" },
     };
     for (auto it = expected.cbegin(); it != expected.cend(); ++it)
         QCOMPARE(file.value(it.key()).toString(), it.value());
     QVERIFY(!file.contains("COM/Port"));
-    QCOMPARE(file.allKeys().size(), 41);
+    QCOMPARE(file.allKeys().size(), 42);
 }
 
 void tst_Settings::roundTrip()
@@ -245,6 +246,7 @@ void tst_Settings::roundTrip()
     out.ae.pair[1] = 2;
     out.aeDecibels = true;
     out.scales = true;
+    out.pageLabels = true;
     QVERIFY(writeSettings(settingsDirectory(dir.path()), out));
 
     SettingsValues in;
@@ -280,6 +282,7 @@ void tst_Settings::roundTrip()
     QCOMPARE(in.ae.pair[1], 2);
     QVERIFY(in.aeDecibels);
     QVERIFY(in.scales);
+    QVERIFY(in.pageLabels);
 
     // An edited group: numbers out of range are brought into it, words and a pair of one
     // sensor give the defaults.

@@ -574,6 +574,7 @@ void MainWnd::loadSettings()
     aeQuery = values.ae;
     aeDecibels = values.aeDecibels;
     scalesShown = values.scales;
+    pageLabels = values.pageLabels;
     if (ui)
         ui->aScales->setChecked(scalesShown);
 }
@@ -597,6 +598,7 @@ void MainWnd::saveSettings()
     values.ae = aeQuery;
     values.aeDecibels = aeDecibels;
     values.scales = scalesShown;
+    values.pageLabels = pageLabels;
 
     for (;;) {
         QApplication::setOverrideCursor(Qt::WaitCursor);
@@ -1467,7 +1469,9 @@ void MainWnd::slot_aPrintTriggered(bool)
     if (!dialog.initialise())
         return;
     dialog.setWindow(activeWaveForm());
+    dialog.setLabelled(pageLabels);
     dialog.exec();
+    pageLabels = dialog.labelled();
 }
 
 void MainWnd::slot_aFFTViewTriggered(bool)

@@ -135,6 +135,7 @@ public:
     void refreshMeasurements();
 
     bool scalesShown = false; // scales, grid and channel labels drawn over every record
+    bool pageLabels = false; // printed pages and SVG pictures carry titles and scales
     HitQuery aeQuery = defaultAeQuery();
     bool aeDecibels = false;
     quint16 channelCount = 4;

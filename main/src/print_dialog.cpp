@@ -1,14 +1,19 @@
 #include "print_dialog.h"
 
+#include "convert.h"
+#include "record_export.h"
 #include "ui_printdialog.h"
 #include "versioninfo.h"
 #include "wave_form.h"
+#include "wave_stor.h"
 #include "wave_view.h"
 
 #include <QtMisc/qtm_errors.h>
 #include <QtMisc/qtm_messager.h>
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QDateTime>
 #include <QFileDialog>
 #include <QPainter>
 #include <QPrintDialog>
@@ -41,11 +46,64 @@ QString withSuffix(const QString& name, const QString& suffix)
 
 namespace {
 
-// Draws the window's record in black into rect of a page.
-void drawForPrint(TWForm& window, QPainter& painter, const QRect& rect)
+// A labelled page's text: the window's title and when it was printed; the record's frequency,
+// length and duration; each channel's input and gain.
+QStringList pageTitleLines(TWForm& window)
+{
+    const WaveStore& record = *window.record;
+    const double rate = sampleRateHz(record);
+    QString counts = TPrnDlg::tr("Частота %1 Гц, %2 отсч.")
+                         .arg(std::llround(rate))
+                         .arg(record.sampleCount());
+    if (rate > 0)
+        counts += QStringLiteral(" = ")
+            + engineeringText(record.sampleCount() / rate, 7).trimmed() + QStringLiteral("S");
+    QStringList channels;
+    for (int i = 0; i < record.channelCount(); ++i) {
+        const ChannelHeader& header = record.channelSlots[i].header;
+        channels << TPrnDlg::tr("%1: вход %2, ×%3")
+                        .arg(i + 1)
+                        .arg(header.inputNumber)
+                        .arg(quint64(1) << (header.gainCode % 32));
+    }
+    return { window.windowTitle() + QStringLiteral("    ")
+            + TPrnDlg::tr("напечатано %1")
+                  .arg(QDateTime::currentDateTime().toString(QStringLiteral("dd.MM.yyyy hh:mm"))),
+        counts, TPrnDlg::tr("Каналы: ") + channels.join(QStringLiteral("; ")) };
+}
+
+// Inside a margin: the title lines, then the record in a frame with its scales. Text is sized
+// by the page (a ninetieth of its height), so the preview, the paper and the SVG look alike.
+void drawLabelledPage(TWForm& window, QPainter& painter, const QRect& rect)
+{
+    const int margin = rect.width() / 25;
+    const QRect inner = rect.adjusted(margin, margin, -margin, -margin);
+    QFont font = painter.font();
+    font.setPixelSize(std::max(4, rect.height() / 90));
+    painter.setFont(font);
+    const QFontMetrics metrics = painter.fontMetrics();
+    painter.setPen(Qt::black);
+    int y = inner.top();
+    for (const QString& line : pageTitleLines(window)) {
+        painter.drawText(inner.left(), y + metrics.ascent(),
+            metrics.elidedText(line, Qt::ElideRight, inner.width()));
+        y += metrics.lineSpacing();
+    }
+    const QRect plot(QPoint(inner.left(), y + metrics.lineSpacing() / 2), inner.bottomRight());
+    window.renderTo(painter, plot, true);
+    painter.setPen(Qt::black);
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(plot);
+}
+
+// Draws the window's record in black into rect of a page, labelled when asked.
+void drawForPrint(TWForm& window, QPainter& painter, const QRect& rect, bool labelled)
 {
     printRendering = true;
-    window.renderTo(painter, rect);
+    if (labelled && window.record)
+        drawLabelledPage(window, painter, rect);
+    else
+        window.renderTo(painter, rect);
     printRendering = false;
 }
 
@@ -66,18 +124,18 @@ TMyImg::~TMyImg()
 
 void TMyImg::paintEvent(QPaintEvent*)
 {
-    paintPage(this);
+    paintPage(this, size());
 }
 
-void TMyImg::paintPage(QPaintDevice* device)
+void TMyImg::paintPage(QPaintDevice* device, QSize size)
 {
     if (!window || !painter || !painter->begin(device))
         return;
-    const QRect page(QPoint(0, 0), QPoint(width() - 2, height() - 2));
+    const QRect page(QPoint(0, 0), QPoint(size.width() - 2, size.height() - 2));
     painter->setBrush(Qt::white);
     painter->setPen(Qt::black);
     painter->drawRect(page);
-    drawForPrint(*window, *painter, page);
+    drawForPrint(*window, *painter, page, labelled);
     painter->end();
 }
 
@@ -127,6 +185,7 @@ bool TPrnDlg::initialise()
         { form->setupBtn, &TPrnDlg::slot_SetupBtnReleased, 0xAE02, 0xB402 },
         { form->exportBtn, &TPrnDlg::slot_ExportBtnReleased, 0xAE02, 0xB502 },
     };
+    connect(form->labelsBox, &QCheckBox::toggled, this, &TPrnDlg::showLabels);
     for (const auto& b : buttons) {
         if (!b.button) {
             QTM_REPORT(b.missing);
@@ -145,6 +204,25 @@ void TPrnDlg::setWindow(TWForm* w)
     window = w;
     if (preview)
         preview->window = w;
+}
+
+bool TPrnDlg::labelled() const
+{
+    return form && form->labelsBox->isChecked();
+}
+
+void TPrnDlg::setLabelled(bool on)
+{
+    if (form)
+        form->labelsBox->setChecked(on);
+}
+
+void TPrnDlg::showLabels(bool on)
+{
+    if (!preview)
+        return;
+    preview->labelled = on;
+    preview->update();
 }
 
 void TPrnDlg::placePreview()
@@ -176,7 +254,7 @@ bool TPrnDlg::printRecord(const QString& name)
     QPainter painter;
     const bool started = painter.begin(printer.get());
     if (started) {
-        drawForPrint(*window, painter, target);
+        drawForPrint(*window, painter, target, labelled());
         painter.end();
     }
     QApplication::restoreOverrideCursor();
@@ -187,12 +265,16 @@ void TPrnDlg::exportSvg(const QString& name)
 {
     if (!preview || name.isEmpty())
         return;
+    // The picture keeps the preview's size on paper, drawn on a grid svgDetail times finer so
+    // that curves are not stepped by whole units of the preview.
     {
+        const QSize fine = preview->size() * svgDetail;
         QSvgGenerator generator;
         generator.setFileName(withSuffix(name, QStringLiteral(".svg")));
-        generator.setSize(preview->size());
-        generator.setViewBox(preview->rect());
-        preview->paintPage(&generator);
+        generator.setSize(fine);
+        generator.setViewBox(QRect(QPoint(0, 0), fine));
+        generator.setResolution(generator.resolution() * svgDetail);
+        preview->paintPage(&generator, fine);
     }
     preview->update();
 }

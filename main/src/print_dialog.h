@@ -34,11 +34,13 @@ public:
     explicit TMyImg(QWidget* parent);
     ~TMyImg() override;
 
-    // A white page of the widget's size outlined in black, with the record drawn in black.
-    void paintPage(QPaintDevice* device);
+    // A white page of the size outlined in black, with the record drawn in black (labelled
+    // with its title, frequency, channels and scales when asked).
+    void paintPage(QPaintDevice* device, QSize size);
 
     TWForm* window = nullptr;
     QPainter* painter = nullptr;
+    bool labelled = false;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -62,6 +64,12 @@ public:
     bool printRecord(const QString& name);
     // Writes the preview's picture into the SVG file name (".svg" appended when missing).
     void exportSvg(const QString& name);
+    // The page carries its labels («Подписи»).
+    bool labelled() const;
+    void setLabelled(bool on);
+
+    // An SVG picture's grid is this many times finer than the preview's pixels.
+    static constexpr int svgDetail = 10;
 
     std::unique_ptr<Ui::PrintDialog> form;
     TWForm* window = nullptr;
@@ -75,6 +83,7 @@ public slots:
     void slot_CancelBtnReleased();
     void slot_SetupBtnReleased();
     void slot_ExportBtnReleased();
+    void showLabels(bool on);
 
 protected:
     void resizeEvent(QResizeEvent* event) override;

@@ -13,5 +13,6 @@ QList<double> ticksBetween(double low, double high, double step);
 
 // A tick's label: the value with the SI prefix that suits the step ("u" for micro, as the
 // readouts write it) and as many decimals as the step needs, then the unit: 0.0015 at a step of
-// 0.0005 in "S" is "1.5mS", 4e-5 at 2e-5 is "40uS", -0.2 at 0.1 in "V" is "-200mV".
-QString tickLabel(double value, double step, const QString& unit);
+// 0.0005 in "S" is "1.5mS", 4e-5 at 2e-5 is "40uS", -0.2 at 0.1 in "V" is "-200mV". Without
+// prefixes (decibels) the value stays as it is: -2.5 at 0.5 in "dB" is "-2.5dB".
+QString tickLabel(double value, double step, const QString& unit, bool prefixed = true);

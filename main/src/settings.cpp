@@ -55,6 +55,8 @@ const char* const window = "Window";
 const char* const pair = "Pair";
 const char* const viewGroup = "VIEW";
 const char* const scales = "Scales";
+const char* const printGroup = "PRINT";
+const char* const labels = "Labels";
 } // namespace key
 
 constexpr qint64 defaultNumItems = 100000;
@@ -248,6 +250,9 @@ void readSettings(const QString& dir, SettingsValues& values)
     file.beginGroup(QLatin1String(key::viewGroup));
     values.scales = readSwitch(file, key::scales, 0) != 0;
     file.endGroup();
+    file.beginGroup(QLatin1String(key::printGroup));
+    values.pageLabels = readSwitch(file, key::labels, 0) != 0;
+    file.endGroup();
 }
 
 bool writeSettings(const QString& dir, const SettingsValues& values)
@@ -291,6 +296,9 @@ bool writeSettings(const QString& dir, const SettingsValues& values)
     writeAeGroup(file, values.ae, values.aeDecibels);
     file.beginGroup(QLatin1String(key::viewGroup));
     file.setValue(QLatin1String(key::scales), values.scales ? 1 : 0);
+    file.endGroup();
+    file.beginGroup(QLatin1String(key::printGroup));
+    file.setValue(QLatin1String(key::labels), values.pageLabels ? 1 : 0);
     file.endGroup();
 
     file.sync();

@@ -30,6 +30,7 @@ struct SettingsValues
     HitQuery ae = defaultAeQuery();
     bool aeDecibels = false; // the threshold is entered and shown in dB_AE
     bool scales = false; // group "VIEW": scales, grid and channel labels over the records
+    bool pageLabels = false; // group "PRINT": printed pages carry titles and scales
 };
 
 extern const char* const settingsFileName; // "adc.ini"

@@ -82,8 +82,9 @@ void TWFormInternalWidget::paintEvent(QPaintEvent*)
     frame.fill(Qt::black);
     if (window->record && painter->begin(&frame)) {
         window->record->draw(*painter);
-        if (mainWnd && mainWnd->scalesShown && !window->isSpectrum)
-            drawRecordScales(*painter, *window->record, window->plotRect, mainWnd->yAxisVolts());
+        if (mainWnd && mainWnd->scalesShown)
+            drawRecordScales(*painter, *window->record, window->plotRect, mainWnd->yAxisVolts(),
+                window->logScale);
         drawHitMarks(*painter);
         painter->end();
         invertSelection(frame);
@@ -144,13 +145,36 @@ void TWFormInternalWidget::drawHitMarks(QPainter& painter) const
 
 namespace {
 
-const QColor gridColor(55, 55, 55);
-const QColor scaleTextColor(200, 200, 200);
+// The scales' colours: light on the black screen, black and grey on a white page.
+struct ScaleStyle
+{
+    QColor grid;
+    QColor text;
+    QColor box;
+};
 
-// A label in the scale colour on a black box, its left edge at x. Labels repeat from one
-// paint to the next: each is laid out once (in the screen's font) and kept, a few hundred.
+ScaleStyle scaleStyle()
+{
+    if (printRendering)
+        return { QColor(200, 200, 200), Qt::black, Qt::white };
+    return { QColor(55, 55, 55), QColor(200, 200, 200), Qt::black };
+}
+
+// A label in the scale colour on a box of the background, its left edge at x. On screen
+// labels repeat from one paint to the next: each is laid out once (in the screen's font) and
+// kept, a few hundred. A page has fonts of its own and is drawn once.
 void drawScaleText(QPainter& painter, int x, int baseline, const QString& text)
 {
+    const ScaleStyle style = scaleStyle();
+    const QFontMetrics metrics = painter.fontMetrics();
+    const int top = baseline - metrics.ascent();
+    painter.setPen(style.text);
+    if (printRendering) {
+        painter.fillRect(QRect(x - 1, top, metrics.horizontalAdvance(text) + 2, metrics.height()),
+            style.box);
+        painter.drawText(x, baseline, text);
+        return;
+    }
     static QHash<QString, QStaticText> laidOut;
     if (laidOut.size() > 2000)
         laidOut.clear();
@@ -160,79 +184,126 @@ void drawScaleText(QPainter& painter, int x, int baseline, const QString& text)
         found->setTextFormat(Qt::PlainText);
         found->prepare(QTransform(), painter.font());
     }
-    const QFontMetrics metrics = painter.fontMetrics();
     const int width = int(std::ceil(found->size().width()));
-    const int top = baseline - metrics.ascent();
-    painter.fillRect(QRect(x - 1, top, width + 2, metrics.height()), Qt::black);
-    painter.setPen(scaleTextColor);
+    painter.fillRect(QRect(x - 1, top, width + 2, metrics.height()), style.box);
     painter.drawStaticText(x, top, *found);
+}
+
+// A linear axis: value v lies at pixel origin + v * perUnit (x to the right, y upwards).
+struct Axis
+{
+    double origin = 0;
+    double perUnit = 0;
+    QString unit;
+    bool prefixed = true;
+};
+
+// Along the record's samples: time in seconds (sample numbers without a frequency), or for a
+// spectrum the frequency of its bins (bin k holds (k + 1) times the bin width).
+Axis horizontalAxis(const WaveStore& record, const WaveChannel& first)
+{
+    const double origin = first.channelArea.left() - first.originX;
+    if (first.isSpectrum) {
+        const double hzPerBin
+            = 1e6 / (2.0 * record.samplePeriodMicros() * std::max(1, record.sampleCount()));
+        return { origin - first.scaleX, first.scaleX / hzPerBin, QStringLiteral("Hz") };
+    }
+    const double rate = sampleRateHz(record);
+    return { origin, first.scaleX * (rate > 0 ? rate : 1.0),
+        rate > 0 ? QStringLiteral("S") : QString() };
+}
+
+// Up a channel's band from its zero level: the readout's value in volts or coulombs; for a
+// spectrum the bin's level in volts or decibels (the zero level then stands for -256 units).
+Axis verticalAxis(const WaveStore& record, int i, bool volts, bool logarithmic)
+{
+    const WaveChannel& channel = *record.channelSlots[i].channel;
+    const int gainCode = record.channelSlots[i].header.gainCode;
+    const double zero = channel.baselineY - channel.zeroOffset;
+    if (channel.isSpectrum && logarithmic) {
+        const double perUnit = channel.scaleY / double(channel.valueUnit);
+        return { zero - 256 * channel.valueUnit * perUnit, perUnit, QStringLiteral("dB"), false };
+    }
+    if (channel.isSpectrum) {
+        const double perCode
+            = 5.0 * channel.valueUnit * std::ldexp(1.0, -20) * gainFactor(gainCode);
+        return { zero, channel.scaleY / perCode, QStringLiteral("V") };
+    }
+    // Detector data count half a code per step from the lowest level.
+    const double perCode = sampleAmplitude(1, gainCode, false, volts) / 2
+        * (channel.detectorOffset ? 1 : 2);
+    return { zero, channel.scaleY / perCode, volts ? QStringLiteral("V") : QStringLiteral("Q") };
+}
+
+void drawHorizontalAxis(QPainter& painter, const Axis& axis, const QRect& plot)
+{
+    const QColor grid = scaleStyle().grid;
+    const double step = niceStep(
+        (painter.fontMetrics().horizontalAdvance(QStringLiteral("-888.88kHz")) + 24)
+        / axis.perUnit);
+    for (const double v : ticksBetween((plot.left() - axis.origin) / axis.perUnit,
+             (plot.right() - axis.origin) / axis.perUnit, step)) {
+        const int x = int(std::lround(axis.origin + v * axis.perUnit));
+        // Grid lines as one-pixel rectangles: the raster engine fills those far faster.
+        painter.fillRect(QRect(x, plot.top(), 1, plot.height()), grid);
+        painter.setPen(scaleStyle().text);
+        painter.drawLine(x, plot.bottom() - 4, x, plot.bottom());
+        drawScaleText(painter, x + 2, plot.bottom() - 5, tickLabel(v, step, axis.unit));
+    }
+}
+
+// Ticks in the band, keeping its top line free for the channel's label (a tick's label reaches
+// half an ascent above it).
+void drawVerticalAxis(QPainter& painter, const Axis& axis, const QRect& band)
+{
+    const QColor grid = scaleStyle().grid;
+    const QFontMetrics metrics = painter.fontMetrics();
+    const double step = niceStep((2 * metrics.height() + 8) / axis.perUnit);
+    const double low = (axis.origin - band.bottom() + metrics.height() / 2) / axis.perUnit;
+    const double high
+        = (axis.origin - band.top() - metrics.height() - metrics.ascent() / 2 - 1) / axis.perUnit;
+    for (const double v : ticksBetween(low, high, step)) {
+        const int y = int(std::lround(axis.origin - v * axis.perUnit));
+        painter.fillRect(QRect(band.left(), y, band.width(), 1), grid);
+        painter.setPen(scaleStyle().text);
+        painter.drawLine(band.left(), y, band.left() + 4, y);
+        drawScaleText(painter, band.left() + 6, y + metrics.ascent() / 2,
+            tickLabel(v, step, axis.unit, axis.prefixed));
+    }
 }
 
 } // namespace
 
-void drawRecordScales(QPainter& painter, WaveStore& record, const QRect& plot, bool volts)
+void drawRecordScales(
+    QPainter& painter, WaveStore& record, const QRect& plot, bool volts, bool logarithmic)
 {
     const WaveChannel* first = record.channel(0);
-    if (!first || first->scaleX <= 0)
+    if (!first || first->scaleX <= 0 || record.samplePeriodMicros() <= 0)
         return;
     painter.save();
     const QFontMetrics metrics = painter.fontMetrics();
-    const double rate = sampleRateHz(record);
-    // Time: seconds (samples when the record has no frequency) to pixels.
-    const double perSecond = first->scaleX * (rate > 0 ? rate : 1.0);
-    const double origin = first->channelArea.left() - first->originX;
-    const double t0 = (plot.left() - origin) / perSecond;
-    const double t1 = (plot.right() - origin) / perSecond;
-    const QString timeUnit = rate > 0 ? QStringLiteral("S") : QString();
-    const double timeStep = niceStep(
-        (metrics.horizontalAdvance(QStringLiteral("-888.88mS")) + 32) / perSecond);
-    for (const double t : ticksBetween(t0, t1, timeStep)) {
-        const int x = int(std::lround(origin + t * perSecond));
-        // Grid lines as one-pixel rectangles: the raster engine fills those far faster.
-        painter.fillRect(QRect(x, plot.top(), 1, plot.height()), gridColor);
-        painter.setPen(scaleTextColor);
-        painter.drawLine(x, plot.bottom() - 4, x, plot.bottom());
-        drawScaleText(painter, x + 2, plot.bottom() - 5, tickLabel(t, timeStep, timeUnit));
-    }
-    const QString valueUnit = volts ? QStringLiteral("V") : QStringLiteral("Q");
+    drawHorizontalAxis(painter, horizontalAxis(record, *first), plot);
     // The channels share the plot: each one's band reaches halfway to its neighbours' baselines
-    // (the foot keeps a line for the time labels).
+    // (the foot keeps a line for the axis' labels).
     QList<int> order;
     for (int i = 0; i < record.channelCount(); ++i)
-        if (record.channel(i) && record.channel(i)->hasData)
+        if (record.channel(i) && record.channel(i)->hasData && record.channel(i)->scaleY > 0)
             order << i;
     std::sort(order.begin(), order.end(), [&record](int a, int b) {
         return record.channel(a)->baselineY < record.channel(b)->baselineY;
     });
     for (int n = 0; n < order.size(); ++n) {
         const int i = order[n];
-        const WaveChannel* channel = record.channel(i);
         const auto middle = [&](int other) {
-            return (channel->baselineY + record.channel(order[other])->baselineY) / 2;
+            return (record.channel(i)->baselineY + record.channel(order[other])->baselineY) / 2;
         };
         const QRect band(QPoint(plot.left(), n > 0 ? middle(n - 1) : plot.top()),
             QPoint(plot.right(),
                 n + 1 < order.size() ? middle(n + 1) : plot.bottom() - metrics.height()));
+        const Axis axis = verticalAxis(record, i, volts, logarithmic);
+        if (axis.perUnit > 0 && std::isfinite(axis.perUnit))
+            drawVerticalAxis(painter, axis, band);
         const ChannelHeader& header = record.channelSlots[i].header;
-        // One unit of the readout's value is this many pixels from the zero level up.
-        const double perUnit = sampleAmplitude(1, header.gainCode, false, volts) / 2
-            * (channel->detectorOffset ? 1 : 2);
-        if (perUnit > 0) {
-            const double pixels = channel->scaleY / perUnit;
-            const double zero = channel->baselineY - channel->zeroOffset;
-            const double step = niceStep((2 * metrics.height() + 8) / pixels);
-            const double low = (zero - band.bottom() + metrics.height() / 2) / pixels;
-            const double high = (zero - band.top() - metrics.height()) / pixels;
-            for (const double a : ticksBetween(low, high, step)) {
-                const int y = int(std::lround(zero - a * pixels));
-                painter.fillRect(QRect(band.left(), y, band.width(), 1), gridColor);
-                painter.setPen(scaleTextColor);
-                painter.drawLine(band.left(), y, band.left() + 4, y);
-                drawScaleText(painter, band.left() + 6, y + metrics.ascent() / 2,
-                    tickLabel(a, step, valueUnit));
-            }
-        }
-        // The top line of the band is kept for the channel's label (no tick reaches it).
         drawScaleText(painter, band.left() + 6, band.top() + metrics.ascent() + 1,
             TWForm::tr("%1: вход %2, ×%3")
                 .arg(i + 1)
@@ -844,7 +915,7 @@ void TWForm::setSineVisible(bool visible)
     }
 }
 
-void TWForm::renderTo(QPainter& painter, const QRect& rect)
+void TWForm::renderTo(QPainter& painter, const QRect& rect, bool withScales)
 {
     if (!record)
         return;
@@ -856,6 +927,8 @@ void TWForm::renderTo(QPainter& painter, const QRect& rect)
             baselines[i] = c->baselineY;
     record->setPlotRect(rect);
     record->draw(painter);
+    if (withScales)
+        drawRecordScales(painter, *record, rect, !mainWnd || mainWnd->yAxisVolts(), logScale);
     record->setPlotRect(plotRect);
     for (int i = 0; i < WaveStore::maxChannels; ++i)
         if (WaveChannel* c = record->channelSlots[i].channel)

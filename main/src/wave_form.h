@@ -35,11 +35,13 @@ int roundToPowerOfTwo(int d, int& exponent);
 // "Среднее значение:" and, per channel, "\nКанал n:" with the mean of samples a ... b in volts.
 QString meanText(WaveStore& record, int a, int b);
 
-// Over a record drawn on plot: the time axis along the foot, and for every channel band (up to
-// halfway to the neighbouring baselines) the amplitude ticks at its left edge in volts or
-// coulombs, a dotted grid and the channel's number, input and gain at its top; ticks at 1-2-5
-// steps spaced so that no two labels meet.
-void drawRecordScales(QPainter& painter, WaveStore& record, const QRect& plot, bool volts);
+// Over a record drawn on plot: the time axis (a spectrum's frequency axis) along the foot, and
+// for every channel band (up to halfway to the neighbouring baselines) the amplitude ticks at
+// its left edge in volts or coulombs (a spectrum's level in volts, or decibels when it is
+// logarithmic), a grid and the channel's number, input and gain at its top; ticks at 1-2-5
+// steps spaced so that no two labels meet. Grey and black on a page.
+void drawRecordScales(QPainter& painter, WaveStore& record, const QRect& plot, bool volts,
+    bool logarithmic = false);
 
 // What the hits table marks on a window's traces while it shows that window's hits: the
 // threshold of each channel searched and each hit's arrival.
@@ -113,8 +115,9 @@ public:
     void setGraphColor(int channel, const QColor& color);
     void setCursorColor(int channel, const QColor& color);
     void setSineVisible(bool visible);
-    // Draws the record into any painter, laid out on rect, then lays it out on the plot again.
-    void renderTo(QPainter& painter, const QRect& rect);
+    // Draws the record into any painter, laid out on rect (with the scales over it when asked),
+    // then lays it out on the plot again.
+    void renderTo(QPainter& painter, const QRect& rect, bool withScales = false);
     void setFilter(int mode, int param);
     void setVScale(bool apply, int value);
     void setStretch(bool apply, int value, int maximum);
