@@ -7,6 +7,7 @@
 #include "init.h"
 #include "rs232.h"
 #include "support/boxes.h"
+#include "support/child.h"
 #include "ustrings.h"
 #include "wave_form.h"
 #include "wave_stor.h"
@@ -14,10 +15,15 @@
 #include <QtMisc/qtm_init.h>
 
 #include <QElapsedTimer>
+#include <QSerialPort>
 #include <QMdiArea>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 class tst_Acquisition : public QObject
 {
@@ -40,6 +46,7 @@ private slots:
     void runCannotBeDisturbed();
     void aeSourceIsFoundAndLocated();
     void failedRunLeavesNoWindow();
+    void portBusyOrDenied();
 
 private:
     bool startUnit(const QStringList& options);
@@ -387,6 +394,44 @@ void tst_Acquisition::failedRunLeavesNoWindow()
     QCOMPARE(testboxes::texts, QStringList { "Ошибка загрузки!" });
     QCOMPARE(testboxes::causes, QStringList { QString("Порт %1 не найден.").arg(comPortName) });
     QVERIFY(window->findChild<QAction*>("aRunADC")->isEnabled());
+}
+
+// A port another program holds, and one the user may not open (root's pseudo-terminal with
+// mode 0600, tried as nobody): each names its cause, the refused one with the dialout hint.
+void tst_Acquisition::portBusyOrDenied()
+{
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    QVERIFY(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
+    const QByteArray slave = ::ptsname(master);
+    const auto failureOf = [&slave] {
+        SerialPortDevice device;
+        SerialLink link(device);
+        KorunProtocol protocol(link);
+        comPortName = QString::fromLocal8Bit(slave);
+        quint8 status = 0;
+        protocol.readStatus(status);
+        return link.failure;
+    };
+    {
+        QSerialPort holder(QString::fromLocal8Bit(slave));
+        QVERIFY(holder.open(QIODevice::ReadWrite));
+        QCOMPARE(failureOf(), LinkFailure::PortBusy);
+    }
+    if (::geteuid() != 0) {
+        ::close(master);
+        QSKIP("needs root to become another user");
+    }
+    QCOMPARE(::chmod(slave.constData(), 0600), 0);
+    const int result = testchild::run([&failureOf] {
+        const uid_t nobody = 65534;
+        if (::setgroups(0, nullptr) != 0 || ::setregid(nobody, nobody) != 0
+            || ::setreuid(nobody, nobody) != 0)
+            return 100;
+        return int(failureOf());
+    });
+    ::close(master);
+    QCOMPARE(result, int(LinkFailure::PortDenied));
+    QVERIFY(linkFailureText(LinkFailure::PortDenied, "/dev/ttyS0").contains("группу dialout"));
 }
 
 QTEST_MAIN(tst_Acquisition)
