@@ -33,8 +33,7 @@ void FakeUnit::close()
     if (!faults.finishesTransfers)
         dropOutput();
     arrived.clear();
-    synced = false;
-    frameLength = 0;
+    forgetFrame();
 }
 
 bool FakeUnit::clear()
@@ -153,7 +152,7 @@ void FakeUnit::reply(quint8 byte, bool faulty, qint64 extraGapUs)
         if (faults.corrupt > 0 && uniform(random) < faults.corrupt)
             byte ^= quint8(1 + std::uniform_int_distribution<int>(0, 254)(random));
         if (faults.insert > 0 && uniform(random) < faults.insert)
-            reply(quint8(random()), false);
+            reply(quint8(random()), false, 0);
         if (faults.delay > 0 && uniform(random) < faults.delay)
             gapUs = 1000LL
                 * faults.delaysMs[std::uniform_int_distribution<size_t>(
@@ -165,85 +164,55 @@ void FakeUnit::reply(quint8 byte, bool faulty, qint64 extraGapUs)
         delivered[size_t(transferring)].append(char(byte));
 }
 
-void FakeUnit::receive(quint8 byte)
+void FakeUnit::synchronised()
 {
-    if (synced) {
-        if (frameLength == 0) {
-            const int lengths[] = { 15, 2, 7 };
-            if (byte < 0x21 || byte > 0x23) {
-                synced = false;
-                return;
-            }
-            frameLength = lengths[byte - 0x21];
-            frame.clear();
-        }
-        frame.append(char(byte));
-        if (frame.size() == frameLength) {
-            synced = false;
-            frameLength = 0;
-            command(frame);
-        }
-        return;
-    }
-    window.append(char(byte));
-    if (window.size() > 4)
-        window.remove(0, 1);
-    if (window == QByteArray("\xFF\xFF\x55\xAA", 4)) {
-        window.clear();
-        transferring = -1;
-        if (!faults.finishesTransfers)
-            dropOutput(); // a new exchange: the rest of an old reply is dropped
-        const bool wrong = faults.wrongSync > 0 && uniform(random) < faults.wrongSync;
-        reply(wrong ? 0x5A : 0xA5);
-        synced = !wrong;
-    }
+    transferring = -1;
+    if (!faults.finishesTransfers)
+        dropOutput(); // a new exchange: the rest of an old reply is dropped
 }
 
-void FakeUnit::command(const QByteArray& received)
+bool FakeUnit::answersSyncWrongly()
 {
-    commandsReceived.append(received);
-    quint8 sum = 0;
-    for (int i = 0; i + 1 < received.size(); ++i)
-        sum = quint8(sum + quint8(received[i]));
-    const bool wrongAck = quint8(received.back()) != sum
-        || (faults.wrongAck > 0 && uniform(random) < faults.wrongAck);
-    reply(wrongAck ? 0x01 : 0x00, true, 1000LL * faults.ackDelayMs);
-    if (wrongAck)
-        return;
-    const auto* p = reinterpret_cast<const quint8*>(received.constData()) + 1;
-    switch (quint8(received[0])) {
-    case 0x21:
-        halfCount = quint16(p[2] | (p[3] << 8));
-        busyUntilUs = nowUs + qint64(faults.busyMs) * 1000;
-        break;
-    case 0x22: {
-        ++statusPolls;
-        const quint8 status = (faults.stuckBusy || nowUs < busyUntilUs) ? 1 : 0;
-        reply(status);
-        reply(quint8(status + (faults.badStatusSum ? 1 : 0)));
-        break;
-    }
-    case 0x23: {
-        const int index = p[4];
-        const int count = 2 * int(quint16(p[2] | (p[3] << 8)));
-        noteProgress();
-        progressAtReads.append(lastProgress);
-        const bool first = transfers++ == 0;
-        std::vector<qint8>& samples = truth[size_t(std::min(index, 7))];
-        samples.resize(size_t(count));
-        transferring = std::min(index, 7);
-        delivered[size_t(transferring)].clear();
-        quint8 total = 0;
-        for (int k = 0; k < count; ++k) {
-            qint8& s = samples[size_t(k)];
-            s = qint8(std::uniform_int_distribution<int>(-128, 127)(random));
-            total = quint8(total + quint8(s));
-            const bool stall = first && k == faults.stallAt;
-            reply(quint8(s), true, stall ? 1000LL * faults.stallMs : 0);
-        }
-        reply(quint8(total + (transfers <= faults.badChecksums ? 1 : 0)));
-        transferring = -1;
-        break;
-    }
-    }
+    return faults.wrongSync > 0 && uniform(random) < faults.wrongSync;
+}
+
+void FakeUnit::frameReceived(const std::vector<uint8_t>& frame)
+{
+    commandsReceived.append(QByteArray(reinterpret_cast<const char*>(frame.data()),
+        qsizetype(frame.size())));
+}
+
+korun::Ack FakeUnit::acknowledgement()
+{
+    return faults.wrongAck > 0 && uniform(random) < faults.wrongAck ? korun::Ack::Wrong
+                                                                     : korun::Ack::Given;
+}
+
+// Asked only for a status command: each is a poll.
+bool FakeUnit::busy()
+{
+    ++statusPolls;
+    return faults.stuckBusy || nowUs < busyUntilUs;
+}
+
+// Random samples, kept as the truth of their channel.
+std::vector<int8_t> FakeUnit::channelSamples(int index, int count)
+{
+    noteProgress();
+    progressAtReads.append(lastProgress);
+    transferring = std::min(index, 7);
+    delivered[size_t(transferring)].clear();
+    std::vector<qint8>& samples = truth[size_t(transferring)];
+    samples.resize(size_t(count));
+    for (qint8& s : samples)
+        s = qint8(std::uniform_int_distribution<int>(-128, 127)(random));
+    return { samples.begin(), samples.end() };
+}
+
+// The first transfer pauses before sample stallAt.
+bool FakeUnit::sampleFault(int transfer, int k, int, uint8_t&, int64_t& delayUs)
+{
+    if (transfer == 0 && k == faults.stallAt)
+        delayUs = 1000LL * faults.stallMs;
+    return true;
 }

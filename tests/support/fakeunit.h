@@ -3,6 +3,7 @@
 // Faults are injected per byte of the unit's output with seeded randomness.
 #pragma once
 
+#include "korun_unit.h"
 #include "rs232.h"
 
 #include <QList>
@@ -38,7 +39,7 @@ struct UnitFaults
     bool finishesTransfers = false;
 };
 
-class FakeUnit : public PortDevice
+class FakeUnit : public PortDevice, private korun::UnitProtocol
 {
 public:
     explicit FakeUnit(quint32 seed, UnitFaults faults = UnitFaults());
@@ -75,9 +76,22 @@ private:
         qint64 dueUs;
         char byte;
     };
-    void receive(quint8 byte);
-    void command(const QByteArray& frame);
-    void reply(quint8 byte, bool faulty = true, qint64 extraGapUs = 0);
+    // The unit's side of the exchange; every byte it sends may meet the line's faults.
+    void send(uint8_t byte, int64_t delayUs) override { reply(byte, true, delayUs); }
+    void synchronised() override;
+    bool answersSyncWrongly() override;
+    void frameReceived(const std::vector<uint8_t>& frame) override;
+    korun::Ack acknowledgement() override;
+    int64_t ackDelayUs() override { return 1000LL * faults.ackDelayMs; }
+    void parametersSet() override { busyUntilUs = nowUs + qint64(faults.busyMs) * 1000; }
+    bool busy() override;
+    uint8_t statusSumError() override { return faults.badStatusSum ? 1 : 0; }
+    std::vector<int8_t> channelSamples(int index, int count) override;
+    bool sampleFault(int transfer, int k, int count, uint8_t& byte, int64_t& delayUs) override;
+    uint8_t checksumError(int transfer) override { return transfer < faults.badChecksums; }
+    void transferSent() override { transferring = -1; }
+
+    void reply(quint8 byte, bool faulty, qint64 extraGapUs);
     void deliverDue();
     void dropOutput();
     qint64 nextDueUs() const;
@@ -91,14 +105,8 @@ private:
     qint64 lineFreeUs = 0;
     std::deque<Pending> pending;
     QByteArray arrived;
-    QByteArray window;
-    QByteArray frame;
-    int frameLength = 0;
-    bool synced = false;
     qint64 busyUntilUs = 0;
-    quint16 halfCount = 0;
     int transferring = -1; // the channel whose samples are going out
-    int transfers = 0;
     SerialLink* stopLink = nullptr;
     qint64 stopAtMs = -1;
     QPointer<QProgressBar> progressBar;

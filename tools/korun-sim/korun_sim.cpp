@@ -1,10 +1,11 @@
 // korun-sim: a simulated KORUN-77M acquisition unit on a pseudo-terminal.
 //
 // It publishes the terminal under a stable path (a symbolic link), answers the unit's protocol
-// (synchronisation 0xFF 0xFF 0x55 0xAA -> 0xA5; commands 0x21 parameters, 0x22 status,
-// 0x23 read channel, each acknowledged with 0x00 and checked by a byte-sum checksum), produces
-// signals of acoustic sensors on the four inputs of the chosen group, paces its output at the
-// line rate (8N1: ten bits a byte) and can inject faults. Every frame it receives is logged.
+// (korun_unit.h), produces signals of acoustic sensors on the four inputs of the chosen group,
+// paces its output at the line rate (8N1: ten bits a byte) and can inject faults. Every frame
+// it receives is logged.
+#include "korun_unit.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -52,16 +53,6 @@ struct Options
     double spacingM = 1;
     double speedMps = 3000;
     std::string eventLog;
-};
-
-struct Params
-{
-    uint16_t halfCount = 0;
-    uint16_t freqCode = 24;
-    uint8_t gains[4] = {};
-    uint8_t mux = 0;
-    uint8_t sync = 0;
-    uint8_t detector = 0;
 };
 
 volatile std::sig_atomic_t quit = 0;
@@ -165,7 +156,7 @@ struct Output
     }
 };
 
-class Unit
+class Unit : public korun::UnitProtocol
 {
 public:
     Unit(const Options& options, int fd)
@@ -177,7 +168,7 @@ public:
         if (!o.log.empty())
             logFile = std::fopen(o.log.c_str(), "a");
     }
-    ~Unit()
+    ~Unit() override
     {
         if (logFile)
             std::fclose(logFile);
@@ -186,144 +177,58 @@ public:
     void run();
 
 private:
-    void receive(uint8_t byte);
-    void command();
-    void answer(uint8_t byte) { out.send(byte); }
-    // Acknowledges the command; false when the acknowledge was withheld or wrong, and the
-    // command is then not carried out.
-    bool acknowledge();
-    void sendChannel(int index, int count);
+    void send(uint8_t byte, int64_t delayUs) override
+    {
+        out.send(byte, std::chrono::microseconds(delayUs));
+    }
+    void note(const std::string& text) override;
+    void synchronised() override
+    {
+        if (!o.finishTransfers)
+            out.clear(); // a new exchange: whatever was still going out is dropped
+    }
+    bool answersSyncWrongly() override { return syncs++ < o.badSync; }
+    // The first --no-ack commands go without an acknowledge, the next --bad-ack get a wrong one.
+    korun::Ack acknowledgement() override
+    {
+        const int n = commands++;
+        return n < o.noAck ? korun::Ack::Withheld
+            : n < o.noAck + o.badAck ? korun::Ack::Wrong
+                                     : korun::Ack::Given;
+    }
+    void parametersSet() override
+    {
+        readyAt = Clock::now() + std::chrono::milliseconds(o.busyMs);
+        ++acquisitions;
+    }
+    bool busy() override { return o.stuckBusy || Clock::now() < readyAt; }
+    std::vector<int8_t> channelSamples(int index, int count) override;
+    // The first transfers lose, spoil or hold back the sample in their middle.
+    bool sampleFault(int transfer, int k, int count, uint8_t& byte, int64_t& delayUs) override;
+    uint8_t checksumError(int transfer) override { return transfer < o.badChecksum ? 1 : 0; }
+
     std::vector<int8_t> samples(int index, int count);
     // Bursts from the source as sensor index (0 or 1) receives them, in volts, and the log.
     double sourceVolts(int index, int n, double rate, int count);
     void logEvents(double rate, int count);
-    void log(const char* direction, const std::vector<uint8_t>& bytes);
-    void logText(const std::string& text);
-    bool busy() const { return o.stuckBusy || Clock::now() < readyAt; }
 
     Options o;
     int fd;
     Output out;
     std::mt19937 random;
     FILE* logFile = nullptr;
-    Params params;
     Clock::time_point readyAt = Clock::now();
-    std::vector<uint8_t> window; // the last bytes, for spotting a synchronisation
-    std::vector<uint8_t> frame; // the command frame being received
-    size_t frameLength = 0;
-    bool synced = false;
     int syncs = 0;
     int commands = 0;
-    int transfers = 0;
     int acquisitions = 0;
 };
 
-void Unit::log(const char* direction, const std::vector<uint8_t>& bytes)
-{
-    std::string text = direction;
-    char hex[4];
-    for (uint8_t b : bytes) {
-        std::snprintf(hex, sizeof hex, " %02X", b);
-        text += hex;
-    }
-    logText(text);
-}
-
-void Unit::logText(const std::string& text)
+void Unit::note(const std::string& text)
 {
     if (!logFile)
         return;
     std::fprintf(logFile, "%s\n", text.c_str());
     std::fflush(logFile);
-}
-
-void Unit::receive(uint8_t byte)
-{
-    if (synced && frameLength == 0) {
-        // The command byte decides the frame's length: command, payload, checksum.
-        const size_t lengths[] = { 1 + 13 + 1, 1 + 0 + 1, 1 + 5 + 1 };
-        if (byte >= 0x21 && byte <= 0x23) {
-            frameLength = lengths[byte - 0x21];
-            frame.assign(1, byte);
-            return;
-        }
-        synced = false;
-    } else if (synced) {
-        frame.push_back(byte);
-        if (frame.size() == frameLength) {
-            synced = false;
-            frameLength = 0;
-            command();
-        }
-        return;
-    }
-    window.push_back(byte);
-    if (window.size() > 4)
-        window.erase(window.begin());
-    if (window == std::vector<uint8_t> { 0xFF, 0xFF, 0x55, 0xAA }) {
-        window.clear();
-        if (!o.finishTransfers)
-            out.clear(); // a new exchange: whatever was still going out is dropped
-        log("<-", { 0xFF, 0xFF, 0x55, 0xAA });
-        const bool bad = syncs++ < o.badSync;
-        answer(bad ? 0x5A : 0xA5);
-        log("->", { uint8_t(bad ? 0x5A : 0xA5) });
-        synced = !bad;
-    }
-}
-
-bool Unit::acknowledge()
-{
-    const int n = commands++;
-    if (n < o.noAck) {
-        logText("-> (no acknowledge)");
-        return false;
-    }
-    const uint8_t ack = n < o.noAck + o.badAck ? 0x01 : 0x00;
-    answer(ack);
-    log("->", { ack });
-    return ack == 0x00;
-}
-
-void Unit::command()
-{
-    log("<-", frame);
-    uint8_t sum = 0;
-    for (size_t i = 0; i + 1 < frame.size(); ++i)
-        sum = uint8_t(sum + frame[i]);
-    if (sum != frame.back()) {
-        answer(0x01);
-        logText("-> 01 (checksum wrong)");
-        return;
-    }
-    const uint8_t* p = frame.data() + 1;
-    switch (frame[0]) {
-    case 0x21:
-        if (!acknowledge())
-            break;
-        params.halfCount = uint16_t(p[2] | (p[3] << 8));
-        params.freqCode = uint16_t(p[4] | (p[5] << 8));
-        std::copy(p + 6, p + 10, params.gains);
-        params.mux = p[10];
-        params.sync = p[11];
-        params.detector = p[12];
-        readyAt = Clock::now() + std::chrono::milliseconds(o.busyMs);
-        ++acquisitions;
-        break;
-    case 0x22: {
-        if (!acknowledge())
-            break;
-        const uint8_t status = busy() ? 1 : 0;
-        answer(status);
-        answer(status);
-        log("->", { status, status });
-        break;
-    }
-    case 0x23:
-        if (acknowledge())
-            sendChannel(p[4], 2 * int(uint16_t(p[2] | (p[3] << 8))));
-        break;
-    }
 }
 
 // Signals of the group's inputs: decaying bursts of 10 kHz, a 50 Hz hum, noise, and a sine of
@@ -400,11 +305,11 @@ void Unit::logEvents(double rate, int count)
     std::fclose(log);
 }
 
-void Unit::sendChannel(int index, int count)
+std::vector<int8_t> Unit::channelSamples(int index, int count)
 {
     if (o.sourceM >= 0 && !o.eventLog.empty() && index == 0)
         logEvents(3000000.0 / (params.freqCode + 1), count);
-    const std::vector<int8_t> codes = samples(index, count);
+    std::vector<int8_t> codes = samples(index, count);
     if (!o.dump.empty()) {
         const std::string path = o.dump + "/channel" + std::to_string(index) + ".bin";
         if (FILE* f = std::fopen(path.c_str(), "wb")) {
@@ -412,29 +317,20 @@ void Unit::sendChannel(int index, int count)
             std::fclose(f);
         }
     }
-    const int n = transfers++;
-    uint8_t sum = 0;
-    for (int8_t c : codes)
-        sum = uint8_t(sum + uint8_t(c));
-    const int faultAt = count / 2;
-    for (int k = 0; k < count; ++k) {
-        uint8_t byte = uint8_t(codes[size_t(k)]);
-        std::chrono::microseconds delay {};
-        if (k == faultAt) {
-            if (n < o.drop)
-                continue;
-            if (n < o.corrupt)
-                byte ^= 0x10;
-            if (n < o.stallCount && o.stallMs > 0)
-                delay = std::chrono::milliseconds(o.stallMs);
-        }
-        out.send(byte, delay);
-    }
-    const uint8_t sent = n < o.badChecksum ? uint8_t(sum + 1) : sum;
-    answer(sent);
-    char text[96];
-    std::snprintf(text, sizeof text, "-> [%d samples of channel %d] %02X", count, index, sent);
-    logText(text);
+    return codes;
+}
+
+bool Unit::sampleFault(int transfer, int k, int count, uint8_t& byte, int64_t& delayUs)
+{
+    if (k != count / 2)
+        return true;
+    if (transfer < o.drop)
+        return false;
+    if (transfer < o.corrupt)
+        byte ^= 0x10;
+    if (transfer < o.stallCount && o.stallMs > 0)
+        delayUs = 1000LL * o.stallMs;
+    return true;
 }
 
 void Unit::run()
