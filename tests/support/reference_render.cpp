@@ -5,6 +5,7 @@
 #include <QPainter>
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 namespace reference {
 
@@ -18,6 +19,38 @@ int xOf(const WaveChannel& c, int i)
 int yOf(const WaveChannel& c, int value)
 {
     return c.baselineY - int(std::lround(value * c.scaleY));
+}
+
+// The displayed values worked out on their own: the mode's term of each sample (detection:
+// magnitude, -128 showing 127; square: s * s / 129), averaged over 2h + 1 samples (0 outside
+// the record) for the smoothing modes, the difference of successive averages for the
+// derivative, each kept to 8 signed bits.
+std::vector<int> displayedValues(const WaveChannel& c)
+{
+    const int mode = c.smoothMode;
+    const int h = c.smoothHalfWidth;
+    const auto term = [&](int i) {
+        const int s = i >= 0 && i < c.sampleCount ? c.sample(i) : 0;
+        if (mode == 1 || mode == 3 || mode == 4)
+            return s == -128 ? 127 : std::abs(s);
+        return mode == 5 || mode == 6 ? s * s / 129 : s;
+    };
+    const auto mean = [&](int i) {
+        int sum = 0;
+        for (int j = i - h; j <= i + h; ++j)
+            sum += term(j);
+        return sum / (2 * h + 1);
+    };
+    std::vector<int> values(size_t(c.sampleCount));
+    for (int i = 0; i < c.sampleCount; ++i) {
+        int v = term(i);
+        if (mode == 2 || mode == 3 || mode == 6)
+            v = mean(i);
+        else if (mode == 4)
+            v = mean(i) - mean(i - 1);
+        values[size_t(i)] = qint8(v);
+    }
+    return values;
 }
 
 } // namespace
@@ -37,10 +70,11 @@ void drawTrace(QPainter& painter, WaveChannel& c, bool drawPoints)
     const int first = std::clamp(c.firstVisible + int(std::lround(-1.0 / c.scaleX)), 0, 163840);
     if (first >= c.sampleCount)
         return;
+    const std::vector<int> shown = displayedValues(c);
 
     if (c.scaleX <= 0.5) {
         int colX = xOf(c, first);
-        int top = yOf(c, c.displayedValue(first));
+        int top = yOf(c, shown[size_t(first)]);
         int bottom = top;
         auto drawColumn = [&]() {
             if (top == bottom)
@@ -56,7 +90,7 @@ void drawTrace(QPainter& painter, WaveChannel& c, bool drawPoints)
         };
         for (int i = first + 1; i < c.sampleCount; ++i) {
             const int x = xOf(c, i);
-            const int y = yOf(c, c.nextDisplayedValue(i));
+            const int y = yOf(c, shown[size_t(i)]);
             top = std::min(top, y);
             bottom = std::max(bottom, y);
             if (x != colX) {
@@ -71,9 +105,9 @@ void drawTrace(QPainter& painter, WaveChannel& c, bool drawPoints)
         return;
     }
 
-    QPoint from(xOf(c, first), yOf(c, c.displayedValue(first)));
+    QPoint from(xOf(c, first), yOf(c, shown[size_t(first)]));
     for (int i = first + 1; i < c.sampleCount; ++i) {
-        const QPoint to(xOf(c, i), yOf(c, c.nextDisplayedValue(i)));
+        const QPoint to(xOf(c, i), yOf(c, shown[size_t(i)]));
         painter.drawLine(from, to);
         if (drawPoints) {
             painter.setPen(pointPen);

@@ -7,8 +7,8 @@ class WaveChannel;
 
 namespace reference {
 
-// Draws the channel's trace as WaveChannel::drawTrace does, screen mode only, sample by sample
-// through the displayed value.
+// Draws the channel's trace as WaveChannel::drawTrace does, screen mode only, sample by sample,
+// through displayed values it works out itself from the samples and the display mode.
 void drawTrace(QPainter& painter, WaveChannel& channel, bool drawPoints);
 
 } // namespace reference
