@@ -4,6 +4,7 @@
 #include "init.h"
 #include "set_record.h"
 #include "support/boxes.h"
+#include "support/fixture.h"
 #include "ustrings.h"
 
 #include <QtMisc/qtm_init.h>
@@ -17,13 +18,10 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-class tst_Dialogs : public QObject
+class tst_Dialogs : public WindowTest
 {
     Q_OBJECT
 private slots:
-    void initTestCase();
-    void cleanupTestCase();
-    void init();
     void frequencyTexts_data();
     void frequencyTexts();
     void typedFrequency_data();
@@ -41,37 +39,17 @@ private slots:
     void aboutVersion();
 
 private:
+    void prepare() override
+    {
+        dialog = new TSetRecord(window);
+        QVERIFY(dialog->initialise());
+        acqParams = { 0, 50000, 24, { 0, 1, 2, 3 }, 2, 0, 1 };
+        dialog->load(acqParams, false);
+    }
     template <typename T> T* child(const char* name) const { return dialog->findChild<T*>(name); }
 
-    QTemporaryDir dir;
-    MainWnd* window = nullptr;
     TSetRecord* dialog = nullptr;
 };
-
-void tst_Dialogs::initTestCase()
-{
-    QVERIFY(testboxes::startLibrary());
-    applicationDir = dir.path() + "/";
-    window = new MainWnd;
-    QVERIFY(window->create());
-    mainWnd = window;
-}
-
-void tst_Dialogs::cleanupTestCase()
-{
-    delete window;
-    qtmisc::shutdown();
-}
-
-void tst_Dialogs::init()
-{
-    testboxes::reset();
-    delete dialog;
-    dialog = new TSetRecord(window);
-    QVERIFY(dialog->initialise());
-    acqParams = { 0, 50000, 24, { 0, 1, 2, 3 }, 2, 0, 1 };
-    dialog->load(acqParams, false);
-}
 
 void tst_Dialogs::frequencyTexts_data()
 {

@@ -8,6 +8,7 @@
 #include "init.h"
 #include "selsig_dialog.h"
 #include "support/boxes.h"
+#include "support/fixture.h"
 #include "support/records.h"
 #include "support/windows.h"
 #include "ufft.h"
@@ -57,34 +58,19 @@ void fillSines(WaveStore& record, int i, const QList<QPair<double, double>>& com
     c->modified = false;
 }
 
-// Answers the next channel chooser with the channels given, or cancels it when there are none;
-// it waits for the chooser, which may come after a question.
-void answerChooser(QList<int> channels)
-{
-    auto* timer = new QTimer;
-    QObject::connect(timer, &QTimer::timeout, [timer, channels] {
-        auto* chooser = qobject_cast<TSelSigDlg*>(QApplication::activeModalWidget());
-        if (!chooser)
-            return;
-        timer->deleteLater();
-        timer->stop();
-        for (int i : channels)
-            chooser->findChild<QCheckBox*>(QString("selBox%1").arg(i + 1))->setChecked(true);
-        chooser->findChild<QPushButton*>(channels.isEmpty() ? "cancelBtn" : "okBtn")->click();
-    });
-    timer->start(5);
-}
-
 } // namespace
 
-class tst_Fft : public QObject
+class tst_Fft : public WindowTest
 {
     Q_OBJECT
+private:
+    void prepare() override
+    {
+        fftWindowFunction = 0;
+        fftLogScale = false;
+    }
+
 private slots:
-    void initTestCase();
-    void cleanupTestCase();
-    void init();
-    void cleanup();
     void againstDirectDft();
     void windowValues();
     void linearSpectrumOfASine();
@@ -103,34 +89,7 @@ private:
     TWForm* addSource(int channels, int samples);
     // Selects samples a ... b of the source and runs the forward transform.
     TWForm* transform(TWForm* source, int a, int b);
-    QTemporaryDir dir;
-    MainWnd* window = nullptr;
 };
-
-void tst_Fft::initTestCase()
-{
-    QVERIFY(testboxes::startLibrary());
-    applicationDir = dir.path() + "/";
-}
-
-void tst_Fft::cleanupTestCase()
-{
-    qtmisc::shutdown();
-}
-
-void tst_Fft::init()
-{
-    testboxes::reset();
-    fftWindowFunction = 0;
-    fftLogScale = false;
-    window = testwindows::openMainWindow();
-    QVERIFY(window);
-}
-
-void tst_Fft::cleanup()
-{
-    testwindows::closeMainWindow(window);
-}
 
 TWForm* tst_Fft::addSource(int channels, int samples)
 {
@@ -320,7 +279,7 @@ void tst_Fft::forwardThenInverseRestores()
     QCOMPARE(source->selEnd, 1776);
     for (int j = 0; j < 3000; ++j)
         source->record->channel(2)->setSample(j, 0);
-    answerChooser({ 2 });
+    testwindows::answerChooser({ 2 });
     QCOMPARE(spectrum->inverseTransform(), 1);
     for (int j = 0; j < 3000; ++j) {
         const int got = source->record->channel(2)->sample(j);
@@ -339,7 +298,7 @@ void tst_Fft::zeroedBinsAreRemoved()
     QVERIFY(spectrum);
     spectrum->record->zeroRange(0, 19, 19); // bin 20
     QCOMPARE(spectrum->record->channel(0)->sample(19), qint8(-128));
-    answerChooser({ 0 });
+    testwindows::answerChooser({ 0 });
     QCOMPARE(spectrum->inverseTransform(), 1);
     for (int j = 0; j < 256; ++j) {
         const int expected = int(std::lround(50 * std::sin(2 * M_PI * 5 * j / 256)));
@@ -368,7 +327,7 @@ void tst_Fft::inverseAfterAWindowAsks()
     QVERIFY(!source->record->isModified());
     // Yes writes back the windowed samples.
     testboxes::answers = { QMessageBox::Yes };
-    answerChooser({ 0 });
+    testwindows::answerChooser({ 0 });
     QCOMPARE(spectrum->inverseTransform(), 1);
     QVERIFY(source->record->isModified());
     for (int j = 0; j < 256; ++j) {
@@ -410,7 +369,7 @@ void tst_Fft::closingLinkedWindows()
     spectrum->record->zeroRange(0, 7, 7); // bin 8: the source's sine
     spectrum->processed = true;
     testboxes::answers = { QMessageBox::Yes };
-    answerChooser({ 0 });
+    testwindows::answerChooser({ 0 });
     QVERIFY(spectrum->close());
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QVERIFY(source->record->isModified());

@@ -4,6 +4,7 @@
 #include "fmain.h"
 #include "init.h"
 #include "support/boxes.h"
+#include "support/fixture.h"
 #include "ustrings.h"
 #include "wave_form.h"
 
@@ -19,14 +20,10 @@
 #include <QToolBar>
 #include <QtTest>
 
-class tst_MainWnd : public QObject
+class tst_MainWnd : public WindowTest
 {
     Q_OBJECT
 private slots:
-    void initTestCase();
-    void cleanupTestCase();
-    void init();
-    void cleanup();
     void commandStateTable_data();
     void commandStateTable();
     void noActiveWindow();
@@ -49,35 +46,7 @@ private:
     QLabel* label(const char* name) const { return window->findChild<QLabel*>(name); }
     TWForm* addForm(bool spectrum, bool hasSpectrum);
 
-    QTemporaryDir dir;
-    MainWnd* window = nullptr;
 };
-
-void tst_MainWnd::initTestCase()
-{
-    QVERIFY(testboxes::startLibrary());
-    applicationDir = dir.path() + "/";
-}
-
-void tst_MainWnd::cleanupTestCase()
-{
-    qtmisc::shutdown();
-}
-
-void tst_MainWnd::init()
-{
-    testboxes::reset();
-    window = new MainWnd;
-    QVERIFY(window->create());
-    window->show();
-}
-
-void tst_MainWnd::cleanup()
-{
-    delete window;
-    window = nullptr;
-    QFile::remove(dir.filePath("adc.ini"));
-}
 
 TWForm* tst_MainWnd::addForm(bool spectrum, bool hasSpectrum)
 {

@@ -3,6 +3,7 @@
 #include "fmain.h"
 #include "init.h"
 #include "support/boxes.h"
+#include "support/fixture.h"
 #include "support/windows.h"
 #include "wave_form.h"
 #include "wave_stor.h"
@@ -12,14 +13,16 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-class tst_Mouse : public QObject
+class tst_Mouse : public WindowTest
 {
     Q_OBJECT
+private:
+    void prepare() override
+    {
+        form = testwindows::addRecordWindow(window, 4, 200, 3, QSize(700, 500));
+    }
+
 private slots:
-    void initTestCase();
-    void cleanupTestCase();
-    void init();
-    void cleanup();
     void powerOfTwoRounding();
     void cursorGrabDistance();
     void cursorTiesGoToTheLowerChannel();
@@ -46,35 +49,8 @@ private:
     void select(int a, int b);
     void setPowerOfTwo(bool on);
 
-    QTemporaryDir dir;
-    MainWnd* window = nullptr;
     TWForm* form = nullptr;
 };
-
-void tst_Mouse::initTestCase()
-{
-    QVERIFY(testboxes::startLibrary());
-    applicationDir = dir.path() + "/";
-}
-
-void tst_Mouse::cleanupTestCase()
-{
-    qtmisc::shutdown();
-}
-
-void tst_Mouse::init()
-{
-    testboxes::reset();
-    window = testwindows::openMainWindow();
-    QVERIFY(window);
-    form = testwindows::addRecordWindow(window, 4, 200, 3, QSize(700, 500));
-    QVERIFY(form);
-}
-
-void tst_Mouse::cleanup()
-{
-    testwindows::closeMainWindow(window);
-}
 
 void tst_Mouse::press(QPoint at, Qt::MouseButton button)
 {

@@ -4,7 +4,9 @@
 #include "init.h"
 #include "selsig_dialog.h"
 #include "support/boxes.h"
+#include "support/fixture.h"
 #include "support/records.h"
+#include "support/windows.h"
 #include "wave_form.h"
 #include "wave_stor.h"
 
@@ -14,13 +16,10 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-class tst_Operations : public QObject
+class tst_Operations : public WindowTest
 {
     Q_OBJECT
 private slots:
-    void initTestCase();
-    void cleanupTestCase();
-    void init();
     void zeroing();
     void maximum();
     void mean();
@@ -31,44 +30,7 @@ private slots:
     void centringCursors();
 
 private:
-    TWForm* addWindow();
-    QTemporaryDir dir;
-    MainWnd* window = nullptr;
 };
-
-void tst_Operations::initTestCase()
-{
-    QVERIFY(testboxes::startLibrary());
-    applicationDir = dir.path() + "/";
-    window = new MainWnd;
-    QVERIFY(window->create());
-    mainWnd = window;
-}
-
-void tst_Operations::cleanupTestCase()
-{
-    for (QMdiSubWindow* sub : window->workspace()->subWindowList())
-        if (auto* form = qobject_cast<TWForm*>(sub))
-            for (int i = 0; i < form->record->channelCount(); ++i)
-                form->record->channel(i)->modified = false;
-    delete window;
-    qtmisc::shutdown();
-}
-
-void tst_Operations::init()
-{
-    testboxes::reset();
-}
-
-TWForm* tst_Operations::addWindow()
-{
-    TWForm* form = window->newEmptyWindow();
-    auto record = testrecords::make(4, 200, 5, form->plotRect);
-    delete form->record;
-    form->record = record.release();
-    window->workspace()->setActiveSubWindow(form);
-    return form;
-}
 
 void tst_Operations::zeroing()
 {
@@ -135,7 +97,7 @@ void tst_Operations::emptySelectionWarns()
 {
     QFETCH(QString, action);
     QFETCH(QString, text);
-    TWForm* form = addWindow();
+    TWForm* form = testwindows::addRecordWindow(window, 4, 200, 5);
     form->selStart = form->selEnd = 50;
     window->findChild<QAction*>(action)->trigger();
     QCOMPARE(testboxes::texts, QStringList { text });
@@ -143,15 +105,10 @@ void tst_Operations::emptySelectionWarns()
 
 void tst_Operations::chosenChannelsOnly()
 {
-    TWForm* form = addWindow();
+    TWForm* form = testwindows::addRecordWindow(window, 4, 200, 5);
     form->selStart = 120;
     form->selEnd = 80;
-    QTimer::singleShot(0, [] {
-        auto* chooser = qobject_cast<TSelSigDlg*>(QApplication::activeModalWidget());
-        QVERIFY(chooser);
-        chooser->findChild<QCheckBox*>("selBox2")->setChecked(true);
-        chooser->findChild<QPushButton*>("okBtn")->click();
-    });
+    testwindows::answerChooser({ 1 });
     window->findChild<QAction*>("aZeroSign")->trigger();
     QCOMPARE(form->record->channel(1)->sample(100), qint8(0));
     QVERIFY(
@@ -161,7 +118,7 @@ void tst_Operations::chosenChannelsOnly()
 
 void tst_Operations::cancelChangesNothing()
 {
-    TWForm* form = addWindow();
+    TWForm* form = testwindows::addRecordWindow(window, 4, 200, 5);
     form->selStart = 10;
     form->selEnd = 30;
     const int cursor = form->record->channel(0)->cursorSample;
@@ -179,7 +136,7 @@ void tst_Operations::cancelChangesNothing()
 
 void tst_Operations::centringCursors()
 {
-    TWForm* form = addWindow();
+    TWForm* form = testwindows::addRecordWindow(window, 4, 200, 5);
     form->record->channel(0)->cursorSample = 3;
     form->record->channel(2)->cursorSample = 7;
     QTimer::singleShot(0, [] {

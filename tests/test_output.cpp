@@ -4,6 +4,7 @@
 #include "init.h"
 #include "print_dialog.h"
 #include "support/boxes.h"
+#include "support/fixture.h"
 #include "support/windows.h"
 #include "wave_form.h"
 #include "wave_stor.h"
@@ -60,14 +61,16 @@ void cancelFileDialog()
 
 } // namespace
 
-class tst_Output : public QObject
+class tst_Output : public WindowTest
 {
     Q_OBJECT
+private:
+    void prepare() override
+    {
+        form = testwindows::addRecordWindow(window, 4, 20000, 6);
+    }
+
 private slots:
-    void initTestCase();
-    void cleanupTestCase();
-    void init();
-    void cleanup();
     void previewRectangle_data();
     void previewRectangle();
     void suffixes();
@@ -78,34 +81,8 @@ private slots:
     void cancelPaths();
 
 private:
-    QTemporaryDir dir;
-    MainWnd* window = nullptr;
     TWForm* form = nullptr;
 };
-
-void tst_Output::initTestCase()
-{
-    QVERIFY(testboxes::startLibrary());
-    applicationDir = dir.path() + "/";
-}
-
-void tst_Output::cleanupTestCase()
-{
-    qtmisc::shutdown();
-}
-
-void tst_Output::init()
-{
-    window = testwindows::openMainWindow();
-    QVERIFY(window);
-    form = testwindows::addRecordWindow(window, 4, 20000, 6);
-    QVERIFY(form);
-}
-
-void tst_Output::cleanup()
-{
-    testwindows::closeMainWindow(window);
-}
 
 void tst_Output::previewRectangle_data()
 {

@@ -5,6 +5,7 @@
 #include "fmain.h"
 #include "init.h"
 #include "support/boxes.h"
+#include "support/fixture.h"
 #include "support/records.h"
 #include "support/windows.h"
 #include "ustrings.h"
@@ -25,14 +26,10 @@
 #include <functional>
 #include <unistd.h>
 
-class tst_Waveform : public QObject
+class tst_Waveform : public WindowTest
 {
     Q_OBJECT
 private slots:
-    void initTestCase();
-    void cleanupTestCase();
-    void init();
-    void cleanup();
     void scrollBar_data();
     void scrollBar();
     void scrolling();
@@ -63,33 +60,7 @@ private:
     TWForm* addMegahertzWindow(int samples, const std::function<qint8(int, int)>& code);
     QScrollBar* bar(const char* name) const { return window->findChild<QScrollBar*>(name); }
 
-    QTemporaryDir dir;
-    MainWnd* window = nullptr;
 };
-
-void tst_Waveform::initTestCase()
-{
-    QVERIFY(testboxes::startLibrary());
-    applicationDir = dir.path() + "/";
-}
-
-void tst_Waveform::cleanupTestCase()
-{
-    qtmisc::shutdown();
-}
-
-void tst_Waveform::init()
-{
-    testboxes::reset();
-    window = testwindows::openMainWindow();
-    QVERIFY(window);
-}
-
-void tst_Waveform::cleanup()
-{
-    testwindows::closeMainWindow(window);
-    QVERIFY(!mainWnd);
-}
 
 TWForm* tst_Waveform::addRecordWindow(int samples, int first, int visible)
 {
