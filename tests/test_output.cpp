@@ -74,10 +74,8 @@ private slots:
     void previewRectangle_data();
     void previewRectangle();
     void suffixes();
-    void pdfPage();
     void pageLeavesTheBaselines();
-    void svgExport();
-    void labelledPage();
+    void pdfAndSvg();
     void cancelPaths();
 
 private:
@@ -125,47 +123,6 @@ QList<int> baselinesOf(const WaveStore& record)
 
 } // namespace
 
-void tst_Output::pdfPage()
-{
-    const QList<int> baselines = baselinesOf(*form->record);
-    TPrnDlg dialog(window);
-    QVERIFY(dialog.initialise());
-    dialog.setWindow(form);
-    dialog.show();
-    // The preview keeps the page's shape inside the image area.
-    const QRect shown = dialog.preview->geometry();
-    const double pageShape = double(dialog.printer->width()) / dialog.printer->height();
-    QVERIFY(shown.height() > 0);
-    QVERIFY(std::abs(double(shown.width()) / shown.height() - pageShape) < 0.01);
-    dialog.printRecord(dir.filePath("page"));
-    const QString pdf = dir.filePath("page.pdf");
-    QVERIFY(QFile::exists(pdf));
-    QProcess info;
-    info.start("pdfinfo", { pdf });
-    QVERIFY2(info.waitForFinished(20000), "pdfinfo (poppler-utils) did not run");
-    QCOMPARE(info.exitCode(), 0);
-    QVERIFY(QString::fromUtf8(info.readAllStandardOutput())
-                .contains(QRegularExpression("Pages:\\s+1\\n")));
-    QProcess render;
-    render.start("pdftoppm", { "-r", "40", "-png", "-singlefile", pdf, dir.filePath("page") });
-    QVERIFY(render.waitForFinished(20000));
-    QCOMPARE(render.exitCode(), 0);
-    const QImage image(dir.filePath("page.png"));
-    QVERIFY(!image.isNull());
-    const Ink ink = inkOf(image);
-    QVERIFY2(ink.white > 0.5 && ink.dark > 0.01,
-        qPrintable(QString("%1 %2").arg(ink.white).arg(ink.dark)));
-    // Nothing coloured: the traces are black on white.
-    for (int y = 0; y < image.height(); y += 3)
-        for (int x = 0; x < image.width(); x += 3) {
-            const QColor c = image.pixelColor(x, y);
-            QVERIFY(std::abs(c.red() - c.green()) < 40 && std::abs(c.green() - c.blue()) < 40);
-        }
-    // The window's own layout is back after the preview and printing, to the pixel.
-    QCOMPARE(form->record->plotRect, form->plotRect);
-    QCOMPARE(baselinesOf(*form->record), baselines);
-}
-
 // Drawn on a preview-sized page and on a printer-sized one, the record's baselines come back to
 // the window's pixels whatever its size (scaling there and back rounds them otherwise).
 void tst_Output::pageLeavesTheBaselines()
@@ -180,36 +137,6 @@ void tst_Output::pageLeavesTheBaselines()
         painter.end();
         QCOMPARE(baselinesOf(*form->record), baselines);
     }
-}
-
-void tst_Output::svgExport()
-{
-    TPrnDlg dialog(window);
-    QVERIFY(dialog.initialise());
-    dialog.setWindow(form);
-    dialog.resize(600, 500);
-    dialog.show();
-    dialog.exportSvg(dir.filePath("picture"));
-    const QString svg = dir.filePath("picture.svg");
-    QFile file(svg);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QXmlStreamReader xml(&file);
-    while (!xml.atEnd())
-        xml.readNext();
-    QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
-    QSvgRenderer renderer(svg);
-    QVERIFY(renderer.isValid());
-    QImage image(dialog.preview->size(), QImage::Format_RGB32);
-    image.fill(Qt::white);
-    QPainter painter(&image);
-    renderer.render(&painter);
-    painter.end();
-    const Ink ink = inkOf(image);
-    QVERIFY2(ink.white > 0.3 && ink.dark > 0.01,
-        qPrintable(QString("%1 %2").arg(ink.white).arg(ink.dark)));
-    // The preview shows the record again on the screen afterwards.
-    const Ink shown = inkOf(dialog.preview->grab().toImage());
-    QVERIFY(shown.dark > 0.01);
 }
 
 namespace {
@@ -251,18 +178,44 @@ QList<QPointF> longestSvgPolyline(const QString& name)
 
 } // namespace
 
-// «Подписи»: off, the page holds the drawing alone; on, a title, the frequency, the channels and
-// the scales. Either way the SVG draws every sample of a 1 kHz sine at its own place.
-void tst_Output::labelledPage()
+// The page and the picture: a PDF of one page, black on white, whose text is nothing without
+// «Подписи» and the title, the frequency, the channels and the scales with it; the window's own
+// layout back to the pixel afterwards; an SVG that draws every sample of a 1 kHz sine at its
+// own place.
+void tst_Output::pdfAndSvg()
 {
     form->setWindowTitle("запись 7.raw");
+    const QList<int> baselines = baselinesOf(*form->record);
     TPrnDlg dialog(window);
     QVERIFY(dialog.initialise());
     dialog.setWindow(form);
     dialog.show();
+    // The preview keeps the page's shape inside the image area.
+    const QRect shown = dialog.preview->geometry();
+    const double pageShape = double(dialog.printer->width()) / dialog.printer->height();
+    QVERIFY(shown.height() > 0);
+    QVERIFY(std::abs(double(shown.width()) / shown.height() - pageShape) < 0.01);
     QVERIFY(!dialog.labelled());
     QVERIFY(dialog.printRecord(dir.filePath("plain")));
-    QCOMPARE(pdfText(dir.filePath("plain.pdf")).trimmed(), QString());
+    const QString pdf = dir.filePath("plain.pdf");
+    QProcess info;
+    info.start("pdfinfo", { pdf });
+    QVERIFY2(info.waitForFinished(20000), "pdfinfo (poppler-utils) did not run");
+    QVERIFY(QString::fromUtf8(info.readAllStandardOutput())
+                .contains(QRegularExpression("Pages:\\s+1\\n")));
+    QCOMPARE(pdfText(pdf).trimmed(), QString());
+    QProcess render;
+    render.start("pdftoppm", { "-r", "40", "-png", "-singlefile", pdf, dir.filePath("page") });
+    QVERIFY(render.waitForFinished(20000) && render.exitCode() == 0);
+    const QImage image(dir.filePath("page.png"));
+    const Ink ink = inkOf(image);
+    QVERIFY2(ink.white > 0.5 && ink.dark > 0.01,
+        qPrintable(QString("%1 %2").arg(ink.white).arg(ink.dark)));
+    for (int y = 0; y < image.height(); y += 3) // nothing coloured
+        for (int x = 0; x < image.width(); x += 3) {
+            const QColor c = image.pixelColor(x, y);
+            QVERIFY(std::abs(c.red() - c.green()) < 40 && std::abs(c.green() - c.blue()) < 40);
+        }
 
     dialog.setLabelled(true);
     QVERIFY(dialog.printRecord(dir.filePath("labelled")));
@@ -273,20 +226,26 @@ void tst_Output::labelledPage()
              QString("Частота 120000 Гц, 20000 отсч."), QString("3: вход 3, ×4"),
              QString("100mS"), QString("Каналы: 1: вход 1, ×1; 2: вход 2, ×2") })
         QVERIFY2(text.contains(expected), qPrintable(expected + " not in:\n" + text));
+    QCOMPARE(form->record->plotRect, form->plotRect);
+    QCOMPARE(baselinesOf(*form->record), baselines);
 
     // One period of 1 kHz is 120 samples; ten periods, amplitude 100 codes.
     TWForm* sine = testwindows::addRecordWindow(window, 1, 1200, 1);
-    QVERIFY(sine);
     WaveChannel* channel = sine->record->channel(0);
-    for (int n = 0; n < 1200; ++n) {
-        qint8* sample = nullptr;
-        channel->blockAt(n, &sample);
-        *sample = qint8(std::lround(100 * std::sin(2 * M_PI * n / 120.0)));
-    }
+    for (int n = 0; n < 1200; ++n)
+        channel->setSample(n, qint8(std::lround(100 * std::sin(2 * M_PI * n / 120.0))));
     dialog.setLabelled(false);
     dialog.setWindow(sine);
     dialog.resize(600, 500);
     dialog.exportSvg(dir.filePath("sine"));
+    QSvgRenderer picture(dir.filePath("sine.svg"));
+    QVERIFY(picture.isValid());
+    QImage drawn(dialog.preview->size(), QImage::Format_RGB32);
+    drawn.fill(Qt::white);
+    QPainter painter(&drawn);
+    picture.render(&painter);
+    painter.end();
+    QVERIFY(inkOf(drawn).dark > 0.01);
     // The trace: a column of its own for every sample, and ±100 codes a thousand units apart
     // or more, so that rounding to whole units moves no point by a visible step.
     const QList<QPointF> trace = longestSvgPolyline(dir.filePath("sine.svg"));
@@ -300,6 +259,8 @@ void tst_Output::labelledPage()
     }
     QCOMPARE(columns.size(), 1200);
     QVERIFY2(bottom - top >= 1000, qPrintable(QString::number(bottom - top)));
+    // The preview shows the record again on the screen afterwards.
+    QVERIFY(inkOf(dialog.preview->grab().toImage()).dark > 0.01);
 }
 
 void tst_Output::cancelPaths()

@@ -91,7 +91,7 @@ void drawLabelledPage(TWForm& window, QPainter& painter, const QRect& rect)
     }
     const QRect plot(QPoint(inner.left(), y + metrics.lineSpacing() / 2), inner.bottomRight());
     window.renderTo(painter, plot, true);
-    painter.setPen(Qt::black);
+    painter.setPen(linePen(Qt::black));
     painter.setBrush(Qt::NoBrush);
     painter.drawRect(plot);
 }

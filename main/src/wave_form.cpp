@@ -246,7 +246,7 @@ void drawHorizontalAxis(QPainter& painter, const Axis& axis, const QRect& plot)
         const int x = int(std::lround(axis.origin + v * axis.perUnit));
         // Grid lines as one-pixel rectangles: the raster engine fills those far faster.
         painter.fillRect(QRect(x, plot.top(), 1, plot.height()), grid);
-        painter.setPen(scaleStyle().text);
+        painter.setPen(linePen(scaleStyle().text));
         painter.drawLine(x, plot.bottom() - 4, x, plot.bottom());
         drawScaleText(painter, x + 2, plot.bottom() - 5, tickLabel(v, step, axis.unit));
     }
@@ -265,7 +265,7 @@ void drawVerticalAxis(QPainter& painter, const Axis& axis, const QRect& band)
     for (const double v : ticksBetween(low, high, step)) {
         const int y = int(std::lround(axis.origin - v * axis.perUnit));
         painter.fillRect(QRect(band.left(), y, band.width(), 1), grid);
-        painter.setPen(scaleStyle().text);
+        painter.setPen(linePen(scaleStyle().text));
         painter.drawLine(band.left(), y, band.left() + 4, y);
         drawScaleText(painter, band.left() + 6, y + metrics.ascent() / 2,
             tickLabel(v, step, axis.unit, axis.prefixed));

@@ -390,7 +390,7 @@ void WaveStore::drawSine(QPainter& painter) const
     const int width = plotRect.right() - plotRect.left();
     if (viewCount() == 0 || width <= 0 || header.clockKHz == 0)
         return;
-    painter.setPen(QPen(printRendering ? QColor(Qt::black) : QColor(Qt::white), 1, Qt::SolidLine));
+    painter.setPen(linePen(Qt::white));
     painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
     const double secondsPerSample = header.ticksPerSample / (header.clockKHz * 1000.0);
     const double phaseStep = secondsPerSample * 2 * M_PI * 50;

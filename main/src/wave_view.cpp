@@ -540,7 +540,7 @@ void WaveChannel::drawPolylines(QPainter& painter)
 {
     if (firstVisible >= sampleCount)
         return;
-    painter.setPen(QPen(Qt::black, 1, Qt::SolidLine));
+    painter.setPen(linePen(Qt::black));
     QPolygon points;
     points.reserve(polylineBatch);
     for (int i = firstVisible; i < sampleCount; ++i) {
@@ -559,11 +559,18 @@ void WaveChannel::drawPolylines(QPainter& painter)
         painter.drawPolyline(points);
 }
 
+QPen linePen(const QColor& screenColour)
+{
+    QPen pen(printRendering ? QColor(Qt::black) : screenColour, 1, Qt::SolidLine);
+    pen.setCosmetic(printRendering);
+    return pen;
+}
+
 void WaveChannel::drawBaseline(QPainter& painter) const
 {
     if (!hasData || !baselineEnabled)
         return;
-    painter.setPen(QPen(printRendering ? QColor(Qt::black) : baselineColor, 1, Qt::SolidLine));
+    painter.setPen(linePen(baselineColor));
     const int y = baselineY - zeroOffset;
     painter.drawLine(channelArea.left(), y, channelArea.right(), y);
 }
@@ -575,7 +582,7 @@ void WaveChannel::drawCursor(QPainter& painter)
     const int x = cursorX();
     if (x < channelArea.left() || x > channelArea.right())
         return;
-    painter.setPen(QPen(printRendering ? QColor(Qt::black) : cursorColor, 1, Qt::SolidLine));
+    painter.setPen(linePen(cursorColor));
     painter.drawLine(x, channelArea.top(), x, channelArea.bottom());
     const int y = valueToY(displayedValue(cursorIndex()));
     const int s = printRendering ? roundToInt(10 * scaleY) : 5;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QColor>
+#include <QPen>
 #include <QRect>
 #include <QtGlobal>
 
@@ -15,6 +16,10 @@ class ColumnWriter;
 // Set while drawing for a preview, a printer or an export: everything black, traces as
 // full-resolution polylines.
 extern bool printRendering;
+
+// A line's pen, one pixel wide in its screen colour; on a page black and one device pixel wide
+// whatever the page's scale (an SVG picture is drawn finer than its size).
+QPen linePen(const QColor& screenColour);
 
 class WaveChannel
 {
