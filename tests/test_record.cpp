@@ -15,7 +15,6 @@ private slots:
     void blocks_data();
     void blocks();
     void sampleAccessOutsideTheChannel();
-    void smoothHalfWidth();
     void smoothingRecomputation_data();
     void smoothingRecomputation();
     void newRecordLayout();
@@ -25,7 +24,6 @@ private slots:
     void dragBand();
     void viewBroughtIntoRange_data();
     void viewBroughtIntoRange();
-    void colourSetterUpdatesDefaults();
     void incrementalDisplayEqualsFull();
     void displayValueEdges();
     void gainAdvice_data();
@@ -77,18 +75,6 @@ void tst_Record::sampleAccessOutsideTheChannel()
     channel.setSample(100, 5); // ignored, no write past the block
     channel.setSample(-1, 5);
     QCOMPARE(channel.sample(0), qint8(0));
-}
-
-void tst_Record::smoothHalfWidth()
-{
-    WaveChannel channel(0);
-    for (int width : { -1, 127, 1000 }) {
-        channel.setSmoothHalfWidth(width);
-        QCOMPARE(channel.smoothHalfWidth, 126);
-        QCOMPARE(channel.smoothWindow, 253);
-    }
-    channel.setSmoothHalfWidth(3);
-    QCOMPARE(channel.smoothWindow, 7);
 }
 
 void tst_Record::smoothingRecomputation_data()
@@ -219,18 +205,6 @@ void tst_Record::viewBroughtIntoRange()
     record->layout();
     QCOMPARE(record->channel(0)->firstVisible, shownFirst);
     QCOMPARE(int(record->header.firstVisible), first); // the stored bytes stay as they were
-}
-
-void tst_Record::colourSetterUpdatesDefaults()
-{
-    const QColor saved = traceColors[4];
-    auto record = testrecords::make(2, 10);
-    record->setTraceColor(1, Qt::cyan);
-    QCOMPARE(record->channel(1)->traceColor, QColor(Qt::cyan));
-    QCOMPARE(traceColors[1], QColor(Qt::cyan));
-    record->setTraceColor(4, Qt::magenta); // no such channel: only the default changes
-    QCOMPARE(traceColors[4], QColor(Qt::magenta));
-    traceColors[4] = saved;
 }
 
 namespace {
