@@ -90,8 +90,7 @@ private slots:
     void readerFailures();
     void truncatedLastChannelKeepsTheOthers();
     void saveOverOwnFileAsNormalUser();
-    void readOnlyDirectory();
-    void readOnlyTarget();
+    void replacementRefused();
     void failureAtEveryWrite();
     void failedRename();
     void linkStaysALink();
@@ -272,43 +271,32 @@ void tst_RawFile::saveOverOwnFileAsNormalUser()
     QCOMPARE(info.ownerId(), nobody);
 }
 
-void tst_RawFile::readOnlyDirectory()
+// A file nobody may replace, in a folder nobody may write or read-only itself: -16, the old
+// contents stay and no temporary file is left.
+void tst_RawFile::replacementRefused()
 {
     if (::geteuid() != 0)
         QSKIP("needs root to become another user");
     const QString locked = dir.filePath("locked");
     QVERIFY(QDir().mkpath(locked));
-    const QString name = locked + "/old.raw";
-    QVERIFY(writeFile(name, "old contents"));
-    QVERIFY(::chown(qPrintable(locked), nobody, nobody) == 0);
-    QVERIFY(::chown(qPrintable(name), nobody, nobody) == 0);
-    QVERIFY(::chmod(qPrintable(locked), 0555) == 0);
-    const int result = testchild::run([&name] {
-        if (!becomeNobody())
-            return 10;
-        return writeRaw(*randomRecord(1, 50, 3), name) == -16 ? 0 : 11;
-    });
-    QCOMPARE(result, 0);
-    QCOMPARE(contents(name), QByteArray("old contents"));
-    QVERIFY(leftovers(locked).isEmpty());
-}
-
-void tst_RawFile::readOnlyTarget()
-{
-    if (::geteuid() != 0)
-        QSKIP("needs root to become another user");
-    const QString name = dir.filePath("readonly.raw");
-    QVERIFY(writeFile(name, "keep me"));
-    QVERIFY(::chown(qPrintable(name), nobody, nobody) == 0);
-    QVERIFY(::chmod(qPrintable(name), 0444) == 0);
-    const int result = testchild::run([&name] {
-        if (!becomeNobody())
-            return 10;
-        return writeRaw(*randomRecord(1, 50, 3), name) == -16 ? 0 : 11;
-    });
-    QCOMPARE(result, 0);
-    QCOMPARE(contents(name), QByteArray("keep me"));
-    QVERIFY(leftovers(dir.path()).isEmpty());
+    for (const bool lockedFolder : { true, false }) {
+        const QString name = lockedFolder ? locked + "/old.raw" : dir.filePath("readonly.raw");
+        QVERIFY(writeFile(name, "old contents"));
+        QVERIFY(::chown(qPrintable(name), nobody, nobody) == 0);
+        if (lockedFolder)
+            QVERIFY(::chown(qPrintable(locked), nobody, nobody) == 0
+                && ::chmod(qPrintable(locked), 0555) == 0);
+        else
+            QVERIFY(::chmod(qPrintable(name), 0444) == 0);
+        const int result = testchild::run([&name] {
+            if (!becomeNobody())
+                return 10;
+            return writeRaw(*randomRecord(1, 50, 3), name) == -16 ? 0 : 11;
+        });
+        QCOMPARE(result, 0);
+        QCOMPARE(contents(name), QByteArray("old contents"));
+        QVERIFY(leftovers(QFileInfo(name).path()).isEmpty());
+    }
 }
 
 // The file system refuses the bytes from each point of the write in turn (the file-size

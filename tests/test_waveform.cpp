@@ -32,11 +32,8 @@ class tst_Waveform : public WindowTest
 private slots:
     void scrollBar_data();
     void scrollBar();
-    void scrolling();
-    void zoomIn_data();
-    void zoomIn();
-    void zoomOut_data();
-    void zoomOut();
+    void zoom_data();
+    void zoom();
     void zoomSelection();
     void zoomKeepsItsExactWidth();
     void stretchPushesTheOffsetLeft();
@@ -114,67 +111,49 @@ void tst_Waveform::scrollBar()
     QCOMPARE(form->scrollBar->value(), value);
     QCOMPARE(form->scrollBar->isEnabled(), enabled);
     QVERIFY(form->scrollBar->pageStep() >= 1);
-}
-
-void tst_Waveform::scrolling()
-{
-    TWForm* form = addRecordWindow(100000, 0, 1000);
+    if (samples != 100000)
+        return;
     form->scrollBar->setValue(1234); // four samples per step
     QCOMPARE(int(form->record->header.firstVisible), 4936);
     QCOMPARE(form->record->channel(2)->firstVisible, 4936);
     QCOMPARE(int(form->record->header.visibleCount), 1000);
 }
 
-void tst_Waveform::zoomIn_data()
+void tst_Waveform::zoom_data()
 {
+    QTest::addColumn<bool>("in");
     QTest::addColumn<int>("first");
     QTest::addColumn<int>("visible");
     QTest::addColumn<int>("newFirst");
     QTest::addColumn<int>("newVisible");
-    QTest::newRow("halves around the middle") << 100 << 400 << 200 << 200;
-    QTest::newRow("width 3 gives 2") << 10 << 3 << 10 << 2;
-    QTest::newRow("never below 2") << 10 << 2 << 10 << 2;
+    QTest::newRow("in: halves around the middle") << true << 100 << 400 << 200 << 200;
+    QTest::newRow("in: width 3 gives 2") << true << 10 << 3 << 10 << 2;
+    QTest::newRow("in: never below 2") << true << 10 << 2 << 10 << 2;
+    QTest::newRow("out: doubles around the middle") << false << 400 << 100 << 350 << 200;
+    QTest::newRow("out: near the left edge widens by the deficit") << false << 10 << 100 << 0 << 240;
+    QTest::newRow("out: near the right edge is pushed back") << false << 880 << 100 << 800 << 200;
+    QTest::newRow("out: whole record stays") << false << 0 << 1000 << 0 << 1000;
+    QTest::newRow("out: beyond the record, the whole of it") << false << 300 << 600 << 0 << 1000;
 }
 
-void tst_Waveform::zoomIn()
+void tst_Waveform::zoom()
 {
+    QFETCH(bool, in);
     QFETCH(int, first);
     QFETCH(int, visible);
     QFETCH(int, newFirst);
     QFETCH(int, newVisible);
     TWForm* form = addRecordWindow(1000, first, visible);
-    // «+» of the main keyboard (shifted "=") zooms in like the keypad's.
-    window->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(window));
-    QTest::keyClick(form->plotWidget, Qt::Key_Plus, Qt::ShiftModifier);
+    if (in) { // «+» of the main keyboard (shifted "=") zooms in like the keypad's
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        QTest::keyClick(form->plotWidget, Qt::Key_Plus, Qt::ShiftModifier);
+    } else {
+        window->findChild<QAction*>("aZoomOut")->trigger();
+    }
     QCOMPARE(int(form->record->header.firstVisible), newFirst);
     QCOMPARE(int(form->record->header.visibleCount), newVisible);
     QCOMPARE(bar("sbZX")->value(), std::max(1, 100 * newVisible / 1000));
-}
-
-void tst_Waveform::zoomOut_data()
-{
-    QTest::addColumn<int>("first");
-    QTest::addColumn<int>("visible");
-    QTest::addColumn<int>("newFirst");
-    QTest::addColumn<int>("newVisible");
-    QTest::newRow("doubles around the middle") << 400 << 100 << 350 << 200;
-    QTest::newRow("near the left edge widens by the deficit") << 10 << 100 << 0 << 240;
-    QTest::newRow("near the right edge is pushed back") << 880 << 100 << 800 << 200;
-    QTest::newRow("whole record stays") << 0 << 1000 << 0 << 1000;
-    QTest::newRow("beyond the record: the whole of it") << 300 << 600 << 0 << 1000;
-}
-
-void tst_Waveform::zoomOut()
-{
-    QFETCH(int, first);
-    QFETCH(int, visible);
-    QFETCH(int, newFirst);
-    QFETCH(int, newVisible);
-    TWForm* form = addRecordWindow(1000, first, visible);
-    window->findChild<QAction*>("aZoomOut")->trigger();
-    QCOMPARE(int(form->record->header.firstVisible), newFirst);
-    QCOMPARE(int(form->record->header.visibleCount), newVisible);
 }
 
 void tst_Waveform::zoomSelection()
