@@ -4,6 +4,7 @@
 #include "fmain.h"
 #include "rs232.h"
 #include "support/fakeunit.h"
+#include "support/fixture.h"
 #include "wave_stor.h"
 
 #include <QProgressBar>
@@ -34,6 +35,15 @@ std::vector<qint8> samplesOf(const WaveChannel& channel)
     return out;
 }
 
+// Every channel of the record holds what the unit meant to send.
+bool holdsTheTruth(const WaveStore& record, const FakeUnit& unit)
+{
+    for (int i = 0; i < record.channelCount(); ++i)
+        if (samplesOf(*record.channel(i)) != unit.truth[size_t(i)])
+            return false;
+    return true;
+}
+
 quint8 sum(const std::vector<qint8>& bytes)
 {
     quint8 total = 0;
@@ -46,13 +56,18 @@ quint8 sum(const std::vector<qint8>& bytes)
 
 Q_DECLARE_METATYPE(LinkFailure)
 
-class tst_Protocol : public QObject
+class tst_Protocol : public WindowTest
 {
     Q_OBJECT
+private:
+    void prepare() override
+    {
+        acqParams = { 0, 256, 24, { 0, 1, 2, 3 }, 2, 0, 1 };
+        comPortName = "fake";
+        comBaudRate = 115200;
+    }
+
 private slots:
-    void initTestCase();
-    void init();
-    void cleanupTestCase();
     void exampleFrames();
     void cleanRun();
     void wrongSynchronisationNeverPolls();
@@ -62,32 +77,9 @@ private slots:
     void exchangeLimits();
     void retryAfterAStall_data();
     void retryAfterAStall();
-    void lastSampleAloneWaitsForTheChecksum();
     void faultyLine_data();
     void faultyLine();
-
-private:
-    MainWnd* window = nullptr;
 };
-
-void tst_Protocol::initTestCase()
-{
-    window = new MainWnd;
-    QVERIFY(window->create());
-    mainWnd = window;
-}
-
-void tst_Protocol::cleanupTestCase()
-{
-    delete window;
-}
-
-void tst_Protocol::init()
-{
-    acqParams = { 0, 256, 24, { 0, 1, 2, 3 }, 2, 0, 1 };
-    comPortName = "fake";
-    comBaudRate = 115200;
-}
 
 void tst_Protocol::exampleFrames()
 {
@@ -113,6 +105,11 @@ void tst_Protocol::exampleFrames()
     QVERIFY(protocol.readChannel(1, 4096, nullptr, channel));
     QCOMPARE(unit.written.toHex(' '), QByteArray("ff ff 55 aa 23 00 00 00 08 01 2c"));
     QVERIFY(samplesOf(channel) == unit.truth[1]);
+    // A last sample alone in the line waits for the sum behind it.
+    WaveChannel two(2);
+    QVERIFY(two.allocate());
+    QVERIFY(protocol.readChannel(0, 2, nullptr, two));
+    QVERIFY(samplesOf(two) == unit.truth[0]);
 }
 
 void tst_Protocol::cleanRun()
@@ -123,8 +120,7 @@ void tst_Protocol::cleanRun()
     WaveStore record(QRect(0, 0, 639, 399));
     QVERIFY(record.initialise(4, 4096));
     QVERIFY(run(unit, link, record).done);
-    for (int i = 0; i < 4; ++i)
-        QVERIFY(samplesOf(*record.channel(i)) == unit.truth[size_t(i)]);
+    QVERIFY(holdsTheTruth(record, unit));
     QCOMPARE(unit.lastProgress, 4 * 4096 + 20);
     QCOMPARE(int(record.header.clockKHz), 12000);
     QCOMPARE(int(record.header.ticksPerSample), 100);
@@ -186,8 +182,7 @@ void tst_Protocol::checksumRetryKeepsTheBar()
     QVERIFY(run(unit, link, record).done);
     QCOMPARE(unit.progressAtReads, (QList<int> { 20, 20, 532, 1044, 1556 }));
     QCOMPARE(unit.lastProgress, 2068);
-    for (int i = 0; i < 4; ++i)
-        QVERIFY(samplesOf(*record.channel(i)) == unit.truth[size_t(i)]);
+    QVERIFY(holdsTheTruth(record, unit));
 }
 
 // The limits of the waits, each on its own exchange: acknowledges after 100 ms (parameters)
@@ -275,21 +270,7 @@ void tst_Protocol::retryAfterAStall()
     WaveStore record(QRect(0, 0, 639, 399));
     QVERIFY(record.initialise(4, 60000));
     QVERIFY(run(unit, link, record).done);
-    for (int i = 0; i < 4; ++i)
-        QVERIFY(samplesOf(*record.channel(i)) == unit.truth[size_t(i)]);
-}
-
-void tst_Protocol::lastSampleAloneWaitsForTheChecksum()
-{
-    UnitFaults faults;
-    FakeUnit unit(7, faults);
-    SerialLink link(unit);
-    acqParams.halfCount = 1;
-    WaveChannel channel(2);
-    QVERIFY(channel.allocate());
-    KorunProtocol protocol(link);
-    QVERIFY(protocol.readChannel(0, 2, nullptr, channel));
-    QVERIFY(samplesOf(channel) == unit.truth[0]);
+    QVERIFY(holdsTheTruth(record, unit));
 }
 
 void tst_Protocol::faultyLine_data()
