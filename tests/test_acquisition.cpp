@@ -45,10 +45,7 @@ private:
     }
 
 private slots:
-    void pseudoTerminalHasNoRts();
-    void fourChannelRun();
     void manualParameterFrame();
-    void detectorOn();
     void faultRecovers_data();
     void faultRecovers();
     void stopWhilePolling();
@@ -115,37 +112,6 @@ std::unique_ptr<WaveStore> tst_Acquisition::newRecord(int samples) const
     return record->initialise(4, samples) ? std::move(record) : nullptr;
 }
 
-// QSerialPort cannot set RTS on a pseudo-terminal: the open reports it, the port stays open.
-void tst_Acquisition::pseudoTerminalHasNoRts()
-{
-    QVERIFY(startUnit({}));
-    QCOMPARE(
-        serialLink().openPort(comPortName, 115200), int(QSerialPort::UnsupportedOperationError));
-    QVERIFY(serialLink().device.isOpen());
-    serialLink().closePort();
-    QVERIFY(!serialLink().device.isOpen());
-}
-
-void tst_Acquisition::fourChannelRun()
-{
-    QVERIFY(startUnit({}));
-    auto record = newRecord(4096);
-    QVERIFY(runAcquisition(*record, nullptr, serialLink()));
-    for (int i = 0; i < 4; ++i) {
-        QCOMPARE(samplesOf(*record->channel(i)), dumped(i));
-        QCOMPARE(int(record->channelSlots[i].header.gainCode), i);
-        QCOMPARE(int(record->channelSlots[i].header.inputNumber), 9 + i);
-        QCOMPARE(record->channel(i)->zeroOffset, 0);
-    }
-    QCOMPARE(int(record->header.clockKHz), 12000);
-    QCOMPARE(int(record->header.ticksPerSample), 100);
-    QCOMPARE(int(record->header.detector), 0);
-    const QByteArray lines = log();
-    QVERIFY(lines.contains("<- 21 00 00 00 08 18 00 00 01 02 03 02 00 00 49\n-> 00\n"));
-    QVERIFY(lines.contains("<- FF FF 55 AA\n-> A5\n<- 22 22\n-> 00\n"));
-    QVERIFY(lines.contains("<- 23 00 00 00 08 01 2C\n-> 00\n"));
-}
-
 // The parameter frame of the unit's manual, byte for byte, and a run of 100000 samples.
 void tst_Acquisition::manualParameterFrame()
 {
@@ -156,20 +122,6 @@ void tst_Acquisition::manualParameterFrame()
     QVERIFY(log().contains(
         "<- FF FF 55 AA\n-> A5\n<- 21 00 00 50 C3 18 00 00 01 02 03 02 00 01 55\n-> 00\n"));
     QCOMPARE(samplesOf(*record->channel(3)), dumped(3));
-}
-
-void tst_Acquisition::detectorOn()
-{
-    acqParams.detector = 1;
-    acqParams.muxGroup = 7;
-    QVERIFY(startUnit({}));
-    auto record = newRecord(512);
-    acqParams.halfCount = 256;
-    QVERIFY(runAcquisition(*record, nullptr, serialLink()));
-    QCOMPARE(int(record->header.detector), 1);
-    QCOMPARE(int(record->channelSlots[3].header.inputNumber), 32);
-    QCOMPARE(record->channel(3)->zeroOffset, int(std::lround(-128 * record->scaleY)));
-    QVERIFY(record->channel(3)->zeroOffset != 0);
 }
 
 void tst_Acquisition::faultRecovers_data()
