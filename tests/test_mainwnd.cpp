@@ -24,8 +24,6 @@ class tst_MainWnd : public WindowTest
 {
     Q_OBJECT
 private slots:
-    void commandStateTable_data();
-    void commandStateTable();
     void noActiveWindow();
     void spectrumAndRecordActivation();
     void displayModeTable_data();
@@ -57,31 +55,6 @@ TWForm* tst_MainWnd::addForm(bool spectrum, bool hasSpectrum)
     form->show();
     window->workspace()->setActiveSubWindow(form);
     return form;
-}
-
-Q_DECLARE_METATYPE(ActiveKind)
-
-void tst_MainWnd::commandStateTable_data()
-{
-    QTest::addColumn<ActiveKind>("kind");
-    QTest::addColumn<QString>(
-        "states"); // record sine fftView reverse filters direct saveInfo clear hide
-    QTest::newRow("none") << ActiveKind::None << "00--0-011";
-    QTest::newRow("record") << ActiveKind::Record << "111011100";
-    QTest::newRow("record with spectrum") << ActiveKind::RecordWithSpectrum << "111000000";
-    QTest::newRow("spectrum") << ActiveKind::Spectrum << "100100010";
-}
-
-void tst_MainWnd::commandStateTable()
-{
-    QFETCH(ActiveKind, kind);
-    QFETCH(QString, states);
-    const CommandStates s = commandStatesFor(kind);
-    auto text = [](std::optional<bool> v) { return v ? QChar(*v ? '1' : '0') : QChar('-'); };
-    const QString actual = QString() + text(s.recordCommands) + text(s.sine) + text(s.fftView)
-        + text(s.reverseFft) + text(s.filters) + text(s.directFft) + text(s.saveAndInfo)
-        + text(s.clearSelectMode) + text(s.hideStatusLabels);
-    QCOMPARE(actual, states);
 }
 
 void tst_MainWnd::noActiveWindow()
