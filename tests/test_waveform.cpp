@@ -35,9 +35,7 @@ private slots:
     void zoom_data();
     void zoom();
     void zoomSelection();
-    void zoomKeepsItsExactWidth();
-    void stretchPushesTheOffsetLeft();
-    void verticalScale();
+    void zoomAndScaleBars();
     void closeRules();
     void quitAsksAboutEveryWindow();
     void newWindowTitles();
@@ -173,8 +171,9 @@ void tst_Waveform::zoomSelection()
     QCOMPARE(int(form->record->header.visibleCount), 501);
 }
 
-// The stretch bar shows a zoomed width in whole per cent, yet the window keeps the exact one.
-void tst_Waveform::zoomKeepsItsExactWidth()
+// The stretch bar shows a zoomed width in whole per cent, yet the window keeps the exact one;
+// the stretch and vertical bars.
+void tst_Waveform::zoomAndScaleBars()
 {
     TWForm* form = addRecordWindow(163840, 0, 163840);
     for (int i = 0; i < 9; ++i)
@@ -183,22 +182,17 @@ void tst_Waveform::zoomKeepsItsExactWidth()
     QCOMPARE(bar("sbZX")->value(), 1);
     form->zoomOut();
     QCOMPARE(int(form->record->header.visibleCount), 640);
-}
 
-void tst_Waveform::stretchPushesTheOffsetLeft()
-{
-    TWForm* form = addRecordWindow(1000, 900, 50);
+    // Stretching pushes the offset left; dragging changes only the label.
+    form = addRecordWindow(1000, 900, 50);
     bar("sbZX")->setValue(50); // half the record
     QCOMPARE(int(form->record->header.visibleCount), 500);
     QCOMPARE(int(form->record->header.firstVisible), 500);
     QCOMPARE(bar("sbZX")->value(), 50);
-    emit bar("sbZX")->sliderMoved(20); // dragging changes only the label
+    emit bar("sbZX")->sliderMoved(20);
     QCOMPARE(int(form->record->header.visibleCount), 500);
-}
 
-void tst_Waveform::verticalScale()
-{
-    TWForm* form = addRecordWindow(1000, 0, 1000);
+    // The vertical scale is kept within 0 ... 65535, set only when applied.
     form->setVScale(true, 70000);
     QCOMPARE(int(form->record->header.verticalZoom), 65535);
     form->setVScale(false, 2000); // not applied
