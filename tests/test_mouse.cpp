@@ -42,9 +42,10 @@ private slots:
 private:
     QWidget* plot() const { return form->plotWidget; }
     int xOf(int sample) const { return form->record->sampleToX(sample); }
-    void press(QPoint at, Qt::MouseButton button);
-    void move(QPoint at, Qt::MouseButtons buttons);
-    void release(QPoint at, Qt::MouseButton button);
+    void send(QEvent::Type type, QPoint at, Qt::MouseButton button, Qt::MouseButtons held);
+    void press(QPoint at, Qt::MouseButton b) { send(QEvent::MouseButtonPress, at, b, b); }
+    void move(QPoint at, Qt::MouseButtons held) { send(QEvent::MouseMove, at, Qt::NoButton, held); }
+    void release(QPoint at, Qt::MouseButton b) { send(QEvent::MouseButtonRelease, at, b, {}); }
     // A right-button drag from sample a to sample b on the middle line of the plot.
     void select(int a, int b);
     void setPowerOfTwo(bool on);
@@ -52,22 +53,9 @@ private:
     TWForm* form = nullptr;
 };
 
-void tst_Mouse::press(QPoint at, Qt::MouseButton button)
+void tst_Mouse::send(QEvent::Type type, QPoint at, Qt::MouseButton button, Qt::MouseButtons held)
 {
-    QMouseEvent event(QEvent::MouseButtonPress, at, plot()->mapToGlobal(at), button, button, {});
-    QCoreApplication::sendEvent(plot(), &event);
-}
-
-void tst_Mouse::move(QPoint at, Qt::MouseButtons buttons)
-{
-    QMouseEvent event(QEvent::MouseMove, at, plot()->mapToGlobal(at), Qt::NoButton, buttons, {});
-    QCoreApplication::sendEvent(plot(), &event);
-}
-
-void tst_Mouse::release(QPoint at, Qt::MouseButton button)
-{
-    QMouseEvent event(
-        QEvent::MouseButtonRelease, at, plot()->mapToGlobal(at), button, Qt::NoButton, {});
+    QMouseEvent event(type, at, plot()->mapToGlobal(at), button, held, {});
     QCoreApplication::sendEvent(plot(), &event);
 }
 
