@@ -20,7 +20,6 @@ private slots:
     void newRecordLayout();
     void singleVisibleSampleKeepsCompression();
     void baselineHitTest();
-    void cursorHitTest();
     void dragBand();
     void viewBroughtIntoRange_data();
     void viewBroughtIntoRange();
@@ -147,18 +146,6 @@ void tst_Record::baselineHitTest()
     record->channel(1)->baselineY = 120;
     QCOMPARE(record->baselineAt(50, 95), -1); // 5 away
     QCOMPARE(record->baselineAt(200, 100), -1); // the right edge is outside
-}
-
-void tst_Record::cursorHitTest()
-{
-    auto record = testrecords::make(2, 201, 1, QRect(QPoint(0, 0), QPoint(201, 200)));
-    record->channel(0)->cursorSample = 50;
-    record->channel(1)->cursorSample = 58;
-    QCOMPARE(record->cursorAt(54, 10), 0);
-    QCOMPARE(record->cursorAt(55, 10), 1);
-    QCOMPARE(record->cursorAt(63, 10), -1);
-    record->channel(0)->cursorEnabled = false;
-    QCOMPARE(record->cursorAt(50, 10), -1);
 }
 
 void tst_Record::dragBand()
