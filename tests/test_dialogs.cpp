@@ -22,8 +22,6 @@ class tst_Dialogs : public WindowTest
 {
     Q_OBJECT
 private slots:
-    void frequencyTexts_data();
-    void frequencyTexts();
     void typedFrequency_data();
     void typedFrequency();
     void loadShowsTheParameters();
@@ -50,22 +48,6 @@ private:
 
     TSetRecord* dialog = nullptr;
 };
-
-void tst_Dialogs::frequencyTexts_data()
-{
-    QTest::addColumn<int>("value");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("highest") << 65534 << "1000000";
-    QTest::newRow("lowest") << 2 << "46";
-    QTest::newRow("code 24") << 65512 << "120000";
-}
-
-void tst_Dialogs::frequencyTexts()
-{
-    QFETCH(int, value);
-    QFETCH(QString, text);
-    QCOMPARE(MyFEditSpinBox::frequencyText(value), text);
-}
 
 // Typed text is hertz and becomes the nearest code; Return on the text shown keeps the code,
 // also where neighbouring codes show the same whole hertz.
