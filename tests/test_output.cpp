@@ -5,6 +5,7 @@
 #include "print_dialog.h"
 #include "support/boxes.h"
 #include "support/fixture.h"
+#include "support/svg.h"
 #include "support/windows.h"
 #include "wave_form.h"
 #include "wave_stor.h"
@@ -151,31 +152,6 @@ QString pdfText(const QString& pdf)
     return QString::fromUtf8(text.readAllStandardOutput());
 }
 
-// The points of the longest polyline of an SVG file.
-QList<QPointF> longestSvgPolyline(const QString& name)
-{
-    QList<QPointF> longest;
-    QFile file(name);
-    if (!file.open(QIODevice::ReadOnly))
-        return longest;
-    QXmlStreamReader xml(&file);
-    while (xml.readNextStartElement() || !xml.atEnd()) {
-        if (!xml.isStartElement() || xml.name() != QLatin1String("polyline"))
-            continue;
-        QList<QPointF> points;
-        const QStringList pairs = xml.attributes().value("points").toString().split(' ',
-            Qt::SkipEmptyParts);
-        for (const QString& pair : pairs) {
-            const QStringList xy = pair.split(',');
-            if (xy.size() == 2)
-                points << QPointF(xy[0].toDouble(), xy[1].toDouble());
-        }
-        if (points.size() > longest.size())
-            longest = points;
-    }
-    return longest;
-}
-
 } // namespace
 
 // The page and the picture: a PDF of one page, black on white, whose text is nothing without
@@ -238,21 +214,26 @@ void tst_Output::pdfAndSvg()
     dialog.setWindow(sine);
     dialog.resize(600, 500);
     dialog.exportSvg(dir.filePath("sine"));
-    QSvgRenderer picture(dir.filePath("sine.svg"));
-    QVERIFY(picture.isValid());
+    QSvgRenderer rendered(dir.filePath("sine.svg"));
+    QVERIFY(rendered.isValid());
     QImage drawn(dialog.preview->size(), QImage::Format_RGB32);
     drawn.fill(Qt::white);
     QPainter painter(&drawn);
-    picture.render(&painter);
+    rendered.render(&painter);
     painter.end();
     QVERIFY(inkOf(drawn).dark > 0.01);
     // The trace: a column of its own for every sample, and ±100 codes a thousand units apart
     // or more, so that rounding to whole units moves no point by a visible step.
-    const QList<QPointF> trace = longestSvgPolyline(dir.filePath("sine.svg"));
+    QFile picture(dir.filePath("sine.svg"));
+    QVERIFY(picture.open(QIODevice::ReadOnly));
+    QPolygon trace;
+    for (const QPolygon& line : testsvg::polylines(picture.readAll()))
+        if (line.size() > trace.size())
+            trace = line;
     QCOMPARE(trace.size(), 1200);
-    QSet<double> columns;
-    double top = trace[0].y(), bottom = trace[0].y();
-    for (const QPointF& p : trace) {
+    QSet<int> columns;
+    int top = trace[0].y(), bottom = trace[0].y();
+    for (const QPoint& p : trace) {
         columns.insert(p.x());
         top = std::min(top, p.y());
         bottom = std::max(bottom, p.y());

@@ -2,11 +2,13 @@
 // one, joins, points, baselines, cursors, print rendering, polyline batches and the sine.
 #include "support/records.h"
 #include "support/reference_render.h"
+#include "support/svg.h"
 #include "wave_stor.h"
 
-#include <QPaintEngine>
+#include <QBuffer>
 #include <QPainter>
 #include <QPixmap>
+#include <QSvgGenerator>
 #include <QtTest>
 #include <cmath>
 
@@ -51,66 +53,6 @@ int countColor(const QImage& image, QRgb color)
             count += image.pixel(x, y) == color;
     return count;
 }
-
-// Records what reaches the paint engine: the polylines drawn.
-class RecordingEngine : public QPaintEngine
-{
-public:
-    RecordingEngine()
-        : QPaintEngine(AllFeatures)
-    {
-    }
-    bool begin(QPaintDevice*) override { return true; }
-    bool end() override { return true; }
-    void updateState(const QPaintEngineState&) override { }
-    void drawPixmap(const QRectF&, const QPixmap&, const QRectF&) override { }
-    void drawPolygon(const QPoint* points, int count, PolygonDrawMode mode) override
-    {
-        if (mode == PolylineMode)
-            polylines.append(QPolygon(QList<QPoint>(points, points + count)));
-    }
-    void drawPolygon(const QPointF* points, int count, PolygonDrawMode mode) override
-    {
-        if (mode == PolylineMode) {
-            QPolygon polygon;
-            for (int i = 0; i < count; ++i)
-                polygon.append(points[i].toPoint());
-            polylines.append(polygon);
-        }
-    }
-    Type type() const override { return User; }
-
-    QList<QPolygon> polylines;
-};
-
-class RecordingDevice : public QPaintDevice
-{
-public:
-    QPaintEngine* paintEngine() const override { return &engine; }
-    int metric(PaintDeviceMetric metric) const override
-    {
-        switch (metric) {
-        case PdmWidth:
-            return 6000;
-        case PdmHeight:
-            return 400;
-        case PdmDepth:
-            return 32;
-        case PdmDpiX:
-        case PdmDpiY:
-        case PdmPhysicalDpiX:
-        case PdmPhysicalDpiY:
-            return 96;
-        case PdmDevicePixelRatio:
-            return 1;
-        case PdmDevicePixelRatioScaled:
-            return int(devicePixelRatioFScale());
-        default:
-            return 0;
-        }
-    }
-    mutable RecordingEngine engine;
-};
 
 } // namespace
 
@@ -298,14 +240,17 @@ void tst_Render::polylineBatches()
     record->header.visibleCount = 5000;
     record->layout();
     QCOMPARE(record->scaleX, 5998.0 / 4999.0);
-    RecordingDevice device;
+    QBuffer svg;
+    QSvgGenerator device;
+    device.setOutputDevice(&svg);
+    device.setSize(QSize(6000, 400));
     printRendering = true;
     {
         QPainter painter(&device);
         record->channel(0)->drawTrace(painter, false);
     }
     printRendering = false;
-    const QList<QPolygon>& lines = device.engine.polylines;
+    const QList<QPolygon> lines = testsvg::polylines(svg.data());
     QCOMPARE(lines.size(), 3);
     QCOMPARE(lines[0].size(), 2000);
     QCOMPARE(lines[1].size(), 2000);
