@@ -168,6 +168,7 @@ void tst_Convert::scaleTicks()
     QCOMPARE(tickLabel(0, 0.02, "S"), QString("0mS"));
     QCOMPARE(tickLabel(1.5, 0.5, "V"), QString("1.5V"));
     QCOMPARE(tickLabel(-1e-17, 1e-3, "V"), QString("0mV"));
+    QCOMPARE(tickLabel(-2.5, 0.5, "dB", false), QString("-2.5dB"));
 }
 
 // 1000 samples at 1 MHz on 639 pixels: a time tick every 200 us (128 pixels); zoomed to 500

@@ -279,6 +279,16 @@ void tst_Output::cancelPaths()
     QCOMPARE(dialog.exec(), int(QDialog::Rejected));
     QVERIFY(stayedOpen);
     QCOMPARE(testboxes::texts.last(), QString("Печать не удалась: принтер или файл недоступен."));
+    // «Подписи» opens as the operator left it last time, through the print command.
+    window->pageLabels = true;
+    QTimer::singleShot(0, [] {
+        auto* shown = qobject_cast<TPrnDlg*>(QApplication::activeModalWidget());
+        QVERIFY(shown && shown->labelled());
+        shown->setLabelled(false);
+        shown->reject();
+    });
+    window->findChild<QAction*>("aPrint")->trigger();
+    QVERIFY(!window->pageLabels);
     // Without a window OK just closes.
     TPrnDlg empty(window);
     QVERIFY(empty.initialise());
