@@ -198,14 +198,14 @@ struct Axis
     bool prefixed = true;
 };
 
-// Along the record's samples: time in seconds (sample numbers without a frequency), or for a
-// spectrum the frequency of its bins (bin k holds (k + 1) times the bin width).
+// Along the record's samples: time in seconds, or for a spectrum the frequency of its bins (bin
+// k holds (k + 1) times the bin width); sample numbers without a frequency.
 Axis horizontalAxis(const WaveStore& record, const WaveChannel& first)
 {
     const double origin = first.channelArea.left() - first.originX;
-    if (first.isSpectrum) {
-        const double hzPerBin
-            = 1e6 / (2.0 * record.samplePeriodMicros() * std::max(1, record.sampleCount()));
+    const double period = record.samplePeriodMicros();
+    if (first.isSpectrum && period > 0) {
+        const double hzPerBin = 1e6 / (2.0 * period * std::max(1, record.sampleCount()));
         return { origin - first.scaleX, first.scaleX / hzPerBin, QStringLiteral("Hz") };
     }
     const double rate = sampleRateHz(record);
@@ -278,7 +278,7 @@ void drawRecordScales(
     QPainter& painter, WaveStore& record, const QRect& plot, bool volts, bool logarithmic)
 {
     const WaveChannel* first = record.channel(0);
-    if (!first || first->scaleX <= 0 || record.samplePeriodMicros() <= 0)
+    if (!first || first->scaleX <= 0)
         return;
     painter.save();
     const QFontMetrics metrics = painter.fontMetrics();
