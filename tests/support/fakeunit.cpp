@@ -176,12 +176,6 @@ bool FakeUnit::answersSyncWrongly()
     return faults.wrongSync > 0 && uniform(random) < faults.wrongSync;
 }
 
-void FakeUnit::frameReceived(const std::vector<uint8_t>& frame)
-{
-    commandsReceived.append(QByteArray(reinterpret_cast<const char*>(frame.data()),
-        qsizetype(frame.size())));
-}
-
 korun::Ack FakeUnit::acknowledgement()
 {
     return faults.wrongAck > 0 && uniform(random) < faults.wrongAck ? korun::Ack::Wrong

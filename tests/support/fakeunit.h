@@ -62,7 +62,6 @@ public:
     // and the bytes that went on the line after the faults, checksum included.
     std::vector<std::vector<qint8>> truth = std::vector<std::vector<qint8>>(8);
     std::vector<QByteArray> delivered = std::vector<QByteArray>(8);
-    QList<QByteArray> commandsReceived; // every frame, command byte first
     QByteArray written; // every byte the program sent
     qint64 stoppedAtMs = -1;
     qint64 bytesAfterStop = 0;
@@ -80,7 +79,6 @@ private:
     void send(uint8_t byte, int64_t delayUs) override { reply(byte, true, delayUs); }
     void synchronised() override;
     bool answersSyncWrongly() override;
-    void frameReceived(const std::vector<uint8_t>& frame) override;
     korun::Ack acknowledgement() override;
     int64_t ackDelayUs() override { return 1000LL * faults.ackDelayMs; }
     void parametersSet() override { busyUntilUs = nowUs + qint64(faults.busyMs) * 1000; }
