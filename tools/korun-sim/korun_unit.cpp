@@ -75,7 +75,6 @@ bool UnitProtocol::acknowledge()
 void UnitProtocol::command()
 {
     noteBytes("<-", frame);
-    frameReceived(frame);
     uint8_t sum = 0;
     for (size_t i = 0; i + 1 < frame.size(); ++i)
         sum = uint8_t(sum + frame[i]);

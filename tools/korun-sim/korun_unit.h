@@ -56,7 +56,6 @@ protected:
     // A synchronisation arrived, before it is answered.
     virtual void synchronised() {}
     virtual bool answersSyncWrongly() { return false; }
-    virtual void frameReceived(const std::vector<uint8_t>&) {}
     // How a frame with a right sum is acknowledged; a command not acknowledged is not done.
     virtual Ack acknowledgement() { return Ack::Given; }
     virtual int64_t ackDelayUs() { return 0; }
