@@ -19,8 +19,8 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
-#include <QHash>
 #include <QFileInfo>
+#include <QHash>
 #include <QIcon>
 #include <QLayout>
 #include <QMenu>
@@ -113,15 +113,14 @@ void TWFormInternalWidget::drawHitMarks(QPainter& painter) const
         const WaveChannel* channel = record->channel(c);
         if (!channel || !channel->hasData)
             continue;
-        const double perCode = sampleAmplitude(1, record->channelSlots[c].header.gainCode,
-            false, true); // volts of one code of ordinary data; detector data count half
+        const double perCode = sampleAmplitude(1, record->channelSlots[c].header.gainCode, false,
+            true); // volts of one code of ordinary data; detector data count half
         if (perCode <= 0)
             continue;
         const QRect& area = channel->channelArea;
         const double level = marks.thresholdVolts / perCode;
-        const QList<double> codes = channel->detectorOffset
-            ? QList<double> { 2 * level - 128 }
-            : QList<double> { level, -level };
+        const QList<double> codes = channel->detectorOffset ? QList<double> { 2 * level - 128 }
+                                                            : QList<double> { level, -level };
         for (const double code : codes) {
             const int y = channel->baselineY - int(std::lround(code * channel->scaleY));
             painter.drawLine(area.left(), y, area.right(), y);
@@ -137,8 +136,8 @@ void TWFormInternalWidget::drawHitMarks(QPainter& painter) const
         const QRect& area = channel->channelArea;
         const int zero = channel->baselineY - channel->zeroOffset;
         if (x >= area.left() && x <= area.right())
-            painter.drawLine(x, std::max(area.top(), zero - 12), x,
-                std::min(area.bottom(), zero + 12));
+            painter.drawLine(
+                x, std::max(area.top(), zero - 12), x, std::min(area.bottom(), zero + 12));
     }
     painter.restore();
 }
@@ -158,35 +157,6 @@ ScaleStyle scaleStyle()
     if (printRendering)
         return { QColor(200, 200, 200), Qt::black, Qt::white };
     return { QColor(55, 55, 55), QColor(200, 200, 200), Qt::black };
-}
-
-// A label in the scale colour on a box of the background, its left edge at x. On screen
-// labels repeat from one paint to the next: each is laid out once (in the screen's font) and
-// kept, a few hundred. A page has fonts of its own and is drawn once.
-void drawScaleText(QPainter& painter, int x, int baseline, const QString& text)
-{
-    const ScaleStyle style = scaleStyle();
-    const QFontMetrics metrics = painter.fontMetrics();
-    const int top = baseline - metrics.ascent();
-    painter.setPen(style.text);
-    if (printRendering) {
-        painter.fillRect(QRect(x - 1, top, metrics.horizontalAdvance(text) + 2, metrics.height()),
-            style.box);
-        painter.drawText(x, baseline, text);
-        return;
-    }
-    static QHash<QString, QStaticText> laidOut;
-    if (laidOut.size() > 2000)
-        laidOut.clear();
-    auto found = laidOut.find(text);
-    if (found == laidOut.end()) {
-        found = laidOut.insert(text, QStaticText(text));
-        found->setTextFormat(Qt::PlainText);
-        found->prepare(QTransform(), painter.font());
-    }
-    const int width = int(std::ceil(found->size().width()));
-    painter.fillRect(QRect(x - 1, top, width + 2, metrics.height()), style.box);
-    painter.drawStaticText(x, top, *found);
 }
 
 // A linear axis: value v lies at pixel origin + v * perUnit (x to the right, y upwards).
@@ -230,47 +200,98 @@ Axis verticalAxis(const WaveStore& record, int i, bool volts, bool logarithmic)
         return { zero, channel.scaleY / perCode, QStringLiteral("V") };
     }
     // Detector data count half a code per step from the lowest level.
-    const double perCode = sampleAmplitude(1, gainCode, false, volts) / 2
-        * (channel.detectorOffset ? 1 : 2);
+    const double perCode
+        = sampleAmplitude(1, gainCode, false, volts) / 2 * (channel.detectorOffset ? 1 : 2);
     return { zero, channel.scaleY / perCode, volts ? QStringLiteral("V") : QStringLiteral("Q") };
 }
 
-void drawHorizontalAxis(QPainter& painter, const Axis& axis, const QRect& plot)
+// The scales of one drawing: its painter, the font's metrics, the colours and pens, set up once
+// for all the ticks and labels.
+class ScalePainter
 {
-    const QColor grid = scaleStyle().grid;
-    const double step = niceStep(
-        (painter.fontMetrics().horizontalAdvance(QStringLiteral("-888.88kHz")) + 24)
-        / axis.perUnit);
-    for (const double v : ticksBetween((plot.left() - axis.origin) / axis.perUnit,
-             (plot.right() - axis.origin) / axis.perUnit, step)) {
-        const int x = int(std::lround(axis.origin + v * axis.perUnit));
-        // Grid lines as one-pixel rectangles: the raster engine fills those far faster.
-        painter.fillRect(QRect(x, plot.top(), 1, plot.height()), grid);
-        painter.setPen(linePen(scaleStyle().text));
-        painter.drawLine(x, plot.bottom() - 4, x, plot.bottom());
-        drawScaleText(painter, x + 2, plot.bottom() - 5, tickLabel(v, step, axis.unit));
+public:
+    explicit ScalePainter(QPainter& painter)
+        : painter(painter)
+        , metrics(painter.fontMetrics())
+        , style(scaleStyle())
+        , tickPen(linePen(style.text))
+        , textPen(style.text)
+    {
     }
-}
 
-// Ticks in the band, keeping its top line free for the channel's label (a tick's label reaches
-// half an ascent above it).
-void drawVerticalAxis(QPainter& painter, const Axis& axis, const QRect& band)
-{
-    const QColor grid = scaleStyle().grid;
-    const QFontMetrics metrics = painter.fontMetrics();
-    const double step = niceStep((2 * metrics.height() + 8) / axis.perUnit);
-    const double low = (axis.origin - band.bottom() + metrics.height() / 2) / axis.perUnit;
-    const double high
-        = (axis.origin - band.top() - metrics.height() - metrics.ascent() / 2 - 1) / axis.perUnit;
-    for (const double v : ticksBetween(low, high, step)) {
-        const int y = int(std::lround(axis.origin - v * axis.perUnit));
-        painter.fillRect(QRect(band.left(), y, band.width(), 1), grid);
-        painter.setPen(linePen(scaleStyle().text));
-        painter.drawLine(band.left(), y, band.left() + 4, y);
-        drawScaleText(painter, band.left() + 6, y + metrics.ascent() / 2,
-            tickLabel(v, step, axis.unit, axis.prefixed));
+    // Labels in the scale colour on a box of the background, left edges at x. On screen labels
+    // repeat from one paint to the next: each is laid out once (in the screen's font) and kept,
+    // a few hundred. A page has fonts of its own and is drawn once.
+    void text(int x, int baseline, const QString& text)
+    {
+        const int top = baseline - metrics.ascent();
+        painter.setPen(textPen);
+        if (printRendering) {
+            painter.fillRect(
+                QRect(x - 1, top, metrics.horizontalAdvance(text) + 2, metrics.height()),
+                style.box);
+            painter.drawText(x, baseline, text);
+            return;
+        }
+        static QHash<QString, QStaticText> laidOut;
+        if (laidOut.size() > 2000)
+            laidOut.clear();
+        auto found = laidOut.find(text);
+        if (found == laidOut.end()) {
+            found = laidOut.insert(text, QStaticText(text));
+            found->setTextFormat(Qt::PlainText);
+            found->prepare(QTransform(), painter.font());
+        }
+        const int width = int(std::ceil(found->size().width()));
+        painter.fillRect(QRect(x - 1, top, width + 2, metrics.height()), style.box);
+        painter.drawStaticText(x, top, *found);
     }
-}
+
+    void horizontalAxis(const Axis& axis, const QRect& plot)
+    {
+        const double step = niceStep(
+            (metrics.horizontalAdvance(QStringLiteral("-888.88kHz")) + 24) / axis.perUnit);
+        const QList<double> ticks = ticksBetween((plot.left() - axis.origin) / axis.perUnit,
+            (plot.right() - axis.origin) / axis.perUnit, step);
+        painter.setPen(tickPen);
+        for (const double v : ticks) {
+            const int x = int(std::lround(axis.origin + v * axis.perUnit));
+            // Grid lines as one-pixel rectangles: the raster engine fills those far faster.
+            painter.fillRect(QRect(x, plot.top(), 1, plot.height()), style.grid);
+            painter.drawLine(x, plot.bottom() - 4, x, plot.bottom());
+        }
+        for (const double v : ticks)
+            text(int(std::lround(axis.origin + v * axis.perUnit)) + 2, plot.bottom() - 5,
+                tickLabel(v, step, axis.unit));
+    }
+
+    // Ticks in the band, keeping its top line free for the channel's label (a tick's label
+    // reaches half an ascent above it).
+    void verticalAxis(const Axis& axis, const QRect& band)
+    {
+        const double step = niceStep((2 * metrics.height() + 8) / axis.perUnit);
+        const double low = (axis.origin - band.bottom() + metrics.height() / 2) / axis.perUnit;
+        const double high = (axis.origin - band.top() - metrics.height() - metrics.ascent() / 2 - 1)
+            / axis.perUnit;
+        const QList<double> ticks = ticksBetween(low, high, step);
+        painter.setPen(tickPen);
+        for (const double v : ticks) {
+            const int y = int(std::lround(axis.origin - v * axis.perUnit));
+            painter.fillRect(QRect(band.left(), y, band.width(), 1), style.grid);
+            painter.drawLine(band.left(), y, band.left() + 4, y);
+        }
+        for (const double v : ticks)
+            text(band.left() + 6,
+                int(std::lround(axis.origin - v * axis.perUnit)) + metrics.ascent() / 2,
+                tickLabel(v, step, axis.unit, axis.prefixed));
+    }
+
+    QPainter& painter;
+    const QFontMetrics metrics;
+    const ScaleStyle style;
+    const QPen tickPen;
+    const QPen textPen;
+};
 
 } // namespace
 
@@ -281,8 +302,9 @@ void drawRecordScales(
     if (!first || first->scaleX <= 0)
         return;
     painter.save();
-    const QFontMetrics metrics = painter.fontMetrics();
-    drawHorizontalAxis(painter, horizontalAxis(record, *first), plot);
+    ScalePainter scales(painter);
+    const QFontMetrics& metrics = scales.metrics;
+    scales.horizontalAxis(horizontalAxis(record, *first), plot);
     // The channels share the plot: each one's band reaches halfway to its neighbours' baselines
     // (the foot keeps a line for the axis' labels).
     QList<int> order;
@@ -302,9 +324,9 @@ void drawRecordScales(
                 n + 1 < order.size() ? middle(n + 1) : plot.bottom() - metrics.height()));
         const Axis axis = verticalAxis(record, i, volts, logarithmic);
         if (axis.perUnit > 0 && std::isfinite(axis.perUnit))
-            drawVerticalAxis(painter, axis, band);
+            scales.verticalAxis(axis, band);
         const ChannelHeader& header = record.channelSlots[i].header;
-        drawScaleText(painter, band.left() + 6, band.top() + metrics.ascent() + 1,
+        scales.text(band.left() + 6, band.top() + metrics.ascent() + 1,
             TWForm::tr("%1: вход %2, ×%3")
                 .arg(i + 1)
                 .arg(header.inputNumber)
@@ -1168,8 +1190,8 @@ void TWForm::showSample(int channel, int sample)
     const int first = record->viewFirst();
     const int count = std::max(1, record->viewCount());
     if (sample < first || sample >= first + count)
-        setView(std::clamp(sample - count / 2, 0, std::max(0, record->sampleCount() - count)),
-            count);
+        setView(
+            std::clamp(sample - count / 2, 0, std::max(0, record->sampleCount() - count)), count);
     refreshStatus(channel);
     repaintPlot();
 }
