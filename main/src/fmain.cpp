@@ -822,8 +822,8 @@ void MainWnd::slot_aCascadeTriggered(bool)
 {
     int index = 0;
     const QList<QMdiSubWindow*> windows = mdiArea->subWindowList(QMdiArea::CreationOrder);
-    const int shown = int(std::count_if(windows.begin(), windows.end(),
-        [](const QMdiSubWindow* w) { return !w->isMinimized(); }));
+    const int shown = int(std::count_if(
+        windows.begin(), windows.end(), [](const QMdiSubWindow* w) { return !w->isMinimized(); }));
     for (QMdiSubWindow* window : windows) {
         if (window->isMinimized())
             continue;
@@ -1133,8 +1133,8 @@ AeHitsPanel* MainWnd::aeHitsPanel()
     auto* panel = new AeHitsPanel(this);
     addDockWidget(Qt::BottomDockWidgetArea, panel);
     connect(panel, &AeHitsPanel::refreshRequested, this, &MainWnd::refreshAeHits);
-    connect(panel, &AeHitsPanel::parametersRequested, this,
-        [this] { slot_aAeParamsTriggered(false); });
+    connect(
+        panel, &AeHitsPanel::parametersRequested, this, [this] { slot_aAeParamsTriggered(false); });
     connect(panel, &QDockWidget::visibilityChanged, this, [this, panel](bool visible) {
         if (ui && !panel->isHidden() == visible)
             ui->aAeHits->setChecked(visible);
@@ -1236,10 +1236,12 @@ QString linkFailureText(LinkFailure failure, const QString& port)
 QString fileCauseText(const QString& cause)
 {
     static const std::pair<const char*, const char*> words[] = {
-        { "not a record file (bad magic)", QT_TRANSLATE_NOOP("MainWnd", "не файл записи (неверная сигнатура)") },
+        { "not a record file (bad magic)",
+            QT_TRANSLATE_NOOP("MainWnd", "не файл записи (неверная сигнатура)") },
         { "permission denied", QT_TRANSLATE_NOOP("MainWnd", "нет прав доступа") },
         { "no space left on the device", QT_TRANSLATE_NOOP("MainWnd", "нет места на диске") },
-        { "read-only file system", QT_TRANSLATE_NOOP("MainWnd", "файловая система только для чтения") },
+        { "read-only file system",
+            QT_TRANSLATE_NOOP("MainWnd", "файловая система только для чтения") },
         { "no such folder", QT_TRANSLATE_NOOP("MainWnd", "папка не найдена") },
         { "no such file or directory", QT_TRANSLATE_NOOP("MainWnd", "файл не найден") },
         { "a folder, not a file", QT_TRANSLATE_NOOP("MainWnd", "это папка, а не файл") },
@@ -1249,11 +1251,13 @@ QString fileCauseText(const QString& cause)
             return MainWnd::tr(russian);
     static const std::pair<const char*, const char*> patterns[] = {
         { "^truncated: a record starts with 8 bytes, the file has (\\d+)$",
-            QT_TRANSLATE_NOOP("MainWnd", "файл обрезан на байте %1: запись начинается с 8 байт сигнатуры") },
+            QT_TRANSLATE_NOOP(
+                "MainWnd", "файл обрезан на байте %1: запись начинается с 8 байт сигнатуры") },
         { "^truncated: the header needs 256 bytes, the file has (\\d+)$",
             QT_TRANSLATE_NOOP("MainWnd", "файл обрезан на байте %1: заголовку нужно 256 байт") },
         { "^truncated: (\\d+) channels of (\\d+) samples do not fit in the file$",
-            QT_TRANSLATE_NOOP("MainWnd", "файл обрезан: %1 каналов по %2 отсчётов в нём не помещаются") },
+            QT_TRANSLATE_NOOP(
+                "MainWnd", "файл обрезан: %1 каналов по %2 отсчётов в нём не помещаются") },
         { "^sample count (-?\\d+) is out of range$",
             QT_TRANSLATE_NOOP("MainWnd", "число отсчётов %1 вне допустимого (0…163840)") },
         { "^channel count (\\d+) is out of range$",

@@ -52,20 +52,14 @@ QStringList pageTitleLines(TWForm& window)
 {
     const WaveStore& record = *window.record;
     const double rate = sampleRateHz(record);
-    QString counts = TPrnDlg::tr("Частота %1 Гц, %2 отсч.")
-                         .arg(std::llround(rate))
-                         .arg(record.sampleCount());
+    QString counts
+        = TPrnDlg::tr("Частота %1 Гц, %2 отсч.").arg(std::llround(rate)).arg(record.sampleCount());
     if (rate > 0)
-        counts += QStringLiteral(" = ")
-            + engineeringText(record.sampleCount() / rate, 7).trimmed() + QStringLiteral("S");
+        counts += QStringLiteral(" = ") + engineeringText(record.sampleCount() / rate, 7).trimmed()
+            + QStringLiteral("S");
     QStringList channels;
-    for (int i = 0; i < record.channelCount(); ++i) {
-        const ChannelHeader& header = record.channelSlots[i].header;
-        channels << TPrnDlg::tr("%1: вход %2, ×%3")
-                        .arg(i + 1)
-                        .arg(header.inputNumber)
-                        .arg(quint64(1) << (header.gainCode % 32));
-    }
+    for (int i = 0; i < record.channelCount(); ++i)
+        channels << channelLabel(record, i);
     return { window.windowTitle() + QStringLiteral("    ")
             + TPrnDlg::tr("напечатано %1")
                   .arg(QDateTime::currentDateTime().toString(QStringLiteral("dd.MM.yyyy hh:mm"))),

@@ -295,6 +295,15 @@ public:
 
 } // namespace
 
+QString channelLabel(const WaveStore& record, int i)
+{
+    const ChannelHeader& header = record.channelSlots[i].header;
+    return TWForm::tr("%1: вход %2, ×%3")
+        .arg(i + 1)
+        .arg(header.inputNumber)
+        .arg(quint64(1) << (header.gainCode % 32));
+}
+
 void drawRecordScales(
     QPainter& painter, WaveStore& record, const QRect& plot, bool volts, bool logarithmic)
 {
@@ -325,12 +334,7 @@ void drawRecordScales(
         const Axis axis = verticalAxis(record, i, volts, logarithmic);
         if (axis.perUnit > 0 && std::isfinite(axis.perUnit))
             scales.verticalAxis(axis, band);
-        const ChannelHeader& header = record.channelSlots[i].header;
-        scales.text(band.left() + 6, band.top() + metrics.ascent() + 1,
-            TWForm::tr("%1: вход %2, ×%3")
-                .arg(i + 1)
-                .arg(header.inputNumber)
-                .arg(quint64(1) << (header.gainCode % 32)));
+        scales.text(band.left() + 6, band.top() + metrics.ascent() + 1, channelLabel(record, i));
     }
     painter.restore();
 }

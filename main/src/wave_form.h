@@ -35,6 +35,9 @@ int roundToPowerOfTwo(int d, int& exponent);
 // "Среднее значение:" and, per channel, "\nКанал n:" with the mean of samples a ... b in volts.
 QString meanText(WaveStore& record, int a, int b);
 
+// Channel i's number, input and gain: "1: вход 9, ×4096".
+QString channelLabel(const WaveStore& record, int i);
+
 // Over a record drawn on plot: the time axis (a spectrum's frequency axis) along the foot, and
 // for every channel band (up to halfway to the neighbouring baselines) the amplitude ticks at
 // its left edge in volts or coulombs (a spectrum's level in volts, or decibels when it is
