@@ -52,25 +52,22 @@ void tst_Errors::lanes_data()
     QTest::addColumn<int>("line");
     QTest::addColumn<ErrorCode>("expected");
 
-    QTest::newRow("library file 1, no errno")
-        << false << 5 << 0xA404 << "../../libqtmisc/src/qtm_init.cpp" << 691
-        << ErrorCode(0x0000000102B3A404);
-    QTest::newRow("fatal SIGSEGV from the signals file")
-        << true << 0 << 11 << "/x/y/libqtmisc/src/qtm_signals.cpp" << 91
-        << ErrorCode(0x00000006005B000B);
-    QTest::newRow("program file 16 with errno 2")
-        << true << 2 << 0xA602 << "../../main/src/wave_stor.cpp" << 173
-        << ErrorCode(0x0002001000ADA602);
-    QTest::newRow("unregistered file gives 0")
-        << false << 0 << 0x1234 << "a/b/c/unknown.cpp" << 1 << ErrorCode(0x000000000001'1234);
-    QTest::newRow("line 65536 wraps without spilling")
-        << true << 3 << 0xFFFF << "main/src/data.h" << 65536 + 7 << ErrorCode(0x000300140007FFFF);
-    QTest::newRow("errno above 65534 saturates")
-        << true << 70000 << 1 << "x.cpp" << 0 << ErrorCode(0xFFFF000000000001);
-    QTest::newRow("negative errno saturates")
-        << true << -1 << 1 << "x.cpp" << 0 << ErrorCode(0xFFFF000000000001);
-    QTest::newRow("errno ignored unless asked for")
-        << false << 70000 << 1 << "x.cpp" << 0 << ErrorCode(1);
+    const auto row = [](const char* name, bool withErrno, int errnoValue, int code,
+                         const char* file, int line, ErrorCode expected) {
+        QTest::newRow(name) << withErrno << errnoValue << code << QString(file) << line << expected;
+    };
+    row("library file 1, no errno", false, 5, 0xA404, "../../libqtmisc/src/qtm_init.cpp", 691,
+        0x0000000102B3A404);
+    row("fatal SIGSEGV from the signals file", true, 0, 11, "/x/y/libqtmisc/src/qtm_signals.cpp",
+        91, 0x00000006005B000B);
+    row("program file 16 with errno 2", true, 2, 0xA602, "../../main/src/wave_stor.cpp", 173,
+        0x0002001000ADA602);
+    row("unregistered file gives 0", false, 0, 0x1234, "a/b/c/unknown.cpp", 1, 0x11234);
+    row("line 65536 wraps without spilling", true, 3, 0xFFFF, "main/src/data.h", 65536 + 7,
+        0x000300140007FFFF);
+    row("errno above 65534 saturates", true, 70000, 1, "x.cpp", 0, 0xFFFF000000000001);
+    row("negative errno saturates", true, -1, 1, "x.cpp", 0, 0xFFFF000000000001);
+    row("errno ignored unless asked for", false, 70000, 1, "x.cpp", 0, 1);
 }
 
 void tst_Errors::lanes()

@@ -29,33 +29,25 @@ void tst_Fatal::fatalPath_data()
     QTest::addColumn<QString>("secondLine");
     QTest::addColumn<int>("seconds");
 
-    QTest::newRow("null write") << "segv" << SIGABRT << 1 << "000b"
-                                << "SIGSEGV at address:0x0"
-                                << "code: SEGV_MAPERR" << 5;
-    QTest::newRow("null write on a worker thread") << "segv-thread" << SIGABRT << 1 << "000b"
-                                                   << "SIGSEGV at address:0x0"
-                                                   << "code: SEGV_MAPERR" << 5;
-    QTest::newRow("division by zero") << "fpe" << SIGABRT << 1 << "0008"
-                                      << "SIGFPE at address:0x"
-                                      << "code: FPE_INTDIV" << 5;
-    QTest::newRow("SIGQUIT") << "quit" << SIGABRT << 1 << "0003"
-                             << "SIGQUIT"
-                             << "code: SI_USER" << 5;
-    QTest::newRow("abort") << "abort" << SIGABRT << 1 << "0006"
-                           << "SIGABRT"
-                           << "code: SI_TKILL" << 5;
-    QTest::newRow("stack overflow") << "stack-overflow" << SIGABRT << 1 << "000b"
-                                    << "SIGSEGV at address:0x"
-                                    << "code: SEGV_" << 5;
-    QTest::newRow("fault inside the handler") << "double-fault" << SIGSEGV << 0 << ""
-                                              << "SIGSEGV at address:0x0"
-                                              << "code: SEGV_MAPERR" << 5;
-    QTest::newRow("box read for six seconds") << "slow-reader" << SIGABRT << 1 << "000b"
-                                              << "SIGSEGV at address:0x0"
-                                              << "code: SEGV_MAPERR" << 12;
-    QTest::newRow("handler hangs") << "watchdog" << SIGSEGV << 0 << ""
-                                   << "SIGSEGV at address:0x0"
-                                   << "code: SEGV_MAPERR" << 10;
+    const auto row
+        = [](const char* name, const char* mode, int endSignal, int boxes, const char* codeSuffix,
+              const char* firstLine, const char* secondLine, int seconds) {
+              QTest::newRow(name) << QString(mode) << endSignal << boxes << QString(codeSuffix)
+                                  << QString(firstLine) << QString(secondLine) << seconds;
+          };
+    const char* nullWrite = "SIGSEGV at address:0x0";
+    const char* mapped = "code: SEGV_MAPERR";
+    row("null write", "segv", SIGABRT, 1, "000b", nullWrite, mapped, 5);
+    row("null write on a worker thread", "segv-thread", SIGABRT, 1, "000b", nullWrite, mapped, 5);
+    row("division by zero", "fpe", SIGABRT, 1, "0008", "SIGFPE at address:0x", "code: FPE_INTDIV",
+        5);
+    row("SIGQUIT", "quit", SIGABRT, 1, "0003", "SIGQUIT", "code: SI_USER", 5);
+    row("abort", "abort", SIGABRT, 1, "0006", "SIGABRT", "code: SI_TKILL", 5);
+    row("stack overflow", "stack-overflow", SIGABRT, 1, "000b", "SIGSEGV at address:0x",
+        "code: SEGV_", 5);
+    row("fault inside the handler", "double-fault", SIGSEGV, 0, "", nullWrite, mapped, 5);
+    row("box read for six seconds", "slow-reader", SIGABRT, 1, "000b", nullWrite, mapped, 12);
+    row("handler hangs", "watchdog", SIGSEGV, 0, "", nullWrite, mapped, 10);
 }
 
 void tst_Fatal::fatalPath()

@@ -54,20 +54,20 @@ void tst_Messager::lookups_data()
     QTest::addColumn<QString>("kind");
     QTest::addColumn<int>("code");
     QTest::addColumn<QString>("text");
-    QTest::newRow("known warning") << "warn" << 0x1507 << QString("Ошибка загрузки!");
-    QTest::newRow("warning with line break")
-        << "warn" << 0x1501
-        << QString("Необходимо выделить участок\nдля расчета среднего значения");
-    QTest::newRow("unknown warning") << "warn" << 0x1503 << QString("5379");
-    QTest::newRow("known question")
-        << "question" << 0x1709 << QString("Ошибка сохранения ini-файла.\nПовторить?");
-    QTest::newRow("unknown question") << "question" << 0x1701 << QString("5889");
-    QTest::newRow("information") << "info" << 0x1401 << QString("%1");
-    QTest::newRow("unknown information") << "info" << 0x1403 << QString("5123");
-    QTest::newRow("library file warning")
-        << "lib" << 0xA506
-        << QString("Произошла ошибка.\nПереименование не выполнено.\nКод ошибки - 0x%1");
-    QTest::newRow("library code outside its five") << "lib" << 0xA503 << QString("42243");
+    const auto row = [](const char* name, const char* kind, int code, const QString& text) {
+        QTest::newRow(name) << QString(kind) << code << text;
+    };
+    row("known warning", "warn", 0x1507, "Ошибка загрузки!");
+    row("warning with line break", "warn", 0x1501,
+        "Необходимо выделить участок\nдля расчета среднего значения");
+    row("unknown warning", "warn", 0x1503, "5379");
+    row("known question", "question", 0x1709, "Ошибка сохранения ini-файла.\nПовторить?");
+    row("unknown question", "question", 0x1701, "5889");
+    row("information", "info", 0x1401, "%1");
+    row("unknown information", "info", 0x1403, "5123");
+    row("library file warning", "lib", 0xA506,
+        "Произошла ошибка.\nПереименование не выполнено.\nКод ошибки - 0x%1");
+    row("library code outside its five", "lib", 0xA503, "42243");
 }
 
 void tst_Messager::lookups()
@@ -93,42 +93,29 @@ void tst_Messager::fillParams_data()
     QTest::addColumn<bool>("allow1");
     QTest::addColumn<bool>("allow2");
     QTest::addColumn<QString>("result");
+    const auto row = [](const char* name, const QString& text, const QString& p1, const QString& p2,
+                         bool allow1, bool allow2, const QString& result) {
+        QTest::newRow(name) << text << p1 << p2 << allow1 << allow2 << result;
+    };
     const QString two = "a%1b%2c";
-    QTest::newRow("both given") << two << "X"
-                                << "Y" << false << false << "aXbYc";
-    QTest::newRow("first only") << two << "X"
-                                << "" << false << false << "aXb\"\"c";
-    QTest::newRow("second only, no flags") << two << ""
-                                           << "Y" << false << false << "aYb\"\"c";
-    QTest::newRow("none, no flags") << two << ""
-                                    << "" << false << false << "a\"\"b\"\"c";
-    QTest::newRow("second only, both flags") << two << ""
-                                             << "Y" << true << true << "aYb\"\"c";
-    QTest::newRow("none, both flags") << two << ""
-                                      << "" << true << true << "a\"\"b\"\"c";
-    QTest::newRow("second only, first flag") << two << ""
-                                             << "Y" << true << false << "abYc";
-    QTest::newRow("none, first flag") << two << ""
-                                      << "" << true << false << "ab\"\"c";
-    QTest::newRow("second only, second flag") << two << ""
-                                              << "Y" << false << true << "aYb\"\"c";
-    QTest::newRow("none, second flag") << two << ""
-                                       << "" << false << true << "ab\"\"c";
-    QTest::newRow("read failure with 4") << "Ошибка чтения файла %1"
-                                         << "4"
-                                         << "" << false << true << "Ошибка чтения файла 4";
-    QTest::newRow("read failure, nothing given") << "Ошибка чтения файла %1"
-                                                 << ""
-                                                 << "" << false << true << "Ошибка чтения файла ";
-    QTest::newRow("per cent signs of a file name stay")
-        << "Файл %1 код %2"
-        << "data%1.raw"
-        << "%2" << false << false << "Файл data%1.raw код %2";
-    QTest::newRow("per cent sign, second only") << two << ""
-                                                << "%1" << true << false << "ab%1c";
-    QTest::newRow("information is the first parameter") << "%1"
-                                                        << "whole text"
-                                                        << "" << false << false << "whole text";
+    row("both given", two, "X", "Y", false, false, "aXbYc");
+    row("first only", two, "X", "", false, false, "aXb\"\"c");
+    row("second only, no flags", two, "", "Y", false, false, "aYb\"\"c");
+    row("none, no flags", two, "", "", false, false, "a\"\"b\"\"c");
+    row("second only, both flags", two, "", "Y", true, true, "aYb\"\"c");
+    row("none, both flags", two, "", "", true, true, "a\"\"b\"\"c");
+    row("second only, first flag", two, "", "Y", true, false, "abYc");
+    row("none, first flag", two, "", "", true, false, "ab\"\"c");
+    row("second only, second flag", two, "", "Y", false, true, "aYb\"\"c");
+    row("none, second flag", two, "", "", false, true, "ab\"\"c");
+    row("read failure with 4", "Ошибка чтения файла %1", "4", "", false, true,
+        "Ошибка чтения файла 4");
+    row("read failure, nothing given", "Ошибка чтения файла %1", "", "", false, true,
+        "Ошибка чтения файла ");
+    row("per cent signs of a file name stay", "Файл %1 код %2", "data%1.raw", "%2", false, false,
+        "Файл data%1.raw код %2");
+    row("per cent sign, second only", two, "", "%1", true, false, "ab%1c");
+    row("information is the first parameter", "%1", "whole text", "", false, false, "whole text");
 }
 
 void tst_Messager::fillParams()
@@ -181,7 +168,6 @@ void tst_Messager::warningShowsFilledText()
     QCOMPARE(testboxes::texts.last(), QString("Среднее: 5"));
 }
 
-
 // A question is answered with the button chosen; one without its default button is not
 // asked; one asked from another thread is not delivered: nobody would be waiting for the answer
 // once the box was answered.
@@ -211,7 +197,6 @@ void tst_Messager::questions()
     QCOMPARE(answer, QMessageBox::Ignore);
     QVERIFY(testboxes::texts.isEmpty());
 }
-
 
 namespace {
 
@@ -290,7 +275,6 @@ void tst_Messager::boxLimit()
     qtmisc::initHooks = saved;
     QCOMPARE(visibleWithCritical, 7);
 }
-
 
 void tst_Messager::languages()
 {

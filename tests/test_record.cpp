@@ -288,14 +288,14 @@ void tst_Record::gainAdvice_data()
     QTest::newRow("in range") << false << 100 << QList<int> {} << 0 << 0;
     QTest::newRow("two at the limit") << false << 100 << QList<int> { 10, 11 } << 0 << 0;
     QTest::newRow("three in a row") << false << 100 << QList<int> { 10, 11, 12 } << 1 << 4;
-    QTest::newRow("eleven apart") << false << 100
-                                  << QList<int> { 0, 900, 1800, 2700, 3600, 4500, 5400, 6300,
-                                         7200, 8100, 9000 }
-                                  << 1 << 4;
-    QTest::newRow("ten apart") << false << 100
-                               << QList<int> { 0, 900, 1800, 2700, 3600, 4500, 5400, 6300, 7200,
-                                      8100 }
-                               << 0 << 0;
+    const auto apart = [](int count) {
+        QList<int> places;
+        for (int k = 0; k < count; ++k)
+            places << 900 * k;
+        return places;
+    };
+    QTest::newRow("eleven apart") << false << 100 << apart(11) << 1 << 4;
+    QTest::newRow("ten apart") << false << 100 << apart(10) << 0 << 0;
     QTest::newRow("weak") << false << 5 << QList<int> {} << 2 << 8;
     QTest::newRow("peak of 8 is enough") << false << 8 << QList<int> {} << 0 << 0;
     QTest::newRow("silent") << false << 0 << QList<int> {} << 2 << 12;

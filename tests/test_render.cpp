@@ -80,30 +80,27 @@ void tst_Render::columnsMatchTheStraightforwardDrawing_data()
     QTest::addColumn<QSize>("size");
     QTest::addColumn<int>("mode"); // display mode and smoothing half-width
     QTest::addColumn<int>("halfWidth");
+    const auto row = [](const char* name, int samples, int first, int visible, int zoom, QSize size,
+                         int mode, int halfWidth) {
+        QTest::newRow(name) << samples << first << visible << zoom << size << mode << halfWidth;
+    };
     const QSize hd(1920, 1080);
     const QSize small(640, 400);
-    QTest::newRow("whole maximum record on full HD")
-        << 163840 << 0 << 163840 << 1000 << hd << 0 << 0;
-    QTest::newRow("two samples per pixel exactly") << 5000 << 0 << 1277 << 1000 << small << 0 << 0;
-    QTest::newRow("three samples per pixel, scrolled")
-        << 70000 << 31000 << 1915 << 1000 << small << 0 << 0;
-    QTest::newRow("clipped by a tall zoom")
-        << 40000 << 100 << 30000 << 9000 << QSize(800, 300) << 0 << 0;
-    QTest::newRow("window past the end of the record")
-        << 32769 << 30000 << 20000 << 1000 << small << 0 << 0;
-    QTest::newRow("just above two samples per pixel: lines")
-        << 5000 << 10 << 1275 << 1000 << small << 0 << 0;
-    QTest::newRow("three pixels per sample: lines and points")
-        << 5000 << 7 << 214 << 1000 << small << 0 << 0;
-    QTest::newRow("smoothed detection, widest window")
-        << 163840 << 0 << 163840 << 3000 << hd << 3 << 126;
-    QTest::newRow("smoothing, scrolled") << 70000 << 31000 << 1915 << 1000 << small << 2 << 17;
-    QTest::newRow("square and smoothing, clipped")
-        << 40000 << 100 << 30000 << 9000 << QSize(800, 300) << 6 << 3;
-    QTest::newRow("detection past the end") << 32769 << 30000 << 20000 << 1000 << small << 1 << 0;
-    QTest::newRow("square") << 5000 << 0 << 1277 << 1000 << small << 5 << 0;
-    QTest::newRow("derivative") << 20000 << 0 << 20000 << 8000 << small << 4 << 9;
-    QTest::newRow("smoothing in line mode") << 5000 << 7 << 214 << 1000 << small << 2 << 4;
+    const QSize flat(800, 300);
+    row("whole maximum record on full HD", 163840, 0, 163840, 1000, hd, 0, 0);
+    row("two samples per pixel exactly", 5000, 0, 1277, 1000, small, 0, 0);
+    row("three samples per pixel, scrolled", 70000, 31000, 1915, 1000, small, 0, 0);
+    row("clipped by a tall zoom", 40000, 100, 30000, 9000, flat, 0, 0);
+    row("window past the end of the record", 32769, 30000, 20000, 1000, small, 0, 0);
+    row("just above two samples per pixel: lines", 5000, 10, 1275, 1000, small, 0, 0);
+    row("three pixels per sample: lines and points", 5000, 7, 214, 1000, small, 0, 0);
+    row("smoothed detection, widest window", 163840, 0, 163840, 3000, hd, 3, 126);
+    row("smoothing, scrolled", 70000, 31000, 1915, 1000, small, 2, 17);
+    row("square and smoothing, clipped", 40000, 100, 30000, 9000, flat, 6, 3);
+    row("detection past the end", 32769, 30000, 20000, 1000, small, 1, 0);
+    row("square", 5000, 0, 1277, 1000, small, 5, 0);
+    row("derivative", 20000, 0, 20000, 8000, small, 4, 9);
+    row("smoothing in line mode", 5000, 7, 214, 1000, small, 2, 4);
 }
 
 void tst_Render::columnsMatchTheStraightforwardDrawing()

@@ -33,50 +33,46 @@ void tst_Settings::rangeRules_data()
     QTest::addColumn<QString>("field");
     QTest::addColumn<qint64>("expected");
     // An empty file: every field takes its default, whatever it held before.
-    for (const auto& [field, value] : { std::pair { "half", 50000 }, { "freq", 24 },
-             { "detector", 1 }, { "gain2", 0 }, { "com", 1 }, { "baud", 115200 },
-             { "winfun", 0 }, { "yaxis", 0 } })
+    for (const auto& [field, value] :
+        { std::pair { "half", 50000 }, { "freq", 24 }, { "detector", 1 }, { "gain2", 0 },
+            { "com", 1 }, { "baud", 115200 }, { "winfun", 0 }, { "yaxis", 0 } })
         QTest::addRow("default %s", field) << QByteArray() << field << qint64(value);
-    QTest::newRow("Port 3") << QByteArray("[COM]\nPort=3\n") << "com" << qint64(3);
-    QTest::newRow("Port 0") << QByteArray("[COM]\nPort=0\n") << "com" << qint64(1);
-    QTest::newRow("Port -2") << QByteArray("[COM]\nPort=-2\n") << "com" << qint64(1);
-    QTest::newRow("ComName wins over Port")
-        << QByteArray("[COM]\nComName=/dev/ttyUSB0\nPort=3\n") << "name" << qint64(0);
-    QTest::newRow("Baud 1200") << QByteArray("[COM]\nBaud=1200\n") << "baud" << qint64(1200);
-    QTest::newRow("Baud 115200") << QByteArray("[COM]\nBaud=115200\n") << "baud" << qint64(115200);
-    QTest::newRow("Baud 1199") << QByteArray("[COM]\nBaud=1199\n") << "baud" << qint64(115200);
-    QTest::newRow("Baud 115201") << QByteArray("[COM]\nBaud=115201\n") << "baud" << qint64(115200);
-    QTest::newRow("Baud 0") << QByteArray("[COM]\nBaud=0\n") << "baud" << qint64(115200);
-    QTest::newRow("WinFun 5") << QByteArray("[FFT]\nWinFun=5\n") << "winfun" << qint64(5);
-    QTest::newRow("WinFun 6") << QByteArray("[FFT]\nWinFun=6\n") << "winfun" << qint64(0);
-    QTest::newRow("WinFun -1") << QByteArray("[FFT]\nWinFun=-1\n") << "winfun" << qint64(0);
-    QTest::newRow("WaitA 70000") << QByteArray("[WAVE_ADC]\nWaitA=70000\n") << "freq"
-                                 << qint64(65535);
-    QTest::newRow("WaitA -3") << QByteArray("[WAVE_ADC]\nWaitA=-3\n") << "freq" << qint64(0);
-    QTest::newRow("WaitA not a number")
-        << QByteArray("[WAVE_ADC]\nWaitA=fast\n") << "freq" << qint64(24);
+    const auto row = [](const char* name, const char* ini, const char* field, qint64 expected) {
+        QTest::newRow(name) << QByteArray(ini) << QString(field) << expected;
+    };
+    row("Port 3", "[COM]\nPort=3\n", "com", 3);
+    row("Port 0", "[COM]\nPort=0\n", "com", 1);
+    row("Port -2", "[COM]\nPort=-2\n", "com", 1);
+    row("ComName wins over Port", "[COM]\nComName=/dev/ttyUSB0\nPort=3\n", "name", 0);
+    row("Baud 1200", "[COM]\nBaud=1200\n", "baud", 1200);
+    row("Baud 115200", "[COM]\nBaud=115200\n", "baud", 115200);
+    row("Baud 1199", "[COM]\nBaud=1199\n", "baud", 115200);
+    row("Baud 115201", "[COM]\nBaud=115201\n", "baud", 115200);
+    row("Baud 0", "[COM]\nBaud=0\n", "baud", 115200);
+    row("WinFun 5", "[FFT]\nWinFun=5\n", "winfun", 5);
+    row("WinFun 6", "[FFT]\nWinFun=6\n", "winfun", 0);
+    row("WinFun -1", "[FFT]\nWinFun=-1\n", "winfun", 0);
+    row("WaitA 70000", "[WAVE_ADC]\nWaitA=70000\n", "freq", 65535);
+    row("WaitA -3", "[WAVE_ADC]\nWaitA=-3\n", "freq", 0);
+    row("WaitA not a number", "[WAVE_ADC]\nWaitA=fast\n", "freq", 24);
     // Values the unit cannot take come to the nearest it can: gains 0-12, groups 0-7,
     // switches 0 or 1, a half count of 1 ... 65535.
-    QTest::newRow("Gain2 12") << QByteArray("[WAVE_ADC]\nGain2=12\n") << "gain2" << qint64(12);
-    QTest::newRow("Gain2 13") << QByteArray("[WAVE_ADC]\nGain2=13\n") << "gain2" << qint64(12);
-    QTest::newRow("Gain2 300") << QByteArray("[WAVE_ADC]\nGain2=300\n") << "gain2" << qint64(12);
-    QTest::newRow("Gain2 -1") << QByteArray("[WAVE_ADC]\nGain2=-1\n") << "gain2" << qint64(0);
-    QTest::newRow("Sync -4") << QByteArray("[WAVE_ADC]\nSync=-4\n") << "sync" << qint64(1);
-    QTest::newRow("Sync 0") << QByteArray("[WAVE_ADC]\nSync=0\n") << "sync" << qint64(0);
-    QTest::newRow("Detector 255") << QByteArray("[WAVE_ADC]\nDetector=255\n") << "detector"
-                                  << qint64(1);
-    QTest::newRow("Detector absent") << QByteArray("[WAVE_ADC]\n") << "detector" << qint64(1);
-    QTest::newRow("Mux 7") << QByteArray("[WAVE_ADC]\nMux=7\n") << "mux" << qint64(7);
-    QTest::newRow("Mux 99") << QByteArray("[WAVE_ADC]\nMux=99\n") << "mux" << qint64(7);
-    QTest::newRow("NumItems 100001")
-        << QByteArray("[WAVE_ADC]\nNumItems=100001\n") << "half" << qint64(50000);
-    QTest::newRow("NumItems 131071")
-        << QByteArray("[WAVE_ADC]\nNumItems=131071\n") << "half" << qint64(65535);
-    QTest::newRow("NumItems 200000")
-        << QByteArray("[WAVE_ADC]\nNumItems=200000\n") << "half" << qint64(65535);
-    QTest::newRow("NumItems -6") << QByteArray("[WAVE_ADC]\nNumItems=-6\n") << "half" << qint64(1);
-    QTest::newRow("YAxis 5") << QByteArray("[WAVE_ADC]\nYAxis=5\n") << "yaxis" << qint64(1);
-    QTest::newRow("ForAll 0") << QByteArray("[WAVE_ADC]\nForAll=0\n") << "forall" << qint64(0);
+    row("Gain2 12", "[WAVE_ADC]\nGain2=12\n", "gain2", 12);
+    row("Gain2 13", "[WAVE_ADC]\nGain2=13\n", "gain2", 12);
+    row("Gain2 300", "[WAVE_ADC]\nGain2=300\n", "gain2", 12);
+    row("Gain2 -1", "[WAVE_ADC]\nGain2=-1\n", "gain2", 0);
+    row("Sync -4", "[WAVE_ADC]\nSync=-4\n", "sync", 1);
+    row("Sync 0", "[WAVE_ADC]\nSync=0\n", "sync", 0);
+    row("Detector 255", "[WAVE_ADC]\nDetector=255\n", "detector", 1);
+    row("Detector absent", "[WAVE_ADC]\n", "detector", 1);
+    row("Mux 7", "[WAVE_ADC]\nMux=7\n", "mux", 7);
+    row("Mux 99", "[WAVE_ADC]\nMux=99\n", "mux", 7);
+    row("NumItems 100001", "[WAVE_ADC]\nNumItems=100001\n", "half", 50000);
+    row("NumItems 131071", "[WAVE_ADC]\nNumItems=131071\n", "half", 65535);
+    row("NumItems 200000", "[WAVE_ADC]\nNumItems=200000\n", "half", 65535);
+    row("NumItems -6", "[WAVE_ADC]\nNumItems=-6\n", "half", 1);
+    row("YAxis 5", "[WAVE_ADC]\nYAxis=5\n", "yaxis", 1);
+    row("ForAll 0", "[WAVE_ADC]\nForAll=0\n", "forall", 0);
 }
 
 void tst_Settings::rangeRules()
@@ -147,45 +143,19 @@ void tst_Settings::writtenDefaults()
     QVERIFY(writeSettings(settingsDirectory(dir.path()), values));
 
     QSettings file(dir.filePath("adc.ini"), QSettings::IniFormat);
-    const QMap<QString, QString> expected = {
-        { "WAVE_ADC/YAxis", "0" },
-        { "WAVE_ADC/ForAll", "0" },
-        { "WAVE_ADC/NumItems", "100000" },
-        { "WAVE_ADC/WaitA", "24" },
-        { "WAVE_ADC/Sync", "0" },
-        { "WAVE_ADC/Detector", "1" },
-        { "WAVE_ADC/Mux", "0" },
-        { "WAVE_ADC/Gain0", "0" },
-        { "WAVE_ADC/Gain3", "0" },
-        { "COLOR/GrColor0", "255" },
-        { "COLOR/GrColor1", "65280" },
-        { "COLOR/GrColor2", "16711680" },
-        { "COLOR/GrColor3", "41120" },
-        { "COLOR/CursColor0", "4210943" },
-        { "COLOR/CursColor1", "4259648" },
-        { "COLOR/CursColor2", "16728128" },
-        { "COLOR/CursColor3", "4259839" },
-        { "COLOR/TextColor2", "0" },
-        { "COLOR/BackColor0", "255" },
-        { "COLOR/BackColor3", "65535" },
-        { "COM/ComName", "COM1" },
-        { "COM/Baud", "115200" },
-        { "FFT/WinFun", "0" },
-        { "OTHERS/OldDir", "" },
-        { "AE/Threshold", "0.001" },
-        { "AE/ThresholdUnit", "V" },
-        { "AE/HDT", "800" },
-        { "AE/HLT", "1000" },
-        { "AE/PDT", "200" },
-        { "AE/Spacing", "1" },
-        { "AE/Speed", "3000" },
-        { "AE/Window", "-1" },
-        { "AE/Pair", "1,2" },
-        { "VIEW/Scales", "0" },
-        { "PRINT/Labels", "0" },
-    };
-    for (auto it = expected.cbegin(); it != expected.cend(); ++it)
-        QCOMPARE(file.value(it.key()).toString(), it.value());
+    const QStringList expected = { "WAVE_ADC/YAxis=0", "WAVE_ADC/ForAll=0",
+        "WAVE_ADC/NumItems=100000", "WAVE_ADC/WaitA=24", "WAVE_ADC/Sync=0", "WAVE_ADC/Detector=1",
+        "WAVE_ADC/Mux=0", "WAVE_ADC/Gain0=0", "WAVE_ADC/Gain3=0", "COLOR/GrColor0=255",
+        "COLOR/GrColor1=65280", "COLOR/GrColor2=16711680", "COLOR/GrColor3=41120",
+        "COLOR/CursColor0=4210943", "COLOR/CursColor1=4259648", "COLOR/CursColor2=16728128",
+        "COLOR/CursColor3=4259839", "COLOR/TextColor2=0", "COLOR/BackColor0=255",
+        "COLOR/BackColor3=65535", "COM/ComName=COM1", "COM/Baud=115200", "FFT/WinFun=0",
+        "OTHERS/OldDir=", "AE/Threshold=0.001", "AE/ThresholdUnit=V", "AE/HDT=800", "AE/HLT=1000",
+        "AE/PDT=200", "AE/Spacing=1", "AE/Speed=3000", "AE/Window=-1", "AE/Pair=1,2",
+        "VIEW/Scales=0", "PRINT/Labels=0" };
+    for (const QString& entry : expected)
+        QCOMPARE(entry.section('=', 0, 0) + '=' + file.value(entry.section('=', 0, 0)).toString(),
+            entry);
     QVERIFY(!file.contains("COM/Port"));
     QCOMPARE(file.allKeys().size(), 42);
 }
