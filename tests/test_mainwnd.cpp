@@ -43,7 +43,6 @@ private:
     QMenu* menu(const char* name) const { return window->findChild<QMenu*>(name); }
     QLabel* label(const char* name) const { return window->findChild<QLabel*>(name); }
     TWForm* addForm(bool spectrum, bool hasSpectrum);
-
 };
 
 TWForm* tst_MainWnd::addForm(bool spectrum, bool hasSpectrum)
@@ -198,18 +197,14 @@ void tst_MainWnd::channelStatus_data()
     QTest::addColumn<QString>("value");
     QTest::addColumn<QString>("timeLabel");
     QTest::addColumn<QString>("valueLabel");
-    QTest::newRow("record channel 1") << false << 0 << "000120.5uS"
-                                      << "+1.25mV"
-                                      << "T1=000120.5uS"
-                                      << "Y1=+1.25mV";
-    QTest::newRow("spectrum channel 4") << true << 3 << "1000Hz"
-                                        << "20dB"
-                                        << "F4=1000Hz"
-                                        << "A4=20dB";
-    QTest::newRow("empty value hides it") << false << 2 << "5uS"
-                                          << ""
-                                          << "T3=5uS"
-                                          << "";
+    const auto row = [](const char* name, bool spectrum, int channel, const char* time,
+                         const char* value, const char* timeLabel, const char* valueLabel) {
+        QTest::newRow(name) << spectrum << channel << QString(time) << QString(value)
+                            << QString(timeLabel) << QString(valueLabel);
+    };
+    row("record channel 1", false, 0, "000120.5uS", "+1.25mV", "T1=000120.5uS", "Y1=+1.25mV");
+    row("spectrum channel 4", true, 3, "1000Hz", "20dB", "F4=1000Hz", "A4=20dB");
+    row("empty value hides it", false, 2, "5uS", "", "T3=5uS", "");
 }
 
 void tst_MainWnd::channelStatus()

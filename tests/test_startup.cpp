@@ -64,14 +64,11 @@ void tst_Startup::applicationDirectory_data()
 {
     QTest::addColumn<QString>("programPath");
     QTest::addColumn<QString>("directory");
-    QTest::newRow("absolute") << "/opt/voltrix/bin/voltrix"
-                              << "/opt/voltrix/bin/";
-    QTest::newRow("relative") << "./voltrix"
-                              << "./";
-    QTest::newRow("no separator") << "voltrix"
-                                  << "";
-    QTest::newRow("root") << "/voltrix"
-                          << "/";
+    QTest::newRow("absolute") << QString("/opt/voltrix/bin/voltrix")
+                              << QString("/opt/voltrix/bin/");
+    QTest::newRow("relative") << QString("./voltrix") << QString("./");
+    QTest::newRow("no separator") << QString("voltrix") << QString();
+    QTest::newRow("root") << QString("/voltrix") << QString("/");
 }
 
 void tst_Startup::applicationDirectory()
