@@ -15,9 +15,7 @@ class tst_Convert : public QObject
 {
     Q_OBJECT
 private slots:
-    void engineering_data();
     void engineering();
-    void time_data();
     void time();
     void statusTexts();
     void clipboardText_data();
@@ -27,52 +25,33 @@ private slots:
     void spectrumScales();
 };
 
-void tst_Convert::engineering_data()
-{
-    QTest::addColumn<double>("value");
-    QTest::addColumn<int>("width");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("half") << 0.5 << 6 << " 500.0m";
-    QTest::newRow("one point two") << 1.234 << 6 << " 1.234 ";
-    QTest::newRow("seven wide") << 1.234 << 7 << " 1.2340 ";
-    QTest::newRow("zero") << 0.0 << 6 << " 0.000 ";
-    QTest::newRow("below a pico") << 9e-13 << 7 << " 0.0000 ";
-    QTest::newRow("one pico") << 1e-12 << 6 << " 1.000p";
-    QTest::newRow("negative milli") << -0.002 << 6 << "-2.000m";
-    QTest::newRow("ten micro") << 10e-6 << 6 << " 10.00u";
-    QTest::newRow("a thousand") << 1000.0 << 6 << " 1.000K";
-    QTest::newRow("just below a tera") << 999e9 << 6 << " 999.0G";
-    QTest::newRow("a tera") << 1e12 << 6 << "#######";
-    QTest::newRow("minus a tera") << -2e12 << 7 << "#######";
-}
-
 void tst_Convert::engineering()
 {
-    QFETCH(double, value);
-    QFETCH(int, width);
-    QFETCH(QString, text);
-    QCOMPARE(engineeringText(value, width), text);
+    const struct
+    {
+        double value;
+        int width;
+        const char* text;
+    } cases[] = { { 0.5, 6, " 500.0m" }, { 1.234, 6, " 1.234 " }, { 1.234, 7, " 1.2340 " },
+        { 0.0, 6, " 0.000 " }, { 9e-13, 7, " 0.0000 " }, { 1e-12, 6, " 1.000p" },
+        { -0.002, 6, "-2.000m" }, { 10e-6, 6, " 10.00u" }, { 1000.0, 6, " 1.000K" },
+        { 999e9, 6, " 999.0G" }, { 1e12, 6, "#######" }, { -2e12, 7, "#######" } };
+    for (const auto& c : cases)
+        QCOMPARE(engineeringText(c.value, c.width), QString(c.text));
 }
 
-void tst_Convert::time_data()
-{
-    QTest::addColumn<int>("index");
-    QTest::addColumn<double>("step");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("example") << 1234 << 0.5 << "  617.0";
-    QTest::newRow("zero") << 0 << 8.33 << "    0.0";
-    QTest::newRow("one digit") << 1 << 0.5 << "    0.5";
-    QTest::newRow("half a tenth rounds away from zero") << 1 << 0.05 << "    0.1";
-    QTest::newRow("negative") << -1 << 0.5 << "   -0.5";
-    QTest::newRow("long") << 163839 << 1000.0 << "163839000.0";
-}
-
+// Tenths of the step's unit, rounded half away from zero.
 void tst_Convert::time()
 {
-    QFETCH(int, index);
-    QFETCH(double, step);
-    QFETCH(QString, text);
-    QCOMPARE(timeText(index, step, 7), text);
+    const struct
+    {
+        int index;
+        double step;
+        const char* text;
+    } cases[] = { { 1234, 0.5, "  617.0" }, { 0, 8.33, "    0.0" }, { 1, 0.5, "    0.5" },
+        { 1, 0.05, "    0.1" }, { -1, 0.5, "   -0.5" }, { 163839, 1000.0, "163839000.0" } };
+    for (const auto& c : cases)
+        QCOMPARE(timeText(c.index, c.step, 7), QString(c.text));
 }
 
 void tst_Convert::statusTexts()
@@ -154,9 +133,8 @@ void tst_Convert::clipboardText()
 // prefix the step suits.
 void tst_Convert::scaleTicks()
 {
-    const QList<std::pair<double, double>> steps
-        = { { 0.7, 1 }, { 1, 1 }, { 1.1, 2 }, { 2.5, 5 }, { 6, 10 }, { 1.3e-4, 2e-4 },
-              { 0.05, 0.05 } };
+    const QList<std::pair<double, double>> steps = { { 0.7, 1 }, { 1, 1 }, { 1.1, 2 }, { 2.5, 5 },
+        { 6, 10 }, { 1.3e-4, 2e-4 }, { 0.05, 0.05 } };
     for (const auto& [minimum, step] : steps)
         QCOMPARE(niceStep(minimum), step);
     QCOMPARE(ticksBetween(-0.3, 1.05, 0.5), (QList<double> { 0, 0.5, 1 }));
@@ -236,8 +214,7 @@ void tst_Convert::spectrumScales()
         spectrum->header.clockKHz = 12000;
         spectrum->header.ticksPerSample = 12;
         WaveChannel* bins = spectrum->channel(0);
-        QCOMPARE(bins->transformFrom(*source->channel(0), 0, 10, nullptr, logarithmic, nullptr),
-            0);
+        QCOMPARE(bins->transformFrom(*source->channel(0), 0, 10, nullptr, logarithmic, nullptr), 0);
         spectrum->layout();
         QImage frame(640, 400, QImage::Format_RGB32);
         frame.fill(Qt::black);
@@ -258,7 +235,8 @@ void tst_Convert::spectrumScales()
         const double spacing = (rows[1] - rows[0]) * unit / bins->scaleY;
         const double decade = std::pow(10.0, std::floor(std::log10(spacing) + 1e-9));
         const double mantissa = std::round(spacing / decade);
-        QVERIFY2(mantissa == 1 || mantissa == 2 || mantissa == 5, qPrintable(QString::number(spacing)));
+        QVERIFY2(
+            mantissa == 1 || mantissa == 2 || mantissa == 5, qPrintable(QString::number(spacing)));
         for (const int y : rows) {
             const double level = (bottom - y) * unit / bins->scaleY - 256 * unit;
             const double steps = level / (mantissa * decade);

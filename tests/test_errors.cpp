@@ -20,12 +20,9 @@ private slots:
     void cleanup();
     void lanes_data();
     void lanes();
-    void fileKeys_data();
     void fileKeys();
-    void hexForm_data();
     void hexForm();
     void headerReportCarriesItsFile();
-    void faultCodeNames_data();
     void faultCodeNames();
 };
 
@@ -82,47 +79,27 @@ void tst_Errors::lanes()
     QCOMPARE(qtmisc::makeErrorCode(withErrno, quint16(code), file, line), expected);
 }
 
-void tst_Errors::fileKeys_data()
-{
-    QTest::addColumn<QString>("path");
-    QTest::addColumn<int>("number");
-    QTest::newRow("deep library source") << "../../../external/libqtmisc/src/qtm_signals.cpp" << 6;
-    QTest::newRow("absolute library header")
-        << "/home/u/src/libqtmisc/include/QtMisc/qtm_io.h" << 12;
-    QTest::newRow("generated library list") << "/tmp/b/build/include/qtm_files_list.cpp" << 7;
-    QTest::newRow("last library header") << "include/QtMisc/qtm_files_list.h" << 21;
-    QTest::newRow("program source") << "../../main/src/wave_stor.cpp" << 16;
-    QTest::newRow("program header") << "main/src/wave_stor.h" << 34;
-    QTest::newRow("main window source") << "/a/b/c/d/main/src/fmain.cpp" << 5;
-    QTest::newRow("init before fmain") << "main/src/init.cpp" << 4;
-    QTest::newRow("generated list header key") << "../build/files_list.h" << 37;
-    QTest::newRow("two components only") << "src/fmain.cpp" << 0;
-}
-
 void tst_Errors::fileKeys()
 {
-    QFETCH(QString, path);
-    QFETCH(int, number);
-    QCOMPARE(qtmisc::makeErrorCode(false, 0, path, 0) >> 32, ErrorCode(number));
-}
-
-void tst_Errors::hexForm_data()
-{
-    QTest::addColumn<ErrorCode>("value");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("zero") << ErrorCode(0) << "00";
-    QTest::newRow("one") << ErrorCode(1) << "01";
-    QTest::newRow("ten") << ErrorCode(0xA) << "0a";
-    QTest::newRow("two digits") << ErrorCode(0x1F) << "1f";
-    QTest::newRow("start-up example") << ErrorCode(0x0000000102B3A404) << "102b3a404";
-    QTest::newRow("all lanes") << ErrorCode(0xFFFF000000000001) << "ffff000000000001";
+    const std::pair<const char*, int> cases[] = {
+        { "../../../external/libqtmisc/src/qtm_signals.cpp", 6 },
+        { "/home/u/src/libqtmisc/include/QtMisc/qtm_io.h", 12 },
+        { "/tmp/b/build/include/qtm_files_list.cpp", 7 }, { "include/QtMisc/qtm_files_list.h", 21 },
+        { "../../main/src/wave_stor.cpp", 16 }, { "main/src/wave_stor.h", 34 },
+        { "/a/b/c/d/main/src/fmain.cpp", 5 }, { "main/src/init.cpp", 4 },
+        { "../build/files_list.h", 37 }, { "src/fmain.cpp", 0 } // two components only
+    };
+    for (const auto& [path, number] : cases)
+        QCOMPARE(qtmisc::makeErrorCode(false, 0, path, 0) >> 32, ErrorCode(number));
 }
 
 void tst_Errors::hexForm()
 {
-    QFETCH(ErrorCode, value);
-    QFETCH(QString, text);
-    QCOMPARE(qtmisc::errorCodeToHex(value), text);
+    const std::pair<ErrorCode, const char*> cases[]
+        = { { 0, "00" }, { 1, "01" }, { 0xA, "0a" }, { 0x1F, "1f" },
+              { 0x0000000102B3A404, "102b3a404" }, { 0xFFFF000000000001, "ffff000000000001" } };
+    for (const auto& [value, text] : cases)
+        QCOMPARE(qtmisc::errorCodeToHex(value), QString(text));
 }
 
 // A failure reported from a library header carries that header's number (12) and errno, which
@@ -145,31 +122,24 @@ void tst_Errors::headerReportCarriesItsFile()
 }
 
 // The crash log names a signal's own code, up to the last of each signal's list.
-void tst_Errors::faultCodeNames_data()
-{
-    QTest::addColumn<int>("signo");
-    QTest::addColumn<int>("code");
-    QTest::addColumn<QString>("name");
-    QTest::newRow("last SIGSEGV code") << SIGSEGV << 2 << "SEGV_ACCERR";
-    QTest::newRow("first SIGFPE code") << SIGFPE << 1 << "FPE_INTDIV";
-    QTest::newRow("last SIGFPE code") << SIGFPE << 8 << "FPE_FLTSUB";
-    QTest::newRow("last SIGILL code") << SIGILL << 8 << "ILL_BADSTK";
-    QTest::newRow("last SIGBUS code") << SIGBUS << 3 << "BUS_OBJERR";
-    QTest::newRow("past the SIGBUS list") << SIGBUS << 4 << "4";
-    QTest::newRow("sent by a user") << SIGSEGV << int(SI_USER) << "SI_USER";
-}
-
 void tst_Errors::faultCodeNames()
 {
-    QFETCH(int, signo);
-    QFETCH(int, code);
-    QFETCH(QString, name);
-    siginfo_t info {};
-    info.si_signo = signo;
-    info.si_code = code;
-    QString text;
-    qtmisc::FaultDaemon::describeFault({ &info, signo }, text);
-    QVERIFY2(text.endsWith("code: " + name + "\n"), qPrintable(text));
+    const struct
+    {
+        int signo;
+        int code;
+        const char* name;
+    } cases[] = { { SIGSEGV, 2, "SEGV_ACCERR" }, { SIGFPE, 1, "FPE_INTDIV" },
+        { SIGFPE, 8, "FPE_FLTSUB" }, { SIGILL, 8, "ILL_BADSTK" }, { SIGBUS, 3, "BUS_OBJERR" },
+        { SIGBUS, 4, "4" }, { SIGSEGV, int(SI_USER), "SI_USER" } };
+    for (const auto& c : cases) {
+        siginfo_t info {};
+        info.si_signo = c.signo;
+        info.si_code = c.code;
+        QString text;
+        qtmisc::FaultDaemon::describeFault({ &info, c.signo }, text);
+        QVERIFY2(text.endsWith(QString("code: ") + c.name + "\n"), qPrintable(text));
+    }
 }
 
 QTEST_MAIN(tst_Errors)

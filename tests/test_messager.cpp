@@ -20,11 +20,8 @@ private slots:
     void initTestCase();
     void cleanupTestCase();
     void init();
-    void lookups_data();
     void lookups();
-    void fillParams_data();
     void fillParams();
-    void shortening_data();
     void shortening();
     void warningShowsFilledText();
     void questions();
@@ -49,112 +46,67 @@ void tst_Messager::init()
     testboxes::reset();
 }
 
-void tst_Messager::lookups_data()
-{
-    QTest::addColumn<QString>("kind");
-    QTest::addColumn<int>("code");
-    QTest::addColumn<QString>("text");
-    const auto row = [](const char* name, const char* kind, int code, const QString& text) {
-        QTest::newRow(name) << QString(kind) << code << text;
-    };
-    row("known warning", "warn", 0x1507, "Ошибка загрузки!");
-    row("warning with line break", "warn", 0x1501,
-        "Необходимо выделить участок\nдля расчета среднего значения");
-    row("unknown warning", "warn", 0x1503, "5379");
-    row("known question", "question", 0x1709, "Ошибка сохранения ini-файла.\nПовторить?");
-    row("unknown question", "question", 0x1701, "5889");
-    row("information", "info", 0x1401, "%1");
-    row("unknown information", "info", 0x1403, "5123");
-    row("library file warning", "lib", 0xA506,
-        "Произошла ошибка.\nПереименование не выполнено.\nКод ошибки - 0x%1");
-    row("library code outside its five", "lib", 0xA503, "42243");
-}
-
+// Known texts and, for an unknown code, the code in decimal.
 void tst_Messager::lookups()
 {
-    QFETCH(QString, kind);
-    QFETCH(int, code);
-    QFETCH(QString, text);
-    if (kind == "warn")
-        QCOMPARE(stringsKit.warnText(code), text);
-    else if (kind == "question")
-        QCOMPARE(stringsKit.questionText(code), text);
-    else if (kind == "info")
-        QCOMPARE(stringsKit.infoText(code), text);
-    else
-        QCOMPARE(qtmisc::qtmSK.warnText(code), text);
+    QCOMPARE(stringsKit.warnText(0x1507), QString("Ошибка загрузки!"));
+    QCOMPARE(stringsKit.warnText(0x1501),
+        QString("Необходимо выделить участок\nдля расчета среднего значения"));
+    QCOMPARE(stringsKit.warnText(0x1503), QString("5379"));
+    QCOMPARE(stringsKit.questionText(0x1709), QString("Ошибка сохранения ini-файла.\nПовторить?"));
+    QCOMPARE(stringsKit.questionText(0x1701), QString("5889"));
+    QCOMPARE(stringsKit.infoText(0x1401), QString("%1"));
+    QCOMPARE(stringsKit.infoText(0x1403), QString("5123"));
+    QCOMPARE(qtmisc::qtmSK.warnText(0xA506),
+        QString("Произошла ошибка.\nПереименование не выполнено.\nКод ошибки - 0x%1"));
+    QCOMPARE(qtmisc::qtmSK.warnText(0xA503), QString("42243")); // outside the library's five
 }
 
-void tst_Messager::fillParams_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("p1");
-    QTest::addColumn<QString>("p2");
-    QTest::addColumn<bool>("allow1");
-    QTest::addColumn<bool>("allow2");
-    QTest::addColumn<QString>("result");
-    const auto row = [](const char* name, const QString& text, const QString& p1, const QString& p2,
-                         bool allow1, bool allow2, const QString& result) {
-        QTest::newRow(name) << text << p1 << p2 << allow1 << allow2 << result;
-    };
-    const QString two = "a%1b%2c";
-    row("both given", two, "X", "Y", false, false, "aXbYc");
-    row("first only", two, "X", "", false, false, "aXb\"\"c");
-    row("second only, no flags", two, "", "Y", false, false, "aYb\"\"c");
-    row("none, no flags", two, "", "", false, false, "a\"\"b\"\"c");
-    row("second only, both flags", two, "", "Y", true, true, "aYb\"\"c");
-    row("none, both flags", two, "", "", true, true, "a\"\"b\"\"c");
-    row("second only, first flag", two, "", "Y", true, false, "abYc");
-    row("none, first flag", two, "", "", true, false, "ab\"\"c");
-    row("second only, second flag", two, "", "Y", false, true, "aYb\"\"c");
-    row("none, second flag", two, "", "", false, true, "ab\"\"c");
-    row("read failure with 4", "Ошибка чтения файла %1", "4", "", false, true,
-        "Ошибка чтения файла 4");
-    row("read failure, nothing given", "Ошибка чтения файла %1", "", "", false, true,
-        "Ошибка чтения файла ");
-    row("per cent signs of a file name stay", "Файл %1 код %2", "data%1.raw", "%2", false, false,
-        "Файл data%1.raw код %2");
-    row("per cent sign, second only", two, "", "%1", true, false, "ab%1c");
-    row("information is the first parameter", "%1", "whole text", "", false, false, "whole text");
-}
-
+// Each parameter given, or missing with and without its "allowed empty" flag; per cent signs
+// inside the parameters stay as they are.
 void tst_Messager::fillParams()
 {
-    QFETCH(QString, text);
-    QFETCH(QString, p1);
-    QFETCH(QString, p2);
-    QFETCH(bool, allow1);
-    QFETCH(bool, allow2);
-    QFETCH(QString, result);
-    QCOMPARE(MessagerDaemon::fillParams(text, p1, p2, allow1, allow2), result);
+    const struct
+    {
+        const char* text;
+        const char* p1;
+        const char* p2;
+        bool allow1;
+        bool allow2;
+        const char* result;
+    } cases[] = { { "a%1b%2c", "X", "Y", false, false, "aXbYc" },
+        { "a%1b%2c", "X", "", false, false, "aXb\"\"c" },
+        { "a%1b%2c", "", "Y", false, false, "aYb\"\"c" },
+        { "a%1b%2c", "", "", false, false, "a\"\"b\"\"c" },
+        { "a%1b%2c", "", "Y", true, true, "aYb\"\"c" },
+        { "a%1b%2c", "", "", true, true, "a\"\"b\"\"c" },
+        { "a%1b%2c", "", "Y", true, false, "abYc" }, { "a%1b%2c", "", "", true, false, "ab\"\"c" },
+        { "a%1b%2c", "", "Y", false, true, "aYb\"\"c" },
+        { "a%1b%2c", "", "", false, true, "ab\"\"c" },
+        { "Ошибка чтения файла %1", "4", "", false, true, "Ошибка чтения файла 4" },
+        { "Ошибка чтения файла %1", "", "", false, true, "Ошибка чтения файла " },
+        { "Файл %1 код %2", "data%1.raw", "%2", false, false, "Файл data%1.raw код %2" },
+        { "a%1b%2c", "", "%1", true, false, "ab%1c" },
+        { "%1", "whole text", "", false, false, "whole text" } };
+    for (const auto& c : cases)
+        QCOMPARE(
+            MessagerDaemon::fillParams(c.text, c.p1, c.p2, c.allow1, c.allow2), QString(c.result));
 }
 
-void tst_Messager::shortening_data()
+// A quoted line longer than the width ends in `.."` at exactly the width; a line that only
+// starts with a quote, one of the width and anything after an empty line stay.
+void tst_Messager::shortening()
 {
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("result");
     const QString path(150, QChar('p'));
     const QString longLine = "Файл \"" + path + "\"";
     const QString shortened = "Файл \"" + QString(91, QChar('p')) + "..\"";
-    QTest::newRow("long quoted line") << longLine << shortened;
-    QTest::newRow("inside a message") << "Произошла ошибка.\n" + longLine + "\nне удалён."
-                                      << "Произошла ошибка.\n" + shortened + "\nне удалён.";
-    QTest::newRow("quote only at the start") << "\"" + path << "\"" + path;
-    QTest::newRow("exactly the width") << "\"" + QString(98, QChar('q')) + "\""
-                                       << "\"" + QString(98, QChar('q')) + "\"";
-    QTest::newRow("after an empty line nothing changes")
-        << "a\n\n" + longLine << "a\n\n" + longLine;
-}
-
-void tst_Messager::shortening()
-{
-    QFETCH(QString, text);
-    QFETCH(QString, result);
-    const QString shortened = MessagerDaemon::shortenLines(text, 100);
-    QCOMPARE(shortened, result);
-    for (const QString& line : shortened.split('\n'))
-        if (line.endsWith("..\""))
-            QCOMPARE(line.size(), 100);
+    const QString fits = "\"" + QString(98, QChar('q')) + "\"";
+    QCOMPARE(MessagerDaemon::shortenLines(longLine, 100), shortened);
+    QCOMPARE(shortened.size(), 100);
+    QCOMPARE(MessagerDaemon::shortenLines("Произошла ошибка.\n" + longLine + "\nне удалён.", 100),
+        "Произошла ошибка.\n" + shortened + "\nне удалён.");
+    for (const QString& same : { "\"" + path, fits, "a\n\n" + longLine })
+        QCOMPARE(MessagerDaemon::shortenLines(same, 100), same);
 }
 
 void tst_Messager::warningShowsFilledText()

@@ -66,13 +66,9 @@ class tst_Output : public WindowTest
 {
     Q_OBJECT
 private:
-    void prepare() override
-    {
-        form = testwindows::addRecordWindow(window, 4, 20000, 6);
-    }
+    void prepare() override { form = testwindows::addRecordWindow(window, 4, 20000, 6); }
 
 private slots:
-    void previewRectangle_data();
     void previewRectangle();
     void suffixes();
     void pageLeavesTheBaselines();
@@ -83,25 +79,13 @@ private:
     TWForm* form = nullptr;
 };
 
-void tst_Output::previewRectangle_data()
-{
-    QTest::addColumn<QSize>("page");
-    QTest::addColumn<QSize>("area");
-    QTest::addColumn<QRect>("expected");
-    // A4 at 600 dpi: 707 x 1000 after normalising.
-    QTest::newRow("portrait") << QSize(4961, 7016) << QSize(442, 297) << QRect(116, 0, 209, 297);
-    QTest::newRow("landscape") << QSize(7016, 4961) << QSize(442, 297) << QRect(10, 0, 420, 297);
-    QTest::newRow("wide area, square page")
-        << QSize(100, 100) << QSize(600, 200) << QRect(200, 0, 200, 200);
-    QTest::newRow("empty area") << QSize(100, 100) << QSize(0, 200) << QRect();
-}
-
 void tst_Output::previewRectangle()
 {
-    QFETCH(QSize, page);
-    QFETCH(QSize, area);
-    QFETCH(QRect, expected);
-    QCOMPARE(previewRectFor(page, area), expected);
+    // A4 at 600 dpi: 707 x 1000 after normalising.
+    QCOMPARE(previewRectFor(QSize(4961, 7016), QSize(442, 297)), QRect(116, 0, 209, 297));
+    QCOMPARE(previewRectFor(QSize(7016, 4961), QSize(442, 297)), QRect(10, 0, 420, 297));
+    QCOMPARE(previewRectFor(QSize(100, 100), QSize(600, 200)), QRect(200, 0, 200, 200));
+    QCOMPARE(previewRectFor(QSize(100, 100), QSize(0, 200)), QRect());
 }
 
 void tst_Output::suffixes()
@@ -197,10 +181,10 @@ void tst_Output::pdfAndSvg()
     QVERIFY(dialog.printRecord(dir.filePath("labelled")));
     const QString text = pdfText(dir.filePath("labelled.pdf"));
     // 12 MHz / 100 ticks = 120 kHz; 20000 samples last 166.67 ms.
-    for (const QString& expected : { QString("запись 7.raw"),
-             "напечатано " + QDate::currentDate().toString("dd.MM.yyyy"),
-             QString("Частота 120000 Гц, 20000 отсч."), QString("3: вход 3, ×4"),
-             QString("100mS"), QString("Каналы: 1: вход 1, ×1; 2: вход 2, ×2") })
+    for (const QString& expected :
+        { QString("запись 7.raw"), "напечатано " + QDate::currentDate().toString("dd.MM.yyyy"),
+            QString("Частота 120000 Гц, 20000 отсч."), QString("3: вход 3, ×4"), QString("100mS"),
+            QString("Каналы: 1: вход 1, ×1; 2: вход 2, ×2") })
         QVERIFY2(text.contains(expected), qPrintable(expected + " not in:\n" + text));
     QCOMPARE(form->record->plotRect, form->plotRect);
     QCOMPARE(baselinesOf(*form->record), baselines);

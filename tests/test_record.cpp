@@ -12,16 +12,13 @@ class tst_Record : public QObject
 {
     Q_OBJECT
 private slots:
-    void blocks_data();
     void blocks();
     void sampleAccessOutsideTheChannel();
-    void smoothingRecomputation_data();
     void smoothingRecomputation();
     void newRecordLayout();
     void singleVisibleSampleKeepsCompression();
     void baselineHitTest();
     void dragBand();
-    void viewBroughtIntoRange_data();
     void viewBroughtIntoRange();
     void incrementalDisplayEqualsFull();
     void displayValueEdges();
@@ -29,37 +26,28 @@ private slots:
     void gainAdvice();
 };
 
-void tst_Record::blocks_data()
-{
-    QTest::addColumn<int>("requested");
-    QTest::addColumn<QList<int>>("blockSizes");
-    QTest::newRow("nothing") << 0 << QList<int> { 0 };
-    QTest::newRow("one block and a byte") << 32769 << QList<int> { 32768, 1 };
-    QTest::newRow("five full blocks") << 163840 << QList<int> { 32768, 32768, 32768, 32768, 32768 };
-    QTest::newRow("over the capacity")
-        << 163841 << QList<int> { 32768, 32768, 32768, 32768, 32768 };
-    QTest::newRow("negative") << -5 << QList<int> { 0 };
-}
-
+// Blocks of 32768 samples, at most five; nothing for a negative count.
 void tst_Record::blocks()
 {
-    QFETCH(int, requested);
-    QFETCH(QList<int>, blockSizes);
-    WaveChannel channel(requested);
+    const std::pair<int, QList<int>> cases[] = { { 0, { 0 } }, { 32769, { 32768, 1 } },
+        { 163840, { 32768, 32768, 32768, 32768, 32768 } },
+        { 163841, { 32768, 32768, 32768, 32768, 32768 } }, { -5, { 0 } } };
+    for (const auto& [requested, blockSizes] : cases) {
+        WaveChannel channel(requested);
+        QVERIFY(channel.allocate());
+        int total = 0;
+        for (int k = 0; k < WaveChannel::maxBlocks; ++k) {
+            QCOMPARE(channel.blocks[k] != nullptr, k < blockSizes.size());
+            total += blockSizes.value(k);
+        }
+        QCOMPARE(channel.sampleCount, total);
+    }
+    WaveChannel channel(40000);
     QVERIFY(channel.allocate());
-    int total = 0;
-    for (int k = 0; k < WaveChannel::maxBlocks; ++k) {
-        QCOMPARE(channel.blocks[k] != nullptr, k < blockSizes.size());
-        if (k < blockSizes.size())
-            total += blockSizes[k];
-    }
-    QCOMPARE(channel.sampleCount, total);
-    if (total > 32768) {
-        qint8* piece = nullptr;
-        QCOMPARE(channel.blockAt(32768 + 5, &piece), 32768 - 5);
-        QCOMPARE(piece, channel.blocks[1] + 5);
-        QCOMPARE(channel.blockAt(7, nullptr), 0);
-    }
+    qint8* piece = nullptr;
+    QCOMPARE(channel.blockAt(32768 + 5, &piece), 32768 - 5); // the rest of the block
+    QCOMPARE(piece, channel.blocks[1] + 5);
+    QCOMPARE(channel.blockAt(7, nullptr), 0);
 }
 
 void tst_Record::sampleAccessOutsideTheChannel()
@@ -76,30 +64,27 @@ void tst_Record::sampleAccessOutsideTheChannel()
     QCOMPARE(channel.sample(0), qint8(0));
 }
 
-void tst_Record::smoothingRecomputation_data()
-{
-    QTest::addColumn<int>("mode");
-    QTest::addColumn<int>("param");
-    QTest::addColumn<bool>("recompute");
-    QTest::newRow("same square mode, other parameter") << 5 << 9 << false;
-    QTest::newRow("same smoothing mode, other parameter") << 3 << 9 << true;
-    QTest::newRow("same square smoothing mode, other parameter") << 6 << 9 << true;
-    QTest::newRow("other mode") << 1 << 4 << true;
-    QTest::newRow("nothing changes") << 3 << 4 << false;
-}
-
+// Only a change that alters what the smoothing modes draw asks for a recomputation; the
+// parameter is kept within a byte and the half-width within 126.
 void tst_Record::smoothingRecomputation()
 {
-    QFETCH(int, mode);
-    QFETCH(int, param);
-    QFETCH(bool, recompute);
-    auto record = testrecords::make(2, 100);
-    record->setSmoothing(mode == 5 || mode == 6 ? mode : 3, 4);
-    QCOMPARE(record->setSmoothing(mode, param), recompute);
-    QCOMPARE(int(record->header.smoothMode), quint8(mode));
-    QCOMPARE(record->channel(1)->smoothMode, quint8(mode));
-    QCOMPARE(record->channel(1)->smoothHalfWidth, param);
-    record->setSmoothing(mode, 300);
+    const struct
+    {
+        int mode;
+        int param;
+        bool recompute;
+    } cases[]
+        = { { 5, 9, false }, { 3, 9, true }, { 6, 9, true }, { 1, 4, true }, { 3, 4, false } };
+    for (const auto& c : cases) {
+        auto record = testrecords::make(2, 100);
+        record->setSmoothing(c.mode == 5 || c.mode == 6 ? c.mode : 3, 4);
+        QCOMPARE(record->setSmoothing(c.mode, c.param), c.recompute);
+        QCOMPARE(int(record->header.smoothMode), c.mode);
+        QCOMPARE(int(record->channel(1)->smoothMode), c.mode);
+        QCOMPARE(record->channel(1)->smoothHalfWidth, c.param);
+    }
+    auto record = testrecords::make(1, 100);
+    record->setSmoothing(2, 300);
     QCOMPARE(int(record->header.smoothParam), 255);
     QCOMPARE(record->channel(0)->smoothHalfWidth, 126);
 }
@@ -165,33 +150,21 @@ void tst_Record::dragBand()
     QCOMPARE(band, QRect(QPoint(0, 0), QPoint(0, 0)));
 }
 
-void tst_Record::viewBroughtIntoRange_data()
-{
-    QTest::addColumn<int>("first");
-    QTest::addColumn<int>("visible");
-    QTest::addColumn<int>("shownFirst");
-    QTest::addColumn<int>("shownCount");
-    QTest::newRow("as stored") << 10 << 100 << 10 << 100;
-    QTest::newRow("first beyond the end shows the end") << 5000 << 100 << 900 << 100;
-    QTest::newRow("negative first") << -3 << 100 << 0 << 100;
-    QTest::newRow("width beyond the record") << 0 << 2000000 << 0 << 1000;
-    QTest::newRow("negative width") << 5 << -9 << 5 << 0;
-}
-
+// A stored view outside the record is shown inside it; the stored bytes stay as they were.
 void tst_Record::viewBroughtIntoRange()
 {
-    QFETCH(int, first);
-    QFETCH(int, visible);
-    QFETCH(int, shownFirst);
-    QFETCH(int, shownCount);
-    auto record = testrecords::make(1, 1000);
-    record->header.firstVisible = first;
-    record->header.visibleCount = visible;
-    QCOMPARE(record->viewFirst(), shownFirst);
-    QCOMPARE(record->viewCount(), shownCount);
-    record->layout();
-    QCOMPARE(record->channel(0)->firstVisible, shownFirst);
-    QCOMPARE(int(record->header.firstVisible), first); // the stored bytes stay as they were
+    const std::array<int, 4> cases[] = { { 10, 100, 10, 100 }, { 5000, 100, 900, 100 },
+        { -3, 100, 0, 100 }, { 0, 2000000, 0, 1000 }, { 5, -9, 5, 0 } };
+    for (const auto& [first, visible, shownFirst, shownCount] : cases) {
+        auto record = testrecords::make(1, 1000);
+        record->header.firstVisible = first;
+        record->header.visibleCount = visible;
+        QCOMPARE(record->viewFirst(), shownFirst);
+        QCOMPARE(record->viewCount(), shownCount);
+        record->layout();
+        QCOMPARE(record->channel(0)->firstVisible, shownFirst);
+        QCOMPARE(int(record->header.firstVisible), first);
+    }
 }
 
 namespace {
