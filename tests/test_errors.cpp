@@ -18,7 +18,6 @@ class tst_Errors : public QObject
 private slots:
     void init();
     void cleanup();
-    void lanes_data();
     void lanes();
     void fileKeys();
     void hexForm();
@@ -40,43 +39,32 @@ void tst_Errors::cleanup()
     qtmisc::filesHash = nullptr;
 }
 
-void tst_Errors::lanes_data()
-{
-    QTest::addColumn<bool>("withErrno");
-    QTest::addColumn<int>("errnoValue");
-    QTest::addColumn<int>("code");
-    QTest::addColumn<QString>("file");
-    QTest::addColumn<int>("line");
-    QTest::addColumn<ErrorCode>("expected");
-
-    const auto row = [](const char* name, bool withErrno, int errnoValue, int code,
-                         const char* file, int line, ErrorCode expected) {
-        QTest::newRow(name) << withErrno << errnoValue << code << QString(file) << line << expected;
-    };
-    row("library file 1, no errno", false, 5, 0xA404, "../../libqtmisc/src/qtm_init.cpp", 691,
-        0x0000000102B3A404);
-    row("fatal SIGSEGV from the signals file", true, 0, 11, "/x/y/libqtmisc/src/qtm_signals.cpp",
-        91, 0x00000006005B000B);
-    row("program file 16 with errno 2", true, 2, 0xA602, "../../main/src/wave_stor.cpp", 173,
-        0x0002001000ADA602);
-    row("unregistered file gives 0", false, 0, 0x1234, "a/b/c/unknown.cpp", 1, 0x11234);
-    row("line 65536 wraps without spilling", true, 3, 0xFFFF, "main/src/data.h", 65536 + 7,
-        0x000300140007FFFF);
-    row("errno above 65534 saturates", true, 70000, 1, "x.cpp", 0, 0xFFFF000000000001);
-    row("negative errno saturates", true, -1, 1, "x.cpp", 0, 0xFFFF000000000001);
-    row("errno ignored unless asked for", false, 70000, 1, "x.cpp", 0, 1);
-}
-
+// Code, line, file number and errno each in their lane: a line wraps at 65536 without spilling,
+// errno saturates outside 0 ... 65534 and counts only when asked for.
 void tst_Errors::lanes()
 {
-    QFETCH(bool, withErrno);
-    QFETCH(int, errnoValue);
-    QFETCH(int, code);
-    QFETCH(QString, file);
-    QFETCH(int, line);
-    QFETCH(ErrorCode, expected);
-    errno = errnoValue;
-    QCOMPARE(qtmisc::makeErrorCode(withErrno, quint16(code), file, line), expected);
+    const struct
+    {
+        bool withErrno;
+        int errnoValue;
+        int code;
+        const char* file;
+        int line;
+        ErrorCode expected;
+    } cases[] = {
+        { false, 5, 0xA404, "../../libqtmisc/src/qtm_init.cpp", 691, 0x0000000102B3A404 },
+        { true, 0, 11, "/x/y/libqtmisc/src/qtm_signals.cpp", 91, 0x00000006005B000B },
+        { true, 2, 0xA602, "../../main/src/wave_stor.cpp", 173, 0x0002001000ADA602 },
+        { false, 0, 0x1234, "a/b/c/unknown.cpp", 1, 0x11234 }, // an unregistered file is 0
+        { true, 3, 0xFFFF, "main/src/data.h", 65536 + 7, 0x000300140007FFFF },
+        { true, 70000, 1, "x.cpp", 0, 0xFFFF000000000001 },
+        { true, -1, 1, "x.cpp", 0, 0xFFFF000000000001 },
+        { false, 70000, 1, "x.cpp", 0, 1 },
+    };
+    for (const auto& c : cases) {
+        errno = c.errnoValue;
+        QCOMPARE(qtmisc::makeErrorCode(c.withErrno, quint16(c.code), c.file, c.line), c.expected);
+    }
 }
 
 void tst_Errors::fileKeys()

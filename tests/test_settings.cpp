@@ -8,7 +8,6 @@ class tst_Settings : public QObject
 {
     Q_OBJECT
 private slots:
-    void rangeRules_data();
     void rangeRules();
     void colorsKeepTheirDefaultsAndLoseHighBits();
     void writtenDefaults();
@@ -27,83 +26,57 @@ QString tst_Settings::write(const QTemporaryDir& dir, const QByteArray& text)
     return settingsDirectory(dir.path());
 }
 
-void tst_Settings::rangeRules_data()
-{
-    QTest::addColumn<QByteArray>("ini");
-    QTest::addColumn<QString>("field");
-    QTest::addColumn<qint64>("expected");
-    // An empty file: every field takes its default, whatever it held before.
-    for (const auto& [field, value] :
-        { std::pair { "half", 50000 }, { "freq", 24 }, { "detector", 1 }, { "gain2", 0 },
-            { "com", 1 }, { "baud", 115200 }, { "winfun", 0 }, { "yaxis", 0 } })
-        QTest::addRow("default %s", field) << QByteArray() << field << qint64(value);
-    const auto row = [](const char* name, const char* ini, const char* field, qint64 expected) {
-        QTest::newRow(name) << QByteArray(ini) << QString(field) << expected;
-    };
-    row("Port 3", "[COM]\nPort=3\n", "com", 3);
-    row("Port 0", "[COM]\nPort=0\n", "com", 1);
-    row("Port -2", "[COM]\nPort=-2\n", "com", 1);
-    row("ComName wins over Port", "[COM]\nComName=/dev/ttyUSB0\nPort=3\n", "name", 0);
-    row("Baud 1200", "[COM]\nBaud=1200\n", "baud", 1200);
-    row("Baud 115200", "[COM]\nBaud=115200\n", "baud", 115200);
-    row("Baud 1199", "[COM]\nBaud=1199\n", "baud", 115200);
-    row("Baud 115201", "[COM]\nBaud=115201\n", "baud", 115200);
-    row("Baud 0", "[COM]\nBaud=0\n", "baud", 115200);
-    row("WinFun 5", "[FFT]\nWinFun=5\n", "winfun", 5);
-    row("WinFun 6", "[FFT]\nWinFun=6\n", "winfun", 0);
-    row("WinFun -1", "[FFT]\nWinFun=-1\n", "winfun", 0);
-    row("WaitA 70000", "[WAVE_ADC]\nWaitA=70000\n", "freq", 65535);
-    row("WaitA -3", "[WAVE_ADC]\nWaitA=-3\n", "freq", 0);
-    row("WaitA not a number", "[WAVE_ADC]\nWaitA=fast\n", "freq", 24);
-    // Values the unit cannot take come to the nearest it can: gains 0-12, groups 0-7,
-    // switches 0 or 1, a half count of 1 ... 65535.
-    row("Gain2 12", "[WAVE_ADC]\nGain2=12\n", "gain2", 12);
-    row("Gain2 13", "[WAVE_ADC]\nGain2=13\n", "gain2", 12);
-    row("Gain2 300", "[WAVE_ADC]\nGain2=300\n", "gain2", 12);
-    row("Gain2 -1", "[WAVE_ADC]\nGain2=-1\n", "gain2", 0);
-    row("Sync -4", "[WAVE_ADC]\nSync=-4\n", "sync", 1);
-    row("Sync 0", "[WAVE_ADC]\nSync=0\n", "sync", 0);
-    row("Detector 255", "[WAVE_ADC]\nDetector=255\n", "detector", 1);
-    row("Detector absent", "[WAVE_ADC]\n", "detector", 1);
-    row("Mux 7", "[WAVE_ADC]\nMux=7\n", "mux", 7);
-    row("Mux 99", "[WAVE_ADC]\nMux=99\n", "mux", 7);
-    row("NumItems 100001", "[WAVE_ADC]\nNumItems=100001\n", "half", 50000);
-    row("NumItems 131071", "[WAVE_ADC]\nNumItems=131071\n", "half", 65535);
-    row("NumItems 200000", "[WAVE_ADC]\nNumItems=200000\n", "half", 65535);
-    row("NumItems -6", "[WAVE_ADC]\nNumItems=-6\n", "half", 1);
-    row("YAxis 5", "[WAVE_ADC]\nYAxis=5\n", "yaxis", 1);
-    row("ForAll 0", "[WAVE_ADC]\nForAll=0\n", "forall", 0);
-}
-
+// Values the unit cannot take come to the nearest it can: gains 0-12, groups 0-7, switches 0
+// or 1, a half count of 1 ... 65535; a port number below 1, a rate outside 1200 ... 115200, an
+// unknown window and words give the defaults. An empty file gives every field its default,
+// whatever it held before.
 void tst_Settings::rangeRules()
 {
-    QFETCH(QByteArray, ini);
-    QFETCH(QString, field);
-    QFETCH(qint64, expected);
-    QTemporaryDir dir;
-    SettingsValues values;
-    values.acq = { 0, 7, 5, { 9, 9, 9, 9 }, 3, 1, 0 };
-    values.comName = "x";
-    values.baudRate = 1;
-    values.windowFunction = 3;
-    values.yAxisVolts = true;
-    readSettings(write(dir, ini), values);
-    const QHash<QString, qint64> fields = {
-        { "com", values.comName.startsWith("COM") ? values.comName.mid(3).toLongLong() : -1 },
-        { "name", values.comName == "/dev/ttyUSB0" ? 0 : -1 },
-        { "baud", values.baudRate },
-        { "winfun", values.windowFunction },
-        { "freq", values.acq.freqCode },
-        { "gain2", values.acq.gains[2] },
-        { "sync", values.acq.sync },
-        { "detector", values.acq.detector },
-        { "mux", values.acq.muxGroup },
-        { "half", values.acq.halfCount },
-        { "yaxis", values.yAxisVolts },
-        { "forall", values.forAll },
-    };
-    QVERIFY(fields.contains(field));
-    QCOMPARE(fields.value(field), expected);
+    const struct
+    {
+        const char* ini;
+        const char* field;
+        qint64 expected;
+    } cases[] = { { "", "half", 50000 }, { "", "freq", 24 }, { "", "detector", 1 },
+        { "", "gain2", 0 }, { "", "com", 1 }, { "", "baud", 115200 }, { "", "winfun", 0 },
+        { "", "yaxis", 0 }, { "[COM]\nPort=3\n", "com", 3 }, { "[COM]\nPort=0\n", "com", 1 },
+        { "[COM]\nPort=-2\n", "com", 1 }, { "[COM]\nComName=/dev/ttyUSB0\nPort=3\n", "name", 0 },
+        { "[COM]\nBaud=1200\n", "baud", 1200 }, { "[COM]\nBaud=115200\n", "baud", 115200 },
+        { "[COM]\nBaud=1199\n", "baud", 115200 }, { "[COM]\nBaud=115201\n", "baud", 115200 },
+        { "[COM]\nBaud=0\n", "baud", 115200 }, { "[FFT]\nWinFun=5\n", "winfun", 5 },
+        { "[FFT]\nWinFun=6\n", "winfun", 0 }, { "[FFT]\nWinFun=-1\n", "winfun", 0 },
+        { "[WAVE_ADC]\nWaitA=70000\n", "freq", 65535 }, { "[WAVE_ADC]\nWaitA=-3\n", "freq", 0 },
+        { "[WAVE_ADC]\nWaitA=fast\n", "freq", 24 }, { "[WAVE_ADC]\nGain2=12\n", "gain2", 12 },
+        { "[WAVE_ADC]\nGain2=13\n", "gain2", 12 }, { "[WAVE_ADC]\nGain2=300\n", "gain2", 12 },
+        { "[WAVE_ADC]\nGain2=-1\n", "gain2", 0 }, { "[WAVE_ADC]\nSync=-4\n", "sync", 1 },
+        { "[WAVE_ADC]\nSync=0\n", "sync", 0 }, { "[WAVE_ADC]\nDetector=255\n", "detector", 1 },
+        { "[WAVE_ADC]\n", "detector", 1 }, { "[WAVE_ADC]\nMux=7\n", "mux", 7 },
+        { "[WAVE_ADC]\nMux=99\n", "mux", 7 }, { "[WAVE_ADC]\nNumItems=100001\n", "half", 50000 },
+        { "[WAVE_ADC]\nNumItems=131071\n", "half", 65535 },
+        { "[WAVE_ADC]\nNumItems=200000\n", "half", 65535 },
+        { "[WAVE_ADC]\nNumItems=-6\n", "half", 1 }, { "[WAVE_ADC]\nYAxis=5\n", "yaxis", 1 },
+        { "[WAVE_ADC]\nForAll=0\n", "forall", 0 } };
+    for (const auto& c : cases) {
+        QTemporaryDir dir;
+        SettingsValues values;
+        values.acq = { 0, 7, 5, { 9, 9, 9, 9 }, 3, 1, 0 };
+        values.comName = "x";
+        values.baudRate = 1;
+        values.windowFunction = 3;
+        values.yAxisVolts = true;
+        readSettings(write(dir, c.ini), values);
+        const QHash<QString, qint64> fields = {
+            { "com", values.comName.startsWith("COM") ? values.comName.mid(3).toLongLong() : -1 },
+            { "name", values.comName == "/dev/ttyUSB0" ? 0 : -1 }, { "baud", values.baudRate },
+            { "winfun", values.windowFunction }, { "freq", values.acq.freqCode },
+            { "gain2", values.acq.gains[2] }, { "sync", values.acq.sync },
+            { "detector", values.acq.detector }, { "mux", values.acq.muxGroup },
+            { "half", values.acq.halfCount }, { "yaxis", values.yAxisVolts },
+            { "forall", values.forAll }
+        };
+        QVERIFY(fields.contains(c.field));
+        QVERIFY2(fields.value(c.field) == c.expected, c.ini);
+    }
 }
 
 void tst_Settings::colorsKeepTheirDefaultsAndLoseHighBits()
