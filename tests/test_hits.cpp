@@ -51,7 +51,6 @@ class tst_Hits : public QObject
 {
     Q_OBJECT
 private slots:
-    void definitions_data();
     void definitions();
     void peakDefinitionTime();
     void countsEnergyAndTheEnd();
@@ -63,31 +62,27 @@ private slots:
 
 // Two bursts of 20 samples at 100 and 400: the 281 us from the last crossing of the first to
 // the second split or join them by the HDT, and the HLT may swallow the second.
-void tst_Hits::definitions_data()
-{
-    QTest::addColumn<double>("hdt");
-    QTest::addColumn<double>("hlt");
-    QTest::addColumn<QList<int>>("arrivals");
-    QTest::addColumn<QList<int>>("lasts");
-    QTest::newRow("split") << 250.0 << 50.0 << QList<int> { 100, 400 } << QList<int> { 119, 419 };
-    QTest::newRow("joined") << 300.0 << 50.0 << QList<int> { 100 } << QList<int> { 419 };
-    QTest::newRow("locked out") << 250.0 << 300.0 << QList<int> { 100 } << QList<int> { 119 };
-}
-
 void tst_Hits::definitions()
 {
-    QFETCH(double, hdt);
-    QFETCH(double, hlt);
-    QFETCH(QList<int>, arrivals);
-    QFETCH(QList<int>, lasts);
+    const struct
+    {
+        double hdt;
+        double hlt;
+        QList<int> arrivals;
+        QList<int> lasts;
+    } cases[] = { { 250, 50, { 100, 400 }, { 119, 419 } }, // split
+        { 300, 50, { 100 }, { 419 } }, // joined
+        { 250, 300, { 100 }, { 119 } } }; // locked out
     auto record = silence(1, 1000);
     burst(*record, 0, 100, 120, 20);
     burst(*record, 0, 400, 420, 20);
-    const QList<Hit> hits = findHits(*record, 0, 0, 1000, settings(hdt, hlt, 200));
-    QCOMPARE(hits.size(), arrivals.size());
-    for (int h = 0; h < hits.size(); ++h) {
-        QCOMPARE(hits[h].arrival, arrivals[h]);
-        QCOMPARE(hits[h].last, lasts[h]);
+    for (const auto& c : cases) {
+        const QList<Hit> hits = findHits(*record, 0, 0, 1000, settings(c.hdt, c.hlt, 200));
+        QCOMPARE(hits.size(), c.arrivals.size());
+        for (int h = 0; h < hits.size(); ++h) {
+            QCOMPARE(hits[h].arrival, c.arrivals[h]);
+            QCOMPARE(hits[h].last, c.lasts[h]);
+        }
     }
 }
 

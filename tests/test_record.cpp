@@ -22,7 +22,6 @@ private slots:
     void viewBroughtIntoRange();
     void incrementalDisplayEqualsFull();
     void displayValueEdges();
-    void gainAdvice_data();
     void gainAdvice();
 };
 
@@ -251,53 +250,43 @@ void tst_Record::displayValueEdges()
 // given places: clipped at 3 in a row or above 10 (0.1 %) in all, weak below a peak of 8 (16
 // for detector data, where -128 is no signal), with the gain that brings the peak to about half
 // the range: peak 5 -> 5 + floor(log2(64 / 5)) = 8.
-void tst_Record::gainAdvice_data()
+void tst_Record::gainAdvice()
 {
-    QTest::addColumn<bool>("detector");
-    QTest::addColumn<int>("peak");
-    QTest::addColumn<QList<int>>("limits");
-    QTest::addColumn<int>("marks"); // 0 in range, 1 clipped, 2 weak
-    QTest::addColumn<int>("gain");
-    QTest::newRow("in range") << false << 100 << QList<int> {} << 0 << 0;
-    QTest::newRow("two at the limit") << false << 100 << QList<int> { 10, 11 } << 0 << 0;
-    QTest::newRow("three in a row") << false << 100 << QList<int> { 10, 11, 12 } << 1 << 4;
     const auto apart = [](int count) {
         QList<int> places;
         for (int k = 0; k < count; ++k)
             places << 900 * k;
         return places;
     };
-    QTest::newRow("eleven apart") << false << 100 << apart(11) << 1 << 4;
-    QTest::newRow("ten apart") << false << 100 << apart(10) << 0 << 0;
-    QTest::newRow("weak") << false << 5 << QList<int> {} << 2 << 8;
-    QTest::newRow("peak of 8 is enough") << false << 8 << QList<int> {} << 0 << 0;
-    QTest::newRow("silent") << false << 0 << QList<int> {} << 2 << 12;
-    QTest::newRow("detector near no signal") << true << 10 << QList<int> {} << 2 << 8;
-}
-
-void tst_Record::gainAdvice()
-{
-    QFETCH(bool, detector);
-    QFETCH(int, peak);
-    QFETCH(QList<int>, limits);
-    QFETCH(int, marks);
-    QFETCH(int, gain);
-    auto record = testrecords::make(1, 10000);
-    record->header.detector = detector ? 1 : 0;
-    record->channelSlots[0].header.gainCode = 5;
-    WaveChannel* channel = record->channel(0);
-    for (int k = 0; k < 10000; ++k) {
-        const int wave = int(std::lround(peak * std::sin(k * 0.01)));
-        channel->setSample(k, qint8(detector ? std::abs(wave) - 128 : wave));
-    }
-    for (const int k : limits)
-        channel->setSample(k, k % 2 ? 127 : -128);
-    const QList<GainAdvice> advice = adviseGains(*record);
-    QCOMPARE(advice.size(), marks ? 1 : 0);
-    if (marks) {
-        QCOMPARE(advice[0].clipped, marks == 1);
-        QCOMPARE(advice[0].weak, marks == 2);
-        QCOMPARE(advice[0].suggestedGain, gain);
+    const struct
+    {
+        bool detector;
+        int peak;
+        QList<int> limits;
+        int marks; // 0 in range, 1 clipped, 2 weak
+        int gain;
+    } cases[] = { { false, 100, {}, 0, 0 }, { false, 100, { 10, 11 }, 0, 0 },
+        { false, 100, { 10, 11, 12 }, 1, 4 }, { false, 100, apart(11), 1, 4 },
+        { false, 100, apart(10), 0, 0 }, { false, 5, {}, 2, 8 }, { false, 8, {}, 0, 0 },
+        { false, 0, {}, 2, 12 }, { true, 10, {}, 2, 8 } };
+    for (const auto& c : cases) {
+        auto record = testrecords::make(1, 10000);
+        record->header.detector = c.detector ? 1 : 0;
+        record->channelSlots[0].header.gainCode = 5;
+        WaveChannel* channel = record->channel(0);
+        for (int k = 0; k < 10000; ++k) {
+            const int wave = int(std::lround(c.peak * std::sin(k * 0.01)));
+            channel->setSample(k, qint8(c.detector ? std::abs(wave) - 128 : wave));
+        }
+        for (const int k : c.limits)
+            channel->setSample(k, k % 2 ? 127 : -128);
+        const QList<GainAdvice> advice = adviseGains(*record);
+        QCOMPARE(advice.size(), c.marks ? 1 : 0);
+        if (c.marks) {
+            QCOMPARE(advice[0].clipped, c.marks == 1);
+            QCOMPARE(advice[0].weak, c.marks == 2);
+            QCOMPARE(advice[0].suggestedGain, c.gain);
+        }
     }
 }
 
