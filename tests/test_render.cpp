@@ -60,7 +60,6 @@ class tst_Render : public QObject
 {
     Q_OBJECT
 private slots:
-    void columnsMatchTheStraightforwardDrawing_data();
     void columnsMatchTheStraightforwardDrawing();
     void constantSignalColumnsJoin();
     void pointsOnlyAboveTwoPixelsPerSample();
@@ -71,65 +70,54 @@ private slots:
     void sineEndpoints();
 };
 
-void tst_Render::columnsMatchTheStraightforwardDrawing_data()
+// Every display mode, at several samples per pixel and pixels per sample, scrolled, clipped by
+// a tall zoom and past the record's end; on an image and on a pixmap the program cannot write
+// into directly.
+void tst_Render::columnsMatchTheStraightforwardDrawing()
 {
-    QTest::addColumn<int>("samples");
-    QTest::addColumn<int>("first");
-    QTest::addColumn<int>("visible");
-    QTest::addColumn<int>("zoom");
-    QTest::addColumn<QSize>("size");
-    QTest::addColumn<int>("mode"); // display mode and smoothing half-width
-    QTest::addColumn<int>("halfWidth");
-    const auto row = [](const char* name, int samples, int first, int visible, int zoom, QSize size,
-                         int mode, int halfWidth) {
-        QTest::newRow(name) << samples << first << visible << zoom << size << mode << halfWidth;
-    };
     const QSize hd(1920, 1080);
     const QSize small(640, 400);
     const QSize flat(800, 300);
-    row("whole maximum record on full HD", 163840, 0, 163840, 1000, hd, 0, 0);
-    row("two samples per pixel exactly", 5000, 0, 1277, 1000, small, 0, 0);
-    row("three samples per pixel, scrolled", 70000, 31000, 1915, 1000, small, 0, 0);
-    row("clipped by a tall zoom", 40000, 100, 30000, 9000, flat, 0, 0);
-    row("window past the end of the record", 32769, 30000, 20000, 1000, small, 0, 0);
-    row("just above two samples per pixel: lines", 5000, 10, 1275, 1000, small, 0, 0);
-    row("three pixels per sample: lines and points", 5000, 7, 214, 1000, small, 0, 0);
-    row("smoothed detection, widest window", 163840, 0, 163840, 3000, hd, 3, 126);
-    row("smoothing, scrolled", 70000, 31000, 1915, 1000, small, 2, 17);
-    row("square and smoothing, clipped", 40000, 100, 30000, 9000, flat, 6, 3);
-    row("detection past the end", 32769, 30000, 20000, 1000, small, 1, 0);
-    row("square", 5000, 0, 1277, 1000, small, 5, 0);
-    row("derivative", 20000, 0, 20000, 8000, small, 4, 9);
-    row("smoothing in line mode", 5000, 7, 214, 1000, small, 2, 4);
-}
-
-void tst_Render::columnsMatchTheStraightforwardDrawing()
-{
-    QFETCH(int, samples);
-    QFETCH(int, first);
-    QFETCH(int, visible);
-    QFETCH(int, zoom);
-    QFETCH(QSize, size);
-    QFETCH(int, mode);
-    QFETCH(int, halfWidth);
-    auto record = testrecords::make(4, samples, 3, plot(size.width() - 1, size.height() - 1));
-    record->setSmoothing(mode, halfWidth);
-    record->header.firstVisible = first;
-    record->header.visibleCount = visible;
-    record->header.verticalZoom = quint16(zoom);
-    record->layout();
-
-    const QImage expected = drawWithReference(*record, size);
-    QCOMPARE(drawWithProgram(*record, size), expected);
-
-    QPixmap pixmap(size); // a device the program cannot write into directly
-    pixmap.fill(Qt::black);
+    const struct
     {
-        QPainter painter(&pixmap);
-        for (int i = 0; i < record->channelCount(); ++i)
-            record->channel(i)->drawTrace(painter, record->scaleX > 2.0);
+        int samples;
+        int first;
+        int visible;
+        int zoom;
+        QSize size;
+        int mode;
+        int halfWidth;
+    } cases[] = { { 163840, 0, 163840, 1000, hd, 0, 0 }, { 5000, 0, 1277, 1000, small, 0, 0 },
+        { 70000, 31000, 1915, 1000, small, 0, 0 }, { 40000, 100, 30000, 9000, flat, 0, 0 },
+        { 32769, 30000, 20000, 1000, small, 0, 0 }, { 5000, 10, 1275, 1000, small, 0, 0 },
+        { 5000, 7, 214, 1000, small, 0, 0 }, { 163840, 0, 163840, 3000, hd, 3, 126 },
+        { 70000, 31000, 1915, 1000, small, 2, 17 }, { 40000, 100, 30000, 9000, flat, 6, 3 },
+        { 32769, 30000, 20000, 1000, small, 1, 0 }, { 5000, 0, 1277, 1000, small, 5, 0 },
+        { 20000, 0, 20000, 8000, small, 4, 9 }, { 5000, 7, 214, 1000, small, 2, 4 } };
+    for (const auto& c : cases) {
+        auto record
+            = testrecords::make(4, c.samples, 3, plot(c.size.width() - 1, c.size.height() - 1));
+        record->setSmoothing(c.mode, c.halfWidth);
+        record->header.firstVisible = c.first;
+        record->header.visibleCount = c.visible;
+        record->header.verticalZoom = quint16(c.zoom);
+        record->layout();
+        const QImage expected = drawWithReference(*record, c.size);
+        QVERIFY2(drawWithProgram(*record, c.size) == expected,
+            qPrintable(QString("mode %1, %2 of %3 from %4")
+                           .arg(c.mode)
+                           .arg(c.visible)
+                           .arg(c.samples)
+                           .arg(c.first)));
+        QPixmap pixmap(c.size);
+        pixmap.fill(Qt::black);
+        {
+            QPainter painter(&pixmap);
+            for (int i = 0; i < record->channelCount(); ++i)
+                record->channel(i)->drawTrace(painter, record->scaleX > 2.0);
+        }
+        QVERIFY(pixmap.toImage().convertToFormat(QImage::Format_RGB32) == expected);
     }
-    QCOMPARE(pixmap.toImage().convertToFormat(QImage::Format_RGB32), expected);
 }
 
 void tst_Render::constantSignalColumnsJoin()
