@@ -73,9 +73,7 @@ private slots:
     void wrongSynchronisationNeverPolls();
     void stuckBusyUnitEndsOnStop();
     void checksumRetryKeepsTheBar();
-    void exchangeLimits_data();
     void exchangeLimits();
-    void retryAfterAStall_data();
     void retryAfterAStall();
     void faultyLine_data();
     void faultyLine();
@@ -188,89 +186,72 @@ void tst_Protocol::checksumRetryKeepsTheBar()
 // The limits of the waits, each on its own exchange: acknowledges after 100 ms (parameters)
 // and 500 ms (status) are too late, a status reply must carry its sum, and a transfer may
 // pause up to a second. A failure says what went wrong.
-void tst_Protocol::exchangeLimits_data()
-{
-    QTest::addColumn<QString>("exchange");
-    QTest::addColumn<int>("ackDelayMs");
-    QTest::addColumn<bool>("badStatusSum");
-    QTest::addColumn<int>("stallMs");
-    QTest::addColumn<LinkFailure>("failure");
-    const LinkFailure none = LinkFailure::None;
-    QTest::newRow("parameters acknowledged after 90 ms") << "parameters" << 90 << false << 0 << none;
-    QTest::newRow("parameters acknowledged after 110 ms")
-        << "parameters" << 110 << false << 0 << LinkFailure::NoAcknowledge;
-    QTest::newRow("status acknowledged after 450 ms") << "status" << 450 << false << 0 << none;
-    QTest::newRow("status acknowledged after 550 ms")
-        << "status" << 550 << false << 0 << LinkFailure::NoAcknowledge;
-    QTest::newRow("status with a wrong sum")
-        << "status" << 0 << true << 0 << LinkFailure::BadChecksum;
-    QTest::newRow("transfer pausing 600 ms") << "channel" << 0 << false << 600 << none;
-    QTest::newRow("transfer pausing 1100 ms")
-        << "channel" << 0 << false << 1100 << LinkFailure::Stalled;
-    QTest::newRow("parameters wrongly acknowledged")
-        << "parameters" << -1 << false << 0 << LinkFailure::WrongAcknowledge;
-}
-
 void tst_Protocol::exchangeLimits()
 {
-    QFETCH(QString, exchange);
-    QFETCH(int, ackDelayMs);
-    QFETCH(bool, badStatusSum);
-    QFETCH(int, stallMs);
-    QFETCH(LinkFailure, failure);
-    const bool done = failure == LinkFailure::None;
-    UnitFaults faults;
-    faults.ackDelayMs = std::max(ackDelayMs, 0);
-    faults.wrongAck = ackDelayMs < 0 ? 1.0 : 0.0;
-    faults.badStatusSum = badStatusSum;
-    faults.stallAt = 1000;
-    faults.stallMs = stallMs;
-    FakeUnit unit(8, faults);
-    SerialLink link(unit);
-    KorunProtocol protocol(link);
-    WaveChannel channel(2048);
-    QVERIFY(channel.allocate());
-    QProgressBar bar;
-    bar.setRange(0, 100000);
-    bar.setValue(500);
-    quint8 status = 9;
-    bool result = false;
-    if (exchange == "parameters")
-        result = protocol.sendParameters(acqParams);
-    else if (exchange == "status")
-        result = protocol.readStatus(status);
-    else
-        result = protocol.readChannel(0, 2048, &bar, channel);
-    QCOMPARE(result, done);
-    QCOMPARE(link.failure, failure);
-    if (exchange == "channel")
-        QCOMPARE(bar.value(), done ? 2548 : 500); // a failed transfer gives its progress back
+    const LinkFailure none = LinkFailure::None;
+    const struct
+    {
+        const char* exchange;
+        int ackDelayMs; // -1: acknowledged with 0x01
+        bool badStatusSum;
+        int stallMs;
+        LinkFailure failure;
+    } cases[] = { { "parameters", 90, false, 0, none },
+        { "parameters", 110, false, 0, LinkFailure::NoAcknowledge },
+        { "status", 450, false, 0, none }, { "status", 550, false, 0, LinkFailure::NoAcknowledge },
+        { "status", 0, true, 0, LinkFailure::BadChecksum }, { "channel", 0, false, 600, none },
+        { "channel", 0, false, 1100, LinkFailure::Stalled },
+        { "parameters", -1, false, 0, LinkFailure::WrongAcknowledge } };
+    for (const auto& c : cases) {
+        const QByteArray exchange = c.exchange;
+        const bool done = c.failure == LinkFailure::None;
+        UnitFaults faults;
+        faults.ackDelayMs = std::max(c.ackDelayMs, 0);
+        faults.wrongAck = c.ackDelayMs < 0 ? 1.0 : 0.0;
+        faults.badStatusSum = c.badStatusSum;
+        faults.stallAt = 1000;
+        faults.stallMs = c.stallMs;
+        FakeUnit unit(8, faults);
+        SerialLink link(unit);
+        KorunProtocol protocol(link);
+        WaveChannel channel(2048);
+        QVERIFY(channel.allocate());
+        QProgressBar bar;
+        bar.setRange(0, 100000);
+        bar.setValue(500);
+        quint8 status = 9;
+        bool result = false;
+        if (exchange == "parameters")
+            result = protocol.sendParameters(acqParams);
+        else if (exchange == "status")
+            result = protocol.readStatus(status);
+        else
+            result = protocol.readChannel(0, 2048, &bar, channel);
+        QCOMPARE(result, done);
+        QCOMPARE(link.failure, c.failure);
+        if (exchange == "channel")
+            QCOMPARE(bar.value(), done ? 2548 : 500); // a failed transfer gives its progress back
+    }
 }
 
 // A stall of 1.2 s makes the first try of a channel fail; before trying again the program lets
 // the line go quiet, so that it works whether the unit drops the rest of its transfer on the
 // next synchronisation or sends it to the end first.
-void tst_Protocol::retryAfterAStall_data()
-{
-    QTest::addColumn<bool>("finishes");
-    QTest::newRow("unit drops its transfer") << false;
-    QTest::newRow("unit finishes its transfer") << true;
-}
-
 void tst_Protocol::retryAfterAStall()
 {
-    QFETCH(bool, finishes);
-    UnitFaults faults;
-    faults.finishesTransfers = finishes;
-    faults.stallAt = 30000;
-    faults.stallMs = 1200;
-    FakeUnit unit(9, faults);
-    SerialLink link(unit);
-    acqParams.halfCount = 30000;
-    WaveStore record(QRect(0, 0, 639, 399));
-    QVERIFY(record.initialise(4, 60000));
-    QVERIFY(run(unit, link, record).done);
-    QVERIFY(holdsTheTruth(record, unit));
+    for (const bool finishes : { false, true }) {
+        UnitFaults faults;
+        faults.finishesTransfers = finishes;
+        faults.stallAt = 30000;
+        faults.stallMs = 1200;
+        FakeUnit unit(9, faults);
+        SerialLink link(unit);
+        acqParams.halfCount = 30000;
+        WaveStore record(QRect(0, 0, 639, 399));
+        QVERIFY(record.initialise(4, 60000));
+        QVERIFY(run(unit, link, record).done);
+        QVERIFY(holdsTheTruth(record, unit));
+    }
 }
 
 void tst_Protocol::faultyLine_data()
