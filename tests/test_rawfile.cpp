@@ -84,18 +84,13 @@ private slots:
     void init();
     void roundTrip_data();
     void roundTrip();
-    void emptyRecordIsNotWritten();
-    void emptyFileOfNoChannels();
-    void readerFailures_data();
+    void emptyRecords();
     void readerFailures();
     void truncatedLastChannelKeepsTheOthers();
     void saveOverOwnFileAsNormalUser();
     void replacementRefused();
     void failureAtEveryWrite();
-    void failedRename();
-    void linkStaysALink();
-    void strangerTemporaryIsNeverWrittenThrough();
-    void permissionsAreKept();
+    void whatStandsAtTheName();
 
 private:
     QTemporaryDir dir;
@@ -169,31 +164,25 @@ void tst_RawFile::roundTrip()
     QVERIFY(leftovers(dir.path()).isEmpty());
 }
 
-void tst_RawFile::emptyRecordIsNotWritten()
+// A record without samples, or without a name, is not written; a file of no channels reads.
+void tst_RawFile::emptyRecords()
 {
-    auto record = testrecords::make(4, 0);
-    QCOMPARE(writeRaw(*record, dir.filePath("empty.raw")), -1);
+    QCOMPARE(writeRaw(*testrecords::make(4, 0), dir.filePath("empty.raw")), -1);
     QCOMPARE(writeRaw(*testrecords::make(1, 5), QString()), -1);
     QVERIFY(!QFile::exists(dir.filePath("empty.raw")));
-}
 
-void tst_RawFile::emptyFileOfNoChannels()
-{
     QByteArray bytes(264, '\0');
     std::memcpy(bytes.data(), "KORUNRAW", 8);
     bytes[14] = 100; // samples per channel, but no channel
-    const QString name = dir.filePath("none.raw");
-    QVERIFY(writeFile(name, bytes));
+    QVERIFY(writeFile(dir.filePath("none.raw"), bytes));
     WaveStore record(QRect(0, 0, 99, 99));
-    QVERIFY(readRaw(record, name));
+    QVERIFY(readRaw(record, dir.filePath("none.raw")));
     QCOMPARE(record.channelCount(), 0);
     QVERIFY(reported.isEmpty());
 }
 
-void tst_RawFile::readerFailures_data()
+void tst_RawFile::readerFailures()
 {
-    QTest::addColumn<QByteArray>("bytes"); // "<dir>" reads a directory, "<none>" a missing file
-    QTest::addColumn<int>("code");
     QByteArray good(264, '\0');
     std::memcpy(good.data(), "KORUNRAW", 8);
     good[8] = 1; // one channel
@@ -204,37 +193,29 @@ void tst_RawFile::readerFailures_data()
         bytes.replace(offset, patch.size(), patch);
         return bytes;
     };
-    QTest::newRow("empty name") << QByteArray("<empty>") << 0xA502;
-    QTest::newRow("missing file") << QByteArray("<none>") << 0xA702;
-    QTest::newRow("seven bytes") << QByteArray("KORUNRA") << 0xA402;
-    QTest::newRow("cannot be opened") << QByteArray("<dir>") << 0xA602;
-    QTest::newRow("last magic byte wrong") << with(7, "V") << 0xAC02;
-    QTest::newRow("header cut short") << good.left(8 + 255) << 0xAF02;
-    QTest::newRow("six channels") << with(8, QByteArray("\6", 1)) << 0xAC02;
-    QTest::newRow("negative sample count") << with(14, QByteArray("\xff\xff\xff\xff", 4)) << 0xAC02;
-    QTest::newRow("more samples than a channel holds")
-        << with(14, QByteArray("\x01\x80\x02\x00", 4)) << 0xAC02;
-    QTest::newRow("channel header cut short") << good.left(264 + 10) << 0xAD02;
-    QTest::newRow("samples cut short") << good.left(good.size() - 1) << 0xAD02;
-}
-
-void tst_RawFile::readerFailures()
-{
-    QFETCH(QByteArray, bytes);
-    QFETCH(int, code);
-    QString name = dir.filePath("bad.raw");
-    QFile::remove(name);
-    if (bytes == "<empty>")
-        name.clear();
-    else if (bytes == "<dir>")
-        name = dir.path();
-    else if (bytes != "<none>")
-        QVERIFY(writeFile(name, bytes));
-    WaveStore record(QRect(0, 0, 99, 99));
-    QVERIFY(!readRaw(record, name));
-    QCOMPARE(reported.size(), 1);
-    QCOMPARE(int(reported[0] & 0xFFFF), code);
-    QCOMPARE(int((reported[0] >> 32) & 0xFFFF), 16); // main/src/wave_stor.cpp
+    // "<empty>" is an empty name, "<dir>" a directory, "<none>" a missing file.
+    const std::pair<QByteArray, int> cases[] = { { "<empty>", 0xA502 }, { "<none>", 0xA702 },
+        { "KORUNRA", 0xA402 }, { "<dir>", 0xA602 }, { with(7, "V"), 0xAC02 },
+        { good.left(8 + 255), 0xAF02 }, { with(8, QByteArray("\6", 1)), 0xAC02 },
+        { with(14, QByteArray("\xff\xff\xff\xff", 4)), 0xAC02 }, // a negative count
+        { with(14, QByteArray("\x01\x80\x02\x00", 4)), 0xAC02 }, // above a channel's blocks
+        { good.left(264 + 10), 0xAD02 }, { good.left(good.size() - 1), 0xAD02 } };
+    for (const auto& [bytes, code] : cases) {
+        reported.clear();
+        QString name = dir.filePath("bad.raw");
+        QFile::remove(name);
+        if (bytes == "<empty>")
+            name.clear();
+        else if (bytes == "<dir>")
+            name = dir.path();
+        else if (bytes != "<none>")
+            QVERIFY(writeFile(name, bytes));
+        WaveStore record(QRect(0, 0, 99, 99));
+        QVERIFY(!readRaw(record, name));
+        QCOMPARE(reported.size(), 1);
+        QCOMPARE(int(reported[0] & 0xFFFF), code);
+        QCOMPARE(int((reported[0] >> 32) & 0xFFFF), 16);
+    }
 }
 
 void tst_RawFile::truncatedLastChannelKeepsTheOthers()
@@ -323,28 +304,29 @@ void tst_RawFile::failureAtEveryWrite()
     }
 }
 
-void tst_RawFile::failedRename()
+// A folder under the name is not replaced (-17); a link stays a link to the file it points
+// at, with that file written; a link a stranger left under the temporary name is never
+// written through; the file's permissions stay.
+void tst_RawFile::whatStandsAtTheName()
 {
-    const QString name = dir.filePath("adir.raw");
-    QVERIFY(QDir().mkpath(name));
-    QCOMPARE(writeRaw(*randomRecord(1, 10, 1), name), -17);
-    QVERIFY(QFileInfo(name).isDir());
+    const QString folder = dir.filePath("adir.raw");
+    QVERIFY(QDir().mkpath(folder));
+    QCOMPARE(writeRaw(*randomRecord(1, 10, 1), folder), -17);
+    QVERIFY(QFileInfo(folder).isDir());
     QVERIFY(leftovers(dir.path()).isEmpty());
-}
 
-void tst_RawFile::linkStaysALink()
-{
     const QString real = dir.filePath("real.raw");
     const QString link = dir.filePath("link.raw");
     QVERIFY(writeFile(real, "old"));
+    QVERIFY(::chmod(qPrintable(real), 0640) == 0);
     QVERIFY(QFile::link(real, link));
     QCOMPARE(writeRaw(*randomRecord(1, 10, 1), link), 0);
     QVERIFY(QFileInfo(link).isSymLink());
     QCOMPARE(QFileInfo(real).size(), qint64(264 + 16 + 10));
-}
+    struct stat st;
+    QCOMPARE(::stat(qPrintable(real), &st), 0);
+    QCOMPARE(int(st.st_mode & 07777), 0640);
 
-void tst_RawFile::strangerTemporaryIsNeverWrittenThrough()
-{
     const QString name = dir.filePath("busy.raw");
     const QString victim = dir.filePath("victim");
     QVERIFY(writeFile(victim, "precious"));
@@ -354,17 +336,6 @@ void tst_RawFile::strangerTemporaryIsNeverWrittenThrough()
     QVERIFY(QFileInfo(name + ".tmp").isSymLink());
     QCOMPARE(QFileInfo(name).size(), qint64(264 + 16 + 10));
     QFile::remove(name + ".tmp");
-}
-
-void tst_RawFile::permissionsAreKept()
-{
-    const QString name = dir.filePath("mode.raw");
-    QVERIFY(writeFile(name, "old"));
-    QVERIFY(::chmod(qPrintable(name), 0640) == 0);
-    QCOMPARE(writeRaw(*randomRecord(1, 10, 1), name), 0);
-    struct stat st;
-    QCOMPARE(::stat(qPrintable(name), &st), 0);
-    QCOMPARE(int(st.st_mode & 07777), 0640);
 }
 
 QTEST_MAIN(tst_RawFile)
