@@ -1,9 +1,9 @@
 // The waveform window and the file commands: scroll bar, zoom, stretch, vertical scale, close
 // rules, titles, counter, last directory, the zoom guard and the information dialog's values.
 #include "ae_panel.h"
-#include "measure_panel.h"
 #include "fmain.h"
 #include "init.h"
+#include "measure_panel.h"
 #include "support/boxes.h"
 #include "support/fixture.h"
 #include "support/records.h"
@@ -19,8 +19,8 @@
 #include <QMdiArea>
 #include <QProcess>
 #include <QPushButton>
-#include <QTableWidget>
 #include <QScrollBar>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <functional>
@@ -30,9 +30,7 @@ class tst_Waveform : public WindowTest
 {
     Q_OBJECT
 private slots:
-    void scrollBar_data();
     void scrollBar();
-    void zoom_data();
     void zoom();
     void zoomSelection();
     void zoomAndScaleBars();
@@ -54,7 +52,6 @@ private:
     // samples are code(channel, sample).
     TWForm* addMegahertzWindow(int samples, const std::function<qint8(int, int)>& code);
     QScrollBar* bar(const char* name) const { return window->findChild<QScrollBar*>(name); }
-
 };
 
 TWForm* tst_Waveform::addRecordWindow(int samples, int first, int visible)
@@ -65,8 +62,7 @@ TWForm* tst_Waveform::addRecordWindow(int samples, int first, int visible)
     return form;
 }
 
-TWForm* tst_Waveform::addMegahertzWindow(
-    int samples, const std::function<qint8(int, int)>& code)
+TWForm* tst_Waveform::addMegahertzWindow(int samples, const std::function<qint8(int, int)>& code)
 {
     TWForm* form = testwindows::addRecordWindow(window, 2, samples, 1);
     WaveStore& record = *form->record;
@@ -80,78 +76,61 @@ TWForm* tst_Waveform::addMegahertzWindow(
     return form;
 }
 
-void tst_Waveform::scrollBar_data()
-{
-    QTest::addColumn<int>("samples");
-    QTest::addColumn<int>("first");
-    QTest::addColumn<int>("visible");
-    QTest::addColumn<int>("maximum");
-    QTest::addColumn<int>("value");
-    QTest::addColumn<bool>("enabled");
-    QTest::newRow("whole record") << 1000 << 0 << 1000 << 0 << 0 << false;
-    QTest::newRow("one step per sample") << 1000 << 300 << 100 << 900 << 300 << true;
-    QTest::newRow("four samples per step") << 100000 << 5001 << 1000 << 24750 << 1250 << true;
-    QTest::newRow("five samples per step") << 163840 << 40000 << 10 << 32766 << 8000 << true;
-}
-
+// One step per sample while the record fits the bar's range, then as many samples a step as
+// it takes; disabled when the whole record shows.
 void tst_Waveform::scrollBar()
 {
-    QFETCH(int, samples);
-    QFETCH(int, first);
-    QFETCH(int, visible);
-    QFETCH(int, maximum);
-    QFETCH(int, value);
-    QFETCH(bool, enabled);
-    TWForm* form = addRecordWindow(samples, first, visible);
-    QCOMPARE(int(form->record->header.visibleCount), visible);
-    QCOMPARE(form->scrollBar->minimum(), 0);
-    QCOMPARE(form->scrollBar->maximum(), maximum);
-    QCOMPARE(form->scrollBar->value(), value);
-    QCOMPARE(form->scrollBar->isEnabled(), enabled);
-    QVERIFY(form->scrollBar->pageStep() >= 1);
-    if (samples != 100000)
-        return;
+    const struct
+    {
+        int samples;
+        int first;
+        int visible;
+        int maximum;
+        int value;
+    } cases[] = { { 1000, 0, 1000, 0, 0 }, { 1000, 300, 100, 900, 300 },
+        { 100000, 5001, 1000, 24750, 1250 }, { 163840, 40000, 10, 32766, 8000 } };
+    for (const auto& c : cases) {
+        TWForm* form = addRecordWindow(c.samples, c.first, c.visible);
+        QCOMPARE(int(form->record->header.visibleCount), c.visible);
+        QCOMPARE(form->scrollBar->minimum(), 0);
+        QCOMPARE(form->scrollBar->maximum(), c.maximum);
+        QCOMPARE(form->scrollBar->value(), c.value);
+        QCOMPARE(form->scrollBar->isEnabled(), c.maximum > 0);
+        QVERIFY(form->scrollBar->pageStep() >= 1);
+    }
+    TWForm* form = addRecordWindow(100000, 5001, 1000);
     form->scrollBar->setValue(1234); // four samples per step
     QCOMPARE(int(form->record->header.firstVisible), 4936);
     QCOMPARE(form->record->channel(2)->firstVisible, 4936);
     QCOMPARE(int(form->record->header.visibleCount), 1000);
 }
 
-void tst_Waveform::zoom_data()
-{
-    QTest::addColumn<bool>("in");
-    QTest::addColumn<int>("first");
-    QTest::addColumn<int>("visible");
-    QTest::addColumn<int>("newFirst");
-    QTest::addColumn<int>("newVisible");
-    QTest::newRow("in: halves around the middle") << true << 100 << 400 << 200 << 200;
-    QTest::newRow("in: width 3 gives 2") << true << 10 << 3 << 10 << 2;
-    QTest::newRow("in: never below 2") << true << 10 << 2 << 10 << 2;
-    QTest::newRow("out: doubles around the middle") << false << 400 << 100 << 350 << 200;
-    QTest::newRow("out: near the left edge widens by the deficit") << false << 10 << 100 << 0 << 240;
-    QTest::newRow("out: near the right edge is pushed back") << false << 880 << 100 << 800 << 200;
-    QTest::newRow("out: whole record stays") << false << 0 << 1000 << 0 << 1000;
-    QTest::newRow("out: beyond the record, the whole of it") << false << 300 << 600 << 0 << 1000;
-}
-
+// In halves the view around its middle, never below 2 samples; out doubles it, widened by the
+// deficit near the left edge, pushed back near the right, the whole record at most.
 void tst_Waveform::zoom()
 {
-    QFETCH(bool, in);
-    QFETCH(int, first);
-    QFETCH(int, visible);
-    QFETCH(int, newFirst);
-    QFETCH(int, newVisible);
-    TWForm* form = addRecordWindow(1000, first, visible);
-    if (in) { // «+» of the main keyboard (shifted "=") zooms in like the keypad's
-        window->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(window));
-        QTest::keyClick(form->plotWidget, Qt::Key_Plus, Qt::ShiftModifier);
-    } else {
-        window->findChild<QAction*>("aZoomOut")->trigger();
+    window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window));
+    const struct
+    {
+        bool in;
+        int first;
+        int visible;
+        int newFirst;
+        int newVisible;
+    } cases[] = { { true, 100, 400, 200, 200 }, { true, 10, 3, 10, 2 }, { true, 10, 2, 10, 2 },
+        { false, 400, 100, 350, 200 }, { false, 10, 100, 0, 240 }, { false, 880, 100, 800, 200 },
+        { false, 0, 1000, 0, 1000 }, { false, 300, 600, 0, 1000 } };
+    for (const auto& c : cases) {
+        TWForm* form = addRecordWindow(1000, c.first, c.visible);
+        if (c.in) // «+» of the main keyboard (shifted "=") zooms in like the keypad's
+            QTest::keyClick(form->plotWidget, Qt::Key_Plus, Qt::ShiftModifier);
+        else
+            window->findChild<QAction*>("aZoomOut")->trigger();
+        QCOMPARE(int(form->record->header.firstVisible), c.newFirst);
+        QCOMPARE(int(form->record->header.visibleCount), c.newVisible);
+        QCOMPARE(bar("sbZX")->value(), std::max(1, 100 * c.newVisible / 1000));
     }
-    QCOMPARE(int(form->record->header.firstVisible), newFirst);
-    QCOMPARE(int(form->record->header.visibleCount), newVisible);
-    QCOMPARE(bar("sbZX")->value(), std::max(1, 100 * newVisible / 1000));
 }
 
 void tst_Waveform::zoomSelection()
@@ -368,17 +347,16 @@ void tst_Waveform::readFailureLeavesNoWindow()
         testboxes::reset();
         window->saveActiveRecord(name);
         return testboxes::texts.value(0).startsWith("Ошибка записи") ? testboxes::causes.value(0)
-                                                                      : QString();
+                                                                     : QString();
     };
     QCOMPARE(saveCauseIn(dir.filePath("nowhere/run.raw")), QString("папка не найдена"));
     if (::geteuid() != 0)
         return;
-    for (const auto& [options, cause] :
-        { std::pair { "size=4k", "нет места на диске" },
-            std::pair { "ro", "файловая система только для чтения" } }) {
+    for (const auto& [options, cause] : { std::pair { "size=4k", "нет места на диске" },
+             std::pair { "ro", "файловая система только для чтения" } }) {
         QDir().mkpath(dir.filePath("mounted"));
-        if (QProcess::execute("mount", { "-t", "tmpfs", "-o", options, "tmpfs",
-                                           dir.filePath("mounted") })
+        if (QProcess::execute(
+                "mount", { "-t", "tmpfs", "-o", options, "tmpfs", dir.filePath("mounted") })
             != 0)
             QSKIP("tmpfs cannot be mounted here");
         const QString got = saveCauseIn(dir.filePath("mounted/run.raw"));
@@ -443,11 +421,11 @@ void tst_Waveform::informationValues()
         dialog->close();
     });
     window->findChild<QAction*>("aInfo")->trigger();
-    const QString written = QFileInfo(dir.filePath("info.raw"))
-                                .lastModified()
-                                .toString("dd.MM.yyyy hh:mm:ss");
-    QCOMPARE(rows, QStringList({ "Длительность: 0.000408333 с", "Файл изменён: " + written,
-                       "Сигнал: в пределах шкалы" }));
+    const QString written
+        = QFileInfo(dir.filePath("info.raw")).lastModified().toString("dd.MM.yyyy hh:mm:ss");
+    QCOMPARE(rows,
+        QStringList({ "Длительность: 0.000408333 с", "Файл изменён: " + written,
+            "Сигнал: в пределах шкалы" }));
 }
 
 // Bursts of +-30 codes (gain code 12, 1 MHz) on channel 2 at 1000 and channel 1 at 1400: one
