@@ -19,7 +19,6 @@
 #include <QSerialPort>
 #include <QMdiArea>
 #include <QProcess>
-#include <QTemporaryDir>
 #include <QtTest>
 #include <fcntl.h>
 #include <grp.h>

@@ -13,9 +13,7 @@
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
-#include <QLineEdit>
 #include <QRadioButton>
-#include <QTemporaryDir>
 #include <QtTest>
 
 class tst_Dialogs : public WindowTest

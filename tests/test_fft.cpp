@@ -19,11 +19,9 @@
 #include <QLabel>
 #include <QMdiArea>
 #include <QMenu>
-#include <QPushButton>
 #include <QRadioButton>
 #include <QRandomGenerator>
 #include <QScrollBar>
-#include <QTemporaryDir>
 #include <QtTest>
 #include <cmath>
 #include <complex>

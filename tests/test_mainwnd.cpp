@@ -16,7 +16,6 @@
 #include <QScrollBar>
 #include <QSpinBox>
 #include <QStatusBar>
-#include <QTemporaryDir>
 #include <QToolBar>
 #include <QtTest>
 

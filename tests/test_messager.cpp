@@ -7,7 +7,6 @@
 #include <QtMisc/qtm_messager.h>
 #include <QtMisc/qtm_strings.h>
 
-#include <QCloseEvent>
 #include <QtTest>
 #include <thread>
 

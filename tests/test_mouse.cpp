@@ -9,8 +9,6 @@
 #include "wave_stor.h"
 
 #include <QLabel>
-#include <QMdiArea>
-#include <QTemporaryDir>
 #include <QtTest>
 
 class tst_Mouse : public WindowTest

@@ -11,9 +11,7 @@
 #include "wave_stor.h"
 
 #include <QCheckBox>
-#include <QMdiArea>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QtTest>
 
 class tst_Operations : public WindowTest

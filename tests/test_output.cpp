@@ -13,14 +13,11 @@
 
 #include <QCheckBox>
 #include <QFileDialog>
-#include <QMdiArea>
 #include <QPainter>
 #include <QPrinter>
 #include <QProcess>
 #include <QPushButton>
 #include <QSvgRenderer>
-#include <QTemporaryDir>
-#include <QXmlStreamReader>
 #include <QtTest>
 
 namespace {

@@ -9,7 +9,6 @@
 #include <QtMisc/qtm_files_list.h>
 #include <QtMisc/qtm_messager.h>
 
-#include <QBuffer>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QtTest>

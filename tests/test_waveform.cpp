@@ -21,7 +21,6 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTableWidget>
-#include <QTemporaryDir>
 #include <QtTest>
 #include <functional>
 #include <unistd.h>
