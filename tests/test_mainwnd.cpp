@@ -28,13 +28,12 @@ private slots:
     void displayModeTable();
     void filterActionRules();
     void syncControlsSetsCheckMarks();
-    void zoomLabels();
+    void zoomLabelsAndStatusFrame();
     void channelStatus_data();
     void channelStatus();
     void yUnit();
     void settingsLoadColorsTheLabels();
     void saveRetriesWhileAsked();
-    void statusFrameFollowsResize();
 
 private:
     QAction* action(const char* name) const { return window->findChild<QAction*>(name); }
@@ -164,7 +163,7 @@ void tst_MainWnd::syncControlsSetsCheckMarks()
     QVERIFY(!window->isZoomGuardSet());
 }
 
-void tst_MainWnd::zoomLabels()
+void tst_MainWnd::zoomLabelsAndStatusFrame()
 {
     auto* zy = window->findChild<QScrollBar*>("sbZY");
     auto* zx = window->findChild<QScrollBar*>("sbZX");
@@ -177,6 +176,12 @@ void tst_MainWnd::zoomLabels()
     QCOMPARE(window->findChild<QLabel*>("sbZYLabel")->text(), QString("212%"));
     zy->setValue(401);
     QCOMPARE(window->findChild<QLabel*>("sbZYLabel")->text(), QString("400%"));
+    // The frame of the labels covers the status bar whatever the window's size.
+    window->resize(900, 500);
+    QCoreApplication::processEvents();
+    auto* frame = window->findChild<QFrame*>("frameSBar");
+    QCOMPARE(frame->parentWidget(), window->statusBar());
+    QCOMPARE(frame->geometry(), window->statusBar()->rect());
 }
 
 void tst_MainWnd::channelStatus_data()
@@ -217,19 +222,18 @@ void tst_MainWnd::channelStatus()
     QCOMPARE(t->text(), timeLabel);
 }
 
+// "YAxis" absent: Coulombs, and the menu says so; the commands check one unit each.
 void tst_MainWnd::yUnit()
 {
-    QVERIFY(!window->yAxisVolts()); // "YAxis" absent: Coulombs, and the menu says so
-    QVERIFY(!action("aVolt")->isChecked());
-    QVERIFY(action("aCoulomb")->isChecked());
+    const auto volts = [this](bool on) {
+        return window->yAxisVolts() == on && action("aVolt")->isChecked() == on
+            && action("aCoulomb")->isChecked() == !on;
+    };
+    QVERIFY(volts(false));
     action("aCoulomb")->trigger();
-    QVERIFY(!window->yAxisVolts());
-    QVERIFY(!action("aVolt")->isChecked());
-    QVERIFY(action("aCoulomb")->isChecked());
+    QVERIFY(volts(false));
     action("aVolt")->trigger();
-    QVERIFY(window->yAxisVolts());
-    QVERIFY(action("aVolt")->isChecked());
-    QVERIFY(!action("aCoulomb")->isChecked());
+    QVERIFY(volts(true));
 }
 
 void tst_MainWnd::settingsLoadColorsTheLabels()
@@ -271,15 +275,6 @@ void tst_MainWnd::saveRetriesWhileAsked()
     QCOMPARE(
         QSettings(dir.filePath("adc.ini"), QSettings::IniFormat).value("COM/ComName").toString(),
         QString("/dev/ttyS3"));
-}
-
-void tst_MainWnd::statusFrameFollowsResize()
-{
-    window->resize(900, 500);
-    QCoreApplication::processEvents();
-    auto* frame = window->findChild<QFrame*>("frameSBar");
-    QCOMPARE(frame->parentWidget(), window->statusBar());
-    QCOMPARE(frame->geometry(), window->statusBar()->rect());
 }
 
 QTEST_MAIN(tst_MainWnd)
