@@ -29,8 +29,7 @@ private slots:
     void groupRelabelsInputs();
     void storeRoundTrip();
     void cancelChangesNothing();
-    void portDialogKeepsUnlistedNameAndOddRate();
-    void portDialogStoresTheChosenRate();
+    void portDialog();
     void aboutVersion();
 
 private:
@@ -196,7 +195,9 @@ void tst_Dialogs::cancelChangesNothing()
     QCOMPARE(int(acqParams.muxGroup), 7);
 }
 
-void tst_Dialogs::portDialogKeepsUnlistedNameAndOddRate()
+// A name the list does not hold and a rate without a button are shown and kept; a chosen rate
+// and a typed name are stored.
+void tst_Dialogs::portDialog()
 {
     comPortName = dir.filePath("not-a-port");
     comBaudRate = 9600;
@@ -218,10 +219,7 @@ void tst_Dialogs::portDialogKeepsUnlistedNameAndOddRate()
     QCOMPARE(shownName, comPortName);
     QCOMPARE(comPortName, dir.filePath("not-a-port"));
     QCOMPARE(comBaudRate, 9600);
-}
 
-void tst_Dialogs::portDialogStoresTheChosenRate()
-{
     comPortName = dir.filePath("port");
     comBaudRate = 115200;
     QTimer::singleShot(0, [&] {
