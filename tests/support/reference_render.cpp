@@ -21,7 +21,9 @@ int yOf(const WaveChannel& c, int value)
     return c.baselineY - int(std::lround(value * c.scaleY));
 }
 
-// The displayed values worked out on their own: the mode's term of each sample (detection:
+} // namespace
+
+// The mode's term of each sample (detection:
 // magnitude, -128 showing 127; square: s * s / 129), averaged over 2h + 1 samples (0 outside
 // the record) for the smoothing modes, the difference of successive averages for the
 // derivative, each kept to 8 signed bits.
@@ -52,8 +54,6 @@ std::vector<int> displayedValues(const WaveChannel& c)
     }
     return values;
 }
-
-} // namespace
 
 void drawTrace(QPainter& painter, WaveChannel& c, bool drawPoints)
 {
