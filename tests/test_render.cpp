@@ -61,9 +61,7 @@ class tst_Render : public QObject
     Q_OBJECT
 private slots:
     void columnsMatchTheStraightforwardDrawing();
-    void constantSignalColumnsJoin();
-    void pointsOnlyAboveTwoPixelsPerSample();
-    void baselineRow();
+    void baselinesAndPoints();
     void cursorLineAndMark();
     void printRenderingIsBlack();
     void polylineBatches();
@@ -120,51 +118,35 @@ void tst_Render::columnsMatchTheStraightforwardDrawing()
     }
 }
 
-void tst_Render::constantSignalColumnsJoin()
+// The record drawn as its window draws it: each baseline a light grey row across the plot, and
+// the samples' points (white) only above two pixels per sample.
+void tst_Render::baselinesAndPoints()
 {
-    auto record = testrecords::make(1, 20000, 1, plot(500, 200));
-    WaveChannel* channel = record->channel(0);
-    for (int i = 0; i < channel->sampleCount; ++i)
-        channel->setSample(i, 0);
-    QImage image = drawWithProgram(*record, QSize(500, 200));
-    const QRgb trace = channel->traceColor.rgb();
-    for (int x = 0; x < 498; ++x) {
-        QCOMPARE(image.pixel(x, channel->baselineY), trace);
-        QCOMPARE(image.pixel(x, channel->baselineY - 1), qRgb(0, 0, 0));
-    }
-}
-
-void tst_Render::pointsOnlyAboveTwoPixelsPerSample()
-{
-    const QRgb white = qRgb(255, 255, 255);
-    auto record = testrecords::make(1, 1000, 2, plot(400, 200));
-    record->header.visibleCount = 200; // scaleX = 399 / 199, just above 2
-    record->layout();
-    QVERIFY(record->scaleX > 2.0);
-    QVERIFY(countColor(drawWithProgram(*record, QSize(400, 200)), white) > 150);
-
-    record->header.visibleCount = 201; // 399 / 200 is below 2
-    record->layout();
-    QVERIFY(record->scaleX <= 2.0);
-    QCOMPARE(countColor(drawWithProgram(*record, QSize(400, 200)), white), 0);
-}
-
-void tst_Render::baselineRow()
-{
+    const auto drawn = [](WaveStore& record, QSize size) {
+        QImage image = blackImage(size);
+        QPainter painter(&image);
+        record.draw(painter);
+        return image;
+    };
     auto record = testrecords::make(2, 3000, 4, plot(300, 200));
     for (int i = 0; i < 2; ++i)
         record->channel(i)->cursorEnabled = false;
-    QImage image = blackImage(QSize(301, 201));
-    QPainter painter(&image);
-    record->draw(painter);
-    painter.end();
-    for (int i = 0; i < 2; ++i) {
-        const WaveChannel* channel = record->channel(i);
-        for (int x = 0; x <= 300; ++x)
-            QCOMPARE(image.pixel(x, channel->baselineY), QColor(Qt::lightGray).rgb());
-    }
+    const QImage image = drawn(*record, QSize(301, 201));
     QCOMPARE(record->channel(0)->baselineY, 50);
     QCOMPARE(record->channel(1)->baselineY, 150);
+    for (int i = 0; i < 2; ++i)
+        for (int x = 0; x <= 300; ++x)
+            QCOMPARE(image.pixel(x, record->channel(i)->baselineY), QColor(Qt::lightGray).rgb());
+
+    const QRgb white = qRgb(255, 255, 255);
+    record = testrecords::make(1, 1000, 2, plot(400, 200));
+    record->header.visibleCount = 200; // scaleX = 399 / 199, just above 2
+    record->layout();
+    QVERIFY(record->scaleX > 2.0);
+    QVERIFY(countColor(drawn(*record, QSize(400, 200)), white) > 150);
+    record->header.visibleCount = 201; // 399 / 200 is below 2
+    record->layout();
+    QCOMPARE(countColor(drawn(*record, QSize(400, 200)), white), 0);
 }
 
 void tst_Render::cursorLineAndMark()
