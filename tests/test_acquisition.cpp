@@ -7,8 +7,9 @@
 #include "init.h"
 #include "rs232.h"
 #include "support/boxes.h"
-#include "support/fixture.h"
 #include "support/child.h"
+#include "support/files.h"
+#include "support/fixture.h"
 #include "ustrings.h"
 #include "wave_form.h"
 #include "wave_stor.h"
@@ -16,9 +17,9 @@
 #include <QtMisc/qtm_init.h>
 
 #include <QElapsedTimer>
-#include <QSerialPort>
 #include <QMdiArea>
 #include <QProcess>
+#include <QSerialPort>
 #include <QtTest>
 #include <fcntl.h>
 #include <grp.h>
@@ -87,14 +88,12 @@ bool tst_Acquisition::startUnit(const QStringList& options)
 
 QByteArray tst_Acquisition::log() const
 {
-    QFile file(dir.filePath("log"));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return testfiles::read(dir.filePath("log"));
 }
 
 QByteArray tst_Acquisition::dumped(int channel) const
 {
-    QFile file(dir.filePath(QString("channel%1.bin").arg(channel)));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return testfiles::read(dir.filePath(QString("channel%1.bin").arg(channel)));
 }
 
 QByteArray tst_Acquisition::samplesOf(const WaveChannel& channel)
@@ -282,9 +281,7 @@ void tst_Acquisition::aeSourceIsFoundAndLocated()
     acqParams.gains[0] = acqParams.gains[1] = 2;
     auto record = newRecord(16384);
     QVERIFY(runAcquisition(*record, nullptr, serialLink()));
-    QFile log(events);
-    QVERIFY(log.open(QIODevice::ReadOnly));
-    const QList<QByteArray> truth = log.readAll().trimmed().split('\n').mid(1);
+    const QList<QByteArray> truth = testfiles::read(events).trimmed().split('\n').mid(1);
     QCOMPARE(truth.size(), 4);
     HitSettings settings;
     settings.thresholdVolts = 6 * 5.0 * 1024 / 1048576; // 6 codes at gain code 2

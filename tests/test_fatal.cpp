@@ -1,5 +1,7 @@
 // The fatal path, in child processes: the box is shown once, the crash log starts with the
 // signal and its code, and the process always ends, also when the handler faults or hangs.
+#include "support/files.h"
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
@@ -89,9 +91,9 @@ void tst_Fatal::fatalPath()
     QVERIFY2(WIFSIGNALED(status), qPrintable(QString("exit status %1").arg(WEXITSTATUS(status))));
     QCOMPARE(WTERMSIG(status), endSignal);
 
-    QFile output(QString::fromLocal8Bit(out));
-    QVERIFY(output.open(QIODevice::ReadOnly));
-    const QStringList lines = QString::fromUtf8(output.readAll()).split('\n').filter("FATAL_BOX");
+    const QStringList lines = QString::fromUtf8(testfiles::read(QString::fromLocal8Bit(out)))
+                                  .split('\n')
+                                  .filter("FATAL_BOX");
     QCOMPARE(lines.size(), boxes);
     for (const QString& line : lines) {
         QVERIFY(
@@ -104,9 +106,7 @@ void tst_Fatal::fatalPath()
     QVERIFY(QRegularExpression("^crash_\\d\\d\\.\\d\\d\\.\\d{4}_\\d\\d_\\d\\d_\\d\\d\\.log$")
                 .match(logs[0])
                 .hasMatch());
-    QFile log(crashDir + logs[0]);
-    QVERIFY(log.open(QIODevice::ReadOnly));
-    const QStringList logLines = QString::fromUtf8(log.readAll()).split('\n');
+    const QStringList logLines = QString::fromUtf8(testfiles::read(crashDir + logs[0])).split('\n');
     QVERIFY(logLines.size() > 3);
     QVERIFY2(logLines[0].startsWith(firstLine), qPrintable(logLines[0]));
     if (firstLine.endsWith("0x0"))

@@ -4,6 +4,7 @@
 #include "fmain.h"
 #include "init.h"
 #include "support/boxes.h"
+#include "support/files.h"
 #include "support/fixture.h"
 #include "ustrings.h"
 #include "wave_form.h"
@@ -239,11 +240,9 @@ void tst_MainWnd::yUnit()
 void tst_MainWnd::settingsLoadColorsTheLabels()
 {
     delete window;
-    QFile ini(dir.filePath("adc.ini"));
-    QVERIFY(ini.open(QIODevice::WriteOnly));
-    ini.write("[COLOR]\nTextColor0=65280\nBackColor2=16777215\n[OTHERS]\nOldDir=/"
-              "data\n[WAVE_ADC]\nYAxis=1\n");
-    ini.close();
+    QVERIFY(testfiles::write(dir.filePath("adc.ini"),
+        "[COLOR]\nTextColor0=65280\nBackColor2=16777215\n[OTHERS]\nOldDir=/"
+        "data\n[WAVE_ADC]\nYAxis=1\n"));
     window = new MainWnd;
     QVERIFY(window->create());
     QCOMPARE(label("tl1")->palette().color(QPalette::WindowText), QColor(0, 255, 0));
@@ -258,9 +257,7 @@ void tst_MainWnd::settingsLoadColorsTheLabels()
 
 void tst_MainWnd::saveRetriesWhileAsked()
 {
-    QFile blocker(dir.filePath("plain"));
-    QVERIFY(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
+    QVERIFY(testfiles::write(dir.filePath("plain"), QByteArray()));
     window->settingsDir = dir.filePath("plain") + "/";
     testboxes::answers = { QMessageBox::Yes, QMessageBox::No };
     action("aCfgSave")->trigger();

@@ -4,6 +4,7 @@
 #include "init.h"
 #include "print_dialog.h"
 #include "support/boxes.h"
+#include "support/files.h"
 #include "support/fixture.h"
 #include "support/svg.h"
 #include "support/windows.h"
@@ -205,10 +206,8 @@ void tst_Output::pdfAndSvg()
     QVERIFY(inkOf(drawn).dark > 0.01);
     // The trace: a column of its own for every sample, and ±100 codes a thousand units apart
     // or more, so that rounding to whole units moves no point by a visible step.
-    QFile picture(dir.filePath("sine.svg"));
-    QVERIFY(picture.open(QIODevice::ReadOnly));
     QPolygon trace;
-    for (const QPolygon& line : testsvg::polylines(picture.readAll()))
+    for (const QPolygon& line : testsvg::polylines(testfiles::read(dir.filePath("sine.svg"))))
         if (line.size() > trace.size())
             trace = line;
     QCOMPARE(trace.size(), 1200);

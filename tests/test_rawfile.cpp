@@ -2,6 +2,7 @@
 // never leaves a target that is neither the old file nor the new one.
 #include "files_list.h"
 #include "support/child.h"
+#include "support/files.h"
 #include "support/records.h"
 #include "wave_stor.h"
 
@@ -28,18 +29,6 @@ bool becomeNobody()
 {
     return ::setgroups(0, nullptr) == 0 && ::setregid(nobody, nobody) == 0
         && ::setreuid(nobody, nobody) == 0;
-}
-
-QByteArray contents(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
 QStringList leftovers(const QString& dir)
@@ -173,7 +162,7 @@ void tst_RawFile::emptyRecords()
     QByteArray bytes(264, '\0');
     std::memcpy(bytes.data(), "KORUNRAW", 8);
     bytes[14] = 100; // samples per channel, but no channel
-    QVERIFY(writeFile(dir.filePath("none.raw"), bytes));
+    QVERIFY(testfiles::write(dir.filePath("none.raw"), bytes));
     WaveStore record(QRect(0, 0, 99, 99));
     QVERIFY(readRaw(record, dir.filePath("none.raw")));
     QCOMPARE(record.channelCount(), 0);
@@ -208,7 +197,7 @@ void tst_RawFile::readerFailures()
         else if (bytes == "<dir>")
             name = dir.path();
         else if (bytes != "<none>")
-            QVERIFY(writeFile(name, bytes));
+            QVERIFY(testfiles::write(name, bytes));
         WaveStore record(QRect(0, 0, 99, 99));
         QVERIFY(!readRaw(record, name));
         QCOMPARE(reported.size(), 1);
@@ -261,7 +250,7 @@ void tst_RawFile::replacementRefused()
     QVERIFY(QDir().mkpath(locked));
     for (const bool lockedFolder : { true, false }) {
         const QString name = lockedFolder ? locked + "/old.raw" : dir.filePath("readonly.raw");
-        QVERIFY(writeFile(name, "old contents"));
+        QVERIFY(testfiles::write(name, "old contents"));
         QVERIFY(::chown(qPrintable(name), nobody, nobody) == 0);
         if (lockedFolder)
             QVERIFY(::chown(qPrintable(locked), nobody, nobody) == 0
@@ -274,7 +263,7 @@ void tst_RawFile::replacementRefused()
             return writeRaw(*randomRecord(1, 50, 3), name) == -16 ? 0 : 11;
         });
         QCOMPARE(result, 0);
-        QCOMPARE(contents(name), QByteArray("old contents"));
+        QCOMPARE(testfiles::read(name), QByteArray("old contents"));
         QVERIFY(leftovers(QFileInfo(name).path()).isEmpty());
     }
 }
@@ -286,7 +275,7 @@ void tst_RawFile::failureAtEveryWrite()
     const QString name = dir.filePath("limited.raw");
     auto old = randomRecord(2, 40000, 5);
     QCOMPARE(writeRaw(*old, name), 0);
-    const QByteArray before = contents(name);
+    const QByteArray before = testfiles::read(name);
     const qint64 full = 264 + 3 * (16 + 70000);
     for (qint64 limit : { qint64(0), qint64(1), qint64(8), qint64(200), qint64(263), qint64(264),
              qint64(270), qint64(280), qint64(281), qint64(64000 + 280), qint64(70000 + 280),
@@ -298,7 +287,7 @@ void tst_RawFile::failureAtEveryWrite()
             return writeRaw(*randomRecord(3, 70000, 6), name) == -1 ? 0 : 1;
         });
         QVERIFY2(result == 0, qPrintable(QString("limit %1").arg(limit)));
-        QVERIFY2(contents(name) == before, qPrintable(QString("limit %1").arg(limit)));
+        QVERIFY2(testfiles::read(name) == before, qPrintable(QString("limit %1").arg(limit)));
         QVERIFY(leftovers(dir.path()).isEmpty());
     }
 }
@@ -316,7 +305,7 @@ void tst_RawFile::whatStandsAtTheName()
 
     const QString real = dir.filePath("real.raw");
     const QString link = dir.filePath("link.raw");
-    QVERIFY(writeFile(real, "old"));
+    QVERIFY(testfiles::write(real, "old"));
     QVERIFY(::chmod(qPrintable(real), 0640) == 0);
     QVERIFY(QFile::link(real, link));
     QCOMPARE(writeRaw(*randomRecord(1, 10, 1), link), 0);
@@ -328,10 +317,10 @@ void tst_RawFile::whatStandsAtTheName()
 
     const QString name = dir.filePath("busy.raw");
     const QString victim = dir.filePath("victim");
-    QVERIFY(writeFile(victim, "precious"));
+    QVERIFY(testfiles::write(victim, "precious"));
     QVERIFY(QFile::link(victim, name + ".tmp"));
     QCOMPARE(writeRaw(*randomRecord(1, 10, 1), name), 0);
-    QCOMPARE(contents(victim), QByteArray("precious"));
+    QCOMPARE(testfiles::read(victim), QByteArray("precious"));
     QVERIFY(QFileInfo(name + ".tmp").isSymLink());
     QCOMPARE(QFileInfo(name).size(), qint64(264 + 16 + 10));
     QFile::remove(name + ".tmp");

@@ -1,5 +1,6 @@
 // The settings file: defaults, range rules, the written text and a round trip.
 #include "settings.h"
+#include "support/files.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -20,10 +21,8 @@ private:
 
 QString tst_Settings::write(const QTemporaryDir& dir, const QByteArray& text)
 {
-    QFile file(dir.filePath("adc.ini"));
-    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size())
-        return QString();
-    return settingsDirectory(dir.path());
+    return testfiles::write(dir.filePath("adc.ini"), text) ? settingsDirectory(dir.path())
+                                                           : QString();
 }
 
 // Values the unit cannot take come to the nearest it can: gains 0-12, groups 0-7, switches 0
@@ -209,9 +208,7 @@ void tst_Settings::roundTrip()
 void tst_Settings::unwritableFileFails()
 {
     QTemporaryDir dir;
-    QFile blocker(dir.filePath("plain"));
-    QVERIFY(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
+    QVERIFY(testfiles::write(dir.filePath("plain"), QByteArray()));
     // A directory path through a plain file cannot be written, not even by root.
     QVERIFY(!writeSettings(settingsDirectory(dir.filePath("plain")), SettingsValues()));
 }

@@ -3,6 +3,7 @@
 #include "fmain.h"
 #include "init.h"
 #include "support/child.h"
+#include "support/files.h"
 #include "umisc.h"
 
 #include <QtMisc/qtm_errors.h>
@@ -37,12 +38,6 @@ pid_t spawnProgram(char* const argv[], const QString& outPath)
     const int rc = ::posix_spawn(&pid, VOLTRIX_BINARY, &actions, nullptr, argv, environ);
     posix_spawn_file_actions_destroy(&actions);
     return rc == 0 ? pid : -1;
-}
-
-QByteArray readAll(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 } // namespace
@@ -82,7 +77,7 @@ void tst_Startup::entryPrintsAndRuns()
     const pid_t pid = spawnProgram(arguments, dir.filePath("out"));
     QVERIFY(pid > 0);
     QTRY_VERIFY_WITH_TIMEOUT(
-        readAll(dir.filePath("out")).endsWith("created application\n\n"), 20000);
+        testfiles::read(dir.filePath("out")).endsWith("created application\n\n"), 20000);
     QTest::qWait(200); // still running in its event loop
     int status = 0;
     QCOMPARE(::waitpid(pid, &status, WNOHANG), 0);

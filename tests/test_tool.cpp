@@ -1,6 +1,7 @@
 // voltrix-tool as a process, without a display: its CSV read back by a parser of its own and
 // compared with the conversion written out here, its WAV files read back by libsndfile and
 // Python's wave module, imports and their refusals, and every failure with its exit status.
+#include "support/files.h"
 #include "support/records.h"
 #include "wave_stor.h"
 
@@ -248,19 +249,12 @@ void tst_Tool::spectrumOfASine()
 // under a target name when a file fails.
 void tst_Tool::failuresAndExitStatus()
 {
-    QFile bad(path("bad.raw"));
-    QVERIFY(bad.open(QIODevice::WriteOnly) && bad.write("NOTARAW!and more") > 0);
-    bad.close();
-    QFile shortFile(path("short.raw"));
-    QVERIFY(
-        shortFile.open(QIODevice::WriteOnly) && shortFile.write("KORUNRAW" + QByteArray(92, 0)));
-    shortFile.close();
+    QVERIFY(testfiles::write(path("bad.raw"), "NOTARAW!and more"));
+    QVERIFY(testfiles::write(path("short.raw"), "KORUNRAW" + QByteArray(92, 0)));
     QByteArray huge = QByteArray("KORUNRAW") + QByteArray(256, 0);
     huge[8] = 1;
     qToLittleEndian<qint32>(2147483647, huge.data() + 8 + 6);
-    QFile hugeFile(path("huge.raw"));
-    QVERIFY(hugeFile.open(QIODevice::WriteOnly) && hugeFile.write(huge) > 0);
-    hugeFile.close();
+    QVERIFY(testfiles::write(path("huge.raw"), huge));
     QDir().mkpath(path("out"));
     const Run run = tool({ "export", path("bad.raw"), path("short.raw"), path("huge.raw"),
         path("none.raw"), path("rec.raw"), "-o", path("out") });

@@ -5,6 +5,7 @@
 #include "init.h"
 #include "measure_panel.h"
 #include "support/boxes.h"
+#include "support/files.h"
 #include "support/fixture.h"
 #include "support/records.h"
 #include "support/windows.h"
@@ -267,8 +268,7 @@ void tst_Waveform::saveNamesAndDirectory()
     testboxes::answers = { QMessageBox::No };
     QCOMPARE(window->saveActiveRecord(dir.filePath("run")), 1);
     QCOMPARE(testboxes::texts.last(), QString("Файл run.raw уже существует.\nЗаменить его?"));
-    QFile old(dir.filePath("run.raw"));
-    QVERIFY(old.open(QIODevice::ReadOnly) && old.readAll().at(8 + 256 + 16) != 99);
+    QVERIFY(testfiles::read(dir.filePath("run.raw")).at(8 + 256 + 16) != 99);
     testboxes::answers = { QMessageBox::Yes };
     QCOMPARE(window->saveActiveRecord(dir.filePath("run")), 0);
     const int asked = int(testboxes::texts.size());
@@ -296,9 +296,7 @@ void tst_Waveform::exportAndImport()
     form->selStart = 300;
     form->selEnd = 200;
     QVERIFY(window->exportActiveRecord(dir.filePath("part"), true));
-    QFile part(dir.filePath("part.csv"));
-    QVERIFY(part.open(QIODevice::ReadOnly));
-    const QList<QByteArray> lines = part.readAll().trimmed().split('\n');
+    const QList<QByteArray> lines = testfiles::read(dir.filePath("part.csv")).trimmed().split('\n');
     QCOMPARE(lines.size(), 101);
     QCOMPARE(lines[0], QByteArray("time_s,ch1_Q,ch2_Q,ch3_Q,ch4_Q")); // the readouts' unit
     QVERIFY(lines[1].startsWith("0.0016666666666666668,")); // sample 200 at 120 kHz
@@ -322,12 +320,8 @@ void tst_Waveform::readFailureLeavesNoWindow()
 {
     window->newEmptyWindow();
     window->lastDir = "/kept";
-    QFile text(dir.filePath("notes.raw"));
-    QVERIFY(text.open(QIODevice::WriteOnly) && text.write("just some words, no record") > 0);
-    text.close();
-    QFile cut(dir.filePath("cut.raw"));
-    QVERIFY(cut.open(QIODevice::WriteOnly) && cut.write("KORUNRAW" + QByteArray(92, 1)) == 100);
-    cut.close();
+    QVERIFY(testfiles::write(dir.filePath("notes.raw"), "just some words, no record"));
+    QVERIFY(testfiles::write(dir.filePath("cut.raw"), "KORUNRAW" + QByteArray(92, 1)));
     for (const char* name : { "nothing.raw", "notes.raw", "cut.raw" })
         QVERIFY(!window->openRecordFile(dir.filePath(name)));
     QCOMPARE(window->workspace()->subWindowList().size(), 1);

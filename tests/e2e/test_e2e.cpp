@@ -3,6 +3,8 @@
 // depends on: a run saved with Ctrl+W holds exactly the samples the unit sent under the header
 // the run completed; a record read back with Ctrl+R shows the same information dialog; the
 // settings written with Ctrl+S hold what the dialogs set. Every wait is on a condition.
+#include "support/files.h"
+
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -217,14 +219,12 @@ void tst_E2E::initTestCase()
     // The program runs from a folder of its own, where it finds and writes adc.ini.
     QDir().mkpath(dir.filePath("app"));
     QVERIFY(QFile::copy(VOLTRIX_BINARY, dir.filePath("app/voltrix")));
-    QFile ini(dir.filePath("app/adc.ini"));
-    QVERIFY(ini.open(QIODevice::WriteOnly));
-    ini.write(QString("[WAVE_ADC]\nNumItems=%1\nWaitA=24\nGain0=0\nGain1=1\nGain2=2\nGain3=1\n"
-                      "Detector=0\n\n[COM]\nComName=%2\nBaud=115200\n")
-                  .arg(sampleCount)
-                  .arg(link)
-                  .toUtf8());
-    ini.close();
+    QVERIFY(testfiles::write(dir.filePath("app/adc.ini"),
+        QString("[WAVE_ADC]\nNumItems=%1\nWaitA=24\nGain0=0\nGain1=1\nGain2=2\nGain3=1\n"
+                "Detector=0\n\n[COM]\nComName=%2\nBaud=115200\n")
+            .arg(sampleCount)
+            .arg(link)
+            .toUtf8()));
     program.setProcessEnvironment(environment);
     program.setWorkingDirectory(dir.filePath("app"));
     program.setProcessChannelMode(QProcess::ForwardedChannels);
@@ -269,9 +269,7 @@ void tst_E2E::runIsSavedExactly()
     QVERIFY2(waitUntil([&] { return QFile::exists(savedRecord); }), "nothing saved");
     QVERIFY(waitNoWindow("^Сохранить как$"));
 
-    QFile file(savedRecord);
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    const QByteArray bytes = file.readAll();
+    const QByteArray bytes = testfiles::read(savedRecord);
     const int samples = sampleCount;
     QCOMPARE(bytes.size(), 8 + 256 + 4 * (16 + samples));
     QCOMPARE(bytes.left(8), QByteArray("KORUNRAW"));
@@ -285,9 +283,8 @@ void tst_E2E::runIsSavedExactly()
     for (int i = 0; i < 4; ++i) {
         const qsizetype at = 8 + 256 + qsizetype(i) * (16 + samples);
         QCOMPARE(int(quint8(bytes[at])), gains[i]);
-        QFile sent(dir.filePath(QString("dump/channel%1.bin").arg(i)));
-        QVERIFY(sent.open(QIODevice::ReadOnly));
-        QVERIFY2(bytes.mid(at + 16, samples) == sent.readAll(),
+        const QByteArray sent = testfiles::read(dir.filePath(QString("dump/channel%1.bin").arg(i)));
+        QVERIFY2(!sent.isEmpty() && bytes.mid(at + 16, samples) == sent,
             qPrintable(QString("channel %1 differs from what the unit sent").arg(i + 1)));
     }
 }
@@ -318,8 +315,8 @@ void tst_E2E::readRecordShowsTheSameInformation()
     // tell a run's end from a file's time.
     const qsizetype specified = first.size() / 316 * 198;
     QCOMPARE(second.size(), first.size());
-    QVERIFY2(second.left(specified) == first.left(specified),
-        "the read record's information differs");
+    QVERIFY2(
+        second.left(specified) == first.left(specified), "the read record's information differs");
 }
 
 void tst_E2E::settingsHoldWhatTheDialogsSet()

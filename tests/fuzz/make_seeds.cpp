@@ -1,5 +1,6 @@
 // make_seeds DIR: writes the fuzzer's seed corpus: an empty record, small records, a record of
 // the largest size, records with odd display fields, and one file per failure of the reader.
+#include "support/files.h"
 #include "support/records.h"
 #include "wave_stor.h"
 
@@ -15,8 +16,7 @@ QString dir;
 
 bool save(const char* name, const QByteArray& bytes)
 {
-    QFile file(QDir(dir).filePath(QLatin1String(name)));
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+    return testfiles::write(QDir(dir).filePath(QLatin1String(name)), bytes);
 }
 
 QByteArray recordBytes(int channels, int samples, quint32 seed, void (*edit)(WaveStore&) = nullptr)
@@ -27,9 +27,8 @@ QByteArray recordBytes(int channels, int samples, quint32 seed, void (*edit)(Wav
     const QString path = QDir(dir).filePath(QStringLiteral("scratch"));
     if (!record || writeRaw(*record, path) != 0)
         return QByteArray();
-    QFile file(path);
-    const QByteArray bytes = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    file.remove();
+    const QByteArray bytes = testfiles::read(path);
+    QFile::remove(path);
     return bytes;
 }
 
