@@ -47,10 +47,8 @@ class tst_Startup : public QObject
     Q_OBJECT
 private slots:
     void applicationDirectory();
-    void entryWithoutArguments();
-    void entryPrintsAndRuns();
-    void libraryFailureIsPassedOn();
-    void missingApplicationObject();
+    void entry();
+    void failuresArePassedOn();
     void startupAndQuitHook();
 };
 
@@ -62,15 +60,12 @@ void tst_Startup::applicationDirectory()
     QCOMPARE(applicationDirFromPath("/voltrix"), QString("/"));
 }
 
-void tst_Startup::entryWithoutArguments()
+// Without arguments the entry refuses; the program prints its start and runs its event loop.
+void tst_Startup::entry()
 {
     char* noArguments[] = { nullptr };
     QCOMPARE(runProgram(0, noArguments), 1);
     QCOMPARE(runProgram(1, nullptr), 1);
-}
-
-void tst_Startup::entryPrintsAndRuns()
-{
     QTemporaryDir dir;
     const QByteArray program = QByteArray(VOLTRIX_BINARY);
     char* const arguments[] = { const_cast<char*>(program.constData()), nullptr };
@@ -85,9 +80,17 @@ void tst_Startup::entryPrintsAndRuns()
     QCOMPARE(::waitpid(pid, &status, 0), pid);
 }
 
-// A signal socket that cannot be made fails the library's first stage with 0xA008.
-void tst_Startup::libraryFailureIsPassedOn()
+// A signal socket that cannot be made fails the library's first stage with 0xA008; a missing
+// application object fails with 0xA00B.
+void tst_Startup::failuresArePassedOn()
 {
+    const int missing = testchild::run([]() {
+        QTemporaryDir dir;
+        applicationDir = dir.path() + "/";
+        application = nullptr;
+        return startup(QStringList()) == 0xA00B ? 0 : 1;
+    });
+    QCOMPARE(missing, 0);
 #ifdef VOLTRIX_SANITIZED
     QSKIP("the sanitizers' own memory checks need descriptors this test takes away");
 #endif
@@ -97,17 +100,6 @@ void tst_Startup::libraryFailureIsPassedOn()
         const rlimit limit { rlim_t(lowestFree), rlim_t(lowestFree) };
         ::setrlimit(RLIMIT_NOFILE, &limit);
         return startup(QStringList()) == 0xA008 && !mainWnd && !qtmisc::faultDaemon ? 0 : 1;
-    });
-    QCOMPARE(code, 0);
-}
-
-void tst_Startup::missingApplicationObject()
-{
-    const int code = testchild::run([]() {
-        QTemporaryDir dir;
-        applicationDir = dir.path() + "/";
-        application = nullptr;
-        return startup(QStringList()) == 0xA00B ? 0 : 1;
     });
     QCOMPARE(code, 0);
 }
