@@ -30,7 +30,6 @@ private slots:
     void pointerShapes();
     void freeSelection();
     void powerOfTwoEndBeyondTheRecord();
-    void noSelectionInASpectrumSource();
     void snapping();
     void overlayInvertsTheSelectedColumns();
 
@@ -261,6 +260,13 @@ void tst_Mouse::freeSelection()
     move(QPoint(form->plotRect.right() + 100, y), Qt::RightButton);
     release(QPoint(form->plotRect.right() + 100, y), Qt::RightButton);
     QCOMPARE(form->selEnd, 200);
+    // The source of an open spectrum keeps its selection.
+    select(10, 30);
+    form->hasSpectrum = true;
+    select(100, 150);
+    QCOMPARE(form->selStart, 10);
+    QCOMPARE(form->selEnd, 30);
+    QVERIFY(!form->selecting);
 }
 
 void tst_Mouse::powerOfTwoEndBeyondTheRecord()
@@ -276,16 +282,6 @@ void tst_Mouse::powerOfTwoEndBeyondTheRecord()
     release(QPoint(xOf(199), y), Qt::RightButton);
     QCOMPARE(form->selStart, 193);
     QCOMPARE(form->selEnd, 195);
-}
-
-void tst_Mouse::noSelectionInASpectrumSource()
-{
-    select(10, 30);
-    form->hasSpectrum = true;
-    select(100, 150);
-    QCOMPARE(form->selStart, 10);
-    QCOMPARE(form->selEnd, 30);
-    QVERIFY(!form->selecting);
 }
 
 // Selections of a power of two: there when the mode is switched on (rounded to the nearer
