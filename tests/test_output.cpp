@@ -67,8 +67,7 @@ private:
     void prepare() override { form = testwindows::addRecordWindow(window, 4, 20000, 6); }
 
 private slots:
-    void previewRectangle();
-    void suffixes();
+    void previewAndSuffixes();
     void pageLeavesTheBaselines();
     void pdfAndSvg();
     void cancelPaths();
@@ -77,17 +76,14 @@ private:
     TWForm* form = nullptr;
 };
 
-void tst_Output::previewRectangle()
+void tst_Output::previewAndSuffixes()
 {
     // A4 at 600 dpi: 707 x 1000 after normalising.
     QCOMPARE(previewRectFor(QSize(4961, 7016), QSize(442, 297)), QRect(116, 0, 209, 297));
     QCOMPARE(previewRectFor(QSize(7016, 4961), QSize(442, 297)), QRect(10, 0, 420, 297));
     QCOMPARE(previewRectFor(QSize(100, 100), QSize(600, 200)), QRect(200, 0, 200, 200));
     QCOMPARE(previewRectFor(QSize(100, 100), QSize(0, 200)), QRect());
-}
-
-void tst_Output::suffixes()
-{
+    // A file name gets the suffix unless it ends in it already, in that case.
     QCOMPARE(withSuffix("a", ".pdf"), QString("a.pdf"));
     QCOMPARE(withSuffix("a.pdf", ".pdf"), QString("a.pdf"));
     QCOMPARE(withSuffix("a.PDF", ".pdf"), QString("a.PDF.pdf"));

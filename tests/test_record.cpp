@@ -17,9 +17,7 @@ private slots:
     void sampleAccessOutsideTheChannel();
     void smoothingRecomputation();
     void newRecordLayout();
-    void singleVisibleSampleKeepsCompression();
     void baselineHitTest();
-    void dragBand();
     void viewBroughtIntoRange();
     void displayedValues();
     void gainAdvice();
@@ -104,16 +102,14 @@ void tst_Record::newRecordLayout()
     }
     QVERIFY(!record.channel(3));
     QCOMPARE(record.scaleY, 300.0 / (3 * 256));
-}
 
-void tst_Record::singleVisibleSampleKeepsCompression()
-{
-    auto record = testrecords::make(1, 10000, 1, QRect(QPoint(0, 0), QPoint(100, 100)));
-    QVERIFY(record->compressedX);
-    record->header.visibleCount = 1;
-    record->refreshScaleX();
-    QCOMPARE(record->scaleX, 1.0);
-    QVERIFY(record->compressedX);
+    // One visible sample of a squeezed record keeps the record squeezed.
+    auto squeezed = testrecords::make(1, 10000, 1, QRect(QPoint(0, 0), QPoint(100, 100)));
+    QVERIFY(squeezed->compressedX);
+    squeezed->header.visibleCount = 1;
+    squeezed->refreshScaleX();
+    QCOMPARE(squeezed->scaleX, 1.0);
+    QVERIFY(squeezed->compressedX);
 }
 
 void tst_Record::baselineHitTest()
@@ -130,11 +126,8 @@ void tst_Record::baselineHitTest()
     record->channel(1)->baselineY = 120;
     QCOMPARE(record->baselineAt(50, 95), -1); // 5 away
     QCOMPARE(record->baselineAt(200, 100), -1); // the right edge is outside
-}
-
-void tst_Record::dragBand()
-{
-    auto record = testrecords::make(1, 100, 1, QRect(QPoint(0, 0), QPoint(100, 255)));
+    // The band a dragged baseline repaints: its trace and the grab row, with a margin.
+    record = testrecords::make(1, 100, 1, QRect(QPoint(0, 0), QPoint(100, 255)));
     record->scaleY = 1.0;
     record->channel(0)->baselineY = 80;
     record->grabY = 50;

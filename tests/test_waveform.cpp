@@ -32,7 +32,6 @@ class tst_Waveform : public WindowTest
 private slots:
     void scrollBar();
     void zoom();
-    void zoomSelection();
     void zoomAndScaleBars();
     void closeRules();
     void quitAsksAboutEveryWindow();
@@ -133,25 +132,8 @@ void tst_Waveform::zoom()
     }
 }
 
-void tst_Waveform::zoomSelection()
-{
-    TWForm* form = addRecordWindow(1000, 0, 1000);
-    form->selStart = 700;
-    form->selEnd = 200;
-    window->findChild<QAction*>("aZoomSel")->trigger();
-    QCOMPARE(int(form->record->header.firstVisible), 200);
-    QCOMPARE(int(form->record->header.visibleCount), 501);
-    QCOMPARE(form->selStart, 0);
-    QCOMPARE(form->selEnd, 0);
-    form->selStart = 10;
-    form->selEnd = 20;
-    form->hasSpectrum = true; // the source of an open spectrum keeps its view
-    form->zoomSelection();
-    QCOMPARE(int(form->record->header.visibleCount), 501);
-}
-
 // The stretch bar shows a zoomed width in whole per cent, yet the window keeps the exact one;
-// the stretch and vertical bars.
+// the stretch and vertical bars; the zoom to the selection.
 void tst_Waveform::zoomAndScaleBars()
 {
     TWForm* form = addRecordWindow(163840, 0, 163840);
@@ -181,6 +163,21 @@ void tst_Waveform::zoomAndScaleBars()
     QCOMPARE(form->record->scaleY, 1.0);
     bar("sbZY")->setValue(250);
     QCOMPARE(int(form->record->header.verticalZoom), 2500);
+
+    // A selection becomes the view and is let go.
+    form = addRecordWindow(1000, 0, 1000);
+    form->selStart = 700;
+    form->selEnd = 200;
+    window->findChild<QAction*>("aZoomSel")->trigger();
+    QCOMPARE(int(form->record->header.firstVisible), 200);
+    QCOMPARE(int(form->record->header.visibleCount), 501);
+    QCOMPARE(form->selStart, 0);
+    QCOMPARE(form->selEnd, 0);
+    form->selStart = 10;
+    form->selEnd = 20;
+    form->hasSpectrum = true; // the source of an open spectrum keeps its view
+    form->zoomSelection();
+    QCOMPARE(int(form->record->header.visibleCount), 501);
 }
 
 // A changed record asks (No and Cancel keep the window), a clean one closes quietly; the
