@@ -48,8 +48,7 @@ private slots:
     void manualParameterFrame();
     void faultRecovers_data();
     void faultRecovers();
-    void stopWhilePolling();
-    void stopDuringTransfer();
+    void stopEndsTheRun();
     void runCommandFillsANewWindow();
     void runCannotBeDisturbed();
     void aeSourceIsFoundAndLocated();
@@ -159,7 +158,7 @@ qint64 tst_Acquisition::runStoppedAfter(WaveStore& record, int ms)
     return done || stoppedAt < 0 ? -1 : clock.elapsed() - stoppedAt;
 }
 
-void tst_Acquisition::stopWhilePolling()
+void tst_Acquisition::stopEndsTheRun()
 {
     QVERIFY(startUnit({ "--stuck-busy" }));
     auto record = newRecord(4096);
@@ -173,15 +172,14 @@ void tst_Acquisition::stopWhilePolling()
     window->findChild<QAction*>("aRunADC")->trigger();
     QCOMPARE(window->workspace()->subWindowList().size(), windows);
     QVERIFY(testboxes::texts.isEmpty());
-}
 
-void tst_Acquisition::stopDuringTransfer()
-{
+    // And during a transfer at 19200 bit/s, with no attempt after STOP.
     QVERIFY(startUnit({ "--baud", "19200" }));
     acqParams.halfCount = 16384;
-    auto record = newRecord(32768);
-    const qint64 after = runStoppedAfter(*record, 2500);
-    QVERIFY2(after >= 0 && after <= 5000, qPrintable(QString::number(after)));
+    record = newRecord(32768);
+    const qint64 afterTransfer = runStoppedAfter(*record, 2500);
+    QVERIFY2(
+        afterTransfer >= 0 && afterTransfer <= 5000, qPrintable(QString::number(afterTransfer)));
     QCOMPARE(log().count("<- 23"), 1); // no attempt after STOP
 }
 

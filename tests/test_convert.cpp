@@ -15,8 +15,7 @@ class tst_Convert : public QObject
 {
     Q_OBJECT
 private slots:
-    void engineering();
-    void time();
+    void numberTexts();
     void statusTexts();
     void clipboardText_data();
     void clipboardText();
@@ -25,7 +24,7 @@ private slots:
     void spectrumScales();
 };
 
-void tst_Convert::engineering()
+void tst_Convert::numberTexts()
 {
     const struct
     {
@@ -38,19 +37,16 @@ void tst_Convert::engineering()
         { 999e9, 6, " 999.0G" }, { 1e12, 6, "#######" }, { -2e12, 7, "#######" } };
     for (const auto& c : cases)
         QCOMPARE(engineeringText(c.value, c.width), QString(c.text));
-}
 
-// Tenths of the step's unit, rounded half away from zero.
-void tst_Convert::time()
-{
+    // Tenths of the step's unit, rounded half away from zero.
     const struct
     {
         int index;
         double step;
         const char* text;
-    } cases[] = { { 1234, 0.5, "  617.0" }, { 0, 8.33, "    0.0" }, { 1, 0.5, "    0.5" },
+    } times[] = { { 1234, 0.5, "  617.0" }, { 0, 8.33, "    0.0" }, { 1, 0.5, "    0.5" },
         { 1, 0.05, "    0.1" }, { -1, 0.5, "   -0.5" }, { 163839, 1000.0, "163839000.0" } };
-    for (const auto& c : cases)
+    for (const auto& c : times)
         QCOMPARE(timeText(c.index, c.step, 7), QString(c.text));
 }
 

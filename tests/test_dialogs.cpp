@@ -22,12 +22,10 @@ class tst_Dialogs : public WindowTest
 private slots:
     void typedFrequency_data();
     void typedFrequency();
-    void loadShowsTheParameters();
+    void loadAndStore();
     void countSteps();
     void typedCountOutOfRange();
-    void gainsForAll();
-    void groupRelabelsInputs();
-    void storeRoundTrip();
+    void gainsAndInputs();
     void cancelChangesNothing();
     void portDialog();
     void aboutVersion();
@@ -84,7 +82,7 @@ void tst_Dialogs::typedFrequency()
     QCOMPARE(int(acqParams.freqCode), std::max(code - 1, 2));
 }
 
-void tst_Dialogs::loadShowsTheParameters()
+void tst_Dialogs::loadAndStore()
 {
     auto* frequency = child<QSpinBox>("frequencyBox");
     QCOMPARE(frequency->value(), 65512);
@@ -98,6 +96,16 @@ void tst_Dialogs::loadShowsTheParameters()
     QCOMPARE(child<QComboBox>("gBox4")->count(), 13);
     QCOMPARE(child<QComboBox>("gBox4")->itemText(12), QString("4096"));
     QCOMPARE(child<QLabel>("chl1")->text(), QString("Вход 1")); // relabelled only by the buttons
+
+    // What is loaded is stored again, the "for all" box included.
+    const AcqParams in = { 0, 777, 1000, { 12, 0, 5, 7 }, 7, 1, 0 };
+    dialog->load(in, true);
+    AcqParams out = {};
+    bool forAll = false;
+    dialog->store(out, forAll);
+    QVERIFY(forAll);
+    QCOMPARE(QByteArray(reinterpret_cast<const char*>(&out), sizeof out).toHex(),
+        QByteArray(reinterpret_cast<const char*>(&in), sizeof in).toHex());
 }
 
 // The count is even: an odd one goes down, and the unit is sent half of it.
@@ -137,7 +145,7 @@ void tst_Dialogs::typedCountOutOfRange()
     QCOMPARE(box->value(), 500);
 }
 
-void tst_Dialogs::gainsForAll()
+void tst_Dialogs::gainsAndInputs()
 {
     child<QCheckBox>("allBox")->setChecked(true);
     QCOMPARE(child<QComboBox>("gBox4")->currentIndex(), 0); // all take the first box's gain
@@ -147,26 +155,12 @@ void tst_Dialogs::gainsForAll()
     child<QCheckBox>("allBox")->setChecked(false);
     child<QComboBox>("gBox2")->setCurrentIndex(3);
     QCOMPARE(child<QComboBox>("gBox1")->currentIndex(), 6);
-}
 
-void tst_Dialogs::groupRelabelsInputs()
-{
+    // A group relabels the inputs.
     child<QRadioButton>("rb13_16")->click();
     const char* labels[] = { "chl1", "chl2", "chl3", "chl4" };
     for (int k = 0; k < 4; ++k)
         QCOMPARE(child<QLabel>(labels[k])->text(), QString("Вход %1").arg(13 + k));
-}
-
-void tst_Dialogs::storeRoundTrip()
-{
-    const AcqParams in = { 0, 777, 1000, { 12, 0, 5, 7 }, 7, 1, 0 };
-    dialog->load(in, true);
-    AcqParams out = {};
-    bool forAll = false;
-    dialog->store(out, forAll);
-    QVERIFY(forAll);
-    QCOMPARE(QByteArray(reinterpret_cast<const char*>(&out), sizeof out).toHex(),
-        QByteArray(reinterpret_cast<const char*>(&in), sizeof in).toHex());
 }
 
 void tst_Dialogs::cancelChangesNothing()

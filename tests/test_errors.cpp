@@ -19,7 +19,6 @@ private slots:
     void init();
     void cleanup();
     void lanes();
-    void fileKeys();
     void hexForm();
     void headerReportCarriesItsFile();
     void faultCodeNames();
@@ -65,11 +64,8 @@ void tst_Errors::lanes()
         errno = c.errnoValue;
         QCOMPARE(qtmisc::makeErrorCode(c.withErrno, quint16(c.code), c.file, c.line), c.expected);
     }
-}
 
-void tst_Errors::fileKeys()
-{
-    const std::pair<const char*, int> cases[] = {
+    const std::pair<const char*, int> keys[] = {
         { "../../../external/libqtmisc/src/qtm_signals.cpp", 6 },
         { "/home/u/src/libqtmisc/include/QtMisc/qtm_io.h", 12 },
         { "/tmp/b/build/include/qtm_files_list.cpp", 7 }, { "include/QtMisc/qtm_files_list.h", 21 },
@@ -77,7 +73,7 @@ void tst_Errors::fileKeys()
         { "/a/b/c/d/main/src/fmain.cpp", 5 }, { "main/src/init.cpp", 4 },
         { "../build/files_list.h", 37 }, { "src/fmain.cpp", 0 } // two components only
     };
-    for (const auto& [path, number] : cases)
+    for (const auto& [path, number] : keys)
         QCOMPARE(qtmisc::makeErrorCode(false, 0, path, 0) >> 32, ErrorCode(number));
 }
 

@@ -28,7 +28,6 @@ private slots:
     void spectrumAndRecordActivation();
     void displayModeTable();
     void filterActionRules();
-    void syncControlsSetsCheckMarks();
     void zoomLabelsAndStatusFrame();
     void channelStatus_data();
     void channelStatus();
@@ -148,10 +147,8 @@ void tst_MainWnd::filterActionRules()
     QVERIFY(!diff->isChecked());
     QVERIFY(!diff->isEnabled());
     QVERIFY(power->isEnabled());
-}
 
-void tst_MainWnd::syncControlsSetsCheckMarks()
-{
+    // A window without a record shows mode 0.
     TWForm* form = addForm(false, false);
     action("aDetect")->trigger();
     action("aPower")->setChecked(true);

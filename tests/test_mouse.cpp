@@ -22,8 +22,7 @@ private:
 
 private slots:
     void powerOfTwoRounding();
-    void cursorGrabDistance();
-    void cursorTiesGoToTheLowerChannel();
+    void grabbingACursor();
     void cursorDragStopsAtTheRightEdge();
     void lastColumnStaysInTheRecord();
     void baselineDragStopsAtTheTop();
@@ -81,7 +80,7 @@ void tst_Mouse::powerOfTwoRounding()
     }
 }
 
-void tst_Mouse::cursorGrabDistance()
+void tst_Mouse::grabbingACursor()
 {
     WaveStore& record = *form->record;
     for (int i = 0; i < 4; ++i)
@@ -104,11 +103,8 @@ void tst_Mouse::cursorGrabDistance()
     QCOMPARE(form->grabbedLevel, -1);
     release(QPoint(x + 5, y), Qt::LeftButton);
     QCOMPARE(record.channel(1)->cursorSample, 40);
-}
 
-void tst_Mouse::cursorTiesGoToTheLowerChannel()
-{
-    WaveStore& record = *form->record;
+    // Ties go to the lower channel, also where two cursors lie equally far on either side.
     record.channel(0)->cursorSample = 10;
     record.channel(1)->cursorSample = 100;
     record.channel(2)->cursorSample = 104;
