@@ -1,4 +1,5 @@
-// Start-up order and its failure codes, the quit hook run twice, and the process entry.
+// Start-up order and its failure codes, the quit hook run twice, the process entry, and the
+// effective-id helpers and a shutdown with nothing started.
 #include "files_list.h"
 #include "fmain.h"
 #include "init.h"
@@ -10,6 +11,7 @@
 #include <QtMisc/qtm_fault.h>
 #include <QtMisc/qtm_init.h>
 #include <QtMisc/qtm_messager.h>
+#include <QtMisc/qtm_misc.h>
 #include <QtMisc/qtm_strings.h>
 
 #include <QTemporaryDir>
@@ -25,6 +27,8 @@
 extern char** environ;
 
 namespace {
+
+constexpr uid_t nobody = 65534;
 
 // Starts the program binary with the given argument vector; its output goes to outPath.
 pid_t spawnProgram(char* const argv[], const QString& outPath)
@@ -46,11 +50,37 @@ class tst_Startup : public QObject
 {
     Q_OBJECT
 private slots:
+    void effectiveIds();
+    void shutdownWithNothingStarted();
     void applicationDirectory();
     void entry();
     void failuresArePassedOn();
     void startupAndQuitHook();
 };
+
+// Root needs both effective ids. Without the right to change ids the first call fails and
+// nothing else is tried: the real group id, which a later setregid would have touched, stays.
+void tst_Startup::effectiveIds()
+{
+    if (::geteuid() != 0)
+        QSKIP("needs root to change its ids");
+    QVERIFY(qtmisc::isRoot());
+    QCOMPARE(testchild::run([] { return ::setegid(nobody) == 0 && !qtmisc::isRoot() ? 0 : 1; }), 0);
+    QCOMPARE(testchild::run([] { return ::seteuid(nobody) == 0 && !qtmisc::isRoot() ? 0 : 1; }), 0);
+    QCOMPARE(testchild::run([] {
+        if (::setregid(nobody, nobody) != 0 || ::setreuid(nobody, nobody) != 0)
+            return 1;
+        return !qtmisc::switchToRoot() && ::geteuid() == nobody && ::getgid() == nobody ? 0 : 1;
+    }),
+        0);
+}
+
+void tst_Startup::shutdownWithNothingStarted()
+{
+    qtmisc::shutdown();
+    qtmisc::shutdown();
+    QVERIFY(!qtmisc::locale);
+}
 
 void tst_Startup::applicationDirectory()
 {
