@@ -1,9 +1,11 @@
-// The record model: block allocation, sample access, smoothing settings, layout, hit tests
-// and the view brought into range.
+// The record model: block allocation, sample access, smoothing settings, layout, hit tests,
+// the view brought into range, and zeroing, maximum search and mean value on ordinary,
+// detector and spectrum data.
 #include "data.h"
 #include "gain_advice.h"
 #include "support/records.h"
 #include "support/reference_render.h"
+#include "wave_form.h"
 #include "wave_stor.h"
 
 #include <QRandomGenerator>
@@ -21,6 +23,9 @@ private slots:
     void viewBroughtIntoRange();
     void displayedValues();
     void gainAdvice();
+    void zeroing();
+    void maximum();
+    void mean();
 };
 
 // Blocks of 32768 samples, at most five; nothing for a negative count.
@@ -219,6 +224,55 @@ void tst_Record::gainAdvice()
             QCOMPARE(advice[0].suggestedGain, c.gain);
         }
     }
+}
+
+void tst_Record::zeroing()
+{
+    auto record = testrecords::make(3, 100);
+    WaveChannel* c = record->channel(0);
+    c->setSample(9, 33);
+    c->setSample(21, -33);
+    c->modified = false;
+    record->zeroRange(0, 10, 20);
+    for (int j = 10; j <= 20; ++j)
+        QCOMPARE(c->sample(j), qint8(0));
+    QCOMPARE(c->sample(9), qint8(33));
+    QCOMPARE(c->sample(21), qint8(-33));
+    QVERIFY(c->modified);
+    record->zeroRange(1, 95, 400); // clipped to the samples
+    QCOMPARE(record->channel(1)->sample(99), qint8(0));
+    record->channel(2)->isSpectrum = true;
+    record->zeroRange(2, 0, 3);
+    QCOMPARE(record->channel(2)->sample(3), qint8(-128)); // the lowest level
+    record->zeroRange(7, 0, 3); // no such channel: nothing
+}
+
+void tst_Record::maximum()
+{
+    auto record = testrecords::make(2, 100);
+    WaveChannel* c = record->channel(0);
+    for (int j = 0; j < 100; ++j)
+        c->setSample(j, qint8(j % 7));
+    c->setSample(40, -90);
+    c->setSample(60, 90);
+    QCOMPARE(record->maxIndex(0, 0, 99), 40); // magnitude: the first of the two
+    c->applyDetectorOffset();
+    QCOMPARE(record->maxIndex(0, 0, 99), 60); // detector data: value + 128
+    QCOMPARE(record->maxIndex(5, 3, 9), 3);
+}
+
+void tst_Record::mean()
+{
+    auto record = testrecords::make(1, 10);
+    WaveChannel* c = record->channel(0);
+    c->setSample(2, 2);
+    c->setSample(3, -2);
+    c->setSample(4, 4);
+    QCOMPARE(record->meanValue(0, 2, 4), 2); // (2 + 2 + 4) / 3
+    c->applyDetectorOffset();
+    QCOMPARE(record->meanValue(0, 2, 4), 129); // (130 + 126 + 132) / 3
+    record->channelSlots[0].header.gainCode = 0;
+    QCOMPARE(meanText(*record, 2, 4), QString("Среднее значение:\nКанал 1: 1.260 V"));
 }
 
 QTEST_MAIN(tst_Record)

@@ -1,9 +1,11 @@
 // The waveform window and the file commands: scroll bar, zoom, stretch, vertical scale, close
-// rules, titles, counter, last directory, the zoom guard and the information dialog's values.
+// rules, titles, counter, last directory, the zoom guard, the information dialog's values, the
+// panels, and the record operations with their channel chooser and warnings.
 #include "ae_panel.h"
 #include "fmain.h"
 #include "init.h"
 #include "measure_panel.h"
+#include "selsig_dialog.h"
 #include "support/boxes.h"
 #include "support/files.h"
 #include "support/fixture.h"
@@ -15,6 +17,7 @@
 
 #include <QtMisc/qtm_init.h>
 
+#include <QCheckBox>
 #include <QClipboard>
 #include <QLabel>
 #include <QMdiArea>
@@ -43,6 +46,10 @@ private slots:
     void informationValues();
     void aeHitsTableAndMarks();
     void measurements();
+    void emptySelectionWarns();
+    void chosenChannelsOnly();
+    void cancelledOperationChangesNothing();
+    void centringCursors();
 
 private:
     // A window holding a record of the shape, added to the workspace and active.
@@ -493,6 +500,74 @@ void tst_Waveform::measurements()
     form->plotWidget->pendingSelEnd = 5;
     form->plotWidget->performState();
     QCOMPARE(row(0)[MeasurePanel::maximumColumn], QString("19.07uV"));
+}
+
+// Each operation warns about an empty selection.
+void tst_Waveform::emptySelectionWarns()
+{
+    const std::pair<const char*, const char*> cases[]
+        = { { "aZeroSign", "Необходимо выделить участок для обнуления." },
+              { "aSrcMax", "Необходимо выделить участок для поиска максимума." },
+              { "aAverage", "Необходимо выделить участок\nдля расчета среднего значения" } };
+    for (const auto& [action, text] : cases) {
+        testboxes::reset();
+        TWForm* form = testwindows::addRecordWindow(window, 4, 200, 5);
+        form->selStart = form->selEnd = 50;
+        window->findChild<QAction*>(action)->trigger();
+        QCOMPARE(testboxes::texts, QStringList { text });
+    }
+}
+
+void tst_Waveform::chosenChannelsOnly()
+{
+    TWForm* form = testwindows::addRecordWindow(window, 4, 200, 5);
+    form->selStart = 120;
+    form->selEnd = 80;
+    testwindows::answerChooser({ 1 });
+    window->findChild<QAction*>("aZeroSign")->trigger();
+    QCOMPARE(form->record->channel(1)->sample(100), qint8(0));
+    QVERIFY(
+        form->record->channel(0)->sample(100) != 0 || form->record->channel(0)->sample(101) != 0);
+    QVERIFY(form->processed);
+}
+
+void tst_Waveform::cancelledOperationChangesNothing()
+{
+    TWForm* form = testwindows::addRecordWindow(window, 4, 200, 5);
+    form->selStart = 10;
+    form->selEnd = 30;
+    const int cursor = form->record->channel(0)->cursorSample;
+    QTimer::singleShot(0, [] {
+        auto* chooser = qobject_cast<TSelSigDlg*>(QApplication::activeModalWidget());
+        QVERIFY(chooser);
+        QCOMPARE(chooser->windowTitle(), QString("Преобразование"));
+        chooser->findChild<QPushButton*>("allOn")->click();
+        chooser->findChild<QPushButton*>("cancelBtn")->click();
+    });
+    window->findChild<QAction*>("aSrcMax")->trigger();
+    QCOMPARE(form->record->channel(0)->cursorSample, cursor);
+    QVERIFY(!form->processed);
+}
+
+void tst_Waveform::centringCursors()
+{
+    TWForm* form = testwindows::addRecordWindow(window, 4, 200, 5);
+    form->record->channel(0)->cursorSample = 3;
+    form->record->channel(2)->cursorSample = 7;
+    QTimer::singleShot(0, [] {
+        auto* chooser = qobject_cast<TSelSigDlg*>(QApplication::activeModalWidget());
+        QVERIFY(chooser);
+        QCOMPARE(chooser->windowTitle(), QString("Установка курсоров"));
+        chooser->findChild<QCheckBox*>("selBox3")->setChecked(true);
+        chooser->findChild<QPushButton*>("okBtn")->click();
+    });
+    form->centreCursors();
+    // The sample under the plot's middle column: (x - left + origin) / pixels per sample.
+    const WaveChannel& c = *form->record->channel(2);
+    const int middle = (form->plotRect.right() + 1 - form->plotRect.left()) / 2;
+    QCOMPARE(
+        c.cursorSample, int(std::lround((middle - c.channelArea.left() + c.originX) / c.scaleX)));
+    QCOMPARE(form->record->channel(0)->cursorSample, 3);
 }
 
 QTEST_MAIN(tst_Waveform)
