@@ -1,24 +1,61 @@
-// The fatal path, in child processes: the box is shown once, the crash log starts with the
-// signal and its code, and the process always ends, also when the handler faults or hangs.
+// The library's signal handling. The fatal path, in child processes: the box is shown once,
+// the crash log starts with the signal and its code, and the process always ends, also when the
+// handler faults or hangs. SIGUSR1 reaches the GUI thread once per signal, and a flood never
+// blocks the process.
+#include "init.h"
 #include "support/files.h"
+
+#include <QtMisc/qtm_init.h>
+#include <QtMisc/qtm_signals.h>
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
 #include <csignal>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <thread>
 
 extern char** environ;
+
+namespace {
+
+int usr1Calls = 0;
+bool usr1OffGuiThread = false;
+
+void onUsr1()
+{
+    ++usr1Calls;
+    if (QThread::currentThread() != qtmisc::mainThread)
+        usr1OffGuiThread = true;
+}
+
+// Processes events until the hook count stops changing.
+void drain()
+{
+    int before = -1;
+    while (before != usr1Calls) {
+        before = usr1Calls;
+        QTest::qWait(50);
+    }
+}
+
+} // namespace
 
 class tst_Fatal : public QObject
 {
     Q_OBJECT
 private slots:
+    void initTestCase();
+    void cleanupTestCase();
     void fatalPath_data();
     void fatalPath();
+    void oncePerSignalOnTheGuiThread();
+    void floodDoesNotBlock();
+    void wakeUpWithoutData();
 };
 
 void tst_Fatal::fatalPath_data()
@@ -113,6 +150,63 @@ void tst_Fatal::fatalPath()
         QCOMPARE(logLines[0], firstLine);
     QVERIFY2(logLines[1].startsWith(secondLine), qPrintable(logLines[1]));
     QVERIFY(logLines[2].startsWith('\t')); // the backtrace follows
+}
+
+void tst_Fatal::initTestCase()
+{
+    qtmisc::InitHooks hooks = programInitHooks();
+    hooks.onUsr1 = onUsr1;
+    QCOMPARE(qtmisc::init(hooks), quint16(0));
+}
+
+void tst_Fatal::cleanupTestCase()
+{
+    qtmisc::shutdown();
+    ::raise(SIGUSR1); // after shutdown the handler has nowhere to write and does nothing
+}
+
+void tst_Fatal::oncePerSignalOnTheGuiThread()
+{
+    usr1Calls = 0;
+    for (int i = 1; i <= 3; ++i) {
+        ::raise(SIGUSR1);
+        QTRY_COMPARE(usr1Calls, i);
+    }
+    QTest::qWait(50);
+    QCOMPARE(usr1Calls, 3);
+    std::thread worker([] { ::raise(SIGUSR1); }); // handled on the worker, delivered to the GUI
+    worker.join();
+    QTRY_COMPARE(usr1Calls, 4);
+    QVERIFY(!usr1OffGuiThread);
+}
+
+// The GUI thread is busy raising signals and reads nothing meanwhile: the socket fills up and
+// the handler must drop notices instead of waiting for room.
+void tst_Fatal::floodDoesNotBlock()
+{
+    usr1Calls = 0;
+    const int flood = 100000;
+    for (int i = 0; i < flood; ++i)
+        ::raise(SIGUSR1);
+    drain();
+    QVERIFY(usr1Calls >= 1);
+    QVERIFY(usr1Calls < flood);
+    const int afterFlood = usr1Calls;
+    ::raise(SIGUSR1);
+    QTRY_COMPARE(usr1Calls, afterFlood + 1);
+}
+
+// A wake-up with nothing to read must not be taken for a notice, and must leave the
+// notifier working.
+void tst_Fatal::wakeUpWithoutData()
+{
+    drain();
+    usr1Calls = 0;
+    auto* daemon = static_cast<qtmisc::SignalsDaemon*>(qtmisc::faultDaemon);
+    daemon->handleSig_usr1(qtmisc::SignalsDaemon::sigFdUsr1[1]);
+    QCOMPARE(usr1Calls, 0);
+    ::raise(SIGUSR1);
+    QTRY_COMPARE(usr1Calls, 1);
 }
 
 QTEST_MAIN(tst_Fatal)
