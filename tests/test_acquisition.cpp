@@ -52,8 +52,7 @@ private slots:
     void runCommandFillsANewWindow();
     void runCannotBeDisturbed();
     void aeSourceIsFoundAndLocated();
-    void failedRunLeavesNoWindow();
-    void portBusyOrDenied();
+    void portFailures();
 
 private:
     bool startUnit(const QStringList& options);
@@ -297,21 +296,9 @@ void tst_Acquisition::aeSourceIsFoundAndLocated()
     }
 }
 
-void tst_Acquisition::failedRunLeavesNoWindow()
-{
-    comPortName = dir.filePath("nothing-there");
-    const int windows = window->workspace()->subWindowList().size();
-    window->workspace()->setActiveSubWindow(nullptr);
-    window->findChild<QAction*>("aRunADC")->trigger();
-    QCOMPARE(window->workspace()->subWindowList().size(), windows);
-    QCOMPARE(testboxes::texts, QStringList { "Ошибка загрузки!" });
-    QCOMPARE(testboxes::causes, QStringList { QString("Порт %1 не найден.").arg(comPortName) });
-    QVERIFY(window->findChild<QAction*>("aRunADC")->isEnabled());
-}
-
 // A port another program holds, and one the user may not open (root's pseudo-terminal with
 // mode 0600, tried as nobody): each names its cause, the refused one with the dialout hint.
-void tst_Acquisition::portBusyOrDenied()
+void tst_Acquisition::portFailures()
 {
     const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
     QVERIFY(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
@@ -345,6 +332,15 @@ void tst_Acquisition::portBusyOrDenied()
     ::close(master);
     QCOMPARE(result, int(LinkFailure::PortDenied));
     QVERIFY(linkFailureText(LinkFailure::PortDenied, "/dev/ttyS0").contains("группу dialout"));
+
+    comPortName = dir.filePath("nothing-there");
+    const int windows = window->workspace()->subWindowList().size();
+    window->workspace()->setActiveSubWindow(nullptr);
+    window->findChild<QAction*>("aRunADC")->trigger();
+    QCOMPARE(window->workspace()->subWindowList().size(), windows);
+    QCOMPARE(testboxes::texts, QStringList { "Ошибка загрузки!" });
+    QCOMPARE(testboxes::causes, QStringList { QString("Порт %1 не найден.").arg(comPortName) });
+    QVERIFY(window->findChild<QAction*>("aRunADC")->isEnabled());
 }
 
 QTEST_MAIN(tst_Acquisition)

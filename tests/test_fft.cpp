@@ -77,9 +77,8 @@ private slots:
     void forwardThenInverseRestores();
     void inverseAfterAWindowAsks();
     void closingLinkedWindows();
-    void spectrumViewWidths();
     void settingsDialog();
-    void spectrumViewBars();
+    void spectrumView();
 
 private:
     // An active window holding a record of the shape with 0 ... 3 filled with sines.
@@ -362,31 +361,6 @@ void tst_Fft::closingLinkedWindows()
     }
 }
 
-void tst_Fft::spectrumViewWidths()
-{
-    TWForm* source = addSource(1, 2000);
-    TFFTDlg dialog;
-    QVERIFY(dialog.setUp());
-    QVERIFY(!dialog.init(1, 0, 514, 10.0));
-    QVERIFY(dialog.init(1, 100, 515, 10.0));
-    dialog.findChild<QRadioButton*>("rB512")->setChecked(true);
-    dialog.slot_rBSampleSizeReleased();
-    QCOMPARE(dialog.findChild<QScrollBar*>("sBar")->maximum(), 3);
-    // A one-channel record offers only the first channel, which stays chosen.
-    for (const char* hidden : { "rB2", "rB3", "rB4" })
-        QVERIFY(dialog.findChild<QRadioButton*>(hidden)->isHidden());
-    auto* first = dialog.findChild<QRadioButton*>("rB1");
-    first->setChecked(false);
-    dialog.slot_rB1Released();
-    QVERIFY(first->isChecked());
-    // The window's command warns when the view is too narrow.
-    source->setView(0, 514);
-    source->showSpectrumView();
-    QCOMPARE(testboxes::texts,
-        QStringList { "Ширина отображаемого участка недостаточна для Фурье-преобразования!\n"
-                      "Необходимо увеличить масштаб." });
-}
-
 void tst_Fft::settingsDialog()
 {
     // The dialog shows the settings in force and stores what OK confirms.
@@ -417,7 +391,7 @@ void tst_Fft::settingsDialog()
     QVERIFY(fftLogScale);
 }
 
-void tst_Fft::spectrumViewBars()
+void tst_Fft::spectrumView()
 {
     TWForm* source = addSource(2, 2000);
     fillSines(*source->record, 0, { { 8, 80 }, { 21, 40 } }, 256);
@@ -448,6 +422,28 @@ void tst_Fft::spectrumViewBars()
     dialog.findChild<QRadioButton*>("rB2")->setChecked(true);
     dialog.slot_rB1Released();
     QCOMPARE(int(dialog.spectrum[7]), 255);
+
+    TWForm* narrow = addSource(1, 2000);
+    TFFTDlg oneChannel;
+    QVERIFY(oneChannel.setUp());
+    QVERIFY(!oneChannel.init(1, 0, 514, 10.0));
+    QVERIFY(oneChannel.init(1, 100, 515, 10.0));
+    oneChannel.findChild<QRadioButton*>("rB512")->setChecked(true);
+    oneChannel.slot_rBSampleSizeReleased();
+    QCOMPARE(oneChannel.findChild<QScrollBar*>("sBar")->maximum(), 3);
+    // A one-channel record offers only the first channel, which stays chosen.
+    for (const char* hidden : { "rB2", "rB3", "rB4" })
+        QVERIFY(oneChannel.findChild<QRadioButton*>(hidden)->isHidden());
+    auto* first = oneChannel.findChild<QRadioButton*>("rB1");
+    first->setChecked(false);
+    oneChannel.slot_rB1Released();
+    QVERIFY(first->isChecked());
+    // The window's command warns when the view is too narrow.
+    narrow->setView(0, 514);
+    narrow->showSpectrumView();
+    QCOMPARE(testboxes::texts,
+        QStringList { "Ширина отображаемого участка недостаточна для Фурье-преобразования!\n"
+                      "Необходимо увеличить масштаб." });
 }
 
 QTEST_MAIN(tst_Fft)

@@ -22,7 +22,6 @@ private slots:
     void lookups();
     void fillParams();
     void shortening();
-    void warningShowsFilledText();
     void questions();
     void boxLimit();
     void languages();
@@ -106,17 +105,6 @@ void tst_Messager::shortening()
         "Произошла ошибка.\n" + shortened + "\nне удалён.");
     for (const QString& same : { "\"" + path, fits, "a\n\n" + longLine })
         QCOMPARE(MessagerDaemon::shortenLines(same, 100), same);
-}
-
-void tst_Messager::warningShowsFilledText()
-{
-    qtmisc::mesDaemon->showWarn(0x1505, "-16", QString(), false, true);
-    QCOMPARE(testboxes::texts, QStringList { "Ошибка записи файла -16" });
-    qtmisc::mesDaemon->showWarn(0xA502, "/tmp/x", "1f", false, false);
-    QCOMPARE(testboxes::texts.last(),
-        QString("Произошла ошибка.\nФайл \"/tmp/x\"\nне удалён.\nКод ошибки - 0x1f"));
-    qtmisc::mesDaemon->showInfo(0x1401, "Среднее: 5", QString(), false, false);
-    QCOMPARE(testboxes::texts.last(), QString("Среднее: 5"));
 }
 
 // A question is answered with the button chosen; one without its default button is not
@@ -247,6 +235,15 @@ void tst_Messager::languages()
     QCOMPARE(qtmisc::boxParent(), &parent);
     QVERIFY(
         QCoreApplication::translate("QPlatformTheme", "Cancel") != "Cancel"); // toolkit in Russian
+
+    // A warning and an information box show their texts with the parameters filled in.
+    qtmisc::mesDaemon->showWarn(0x1505, "-16", QString(), false, true);
+    QCOMPARE(testboxes::texts.last(), QString("Ошибка записи файла -16"));
+    qtmisc::mesDaemon->showWarn(0xA502, "/tmp/x", "1f", false, false);
+    QCOMPARE(testboxes::texts.last(),
+        QString("Произошла ошибка.\nФайл \"/tmp/x\"\nне удалён.\nКод ошибки - 0x1f"));
+    qtmisc::mesDaemon->showInfo(0x1401, "Среднее: 5", QString(), false, false);
+    QCOMPARE(testboxes::texts.last(), QString("Среднее: 5"));
 }
 
 void tst_Messager::unClosableDialog()

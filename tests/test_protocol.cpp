@@ -71,7 +71,6 @@ private slots:
     void exampleFrames();
     void cleanRun();
     void wrongSynchronisationNeverPolls();
-    void stuckBusyUnitEndsOnStop();
     void checksumRetryKeepsTheBar();
     void exchangeLimits();
     void retryAfterAStall();
@@ -148,23 +147,22 @@ void tst_Protocol::wrongSynchronisationNeverPolls()
     QCOMPARE(unit.written, QByteArray("\xFF\xFF\x55\xAA", 4).repeated(3));
     QCOMPARE(unit.statusPolls, 0);
     QCOMPARE(link.failure, LinkFailure::WrongSyncAnswer);
-}
 
-void tst_Protocol::stuckBusyUnitEndsOnStop()
-{
-    UnitFaults faults;
-    faults.stuckBusy = true;
-    FakeUnit unit(4, faults);
-    SerialLink link(unit);
-    unit.stopAt(&link, 7777);
-    WaveStore record(QRect(0, 0, 639, 399));
-    QVERIFY(record.initialise(4, 512));
-    const RunResult result = run(unit, link, record);
+    // A unit that stays busy is polled until STOP, which ends the run within 200 ms with nothing
+    // sent after it.
+    UnitFaults busy;
+    busy.stuckBusy = true;
+    FakeUnit busyUnit(4, busy);
+    SerialLink busyLink(busyUnit);
+    busyUnit.stopAt(&busyLink, 7777);
+    WaveStore busyRecord(QRect(0, 0, 639, 399));
+    QVERIFY(busyRecord.initialise(4, 512));
+    const RunResult result = run(busyUnit, busyLink, busyRecord);
     QVERIFY(!result.done);
-    QVERIFY(unit.statusPolls > 20);
-    QVERIFY(result.endMs - unit.stoppedAtMs <= 200);
-    QCOMPARE(unit.bytesAfterStop, 0);
-    QCOMPARE(link.failure, LinkFailure::Stopped);
+    QVERIFY(busyUnit.statusPolls > 20);
+    QVERIFY(result.endMs - busyUnit.stoppedAtMs <= 200);
+    QCOMPARE(busyUnit.bytesAfterStop, 0);
+    QCOMPARE(busyLink.failure, LinkFailure::Stopped);
 }
 
 // A channel whose checksum is wrong is read again from where the channels before it ended: the

@@ -63,9 +63,8 @@ private slots:
     void columnsMatchTheStraightforwardDrawing();
     void baselinesAndPoints();
     void cursorLineAndMark();
-    void printRenderingIsBlack();
+    void printAndSine();
     void polylineBatches();
-    void sineEndpoints();
 };
 
 // Every display mode, at several samples per pixel and pixels per sample, scrolled, clipped by
@@ -183,7 +182,7 @@ void tst_Render::cursorLineAndMark()
     QCOMPARE(countColor(image, cursor), 0);
 }
 
-void tst_Render::printRenderingIsBlack()
+void tst_Render::printAndSine()
 {
     auto record = testrecords::make(4, 50000, 6, plot(400, 300));
     record->header.sineOverlay = 1;
@@ -198,6 +197,30 @@ void tst_Render::printRenderingIsBlack()
     const int blacks = countColor(image, qRgb(0, 0, 0));
     QVERIFY(blacks > 1000);
     QCOMPARE(blacks + countColor(image, qRgb(255, 255, 255)), 401 * 301);
+
+    record = testrecords::make(1, 20000, 8, plot(400, 300));
+    record->channel(0)->traceColor = Qt::red;
+    record->channel(0)->baselineEnabled = false;
+    record->channel(0)->cursorEnabled = false;
+    record->header.sineOverlay = 1;
+    record->header.firstVisible = 300;
+    record->header.visibleCount = 10000;
+    record->layout();
+    image = blackImage(QSize(401, 301));
+    {
+        QPainter painter(&image);
+        record->draw(painter);
+    }
+    const double phaseStep = 100.0 / 12000000.0 * 2 * M_PI * 50;
+    const double amplitude = 0.45 * 300;
+    auto yAt = [&](int x) {
+        return 150
+            - int(std::lround(amplitude * std::sin(phaseStep * 300 + x * phaseStep * 10000 / 400)));
+    };
+    const QRgb white = qRgb(255, 255, 255);
+    QCOMPARE(image.pixel(0, yAt(0)), white);
+    QCOMPARE(image.pixel(400, yAt(400)), white);
+    QCOMPARE(image.pixel(200, yAt(200)), white);
 }
 
 void tst_Render::polylineBatches()
@@ -227,32 +250,6 @@ void tst_Render::polylineBatches()
     QCOMPARE(lines[2].first(), lines[1].last());
     QCOMPARE(lines[0].first().x(), 0); // the trace starts at the first visible sample
     QVERIFY(lines[2].last().x() >= 5998);
-}
-
-void tst_Render::sineEndpoints()
-{
-    auto record = testrecords::make(1, 20000, 8, plot(400, 300));
-    record->channel(0)->traceColor = Qt::red;
-    record->channel(0)->baselineEnabled = false;
-    record->channel(0)->cursorEnabled = false;
-    record->header.sineOverlay = 1;
-    record->header.firstVisible = 300;
-    record->header.visibleCount = 10000;
-    record->layout();
-    QImage image = blackImage(QSize(401, 301));
-    QPainter painter(&image);
-    record->draw(painter);
-    painter.end();
-    const double phaseStep = 100.0 / 12000000.0 * 2 * M_PI * 50;
-    const double amplitude = 0.45 * 300;
-    auto yAt = [&](int x) {
-        return 150
-            - int(std::lround(amplitude * std::sin(phaseStep * 300 + x * phaseStep * 10000 / 400)));
-    };
-    const QRgb white = qRgb(255, 255, 255);
-    QCOMPARE(image.pixel(0, yAt(0)), white);
-    QCOMPARE(image.pixel(400, yAt(400)), white);
-    QCOMPARE(image.pixel(200, yAt(200)), white);
 }
 
 QTEST_MAIN(tst_Render)
