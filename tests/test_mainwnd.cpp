@@ -29,7 +29,6 @@ private slots:
     void displayModeTable();
     void filterActionRules();
     void zoomLabelsAndStatusFrame();
-    void channelStatus_data();
     void channelStatus();
     void yUnit();
     void settingsLoadColorsTheLabels();
@@ -182,42 +181,33 @@ void tst_MainWnd::zoomLabelsAndStatusFrame()
     QCOMPARE(frame->geometry(), window->statusBar()->rect());
 }
 
-void tst_MainWnd::channelStatus_data()
-{
-    QTest::addColumn<bool>("spectrum");
-    QTest::addColumn<int>("channel");
-    QTest::addColumn<QString>("time");
-    QTest::addColumn<QString>("value");
-    QTest::addColumn<QString>("timeLabel");
-    QTest::addColumn<QString>("valueLabel");
-    const auto row = [](const char* name, bool spectrum, int channel, const char* time,
-                         const char* value, const char* timeLabel, const char* valueLabel) {
-        QTest::newRow(name) << spectrum << channel << QString(time) << QString(value)
-                            << QString(timeLabel) << QString(valueLabel);
-    };
-    row("record channel 1", false, 0, "000120.5uS", "+1.25mV", "T1=000120.5uS", "Y1=+1.25mV");
-    row("spectrum channel 4", true, 3, "1000Hz", "20dB", "F4=1000Hz", "A4=20dB");
-    row("empty value hides it", false, 2, "5uS", "", "T3=5uS", "");
-}
-
+// Record readouts are T and Y, spectrum readouts F and A, numbered by channel; an empty value
+// hides its label; there is no fifth readout.
 void tst_MainWnd::channelStatus()
 {
-    QFETCH(bool, spectrum);
-    QFETCH(int, channel);
-    QFETCH(QString, time);
-    QFETCH(QString, value);
-    QFETCH(QString, timeLabel);
-    QFETCH(QString, valueLabel);
-    TWForm* form = addForm(spectrum, false);
-    window->setChannelStatus(form, channel, time, value);
-    QLabel* t = label(qPrintable(QString("tl%1").arg(channel + 1)));
-    QLabel* y = label(qPrintable(QString("yl%1").arg(channel + 1)));
-    QCOMPARE(t->text(), timeLabel);
-    QCOMPARE(y->text(), valueLabel);
-    QCOMPARE(t->isVisible(), !timeLabel.isEmpty());
-    QCOMPARE(y->isVisible(), !valueLabel.isEmpty());
-    window->setChannelStatus(form, 4, "x", "y"); // no fifth readout: nothing changes
-    QCOMPARE(t->text(), timeLabel);
+    const struct
+    {
+        bool spectrum;
+        int channel;
+        const char* time;
+        const char* value;
+        QString timeLabel;
+        QString valueLabel;
+    } cases[] = { { false, 0, "000120.5uS", "+1.25mV", "T1=000120.5uS", "Y1=+1.25mV" },
+        { true, 3, "1000Hz", "20dB", "F4=1000Hz", "A4=20dB" },
+        { false, 2, "5uS", "", "T3=5uS", "" } };
+    for (const auto& c : cases) {
+        TWForm* form = addForm(c.spectrum, false);
+        window->setChannelStatus(form, c.channel, c.time, c.value);
+        QLabel* t = label(qPrintable(QString("tl%1").arg(c.channel + 1)));
+        QLabel* y = label(qPrintable(QString("yl%1").arg(c.channel + 1)));
+        QCOMPARE(t->text(), c.timeLabel);
+        QCOMPARE(y->text(), c.valueLabel);
+        QCOMPARE(t->isVisible(), !c.timeLabel.isEmpty());
+        QCOMPARE(y->isVisible(), !c.valueLabel.isEmpty());
+        window->setChannelStatus(form, 4, "x", "y");
+        QCOMPARE(t->text(), c.timeLabel);
+    }
 }
 
 // "YAxis" absent: Coulombs, and the menu says so; the commands check one unit each.
