@@ -1,13 +1,11 @@
 // Acoustic-emission hits on hand-made signals at 1 MHz (a sample a microsecond) and gain code
 // 12 (a code is 5 / 2^20 V): the hit, lockout and peak definition times, counts, energy, a hit
 // running off the end, detector data, thresholds in volts and dB_AE, the Akaike onset, events
-// and the linear location, and the tool's CSV.
+// and the linear location.
 #include "ae_hits.h"
 #include "wave_stor.h"
 
-#include <QProcess>
 #include <QRandomGenerator>
-#include <QTemporaryDir>
 #include <QtTest>
 #include <cmath>
 
@@ -56,7 +54,6 @@ private slots:
     void countsEnergyAndTheEnd();
     void detectorRecordAndDecibels();
     void eventsAndLocation();
-    void toolCsv();
 };
 
 // Two bursts of 20 samples at 100 and 400: the 281 us from the last crossing of the first to
@@ -156,35 +153,6 @@ void tst_Hits::eventsAndLocation()
     for (size_t i = 0; i < x.size(); ++i)
         x[i] = (i < 300 ? 1.0 : 10.0) * (random.generateDouble() * 2 - 1);
     QVERIFY(std::abs(akaikeOnset(x.data(), 400, 400) - 300) <= 2);
-}
-
-void tst_Hits::toolCsv()
-{
-    QTemporaryDir dir;
-    auto record = silence(2, 3000);
-    burst(*record, 0, 1400, 1450, 30);
-    burst(*record, 1, 1000, 1050, 30);
-    QCOMPARE(writeRaw(*record, dir.filePath("ae.raw")), 0);
-    QProcess tool;
-    tool.start(VOLTRIX_TOOL_BINARY,
-        { "hits", dir.filePath("ae.raw"), "--threshold-db", "40", "--spacing-m", "1", "--speed-mps",
-            "1000" });
-    QVERIFY(tool.waitForFinished(30000));
-    QCOMPARE(tool.exitCode(), 0);
-    const QStringList lines = QString::fromUtf8(tool.readAllStandardOutput()).trimmed().split('\n');
-    QCOMPARE(lines.size(), 3);
-    QCOMPARE(lines[0],
-        QString("file,channel,arrival_s,onset_s,amplitude_V,amplitude_dBAE,rise_s,duration_s,"
-                "counts,energy_V2s,event,dt_s,position_m"));
-    const QStringList first = lines[1].split(',');
-    QCOMPARE(first[1], QString("2"));
-    QCOMPARE(first[2].toDouble(), 0.001);
-    QCOMPARE(first[4].toDouble(), 30 * code);
-    QCOMPARE(first[8], QString("25"));
-    const QStringList second = lines[2].split(',');
-    QCOMPARE(second[10], QString("1"));
-    QVERIFY(std::fabs(second[11].toDouble() - 0.0004) < 1e-12);
-    QVERIFY(std::fabs(second[12].toDouble() - 0.7) < 1e-9);
 }
 
 QTEST_GUILESS_MAIN(tst_Hits)

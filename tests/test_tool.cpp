@@ -90,6 +90,7 @@ private slots:
     void wavReadsBack();
     void importsAndRefusals();
     void spectrumOfASine();
+    void hitsCsv();
     void failuresAndExitStatus();
 
 private:
@@ -243,6 +244,39 @@ void tst_Tool::spectrumOfASine()
         "Hanning", "--length", "64" });
     QCOMPARE(db.status, 0);
     QCOMPARE(db.out.split('\n').size(), 34);
+}
+
+// Bursts of +-30 codes (gain code 12, a code 5 / 2^20 V, 1 MHz) on channel 2 at 1000 us and
+// channel 1 at 1400 us: two hits of one event, 0.7 m from sensor 1 of two 1 m apart (1000 m/s).
+void tst_Tool::hitsCsv()
+{
+    auto ae = testrecords::make(2, 3000);
+    ae->header.ticksPerSample = 12;
+    for (int i = 0; i < 2; ++i) {
+        ae->channelSlots[i].header.gainCode = 12;
+        const int from = i ? 1000 : 1400;
+        for (int k = 0; k < 3000; ++k)
+            ae->channel(i)->setSample(
+                k, qint8(k >= from && k < from + 50 ? (k - from) % 2 ? -30 : 30 : 0));
+    }
+    QCOMPARE(writeRaw(*ae, path("ae.raw")), 0);
+    const Run run = tool({ "hits", path("ae.raw"), "--threshold-db", "40", "--spacing-m", "1",
+        "--speed-mps", "1000" });
+    QCOMPARE(run.status, 0);
+    const QStringList lines = run.out.trimmed().split('\n');
+    QCOMPARE(lines.size(), 3);
+    QCOMPARE(lines[0],
+        QString("file,channel,arrival_s,onset_s,amplitude_V,amplitude_dBAE,rise_s,duration_s,"
+                "counts,energy_V2s,event,dt_s,position_m"));
+    const QStringList first = lines[1].split(',');
+    QCOMPARE(first[1], QString("2"));
+    QCOMPARE(first[2].toDouble(), 0.001);
+    QCOMPARE(first[4].toDouble(), 30 * 5.0 / 1048576);
+    QCOMPARE(first[8], QString("25"));
+    const QStringList second = lines[2].split(',');
+    QCOMPARE(second[10], QString("1"));
+    QVERIFY(std::fabs(second[11].toDouble() - 0.0004) < 1e-12);
+    QVERIFY(std::fabs(second[12].toDouble() - 0.7) < 1e-9);
 }
 
 // Each cause in words, the others still done, exit 1; usage errors exit 2; no output is left
