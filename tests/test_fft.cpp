@@ -358,32 +358,27 @@ void tst_Fft::closingLinkedWindows()
     }
 }
 
+// The dialog shows the settings in force and stores what OK confirms.
 void tst_Fft::settingsDialog()
 {
-    // The dialog shows the settings in force and stores what OK confirms.
-    const auto answer = [](const char* button, bool logarithmic, const char* closeWith) {
-        QTimer::singleShot(0, [=] {
-            QWidget* dialog = QApplication::activeModalWidget();
-            QVERIFY(dialog);
-            QCOMPARE(dialog->windowTitle(), QString("Настройка БПФ"));
-            dialog->findChild<QRadioButton*>(button)->setChecked(true);
-            dialog->findChild<QCheckBox*>("logCB")->setChecked(logarithmic);
-            QMetaObject::invokeMethod(dialog, closeWith);
-        });
-    };
-    answer("rbWelch", true, "accept");
-    window->findChild<QAction*>("aSetFFT")->trigger();
+    const auto answer
+        = [this](const char* shown, const char* button, bool logarithmic, const char* closeWith) {
+              QTimer::singleShot(0, [=] {
+                  QWidget* dialog = QApplication::activeModalWidget();
+                  QVERIFY(dialog);
+                  QCOMPARE(dialog->windowTitle(), QString("Настройка БПФ"));
+                  QVERIFY(dialog->findChild<QRadioButton*>(shown)->isChecked());
+                  QCOMPARE(dialog->findChild<QCheckBox*>("logCB")->isChecked(), fftLogScale);
+                  dialog->findChild<QRadioButton*>(button)->setChecked(true);
+                  dialog->findChild<QCheckBox*>("logCB")->setChecked(logarithmic);
+                  QMetaObject::invokeMethod(dialog, closeWith);
+              });
+              window->findChild<QAction*>("aSetFFT")->trigger();
+          };
+    answer("rbNone", "rbWelch", true, "accept");
     QCOMPARE(fftWindowFunction, 5);
     QVERIFY(fftLogScale);
-    QTimer::singleShot(0, [] {
-        QWidget* dialog = QApplication::activeModalWidget();
-        QVERIFY(dialog->findChild<QRadioButton*>("rbWelch")->isChecked());
-        QVERIFY(dialog->findChild<QCheckBox*>("logCB")->isChecked());
-        QMetaObject::invokeMethod(dialog, "reject");
-    });
-    window->findChild<QAction*>("aSetFFT")->trigger();
-    answer("rbParzen", false, "reject");
-    window->findChild<QAction*>("aSetFFT")->trigger();
+    answer("rbWelch", "rbParzen", false, "reject");
     QCOMPARE(fftWindowFunction, 5);
     QVERIFY(fftLogScale);
 }
