@@ -25,8 +25,7 @@ private slots:
     void grabbingACursor();
     void cursorDragStopsAtTheRightEdge();
     void lastColumnStaysInTheRecord();
-    void baselineDragStopsAtTheTop();
-    void pointerShapes();
+    void baselineDragAndPointerShapes();
     void freeSelection();
     void powerOfTwoEndBeyondTheRecord();
     void snapping();
@@ -186,7 +185,7 @@ void tst_Mouse::lastColumnStaysInTheRecord()
     QCOMPARE(record.maxIndex(1, 163830, 163840), 163839);
 }
 
-void tst_Mouse::baselineDragStopsAtTheTop()
+void tst_Mouse::baselineDragAndPointerShapes()
 {
     WaveStore& record = *form->record;
     for (int i = 0; i < 4; ++i)
@@ -213,29 +212,23 @@ void tst_Mouse::baselineDragStopsAtTheTop()
     QCOMPARE(form->grabbedLevel, 2);
     release(QPoint(x, line - 10), Qt::LeftButton);
     QCOMPARE(detector.baselineY - detector.zeroOffset, line - 10);
-}
 
-void tst_Mouse::pointerShapes()
-{
-    WaveStore& record = *form->record;
-    for (int i = 0; i < 4; ++i)
-        record.channel(i)->cursorSample = 0;
-    WaveChannel& channel = *record.channel(0);
-    channel.cursorSample = 100;
-    const int baseline = record.channel(2)->baselineY;
-    const int x = xOf(100);
-    move(QPoint(x + 4, baseline), Qt::NoButton);
+    // The pointer shows what a press would grab; a grabbed baseline keeps its shape.
+    record.channel(0)->cursorSample = 100;
+    const int baseline = record.channel(3)->baselineY;
+    const int cx = xOf(100);
+    move(QPoint(cx + 4, baseline), Qt::NoButton);
     QCOMPARE(plot()->cursor().shape(), Qt::SplitHCursor);
-    move(QPoint(x + 30, baseline + 4), Qt::NoButton);
+    move(QPoint(cx + 30, baseline + 4), Qt::NoButton);
     QCOMPARE(plot()->cursor().shape(), Qt::SplitVCursor);
-    move(QPoint(x + 30, baseline + 12), Qt::NoButton);
+    move(QPoint(cx + 30, baseline + 12), Qt::NoButton);
     QCOMPARE(plot()->cursor().shape(), Qt::ArrowCursor);
     // A grabbed baseline keeps its shape wherever the pointer goes.
-    press(QPoint(x + 30, baseline), Qt::LeftButton);
-    move(QPoint(x + 30, baseline + 30), Qt::LeftButton);
+    press(QPoint(cx + 30, baseline), Qt::LeftButton);
+    move(QPoint(cx + 30, baseline + 30), Qt::LeftButton);
     QCOMPARE(plot()->cursor().shape(), Qt::SplitVCursor);
-    release(QPoint(x + 30, baseline + 30), Qt::LeftButton);
-    move(QPoint(x + 30, baseline + 60), Qt::NoButton);
+    release(QPoint(cx + 30, baseline + 30), Qt::LeftButton);
+    move(QPoint(cx + 30, baseline + 60), Qt::NoButton);
     QCOMPARE(plot()->cursor().shape(), Qt::ArrowCursor);
 }
 

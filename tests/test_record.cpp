@@ -23,7 +23,6 @@ class tst_Record : public QObject
     Q_OBJECT
 private slots:
     void blocks();
-    void sampleAccessOutsideTheChannel();
     void smoothingRecomputation();
     void newRecordLayout();
     void baselineHitTest();
@@ -31,8 +30,7 @@ private slots:
     void displayedValues();
     void gainAdvice();
     void zeroing();
-    void maximum();
-    void mean();
+    void maximumAndMean();
     void numberTexts();
     void statusTexts();
     void clipboardText();
@@ -57,20 +55,18 @@ void tst_Record::blocks()
         }
         QCOMPARE(channel.sampleCount, total);
     }
-}
 
-void tst_Record::sampleAccessOutsideTheChannel()
-{
-    WaveChannel channel(100);
-    QVERIFY(channel.allocate());
-    channel.setSample(99, -7);
-    QVERIFY(channel.modified);
-    QCOMPARE(channel.sample(99), qint8(-7));
-    QCOMPARE(channel.sample(-1), qint8(0));
-    QCOMPARE(channel.sample(100), qint8(0));
-    channel.setSample(100, 5); // ignored, no write past the block
-    channel.setSample(-1, 5);
-    QCOMPARE(channel.sample(0), qint8(0));
+    // Samples outside the channel read 0 and are not written.
+    WaveChannel small(100);
+    QVERIFY(small.allocate());
+    small.setSample(99, -7);
+    QVERIFY(small.modified);
+    QCOMPARE(small.sample(99), qint8(-7));
+    QCOMPARE(small.sample(-1), qint8(0));
+    QCOMPARE(small.sample(100), qint8(0));
+    small.setSample(100, 5); // ignored, no write past the block
+    small.setSample(-1, 5);
+    QCOMPARE(small.sample(0), qint8(0));
 }
 
 // Only a change that alters what the smoothing modes draw asks for a recomputation; the
@@ -260,7 +256,7 @@ void tst_Record::zeroing()
     record->zeroRange(7, 0, 3); // no such channel: nothing
 }
 
-void tst_Record::maximum()
+void tst_Record::maximumAndMean()
 {
     auto record = testrecords::make(2, 100);
     WaveChannel* c = record->channel(0);
@@ -272,12 +268,9 @@ void tst_Record::maximum()
     c->applyDetectorOffset();
     QCOMPARE(record->maxIndex(0, 0, 99), 60); // detector data: value + 128
     QCOMPARE(record->maxIndex(5, 3, 9), 3);
-}
 
-void tst_Record::mean()
-{
-    auto record = testrecords::make(1, 10);
-    WaveChannel* c = record->channel(0);
+    record = testrecords::make(1, 10);
+    c = record->channel(0);
     c->setSample(2, 2);
     c->setSample(3, -2);
     c->setSample(4, 4);

@@ -98,11 +98,9 @@ void tst_Waveform::scrollBar()
     for (const auto& c : cases) {
         TWForm* form = addRecordWindow(c.samples, c.first, c.visible);
         QCOMPARE(int(form->record->header.visibleCount), c.visible);
-        QCOMPARE(form->scrollBar->minimum(), 0);
         QCOMPARE(form->scrollBar->maximum(), c.maximum);
         QCOMPARE(form->scrollBar->value(), c.value);
         QCOMPARE(form->scrollBar->isEnabled(), c.maximum > 0);
-        QVERIFY(form->scrollBar->pageStep() >= 1);
     }
     TWForm* form = addRecordWindow(100000, 5001, 1000);
     form->scrollBar->setValue(1234); // four samples per step
