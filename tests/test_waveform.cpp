@@ -39,10 +39,9 @@ private slots:
     void closeRules();
     void quitAsksAboutEveryWindow();
     void newWindowTitles();
-    void saveNamesAndDirectory();
+    void saveAndRead();
     void exportAndImport();
     void readFailureLeavesNoWindow();
-    void readKeepsTheActiveWindowsZoom();
     void informationValues();
     void aeHitsTableAndMarks();
     void measurements();
@@ -254,7 +253,7 @@ void tst_Waveform::newWindowTitles()
         QVERIFY(form->width() >= 480 && form->height() >= 320);
 }
 
-void tst_Waveform::saveNamesAndDirectory()
+void tst_Waveform::saveAndRead()
 {
     TWForm* form = addRecordWindow(500, 0, 500);
     QCOMPARE(window->saveActiveRecord(dir.filePath("run")), 0);
@@ -288,6 +287,20 @@ void tst_Waveform::saveNamesAndDirectory()
     TWForm* read = qobject_cast<TWForm*>(window->workspace()->subWindowList().last());
     QCOMPARE(read->windowTitle(), dir.filePath("run.raw"));
     QCOMPARE(read->record->sampleCount(), 500);
+
+    // The bars take the new window's zoom under the guard, so the active window keeps its own.
+    auto stored = testrecords::make(2, 1000);
+    stored->header.verticalZoom = 3000;
+    stored->header.visibleCount = 250;
+    QCOMPARE(writeRaw(*stored, dir.filePath("zoomed.raw")), 0);
+
+    TWForm* active = addRecordWindow(1000, 0, 1000);
+    QCOMPARE(int(active->record->header.verticalZoom), 1000);
+    QVERIFY(window->openRecordFile(dir.filePath("zoomed.raw")));
+    QCOMPARE(bar("sbZY")->value(), 300);
+    QCOMPARE(bar("sbZX")->value(), 25);
+    QCOMPARE(int(active->record->header.verticalZoom), 1000);
+    QCOMPARE(int(active->record->header.visibleCount), 1000);
 }
 
 // «Экспорт…» writes the selection or the whole record by the name's suffix; «Импорт…» opens a
@@ -354,23 +367,6 @@ void tst_Waveform::readFailureLeavesNoWindow()
         QProcess::execute("umount", { dir.filePath("mounted") });
         QCOMPARE(got, QString(cause));
     }
-}
-
-// The bars take the new window's zoom under the guard, so the active window keeps its own.
-void tst_Waveform::readKeepsTheActiveWindowsZoom()
-{
-    auto stored = testrecords::make(2, 1000);
-    stored->header.verticalZoom = 3000;
-    stored->header.visibleCount = 250;
-    QCOMPARE(writeRaw(*stored, dir.filePath("zoomed.raw")), 0);
-
-    TWForm* active = addRecordWindow(1000, 0, 1000);
-    QCOMPARE(int(active->record->header.verticalZoom), 1000);
-    QVERIFY(window->openRecordFile(dir.filePath("zoomed.raw")));
-    QCOMPARE(bar("sbZY")->value(), 300);
-    QCOMPARE(bar("sbZX")->value(), 25);
-    QCOMPARE(int(active->record->header.verticalZoom), 1000);
-    QCOMPARE(int(active->record->header.visibleCount), 1000);
 }
 
 void tst_Waveform::informationValues()
