@@ -72,12 +72,11 @@ private slots:
     void init();
     void roundTrip_data();
     void roundTrip();
-    void emptyRecords();
     void readerFailures();
     void truncatedLastChannelKeepsTheOthers();
     void replacementRefused();
     void failureAtEveryWrite();
-    void whatStandsAtTheName();
+    void edgesOfWriting();
 
 private:
     QTemporaryDir dir;
@@ -149,23 +148,6 @@ void tst_RawFile::roundTrip()
     }
     QVERIFY(reported.isEmpty());
     QVERIFY(leftovers(dir.path()).isEmpty());
-}
-
-// A record without samples, or without a name, is not written; a file of no channels reads.
-void tst_RawFile::emptyRecords()
-{
-    QCOMPARE(writeRaw(*testrecords::make(4, 0), dir.filePath("empty.raw")), -1);
-    QCOMPARE(writeRaw(*testrecords::make(1, 5), QString()), -1);
-    QVERIFY(!QFile::exists(dir.filePath("empty.raw")));
-
-    QByteArray bytes(264, '\0');
-    std::memcpy(bytes.data(), "KORUNRAW", 8);
-    bytes[14] = 100; // samples per channel, but no channel
-    QVERIFY(testfiles::write(dir.filePath("none.raw"), bytes));
-    WaveStore record(QRect(0, 0, 99, 99));
-    QVERIFY(readRaw(record, dir.filePath("none.raw")));
-    QCOMPARE(record.channelCount(), 0);
-    QVERIFY(reported.isEmpty());
 }
 
 void tst_RawFile::readerFailures()
@@ -290,7 +272,7 @@ void tst_RawFile::failureAtEveryWrite()
 // A folder under the name is not replaced (-17); a link stays a link to the file it points
 // at, with that file written; a link a stranger left under the temporary name is never
 // written through; the file's permissions stay.
-void tst_RawFile::whatStandsAtTheName()
+void tst_RawFile::edgesOfWriting()
 {
     const QString folder = dir.filePath("adir.raw");
     QVERIFY(QDir().mkpath(folder));
@@ -319,6 +301,20 @@ void tst_RawFile::whatStandsAtTheName()
     QVERIFY(QFileInfo(name + ".tmp").isSymLink());
     QCOMPARE(QFileInfo(name).size(), qint64(264 + 16 + 10));
     QFile::remove(name + ".tmp");
+
+    // A record without samples, or without a name, is not written; a file of no channels reads.
+    QCOMPARE(writeRaw(*testrecords::make(4, 0), dir.filePath("empty.raw")), -1);
+    QCOMPARE(writeRaw(*testrecords::make(1, 5), QString()), -1);
+    QVERIFY(!QFile::exists(dir.filePath("empty.raw")));
+
+    QByteArray bytes(264, '\0');
+    std::memcpy(bytes.data(), "KORUNRAW", 8);
+    bytes[14] = 100; // samples per channel, but no channel
+    QVERIFY(testfiles::write(dir.filePath("none.raw"), bytes));
+    WaveStore record(QRect(0, 0, 99, 99));
+    QVERIFY(readRaw(record, dir.filePath("none.raw")));
+    QCOMPARE(record.channelCount(), 0);
+    QVERIFY(reported.isEmpty());
 }
 
 QTEST_MAIN(tst_RawFile)

@@ -1,6 +1,7 @@
 // voltrix-tool as a process, without a display: its CSV read back by a parser of its own and
 // compared with the conversion written out here, its WAV files read back by libsndfile and
-// Python's wave module, imports and their refusals, and every failure with its exit status.
+// Python's wave module, imports and their refusals, the spectrum and the hit table, and every
+// failure with its exit status.
 #include "support/files.h"
 #include "support/records.h"
 #include "wave_stor.h"
