@@ -311,12 +311,12 @@ void tst_E2E::readRecordShowsTheSameInformation()
     const QByteArray second = settledPixels(info);
     keys(info, { "Escape" });
     QVERIFY(waitNoWindow("^Информация$"));
-    // The specified rows (the top 198 of the 316-pixel dialog) are the same; the rows below
+    // The record's rows (the top 198 of the 316-pixel dialog) are the same; the rows below
     // tell a run's end from a file's time.
-    const qsizetype specified = first.size() / 316 * 198;
+    const qsizetype recordRows = first.size() / 316 * 198;
     QCOMPARE(second.size(), first.size());
     QVERIFY2(
-        second.left(specified) == first.left(specified), "the read record's information differs");
+        second.left(recordRows) == first.left(recordRows), "the read record's information differs");
 }
 
 void tst_E2E::settingsHoldWhatTheDialogsSet()
