@@ -296,10 +296,20 @@ void tst_Acquisition::aeSourceIsFoundAndLocated()
     }
 }
 
-// A port another program holds, and one the user may not open (root's pseudo-terminal with
-// mode 0600, tried as nobody): each names its cause, the refused one with the dialout hint.
+// A missing port fails the run without a window; a port another program holds, and one the
+// user may not open (root's pseudo-terminal with mode 0600, tried as nobody), each name their
+// cause, the refused one with the dialout hint.
 void tst_Acquisition::portFailures()
 {
+    comPortName = dir.filePath("nothing-there");
+    const int windows = window->workspace()->subWindowList().size();
+    window->workspace()->setActiveSubWindow(nullptr);
+    window->findChild<QAction*>("aRunADC")->trigger();
+    QCOMPARE(window->workspace()->subWindowList().size(), windows);
+    QCOMPARE(testboxes::texts, QStringList { "Ошибка загрузки!" });
+    QCOMPARE(testboxes::causes, QStringList { QString("Порт %1 не найден.").arg(comPortName) });
+    QVERIFY(window->findChild<QAction*>("aRunADC")->isEnabled());
+
     const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
     QVERIFY(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
     const QByteArray slave = ::ptsname(master);
@@ -332,15 +342,6 @@ void tst_Acquisition::portFailures()
     ::close(master);
     QCOMPARE(result, int(LinkFailure::PortDenied));
     QVERIFY(linkFailureText(LinkFailure::PortDenied, "/dev/ttyS0").contains("группу dialout"));
-
-    comPortName = dir.filePath("nothing-there");
-    const int windows = window->workspace()->subWindowList().size();
-    window->workspace()->setActiveSubWindow(nullptr);
-    window->findChild<QAction*>("aRunADC")->trigger();
-    QCOMPARE(window->workspace()->subWindowList().size(), windows);
-    QCOMPARE(testboxes::texts, QStringList { "Ошибка загрузки!" });
-    QCOMPARE(testboxes::causes, QStringList { QString("Порт %1 не найден.").arg(comPortName) });
-    QVERIFY(window->findChild<QAction*>("aRunADC")->isEnabled());
 }
 
 QTEST_MAIN(tst_Acquisition)

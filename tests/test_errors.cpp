@@ -18,7 +18,7 @@ class tst_Errors : public QObject
 private slots:
     void init();
     void cleanup();
-    void lanes();
+    void lanesAndFileKeys();
     void hexForm();
     void headerReportCarriesItsFile();
     void faultCodeNames();
@@ -39,8 +39,9 @@ void tst_Errors::cleanup()
 }
 
 // Code, line, file number and errno each in their lane: a line wraps at 65536 without spilling,
-// errno saturates outside 0 ... 65534 and counts only when asked for.
-void tst_Errors::lanes()
+// errno saturates outside 0 ... 65534 and counts only when asked for; a file is known by the
+// last three parts of its path.
+void tst_Errors::lanesAndFileKeys()
 {
     const struct
     {

@@ -53,7 +53,7 @@ private slots:
     void peakDefinitionTime();
     void countsEnergyAndTheEnd();
     void detectorRecordAndDecibels();
-    void eventsAndLocation();
+    void onsetEventsAndLocation();
 };
 
 // Two bursts of 20 samples at 100 and 400: the 281 us from the last crossing of the first to
@@ -134,7 +134,7 @@ void tst_Hits::detectorRecordAndDecibels()
 
 // Hits at 1000 us (channel 2) and 1400 us (channel 1) form one event within 1 ms; at 1 m and
 // 1000 m/s the source lies (1 - 1000 x (0.001 - 0.0014)) / 2 = 0.7 m from sensor 1.
-void tst_Hits::eventsAndLocation()
+void tst_Hits::onsetEventsAndLocation()
 {
     QList<Hit> hits(3);
     hits[0].channel = 1;

@@ -70,7 +70,7 @@ private:
 private slots:
     void exampleFrames();
     void cleanRun();
-    void wrongSynchronisationNeverPolls();
+    void unitNeverGoesAhead();
     void checksumRetryKeepsTheBar();
     void exchangeLimits();
     void retryAfterAStall();
@@ -134,7 +134,8 @@ void tst_Protocol::cleanRun()
     QVERIFY(!unit.isOpen());
 }
 
-void tst_Protocol::wrongSynchronisationNeverPolls()
+// A unit that answers the synchronisation wrongly, and one that stays busy.
+void tst_Protocol::unitNeverGoesAhead()
 {
     UnitFaults faults;
     faults.wrongSync = 1.0;
