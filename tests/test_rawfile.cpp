@@ -1,5 +1,6 @@
 // Record files: byte-exact round trips, every failure code of the reader, and a writer that
 // never leaves a target that is neither the old file nor the new one.
+#include "file_io.h"
 #include "files_list.h"
 #include "support/child.h"
 #include "support/files.h"
@@ -14,9 +15,13 @@
 #include <QTemporaryDir>
 #include <QtTest>
 #include <csignal>
+#include <fcntl.h>
 #include <functional>
 #include <grp.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -77,6 +82,7 @@ private slots:
     void replacementRefused();
     void failureAtEveryWrite();
     void edgesOfWriting();
+    void specialTargets();
 
 private:
     QTemporaryDir dir;
@@ -269,14 +275,16 @@ void tst_RawFile::failureAtEveryWrite()
     }
 }
 
-// A folder under the name is not replaced (-17); a link stays a link to the file it points
-// at, with that file written; a link a stranger left under the temporary name is never
-// written through; the file's permissions stay.
+// A folder under the name is refused before anything is written; a link stays a link to the
+// file it points at, with that file written; a link a stranger left under the temporary name is
+// never written through; the file's permissions stay.
 void tst_RawFile::edgesOfWriting()
 {
     const QString folder = dir.filePath("adir.raw");
     QVERIFY(QDir().mkpath(folder));
-    QCOMPARE(writeRaw(*randomRecord(1, 10, 1), folder), -17);
+    errno = 0;
+    QCOMPARE(writeRaw(*randomRecord(1, 10, 1), folder), -1);
+    QCOMPARE(errno, EISDIR);
     QVERIFY(QFileInfo(folder).isDir());
     QVERIFY(leftovers(dir.path()).isEmpty());
 
@@ -315,6 +323,68 @@ void tst_RawFile::edgesOfWriting()
     QVERIFY(readRaw(record, dir.filePath("none.raw")));
     QCOMPARE(record.channelCount(), 0);
     QVERIFY(reported.isEmpty());
+}
+
+// A FIFO (also through a link), a socket and a character device are written where they stand
+// and stay what they are; a FIFO nobody reads fails at once; a block device is never written;
+// the temporary file of a save is gone once removePendingTemporary is called during it.
+void tst_RawFile::specialTargets()
+{
+    const auto drained = [](int fd) {
+        QByteArray bytes(1000, 0);
+        const ssize_t n = ::read(fd, bytes.data(), 1000);
+        ::close(fd);
+        return bytes.left(n < 0 ? 0 : int(n));
+    };
+    const QString fifo = dir.filePath("fifo");
+    const QString link = dir.filePath("fifo-link.raw");
+    QCOMPARE(::mkfifo(qPrintable(fifo), 0600), 0);
+    QVERIFY(QFile::link(fifo, link));
+    errno = 0;
+    QCOMPARE(writeRaw(*randomRecord(1, 10, 1), fifo), -1);
+    QCOMPARE(errno, ENXIO);
+    for (const QString& name : { fifo, link }) {
+        const int reader = ::open(qPrintable(fifo), O_RDONLY | O_NONBLOCK);
+        QCOMPARE(writeRaw(*randomRecord(2, 10, 1), name), 0);
+        QCOMPARE(drained(reader).size(), 264 + 2 * (16 + 10));
+    }
+    const QString socketName = dir.filePath("sock");
+    const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    std::strcpy(address.sun_path, qPrintable(socketName));
+    QCOMPARE(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    QCOMPARE(::listen(listener, 1), 0);
+    QCOMPARE(writeRaw(*randomRecord(1, 20, 1), socketName), 0);
+    QCOMPARE(drained(::accept(listener, nullptr, nullptr)).left(8), QByteArray("KORUNRAW"));
+    ::close(listener);
+    struct stat st;
+    QVERIFY(::stat(qPrintable(fifo), &st) == 0 && S_ISFIFO(st.st_mode));
+    QVERIFY(::stat(qPrintable(socketName), &st) == 0 && S_ISSOCK(st.st_mode));
+    if (::geteuid() == 0) {
+        const QString null = dir.filePath("null");
+        const QString block = dir.filePath("loop");
+        QCOMPARE(::mknod(qPrintable(null), S_IFCHR | 0666, makedev(1, 3)), 0);
+        QCOMPARE(::mknod(qPrintable(block), S_IFBLK | 0600, makedev(7, 200)), 0);
+        QCOMPARE(writeRaw(*randomRecord(1, 10, 1), null), 0);
+        QCOMPARE(writeRaw(*randomRecord(1, 10, 1), block), -18);
+        QVERIFY(::stat(qPrintable(null), &st) == 0 && S_ISCHR(st.st_mode));
+        QVERIFY(::stat(qPrintable(block), &st) == 0 && S_ISBLK(st.st_mode));
+    }
+    QVERIFY(leftovers(dir.path()).isEmpty());
+
+    QStringList before;
+    QStringList after;
+    QCOMPARE(saveThroughTemporary(dir.filePath("cut.csv"),
+                 [&](int) {
+                     before = leftovers(dir.path());
+                     removePendingTemporary();
+                     after = leftovers(dir.path());
+                     return true;
+                 }),
+        -17);
+    QCOMPARE(before, QStringList { "cut.csv.tmp" });
+    QCOMPARE(after, QStringList());
 }
 
 QTEST_MAIN(tst_RawFile)

@@ -3,6 +3,7 @@
 #include "ae_panel.h"
 #include "data.h"
 #include "errors.h"
+#include "file_io.h"
 #include "gain_advice.h"
 #include "hgversion.h"
 #include "init.h"

@@ -1,6 +1,7 @@
 #include "record_export.h"
 
 #include "convert.h"
+#include "file_io.h"
 #include "ufft.h"
 #include "wave_stor.h"
 
@@ -16,30 +17,6 @@
 #include <string>
 #include <unistd.h>
 #include <vector>
-
-namespace {
-
-} // namespace
-
-QString saveCause(int result, int error)
-{
-    if (result == -16)
-        return QStringLiteral("permission denied");
-    switch (error) {
-    case ENOSPC:
-    case EDQUOT:
-        return QStringLiteral("no space left on the device");
-    case EACCES:
-    case EPERM:
-        return QStringLiteral("permission denied");
-    case EROFS:
-        return QStringLiteral("read-only file system");
-    case ENOENT:
-        return QStringLiteral("no such folder");
-    default:
-        return QString::fromLocal8Bit(std::strerror(error)).toLower();
-    }
-}
 
 namespace {
 

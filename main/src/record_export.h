@@ -55,11 +55,6 @@ bool spectrumTable(const WaveStore& record, int channel, int start, int e, int w
 // Writes text into the file the way records are saved (a temporary file renamed over it).
 bool saveText(const QString& name, const std::string& text, QString& cause);
 
-// The cause of a failed save in words, from the writer's result (-16: the old file may not be
-// replaced) and errno: "no space left on the device", "permission denied", "read-only file
-// system", "no such folder", else the system's text.
-QString saveCause(int result, int error);
-
 // A span of a channel's displayed values in the readouts' unit (volts or coulombs).
 struct SpanStats
 {

@@ -3,10 +3,10 @@
 #include "convert.h"
 #include "data.h"
 #include "errors.h"
+#include "file_io.h"
 
 #include <QClipboard>
 #include <QFile>
-#include <QFileInfo>
 #include <QGuiApplication>
 #include <QLocale>
 #include <QPainter>
@@ -601,7 +601,10 @@ void setCause(QString* cause, const QString& text)
 bool checkHeader(WaveStore& record, const char* head, qint64 got, QString* cause)
 {
     if (got < qint64(sizeof magic)) {
-        setCause(cause, QStringLiteral("truncated: a record starts with 8 bytes"));
+        setCause(cause,
+            got <= 0 ? QStringLiteral("no data")
+                     : QStringLiteral("truncated: a record starts with 8 bytes, the file has %1")
+                           .arg(got));
         QTM_REPORT(0xA702);
         return false;
     }
@@ -661,25 +664,25 @@ bool readRaw(WaveStore& record, const QString& name, QString* cause)
         QTM_REPORT(0xA502);
         return false;
     }
-    const QByteArray path = QFile::encodeName(name);
+    // A regular file's size is known before it is opened; a stream's only once it is read.
     struct stat st;
-    if (::stat(path.constData(), &st) != 0) {
-        setCause(cause, QString::fromLocal8Bit(std::strerror(errno)).toLower());
+    const bool stream = name == QLatin1String(standardStreamName);
+    if (!stream && ::stat(pathBytes(name).constData(), &st) != 0) {
+        setCause(cause, readCause(errno));
         QTM_REPORT(0xA702);
         return false;
     }
-    if (st.st_size < qint64(sizeof magic)) {
+    if (!stream && S_ISREG(st.st_mode) && st.st_size < qint64(sizeof magic)) {
         setCause(cause,
             QStringLiteral("truncated: a record starts with 8 bytes, the file has %1")
                 .arg(st.st_size));
         QTM_REPORT(0xA402);
         return false;
     }
-    const int fd = S_ISDIR(st.st_mode) ? -1 : ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    const bool folder = !stream && S_ISDIR(st.st_mode);
+    const int fd = folder ? -1 : openForReading(name, st);
     if (fd < 0) {
-        setCause(cause,
-            S_ISDIR(st.st_mode) ? QStringLiteral("a folder, not a file")
-                                : QString::fromLocal8Bit(std::strerror(errno)).toLower());
+        setCause(cause, readCause(folder ? EISDIR : errno));
         QTM_REPORT(0xA602);
         return false;
     }
@@ -691,15 +694,19 @@ bool readRaw(WaveStore& record, const QString& name, QString* cause)
 
 bool readRawHeader(WaveStore& record, const QString& name, QString* cause)
 {
-    const int fd = ::open(QFile::encodeName(name).constData(), O_RDONLY | O_CLOEXEC);
     struct stat st;
-    if (fd < 0 || ::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-        setCause(cause,
-            fd < 0 ? QString::fromLocal8Bit(std::strerror(errno)).toLower()
-                   : QStringLiteral("a folder, not a file"));
+    const int fd = openForReading(name, st);
+    if (fd < 0 || S_ISDIR(st.st_mode)) {
+        setCause(cause, readCause(fd < 0 ? errno : EISDIR));
         if (fd >= 0)
             ::close(fd);
         return false;
+    }
+    if (!S_ISREG(st.st_mode)) { // a stream is read through: its length is known at its end
+        FileInput input(fd);
+        const bool done = readRecord(record, input, cause);
+        ::close(fd);
+        return done;
     }
     // The first channel's header follows the record's: one read takes both.
     char head[sizeof magic];
@@ -770,82 +777,7 @@ bool writeRecord(WaveStore& record, int fd)
     return writeAll(fd, pieces);
 }
 
-// The file a save replaces: a symbolic link is followed, so that the link stays a link.
-QByteArray finalPath(const QString& name)
-{
-    const QFileInfo info(name);
-    if (!info.isSymLink())
-        return QFile::encodeName(name);
-    const QString canonical = info.canonicalFilePath();
-    return QFile::encodeName(canonical.isEmpty() ? info.symLinkTarget() : canonical);
-}
-
-// Creates the temporary file beside the target without ever opening an existing file or
-// following a link: name.tmp, or a fresh unique name when that is taken.
-int createTemporary(const QByteArray& target, mode_t mode, QByteArray& tmpPath)
-{
-    tmpPath = target + ".tmp";
-    int fd
-        = ::open(tmpPath.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0 && errno == EEXIST) {
-        tmpPath = target + ".tmpXXXXXX";
-        fd = ::mkostemp(tmpPath.data(), O_CLOEXEC);
-    }
-    if (fd >= 0 && ::fchmod(fd, mode) != 0) {
-        ::close(fd);
-        ::unlink(tmpPath.constData());
-        return -1;
-    }
-    return fd;
-}
-
 } // namespace
-
-int saveThroughTemporary(const QString& name, const std::function<bool(int fd)>& write)
-{
-    if (name.isEmpty()) {
-        errno = ENOENT;
-        return -1;
-    }
-    const QByteArray target = finalPath(name);
-    struct stat old;
-    const bool replacing = ::stat(target.constData(), &old) == 0;
-    // The old file is replaced by a rename in its folder: both must be writable.
-    const QByteArray folder = QFile::encodeName(QFileInfo(QFile::decodeName(target)).path());
-    if (replacing
-        && (::access(target.constData(), W_OK) != 0
-            || ::access(folder.constData(), W_OK | X_OK) != 0)) {
-        errno = EACCES;
-        return -16;
-    }
-    const mode_t umaskNow = ::umask(0);
-    ::umask(umaskNow);
-    const mode_t mode = replacing ? (old.st_mode & 07777) : (0666 & ~umaskNow);
-
-    QByteArray tmpPath;
-    const int fd = createTemporary(target, mode, tmpPath);
-    if (fd < 0)
-        return -1;
-    if (replacing && ::geteuid() == 0) {
-        // Root saving over somebody's file hands the new file back to its owner.
-        [[maybe_unused]] const int owned = ::fchown(fd, old.st_uid, old.st_gid);
-    }
-    const bool written = write(fd) && ::fsync(fd) == 0;
-    const int writeError = errno;
-    if (::close(fd) != 0 || !written) {
-        const int error = written ? errno : writeError;
-        ::unlink(tmpPath.constData());
-        errno = error;
-        return -1;
-    }
-    if (::rename(tmpPath.constData(), target.constData()) != 0) {
-        const int error = errno;
-        ::unlink(tmpPath.constData());
-        errno = error;
-        return -17;
-    }
-    return 0;
-}
 
 int writeRaw(WaveStore& record, const QString& name)
 {

@@ -7,7 +7,6 @@
 #include <QRect>
 #include <QString>
 #include <QtGlobal>
-#include <functional>
 
 class QIODevice;
 class QLocale;
@@ -135,18 +134,13 @@ void copyCursorValues(const WaveStore& record);
 
 // Record files: "KORUNRAW", the 256-byte header, then per channel its 16-byte header and
 // samples. The reader fills a freshly created record and reports its failures (cause, when
-// given, receives what was wrong in words); the writer returns 0, -1 (nothing written), -16 (an
-// existing file cannot be replaced) or -17 (the final rename failed), and leaves the old file
-// intact on any failure.
+// given, receives what was wrong in words); "-" reads the standard input, and any other stream
+// is read to its end. The writer saves as saveThroughTemporary does (file_io.h) and returns its
+// results: 0, -1 (nothing written), -16 (an existing file cannot be replaced), -17 (the final
+// rename failed) or -18 (a block device); the old file stays intact on any failure.
 bool readRaw(WaveStore& record, const QString& name, QString* cause = nullptr);
 bool readRaw(WaveStore& record, QIODevice& file);
 // The header and the channel headers only (no channels are made), checked and reported as the
 // reader does; for telling what a file holds without reading its samples.
 bool readRawHeader(WaveStore& record, const QString& name, QString* cause);
 int writeRaw(WaveStore& record, const QString& name);
-
-// Saves a file the way records are saved: write fills a fresh temporary file beside the target
-// (never an existing file or a link), which is flushed to the disk and renamed over the target;
-// a link stays a link, permissions (and, for root, the owner) are kept. The writer's results;
-// errno tells the cause of -1 and -17.
-int saveThroughTemporary(const QString& name, const std::function<bool(int fd)>& write);
