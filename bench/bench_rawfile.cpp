@@ -5,6 +5,7 @@
 // the same headers.
 #include "ratio_reporter.h"
 #include "record_export.h"
+#include "wav_file.h"
 #include "support/records.h"
 #include "wave_stor.h"
 

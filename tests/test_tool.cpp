@@ -199,8 +199,9 @@ void tst_Tool::importsAndRefusals()
         QCOMPARE(back.channel(1)->sample(k), record->channel(1)->sample(k));
     QCOMPARE(int(back.channelSlots[1].header.gainCode), 1);
 
-    // 16-bit samples are a fraction of a volt, float samples volts: a peak of 0.012 V is code
-    // 79 at gain 7 (5 x 32 / 2^20 V a code), and would be 157 at gain 8.
+    // 16-bit samples are a fraction of a volt, float samples volts, each channel at its own
+    // gain: a peak of 0.012 V is code 79 at gain 7 (5 x 32 / 2^20 V a code), and would be 157
+    // at gain 8; channel 2's -0.006 V is code -79 at gain 8.
     for (const int format : { SF_FORMAT_PCM_16, SF_FORMAT_FLOAT }) {
         const QString wav = path(QString("in%1.wav").arg(format));
         QVERIFY(writeSound(wav, format, 2, 44100, { 0.012f, -0.006f, 0.0f, 0.003f }));
@@ -210,7 +211,8 @@ void tst_Tool::importsAndRefusals()
         QVERIFY(readRaw(in, path("in.raw")));
         QCOMPARE(int(in.channelSlots[0].header.gainCode), 7);
         QCOMPARE(int(in.channel(0)->sample(0)), 79);
-        QCOMPARE(int(in.channel(1)->sample(0)), -39);
+        QCOMPARE(int(in.channelSlots[1].header.gainCode), 8);
+        QCOMPARE(int(in.channel(1)->sample(0)), -79);
         QCOMPARE(int(in.header.clockKHz) * 1000.0 / in.header.ticksPerSample, 44100.0);
     }
 

@@ -8,6 +8,9 @@
 // "#######" from 10^12 up; 0 below 10^-12.
 QString engineeringText(double value, int width);
 
+// The unit's gain codes are 0 ... 12, gain 2^g.
+constexpr int maxGainCode = 12;
+
 // The factor of gain code g, 4096 >> g (0 from 13 on, where the shift would run past the bits).
 double gainFactor(int gainCode);
 

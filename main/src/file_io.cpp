@@ -269,6 +269,23 @@ int saveThroughTemporary(const QString& name, const std::function<bool(int fd)>&
     return 0;
 }
 
+bool writeBytes(int fd, const char* bytes, size_t size)
+{
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::write(fd, bytes + done, size - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += size_t(n);
+    }
+    // The disk starts on what is written while the next piece is made, so that the final
+    // flush has less to wait for (a hint: where it is not supported nothing changes).
+    ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+    return true;
+}
+
 int openForReading(const QString& name, struct stat& st)
 {
     const int fd = name == QLatin1String(standardStreamName)

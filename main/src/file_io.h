@@ -36,6 +36,9 @@ void setWaitForReaders(bool wait);
 // Removes the temporary file of the save under way, if any. Safe in a signal handler.
 void removePendingTemporary();
 
+// Writes all the bytes, as many calls as it takes; false with errno.
+bool writeBytes(int fd, const char* bytes, size_t size);
+
 // Opens a file for reading ("-": the standard input) and tells what it is. A FIFO is opened
 // without waiting for a writer; one without a writer then reads as empty. -1 with errno.
 int openForReading(const QString& name, struct stat& st);

@@ -21,6 +21,7 @@
 #include "umisc.h"
 #include "ustrings.h"
 #include "versioninfo.h"
+#include "wav_file.h"
 #include "wave_form.h"
 #include "wave_stor.h"
 
@@ -1068,7 +1069,8 @@ bool MainWnd::exportActiveRecord(const QString& chosenName, bool selectionOnly)
         : exportCsv(*window->record, name,
             yAxisFlag ? AmplitudeUnit::Volts : AmplitudeUnit::Coulombs, span, cause);
     if (!done) {
-        qtmisc::mesDaemon->showWarn(0x1512, QFileInfo(name).fileName(), cause, false, false);
+        qtmisc::mesDaemon->showWarn(
+            0x1512, QFileInfo(name).fileName(), fileCauseText(cause), false, false);
         return false;
     }
     lastDir = directoryOfFile(name);
@@ -1079,18 +1081,20 @@ bool MainWnd::importRecordFile(const QString& name)
 {
     auto* window = new (std::nothrow) TWForm;
     QString cause;
-    QString warning;
-    if (!window || !window->importFile(name, cause, warning)) {
+    ImportNotes notes;
+    if (!window || !window->importFile(name, cause, notes)) {
         delete window;
-        qtmisc::mesDaemon->showWarn(0x1513, QFileInfo(name).fileName(), cause, false, false);
+        qtmisc::mesDaemon->showWarn(
+            0x1513, QFileInfo(name).fileName(), fileCauseText(cause), false, false);
         return false;
     }
     mdiArea->addSubWindow(window);
     placeNewWindow(window);
     window->show();
     lastDir = directoryOfFile(name);
-    if (!warning.isEmpty())
-        qtmisc::mesDaemon->showInfo(0x1401, warning, QString(), false, false);
+    const QString notice = importNotesText(notes);
+    if (!notice.isEmpty())
+        qtmisc::mesDaemon->showInfo(0x1401, notice, QString(), false, false);
     return true;
 }
 
@@ -1246,6 +1250,16 @@ QString fileCauseText(const QString& cause)
         { "no such folder", QT_TRANSLATE_NOOP("MainWnd", "папка не найдена") },
         { "no such file or directory", QT_TRANSLATE_NOOP("MainWnd", "файл не найден") },
         { "a folder, not a file", QT_TRANSLATE_NOOP("MainWnd", "это папка, а не файл") },
+        { "a block device, not a file",
+            QT_TRANSLATE_NOOP("MainWnd", "это блочное устройство, а не файл") },
+        { "no reader at the other end",
+            QT_TRANSLATE_NOOP("MainWnd", "на другом конце канала никто не читает") },
+        { "no data", QT_TRANSLATE_NOOP("MainWnd", "нет данных") },
+        { "no samples", QT_TRANSLATE_NOOP("MainWnd", "в файле нет отсчётов") },
+        { "not a WAV file", QT_TRANSLATE_NOOP("MainWnd", "это не файл WAV") },
+        { "only PCM and float WAV files are read",
+            QT_TRANSLATE_NOOP(
+                "MainWnd", "читаются только файлы WAV с отсчётами PCM или с плавающей точкой") },
     };
     for (const auto& [english, russian] : words)
         if (cause == QLatin1String(english))
@@ -1263,6 +1277,18 @@ QString fileCauseText(const QString& cause)
             QT_TRANSLATE_NOOP("MainWnd", "число отсчётов %1 вне допустимого (0…163840)") },
         { "^channel count (\\d+) is out of range$",
             QT_TRANSLATE_NOOP("MainWnd", "число каналов %1 вне допустимого (0…5)") },
+        { "^gain code (\\d+) of channel (\\d+) is out of range \\(0 \\.\\.\\. 12\\)$",
+            QT_TRANSLATE_NOOP("MainWnd", "код усиления %1 канала %2 вне допустимого (0…12)") },
+        { "^ticks per sample (-?\\d+) is out of range$",
+            QT_TRANSLATE_NOOP("MainWnd", "число тактов на отсчёт %1 вне допустимого") },
+        { "^(\\d+) channels: a record holds at most (\\d+)$",
+            QT_TRANSLATE_NOOP("MainWnd", "%1 каналов: запись вмещает не более %2") },
+        { "^(\\d+) samples a channel: a record holds at most (\\d+)$",
+            QT_TRANSLATE_NOOP("MainWnd", "%1 отсчётов в канале: запись вмещает не более %2") },
+        { "^sample (\\d+) of channel (\\d+) is not a finite number",
+            QT_TRANSLATE_NOOP("MainWnd", "отсчёт %1 канала %2 не является конечным числом") },
+        { "^not a sound file the library can read",
+            QT_TRANSLATE_NOOP("MainWnd", "это не звуковой файл, который может прочесть библиотека") },
     };
     for (const auto& [pattern, russian] : patterns) {
         const QRegularExpressionMatch match
@@ -1275,6 +1301,30 @@ QString fileCauseText(const QString& cause)
         }
     }
     return cause;
+}
+
+QString importNotesText(const ImportNotes& notes)
+{
+    QStringList parts;
+    if (!notes.factsProblem.isEmpty())
+        parts << MainWnd::tr("сведения о записи в файле повреждены и не использованы");
+    if (notes.askedHz > 0)
+        parts << MainWnd::tr("частоту %1 Гц запись передать не может: взята %2 Гц")
+                     .arg(notes.askedHz)
+                     .arg(QLocale().toString(notes.takenHz, 'g', 10));
+    if (notes.clippedSamples > 0) {
+        QStringList channels;
+        for (const int c : notes.clippedChannels)
+            channels << QString::number(c + 1);
+        parts << MainWnd::tr("%1 отсч. ограничены по диапазону в каналах %2")
+                     .arg(notes.clippedSamples)
+                     .arg(channels.join(QStringLiteral(", ")));
+    }
+    if (notes.announcedFrames > notes.heldFrames)
+        parts << MainWnd::tr("файл обрезан: из %1 объявленных отсчётов в нём %2")
+                     .arg(notes.announcedFrames)
+                     .arg(notes.heldFrames);
+    return parts.join(QLatin1Char('\n'));
 }
 
 QString gainAdviceText(const QList<GainAdvice>& advice)

@@ -20,6 +20,7 @@ class QSpinBox;
 class AeHitsPanel;
 class TWForm;
 class WaveStore;
+struct ImportNotes;
 
 namespace Ui {
 class MainWindow;
@@ -66,6 +67,10 @@ QStringList recordInfoValues(const WaveStore& record);
 // What the operator reads of why a file could not be read or written: the reader's or the
 // writer's cause in Russian (a cause it does not know stays as it is).
 QString fileCauseText(const QString& cause);
+
+// What the operator reads after an import: the frequency approximated, the samples clipped and
+// missing, the record's facts that could not be used; empty when there is nothing to say.
+QString importNotesText(const ImportNotes& notes);
 
 // What the operator reads of why a run failed on port (empty when nothing is known).
 QString linkFailureText(LinkFailure failure, const QString& port);

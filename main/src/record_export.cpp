@@ -13,7 +13,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <numeric>
-#include <sndfile.h>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -27,26 +26,6 @@ bool save(const QString& name, const std::function<bool(int fd)>& write, QString
     if (result != 0)
         cause = saveCause(result, errno);
     return result == 0;
-}
-
-// The samples of the span, or false with a cause when it leaves the record.
-bool resolve(const WaveStore& record, SampleSpan& span, QString& cause)
-{
-    const int n = record.sampleCount();
-    if (span.count < 0)
-        span.count = n - span.start;
-    if (span.start < 0 || span.count < 0 || span.start > n || span.count > n - span.start) {
-        cause = QStringLiteral("samples %1 ... %2 are outside the record's 0 ... %3")
-                    .arg(span.start)
-                    .arg(qint64(span.start) + span.count - 1)
-                    .arg(n - 1);
-        return false;
-    }
-    if (record.channelCount() == 0) {
-        cause = QStringLiteral("the record has no channels");
-        return false;
-    }
-    return true;
 }
 
 void appendNumber(std::string& out, long long value)
@@ -77,23 +56,6 @@ double valueOf(const WaveStore& record, int i, int code, AmplitudeUnit unit)
         record.channel(i)->detectorOffset, unit == AmplitudeUnit::Volts);
 }
 
-bool writeBytes(int fd, const char* bytes, size_t size)
-{
-    size_t done = 0;
-    while (done < size) {
-        const ssize_t n = ::write(fd, bytes + done, size - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += size_t(n);
-    }
-    // The disk starts on what is written while the next piece is made, so that the final
-    // flush has less to wait for (a hint: where it is not supported nothing changes).
-    ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
-    return true;
-}
-
 // The codes of every channel over the span, channel by channel, copied block by block.
 std::vector<std::vector<qint8>> codesOf(const WaveStore& record, SampleSpan span)
 {
@@ -113,17 +75,6 @@ std::vector<std::vector<qint8>> codesOf(const WaveStore& record, SampleSpan span
     }
     return codes;
 }
-
-// An open sound file, closed when it goes unless closed already.
-struct SoundFile
-{
-    SNDFILE* file = nullptr;
-    ~SoundFile()
-    {
-        if (file)
-            sf_close(file);
-    }
-};
 
 } // namespace
 
@@ -161,6 +112,44 @@ SpanStats spanStats(WaveStore& record, int i, int first, int count, bool volts)
     return stats;
 }
 
+bool checkRecordNumbers(const WaveStore& record, QString& cause)
+{
+    for (int i = 0; i < record.channelCount(); ++i) {
+        const int gain = record.channelSlots[i].header.gainCode;
+        if (gain > maxGainCode) {
+            cause = QStringLiteral("gain code %1 of channel %2 is out of range (0 ... %3)")
+                        .arg(gain)
+                        .arg(i + 1)
+                        .arg(maxGainCode);
+            return false;
+        }
+    }
+    if (record.header.ticksPerSample < 0) {
+        cause = QStringLiteral("ticks per sample %1 is out of range").arg(record.header.ticksPerSample);
+        return false;
+    }
+    return true;
+}
+
+bool resolveSpan(const WaveStore& record, SampleSpan& span, QString& cause)
+{
+    const int n = record.sampleCount();
+    if (span.count < 0)
+        span.count = n - span.start;
+    if (span.start < 0 || span.count < 0 || span.start > n || span.count > n - span.start) {
+        cause = QStringLiteral("samples %1 ... %2 are outside the record's 0 ... %3")
+                    .arg(span.start)
+                    .arg(qint64(span.start) + span.count - 1)
+                    .arg(n - 1);
+        return false;
+    }
+    if (record.channelCount() == 0) {
+        cause = QStringLiteral("the record has no channels");
+        return false;
+    }
+    return checkRecordNumbers(record, cause);
+}
+
 double sampleRateHz(const WaveStore& record)
 {
     const double clock = record.header.clockKHz;
@@ -171,7 +160,7 @@ double sampleRateHz(const WaveStore& record)
 bool exportCsv(const WaveStore& record, const QString& name, AmplitudeUnit unit, SampleSpan span,
     QString& cause)
 {
-    if (!resolve(record, span, cause))
+    if (!resolveSpan(record, span, cause))
         return false;
     const double rate = sampleRateHz(record);
     const int channels = record.channelCount();
@@ -230,181 +219,6 @@ bool exportCsv(const WaveStore& record, const QString& name, AmplitudeUnit unit,
         cause);
 }
 
-bool exportWav(
-    const WaveStore& record, const QString& name, bool floatVolts, SampleSpan span, QString& cause)
-{
-    if (!resolve(record, span, cause))
-        return false;
-    const double rate = sampleRateHz(record);
-    if (rate < 1.0 || rate > 2147483647.0) {
-        cause = QStringLiteral("the record has no sampling frequency a WAV file can hold");
-        return false;
-    }
-    const int channels = record.channelCount();
-    const std::vector<std::vector<qint8>> codes = codesOf(record, span);
-    return save(
-        name,
-        [&](int fd) {
-            SF_INFO info {};
-            info.samplerate = int(std::lround(rate));
-            info.channels = channels;
-            info.format = SF_FORMAT_WAV | (floatVolts ? SF_FORMAT_FLOAT : SF_FORMAT_PCM_U8);
-            SoundFile sound;
-            sound.file = sf_open_fd(fd, SFM_WRITE, &info, 0);
-            if (!sound.file)
-                return false;
-            const size_t values = size_t(span.count) * size_t(channels);
-            std::vector<float> volts(floatVolts ? values : 0);
-            // 8-bit PCM is unsigned: the byte of a sample is its code + 128, written as it is.
-            std::vector<quint8> bytes(floatVolts ? 0 : values);
-            for (int i = 0; i < channels; ++i) {
-                // Pointers held locally: byte stores could alias anything the loop reads.
-                const qint8* from = codes[size_t(i)].data();
-                const size_t step = size_t(channels);
-                const int count = span.count;
-                if (floatVolts) {
-                    float table[256];
-                    for (int code = -128; code < 128; ++code)
-                        table[code + 128] = float(valueOf(record, i, code, AmplitudeUnit::Volts));
-                    float* to = volts.data() + i;
-                    for (int k = 0; k < count; ++k)
-                        to[size_t(k) * step] = table[from[k] + 128];
-                } else {
-                    quint8* to = bytes.data() + i;
-                    for (int k = 0; k < count; ++k)
-                        to[size_t(k) * step] = quint8(from[k] + 128);
-                }
-            }
-            const bool written = floatVolts
-                ? sf_writef_float(sound.file, volts.data(), span.count) == span.count
-                : sf_write_raw(sound.file, bytes.data(), sf_count_t(values)) == sf_count_t(values);
-            return written && sf_close(std::exchange(sound.file, nullptr)) == 0;
-        },
-        cause);
-}
-
-namespace {
-
-// Clock (kHz) and ticks per sample giving hertz exactly where they can: the unit's 12000 kHz
-// clock when it divides, else the smallest ticks that make the clock whole; false when neither
-// fits the header's fields.
-bool exactClock(qint64 hertz, quint16& clockKHz, qint32& ticks)
-{
-    if (hertz <= 0)
-        return false;
-    if (12000000 % hertz == 0) {
-        clockKHz = 12000;
-        ticks = qint32(12000000 / hertz);
-        return true;
-    }
-    const qint64 t = 1000 / std::gcd(hertz, qint64(1000));
-    if (hertz * t / 1000 > 65535)
-        return false;
-    clockKHz = quint16(hertz * t / 1000);
-    ticks = qint32(t);
-    return true;
-}
-
-// The largest gain code whose scale holds every value (volts) within the 8-bit codes.
-int largestUnclippedGain(const std::vector<float>& volts)
-{
-    float peak = 0.0f;
-    for (float v : volts)
-        peak = std::max(peak, std::fabs(v));
-    for (int gain = 12; gain > 0; --gain)
-        if (std::lround(peak / sampleAmplitude(1, gain, false, true)) <= 127)
-            return gain;
-    return 0;
-}
-
-} // namespace
-
-bool importWav(
-    const QString& name, int gainCode, WaveStore& record, ImportNotes& notes, QString& cause)
-{
-    SF_INFO info {};
-    SoundFile sound;
-    sound.file = sf_open(QFile::encodeName(name).constData(), SFM_READ, &info);
-    if (!sound.file) {
-        cause = QStringLiteral("not a sound file the library can read (%1)")
-                    .arg(QString::fromLocal8Bit(sf_strerror(nullptr)));
-        return false;
-    }
-    if ((info.format & SF_FORMAT_TYPEMASK) != SF_FORMAT_WAV) {
-        cause = QStringLiteral("not a WAV file");
-        return false;
-    }
-    if (info.channels > WaveStore::maxChannels) {
-        cause = QStringLiteral("%1 channels: a record holds at most %2")
-                    .arg(info.channels)
-                    .arg(WaveStore::maxChannels);
-        return false;
-    }
-    if (info.frames > WaveChannel::maxSamples) {
-        cause = QStringLiteral("%1 samples a channel: a record holds at most %2")
-                    .arg(info.frames)
-                    .arg(WaveChannel::maxSamples);
-        return false;
-    }
-    const int subtype = info.format & SF_FORMAT_SUBMASK;
-    const bool eightBit = subtype == SF_FORMAT_PCM_U8 || subtype == SF_FORMAT_PCM_S8;
-    const bool supported = eightBit || subtype == SF_FORMAT_PCM_16 || subtype == SF_FORMAT_FLOAT
-        || subtype == SF_FORMAT_DOUBLE;
-    if (!supported) {
-        cause = QStringLiteral("only 8- and 16-bit PCM and float WAV files are read");
-        return false;
-    }
-    const int channels = info.channels;
-    const int frames = int(info.frames);
-    std::vector<int> words(eightBit ? size_t(frames) * size_t(channels) : 0);
-    std::vector<float> volts(eightBit ? 0 : size_t(frames) * size_t(channels));
-    const sf_count_t got = eightBit ? sf_readf_int(sound.file, words.data(), frames)
-                                    : sf_readf_float(sound.file, volts.data(), frames);
-    if (got != frames) {
-        cause = QStringLiteral("the file ends after %1 of its %2 samples").arg(got).arg(frames);
-        return false;
-    }
-    int gain = gainCode;
-    if (gain < 0)
-        gain = eightBit ? 0 : largestUnclippedGain(volts);
-    if (!record.initialise(channels, frames)) {
-        cause = QStringLiteral("not enough memory");
-        return false;
-    }
-    const double perCode = sampleAmplitude(1, gain, false, true);
-    for (int i = 0; i < channels; ++i) {
-        WaveChannel* c = record.channel(i);
-        for (int k = 0; k < frames; ++k) {
-            const size_t at = size_t(k) * size_t(channels) + size_t(i);
-            const long code = eightBit ? long(words[at] >> 24) : std::lround(volts[at] / perCode);
-            c->setSample(k, qint8(std::clamp(code, -128L, 127L)));
-        }
-        c->hasData = true;
-        c->modified = false;
-        record.channelSlots[i].header.gainCode = quint8(gain);
-        record.channelSlots[i].header.inputNumber = quint8(i + 1);
-    }
-    record.header.visibleCount = frames;
-    // The packed header's fields are set from copies, never bound to references.
-    quint16 clockKHz = 12000;
-    qint32 ticks = 1;
-    const bool exact = exactClock(info.samplerate, clockKHz, ticks);
-    if (!exact) {
-        clockKHz = 12000;
-        ticks = qint32(std::max<long>(1, std::lround(12000000.0 / info.samplerate)));
-    }
-    record.header.clockKHz = clockKHz;
-    record.header.ticksPerSample = ticks;
-    if (!exact) {
-        notes.warning = QStringLiteral("%1 Hz is not a frequency a record can hold: %2 Hz taken")
-                            .arg(info.samplerate)
-                            .arg(sampleRateHz(record), 0, 'g', 10);
-    }
-    record.layout();
-    notes.gainCode = gain;
-    return true;
-}
-
 bool saveText(const QString& name, const std::string& text, QString& cause)
 {
     return save(
@@ -419,12 +233,29 @@ bool spectrumTable(const WaveStore& record, int channel, int start, int e, int w
         cause = QStringLiteral("the record has no channel %1").arg(channel + 1);
         return false;
     }
-    if (e < 2 || e > maxFftExponent || start < 0 || start >= record.sampleCount()) {
-        cause = QStringLiteral("a spectrum needs 2^2 ... 2^%1 samples from one of the record's")
-                    .arg(maxFftExponent);
+    if (!checkRecordNumbers(record, cause))
+        return false;
+    if (e < 2 || e > maxFftExponent) {
+        cause = QStringLiteral("a spectrum takes 2^2 ... 2^%1 samples").arg(maxFftExponent);
         return false;
     }
     const int n = 1 << e;
+    const int held = start < 0 ? 0 : std::max(0, record.sampleCount() - start);
+    if (start < 0 || held < n) {
+        int fits = 4;
+        while (fits * 2 <= held && fits < (1 << maxFftExponent))
+            fits *= 2;
+        cause = held < 4
+            ? QStringLiteral("from sample %1 the record holds %2 samples; a spectrum needs 4")
+                  .arg(start)
+                  .arg(held)
+            : QStringLiteral("from sample %1 the record holds %2 samples: a length of at most %3 "
+                             "fits")
+                  .arg(start)
+                  .arg(held)
+                  .arg(fits);
+        return false;
+    }
     std::vector<float> weights;
     if (window != 0) {
         weights.resize(size_t(n));

@@ -1,6 +1,6 @@
-// Records leaving the program and coming in: CSV tables, WAV files and spectrum tables, and WAV
-// files read into records. Depends on the record model, QtCore and libsndfile; never on a
-// window. Every function says why it failed in words, for a message or a command line.
+// Records leaving the program as CSV tables and spectrum tables, and the statistics of a span.
+// Depends on the record model and QtCore; never on a window. Every function says why it failed
+// in words, for a message or a command line.
 #pragma once
 
 #include <QString>
@@ -11,7 +11,7 @@ class WaveStore;
 enum class AmplitudeUnit { Volts, Coulombs, Code };
 
 // Samples start ... start + count - 1 of a record (count -1: to the end), as the export takes
-// them; false with a cause when they lie outside the record.
+// them.
 struct SampleSpan
 {
     int start = 0;
@@ -28,27 +28,17 @@ double sampleRateHz(const WaveStore& record);
 bool exportCsv(const WaveStore& record, const QString& name, AmplitudeUnit unit, SampleSpan span,
     QString& cause);
 
-// A WAV file with one channel per record channel at the frequency rounded to whole hertz:
-// 8-bit PCM holding code + 128, or 32-bit float in volts. Written through a temporary file.
-bool exportWav(
-    const WaveStore& record, const QString& name, bool floatVolts, SampleSpan span, QString& cause);
+// The record's numbers that conversions rest on: every gain code 0 ... 12 and ticks per sample
+// not negative; false with the cause in words otherwise (a header made by hand or damaged).
+bool checkRecordNumbers(const WaveStore& record, QString& cause);
 
-// What importing a WAV file gave besides the record.
-struct ImportNotes
-{
-    int gainCode = 0; // the gain the samples were scaled for
-    QString warning; // the frequency could only be approximated
-};
-
-// Reads a WAV file (8- or 16-bit PCM, or float) into the freshly made record: 8-bit samples are
-// codes (sample - 128) at gainCode (-1: 0); 16-bit samples (taken as a fraction of one volt)
-// and float samples (volts) are scaled with the given gain, or with the largest that does not
-// clip. At most 5 channels and 163840 samples.
-bool importWav(
-    const QString& name, int gainCode, WaveStore& record, ImportNotes& notes, QString& cause);
+// Completes the span (count -1: to the end) and checks it lies in the record, which has
+// channels and numbers that can be converted; false with the cause in words.
+bool resolveSpan(const WaveStore& record, SampleSpan& span, QString& cause);
 
 // The spectrum of 2^e samples of one channel from start on, as the spectrum window computes it
 // (window function 0-5, linear or in decibels): "frequency_Hz,amplitude_V" (or "_dB") lines.
+// False with the cause, naming the length that fits, when the samples from start do not fill it.
 bool spectrumTable(const WaveStore& record, int channel, int start, int e, int window,
     bool decibels, std::string& text, QString& cause);
 

@@ -6,6 +6,7 @@
 #include "fft_dialog.h"
 #include "fmain.h"
 #include "record_export.h"
+#include "wav_file.h"
 #include "rs232.h"
 #include "scales.h"
 #include "selsig_dialog.h"
@@ -620,13 +621,11 @@ bool TWForm::openFile(const QString& name, QString* cause)
         name, [&name, cause](WaveStore& fresh) { return readRaw(fresh, name, cause); });
 }
 
-bool TWForm::importFile(const QString& name, QString& cause, QString& warning)
+bool TWForm::importFile(const QString& name, QString& cause, ImportNotes& notes)
 {
     return loadRecord(name, [&](WaveStore& fresh) {
-        ImportNotes notes;
         if (!importWav(name, -1, fresh, notes, cause))
             return false;
-        warning = notes.warning;
         fresh.setUnsaved(true); // not a record file until it is written as one
         return true;
     });

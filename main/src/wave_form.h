@@ -16,6 +16,7 @@ class QPainter;
 class QScrollBar;
 class TWForm;
 class WaveStore;
+struct ImportNotes;
 
 // The time and value readouts of channel i at its cursor ("  120.5uS", " 195.3mV"; for a
 // spectrum the frequency and the level, in decibels when it was computed logarithmic); both
@@ -108,8 +109,8 @@ public:
     // it failed (the reader's words).
     bool openFile(const QString& name, QString* cause = nullptr);
     // Reads a WAV file into a new record, unsaved until written; the title becomes the file
-    // name. cause says why it failed, warning what was approximated.
-    bool importFile(const QString& name, QString& cause, QString& warning);
+    // name. cause says why it failed, notes what was approximated, clipped or missing.
+    bool importFile(const QString& name, QString& cause, ImportNotes& notes);
     // Writes the record: 0, the writer's negative result, or 100 without a record.
     int saveFile(const QString& name);
     // Fills a record of the shape from the unit; the window takes it only when the run succeeds.

@@ -3,6 +3,7 @@
 #include "ae_hits.h"
 #include "files_list.h"
 #include "record_export.h"
+#include "wav_file.h"
 #include "ufft.h"
 #include "wave_stor.h"
 
@@ -245,9 +246,9 @@ int importRecord(const Arguments& args)
         fail(args.files[0], cause);
         return exitFailed;
     }
-    if (!notes.warning.isEmpty())
+    if (!notes.warning().isEmpty())
         std::fprintf(
-            stderr, "voltrix-tool: %s: %s\n", qPrintable(args.files[0]), qPrintable(notes.warning));
+            stderr, "voltrix-tool: %s: %s\n", qPrintable(args.files[0]), qPrintable(notes.warning()));
     errno = 0;
     const int result = writeRaw(record, *out);
     if (result != 0) {
