@@ -4,6 +4,7 @@
 // failure with its exit status.
 #include "support/files.h"
 #include "support/records.h"
+#include "wav_file.h"
 #include "wave_stor.h"
 
 #include <QProcess>
@@ -11,7 +12,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 #include <cmath>
+#include <csignal>
 #include <sndfile.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -24,8 +27,9 @@ struct Run
 };
 
 // The tool with DISPLAY and QT_QPA_PLATFORM unset: it must need neither. As another user when
-// asUser is given (through setpriv, as root).
-Run tool(const QStringList& args, const QString& asUser = QString())
+// asUser is given (through setpriv, as root); input is its standard input.
+Run tool(const QStringList& args, const QString& asUser = QString(),
+    const QByteArray& input = QByteArray())
 {
     QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -40,6 +44,8 @@ Run tool(const QStringList& args, const QString& asUser = QString())
             QStringList {
                 "--reuid", asUser, "--regid", asUser, "--clear-groups", VOLTRIX_TOOL_BINARY }
                 + args);
+    process.write(input);
+    process.closeWriteChannel();
     if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
         return {};
     return { process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
@@ -71,7 +77,7 @@ bool writeSound(
     SF_INFO info {};
     info.samplerate = rate;
     info.channels = channels;
-    info.format = SF_FORMAT_WAV | format;
+    info.format = (format & SF_FORMAT_TYPEMASK ? 0 : SF_FORMAT_WAV) | format;
     SNDFILE* file = sf_open(qPrintable(path), SFM_WRITE, &info);
     if (!file)
         return false;
@@ -93,6 +99,11 @@ private slots:
     void spectrumOfASine();
     void hitsCsv();
     void failuresAndExitStatus();
+    void wavRoundTrips();
+    void wavFilesOfOtherWriters();
+    void outputsAndStreams();
+    void interruptedBatchLeavesNoTemporary();
+    void commandLine();
 
 private:
     QString path(const QString& name) const { return dir.filePath(name); }
@@ -306,7 +317,7 @@ void tst_Tool::failuresAndExitStatus()
     // Folders the output cannot go to: the cause, and nothing under the name.
     const Run missing = tool({ "export", path("rec.raw"), "-o", path("nowhere/rec.csv") });
     QCOMPARE(missing.status, 1);
-    QVERIFY2(missing.err.contains("no such folder"), qPrintable(missing.err));
+    QVERIFY2(missing.err.contains("nowhere/rec.csv: no such folder"), qPrintable(missing.err));
     if (::geteuid() == 0) {
         QDir().mkpath(path("full"));
         QProcess mount;
@@ -329,19 +340,265 @@ void tst_Tool::failuresAndExitStatus()
         }
     }
 
-    for (const QStringList& wrong : { QStringList {}, QStringList { "frobnicate", "x" },
-             QStringList { "export", path("rec.raw"), "--unit", "mV" }, QStringList { "info" },
-             QStringList { "spectrum", path("rec.raw") } }) {
-        const Run usage = tool(wrong);
-        QCOMPARE(usage.status, 2);
-        QVERIFY(usage.err.contains("usage: voltrix-tool"));
-    }
-    const Run help = tool({ "export", "--help" });
-    QCOMPARE(help.status, 0);
-    QVERIFY(help.out.contains("--format csv|wav"));
     const Run json = tool({ "info", "--json", path("rec.raw") });
     QCOMPARE(json.status, 0);
     QVERIFY(json.out.contains("\"frequency_Hz\": 120000"));
+}
+
+// A record written as WAV, 8-bit or float, and read back is the same record byte for byte
+// apart from the display state: detector, synchronisation, inputs, gains 0/3/6/12, the exact
+// frequency (12000 kHz / 7), the created count and reserved bytes come back from the comment.
+void tst_Tool::wavRoundTrips()
+{
+    auto original = testrecords::make(4, 3000, 9);
+    WaveHeader& h = original->header;
+    h.detector = 1;
+    h.syncExternal = 1;
+    h.ticksPerSample = 7;
+    h.createdCount = 4321;
+    h.reserved2[10] = 0x5A;
+    for (int i = 0; i < 4; ++i) {
+        original->channelSlots[i].header.gainCode = quint8(i == 3 ? 12 : 3 * i);
+        original->channelSlots[i].header.inputNumber = quint8(29 + i);
+        original->channelSlots[i].header.reserved3[2] = quint8(i + 1);
+    }
+    QCOMPARE(writeRaw(*original, path("facts.raw")), 0);
+    const auto withoutDisplay = [](QByteArray bytes) {
+        for (int at = 28; at < 40; ++at) // smoothing, zoom, first and visible samples
+            bytes[at] = 0;
+        bytes[19] = 0; // the sine
+        for (int i = 0; i < 4; ++i)
+            std::memset(bytes.data() + 264 + i * (16 + 3000) + 4, 0, 4); // the cursor
+        return bytes;
+    };
+    const QByteArray before = withoutDisplay(testfiles::read(path("facts.raw")));
+    for (const char* kind : { "--format=wav", "--float" }) {
+        QCOMPARE(tool({ "export", path("facts.raw"), "-o", path("facts.wav"), kind }).status, 0);
+        QCOMPARE(tool({ "import", path("facts.wav"), "-o", path("back.raw") }).status, 0);
+        QCOMPARE(withoutDisplay(testfiles::read(path("back.raw"))), before);
+    }
+}
+
+// WAV files of other writers: WAVE_FORMAT_EXTENSIBLE, RF64 and Wave64 with 24-, 32- and 16-bit
+// PCM; clipping counted and said, non-finite samples refused, an empty or a cut data chunk said;
+// the frequency nearest to what a clock and ticks can express.
+void tst_Tool::wavFilesOfOtherWriters()
+{
+    // 0.5 V and -0.25 V: codes 102 and -51 at gain 2 (5 x 1024 / 2^20 V a code), 96 kHz is
+    // 12000 kHz / 125.
+    for (const int format : { SF_FORMAT_WAVEX | SF_FORMAT_PCM_24, SF_FORMAT_RF64 | SF_FORMAT_PCM_32,
+             SF_FORMAT_W64 | SF_FORMAT_PCM_16 }) {
+        QVERIFY(writeSound(path("other.wav"), format, 1, 96000, { 0.5f, -0.25f }));
+        QCOMPARE(tool({ "import", path("other.wav"), "-o", path("other.raw") }).status, 0);
+        WaveStore in(QRect(0, 0, 99, 99));
+        QVERIFY(readRaw(in, path("other.raw")));
+        QCOMPARE(int(in.channelSlots[0].header.gainCode), 2);
+        QCOMPARE(int(in.channel(0)->sample(0)), 102);
+        QCOMPARE(int(in.channel(0)->sample(1)), -51);
+        QCOMPARE(in.header.ticksPerSample, 125);
+    }
+    // +-3 V at gain 0 (2.48 V at most) and 1e30 V clip to the ends of the codes, without a
+    // change of sign, and the import says how many on which channels.
+    QVERIFY(writeSound(path("loud.wav"), SF_FORMAT_FLOAT, 2, 8000, { 3.0f, 0.0f, -3.0f, 1e30f }));
+    Run run = tool({ "import", path("loud.wav"), "-o", path("loud.raw"), "--gain", "0" });
+    QCOMPARE(run.status, 0);
+    QVERIFY2(run.err.contains("3 samples clipped on channel 1, 2"), qPrintable(run.err));
+    WaveStore loud(QRect(0, 0, 99, 99));
+    QVERIFY(readRaw(loud, path("loud.raw")));
+    QCOMPARE(loud.channel(0)->sample(0), qint8(127));
+    QCOMPARE(loud.channel(0)->sample(1), qint8(-128));
+    QCOMPARE(loud.channel(1)->sample(1), qint8(127));
+    for (const float bad : { NAN, INFINITY }) {
+        QVERIFY(writeSound(path("bad.wav"), SF_FORMAT_FLOAT, 2, 8000, { 0.0f, 0.0f, 0.0f, bad }));
+        run = tool({ "import", path("bad.wav"), "-o", path("nan.raw") });
+        QCOMPARE(run.status, 1);
+        QVERIFY2(
+            run.err.contains("sample 1 of channel 2 is not a finite number"), qPrintable(run.err));
+        QVERIFY(!QFile::exists(path("nan.raw")));
+    }
+    QVERIFY(writeSound(path("empty.wav"), SF_FORMAT_PCM_16, 1, 8000, {}));
+    run = tool({ "import", path("empty.wav"), "-o", path("empty.raw") });
+    QVERIFY2(run.status == 1 && run.err.contains("empty.wav: no samples"), qPrintable(run.err));
+    QVERIFY(writeSound(path("cut.wav"), SF_FORMAT_PCM_U8, 1, 8000, std::vector<float>(1000)));
+    QVERIFY(QFile::resize(path("cut.wav"), QFileInfo(path("cut.wav")).size() - 400));
+    run = tool({ "import", path("cut.wav"), "-o", path("cut.raw") });
+    QCOMPARE(run.status, 0);
+    QVERIFY2(run.err.contains("announces 1000 samples, the file holds 600: 400 missing"),
+        qPrintable(run.err));
+
+    const struct
+    {
+        qint64 hertz;
+        int clockKHz;
+        int ticks;
+        bool exact;
+    } clocks[] = { { 96000, 12000, 125, true }, { 44100, 441, 10, true },
+        { 65536000, 65535, 1, false }, { 65537, 34538, 527, false } };
+    for (const auto& c : clocks) {
+        quint16 clockKHz = 0;
+        qint32 ticks = 0;
+        QCOMPARE(nearestClock(c.hertz, clockKHz, ticks), c.exact);
+        QCOMPARE(int(clockKHz), c.clockKHz);
+        QCOMPARE(ticks, c.ticks);
+    }
+}
+
+// "-" is the standard input and output; a FIFO without a writer is no data at once; an output
+// that is an input, or outputs of a batch that would overwrite each other, are refused before
+// anything is written; a full standard output fails, a closed pipe ends quietly; names that are
+// not UTF-8 keep their bytes; hits go to -o with a quoted file name.
+void tst_Tool::outputsAndStreams()
+{
+    Run run = tool({ "export", "-", "-o", "-", "--unit", "code", "--count=2" }, QString(),
+        testfiles::read(path("rec.raw")));
+    QCOMPARE(run.status, 0);
+    QCOMPARE(run.out.split('\n')[0], QString("time_s,ch1_code,ch2_code,ch3_code"));
+    QCOMPARE(run.out.count('\n'), 3);
+    QCOMPARE(::mkfifo(qPrintable(path("fifo")), 0600), 0);
+    run = tool({ "info", path("fifo") });
+    QVERIFY2(run.status == 1 && run.err.contains("fifo: no data"), qPrintable(run.err));
+
+    QVERIFY(QFile::copy(path("rec.raw"), path("self.wav")));
+    QVERIFY(QFile::link(path("self.wav"), path("link.wav")));
+    for (const QStringList& args : { QStringList { "export", path("self.wav"), "--format", "wav" },
+             QStringList { "export", path("self.wav"), "-o", path("link.wav") },
+             QStringList { "import", path("link.wav"), "-o", path("self.wav") } }) {
+        run = tool(args);
+        QCOMPARE(run.status, 1);
+        QVERIFY2(run.err.contains("link.wav is this input")
+                || run.err.contains("self.wav is this input"),
+            qPrintable(run.err));
+    }
+    QCOMPARE(testfiles::read(path("self.wav")), testfiles::read(path("rec.raw")));
+    for (const char* folder : { "a", "b", "coll" })
+        QVERIFY(QDir().mkpath(path(folder)));
+    QVERIFY(QFile::copy(path("rec.raw"), path("a/x.raw"))
+        && QFile::copy(path("det.raw"), path("b/x.raw")));
+    run = tool({ "export", path("a/x.raw"), path("b/x.raw"), "-o", path("coll") });
+    QCOMPARE(run.status, 2);
+    QVERIFY2(run.err.contains("a/x.raw and " + path("b/x.raw")), qPrintable(run.err));
+    QVERIFY(QDir(path("coll")).isEmpty());
+
+    auto big = testrecords::make(1, 163840, 2);
+    QCOMPARE(writeRaw(*big, path("big.raw")), 0);
+    QProcess full;
+    full.setStandardOutputFile("/dev/full");
+    full.start(VOLTRIX_TOOL_BINARY, { "spectrum", path("big.raw"), "--channel", "1" });
+    QVERIFY(full.waitForFinished(30000));
+    QCOMPARE(full.exitCode(), 1);
+    QVERIFY(full.readAllStandardError().contains("standard output: no space left on the device"));
+    QProcess shell;
+    const QString quoted = QString("'%1'").arg(VOLTRIX_TOOL_BINARY);
+    shell.setProgram("sh");
+    shell.setArguments({ "-c",
+        quoted + " spectrum big.raw --channel 1 2>piped.err | head -c 1 >/dev/null; " + quoted
+            + " export \"$(printf '\\340\\362')\".raw; " + quoted
+            + " hits 'a,\"b.raw' --threshold-v 0.01 -o hits.csv" });
+    shell.setWorkingDirectory(dir.path());
+    const QByteArray cp1251 = QFile::encodeName(dir.path()) + "/\xe0\xf2"; // not UTF-8
+    QCOMPARE(::link(qPrintable(path("rec.raw")), cp1251 + ".raw"), 0);
+    QVERIFY(QFile::copy(path("rec.raw"), path("a,\"b.raw")));
+    shell.start();
+    QVERIFY(shell.waitForFinished(30000));
+    QCOMPARE(testfiles::read(path("piped.err")), QByteArray());
+    QCOMPARE(::access(cp1251 + ".csv", F_OK), 0);
+    for (const char* suffix : { ".raw", ".csv" }) // names the temporary folder cannot remove
+        ::unlink(cp1251 + suffix);
+    QVERIFY2(testfiles::read(path("hits.csv")).contains("\n\"a,\"\"b.raw\",1,"),
+        testfiles::read(path("hits.csv")).left(300).constData());
+}
+
+// SIGTERM in the middle of a batch: the temporary file being written is removed and the tool
+// ends by the signal.
+void tst_Tool::interruptedBatchLeavesNoTemporary()
+{
+    QVERIFY(QDir().mkpath(path("batch")) && QDir().mkpath(path("batchout")));
+    auto big = testrecords::make(5, 163840, 3);
+    for (int k = 0; k < 8; ++k)
+        QCOMPARE(writeRaw(*big, path(QString("batch/r%1.raw").arg(k))), 0);
+    QProcess process;
+    process.start(VOLTRIX_TOOL_BINARY, { "export", path("batch"), "-o", path("batchout") });
+    QStringList temporaries;
+    while (temporaries.isEmpty() && !process.waitForFinished(1))
+        temporaries = QDir(path("batchout")).entryList({ "*.tmp*" }, QDir::Files);
+    QVERIFY(!temporaries.isEmpty());
+    ::kill(pid_t(process.processId()), SIGTERM);
+    QVERIFY(process.waitForFinished(10000));
+    QCOMPARE(process.exitStatus(), QProcess::CrashExit);
+    QCOMPARE(QDir(path("batchout")).entryList({ "*.tmp*" }, QDir::Files), QStringList());
+}
+
+// Usage errors are one line naming the option and where to read more (exit 2); the
+// conventions of peers ("--", --name=value, --version, a command's own --help, folders); files
+// whose channels or numbers do not fit are exit 1 with the cause.
+void tst_Tool::commandLine()
+{
+    const QString rec = path("rec.raw");
+    const QStringList hits { "hits", rec, "--threshold-v", "1" };
+    const std::pair<QStringList, const char*> wrong[] = {
+        { { "export", rec, "-o", path("y.csv"), "--float" }, "--float is for WAV" },
+        { { "export", rec, "-o", path("y.wav"), "--unit", "code" }, "--unit is for CSV" },
+        { { "export", rec, "--format=wav", "-o", path("y.csv") }, "--format wav does not match" },
+        { { "export", rec, "-o", path("y.csv"), "-o", path("z.csv") }, "-o is given twice" },
+        { { "export", rec, "--count", "-1" }, "--count takes" },
+        { { "export", rec, "--unit", "mV" }, "--unit is V, Q or code" },
+        { { "hits", rec, "--threshold-v", "0" }, "--threshold-v takes" },
+        { { "hits", rec, "--threshold-v", "nan" }, "--threshold-v takes" },
+        { { "hits", rec, "--threshold-db", "inf" }, "--threshold-db takes" },
+        { hits + QStringList { "--hdt-us", "-5" }, "--hdt-us takes" },
+        { hits + QStringList { "--hlt-us", "2e10" }, "--hlt-us takes" },
+        { hits + QStringList { "--spacing-m", "-1" }, "--spacing-m takes" },
+        { hits + QStringList { "--spacing-m", "1", "--pair", "1,1" },
+            "--pair takes two different" },
+        { hits + QStringList { "--speed-mps", "5000" }, "--speed-mps needs --spacing-m" },
+        { hits + QStringList { "--spacing-m", "1", "--speed-mps", "-5000" }, "--speed-mps takes" },
+        { { "spectrum", rec }, "--channel N" },
+        { { "info" }, "info needs a file" },
+        { { "frobnicate", rec }, "unknown command 'frobnicate'" },
+    };
+    for (const auto& [args, named] : wrong) {
+        const Run run = tool(args);
+        QCOMPARE(run.status, 2);
+        QVERIFY2(run.err.contains(named) && run.err.count('\n') == 1
+                && run.err.contains("try 'voltrix-tool"),
+            qPrintable(run.err));
+    }
+    QVERIFY(tool({}).err.contains("usage: voltrix-tool"));
+    QVERIFY(tool({ "--version" })
+                .out.contains(QRegularExpression("^voltrix-tool \\d+\\.\\d+\\.\\d+\n$")));
+    const Run help = tool({ "export", "--help" });
+    QVERIFY(
+        help.status == 0 && help.out.contains("--format csv|wav") && !help.out.contains("hits"));
+    QVERIFY(tool({ "info", "--", "--json" }).err.contains("--json: no such file or directory"));
+    QVERIFY(QDir().mkpath(path("folder")));
+    for (const char* name : { "folder/2.raw", "folder/1.raw" })
+        QVERIFY(QFile::copy(rec, path(name)));
+    const Run folder = tool({ "info", path("folder") });
+    QVERIFY(folder.status == 0 && folder.out.indexOf("1.raw") < folder.out.indexOf("2.raw"));
+
+    QVERIFY(
+        tool(hits + QStringList { "--channels", "9" }).err.contains("the record has no channel 9"));
+    QCOMPARE(tool(hits + QStringList { "--spacing-m", "1", "--pair", "1,4" }).status, 1);
+    auto odd = testrecords::make(1, 300, 1);
+    odd->channelSlots[0].header.gainCode = 13;
+    QCOMPARE(writeRaw(*odd, path("gain13.raw")), 0);
+    for (const QStringList& args :
+        { QStringList { "info", path("gain13.raw") }, QStringList { "export", path("gain13.raw") },
+            QStringList { "spectrum", path("gain13.raw"), "--channel", "1" },
+            QStringList { "hits", path("gain13.raw"), "--threshold-v", "1" } }) {
+        const Run run = tool(args);
+        QVERIFY2(run.status == 1 && run.err.contains("gain code 13 of channel 1 is out of range"),
+            qPrintable(run.err));
+    }
+    odd->channelSlots[0].header.gainCode = 0;
+    odd->header.ticksPerSample = -5;
+    QCOMPARE(writeRaw(*odd, path("ticks.raw")), 0);
+    QVERIFY(
+        tool({ "info", path("ticks.raw") }).err.contains("ticks per sample -5 is out of range"));
+    QVERIFY(tool({ "spectrum", rec, "--channel", "1", "--start", "4999" })
+                .err.contains("from sample 4999 the record holds 1 samples; a spectrum needs 4"));
+    QVERIFY(tool({ "spectrum", rec, "--channel", "1", "--length", "8192" })
+                .err.contains("holds 5000 samples: a length of at most 4096 fits"));
 }
 
 QTEST_GUILESS_MAIN(tst_Tool)

@@ -1,13 +1,14 @@
 #include "ae_hits.h"
 
 #include "convert.h"
+#include "file_io.h"
 #include "record_export.h"
 #include "wave_stor.h"
 
 #include <algorithm>
-#include <map>
 #include <cmath>
 #include <cstring>
+#include <map>
 #include <vector>
 
 namespace {
@@ -32,17 +33,27 @@ inline float logOfPositive(float v)
     const float x = m - 1.0f;
     const float z = x * x;
     float y = ((((((((7.0376836292e-2f * x - 1.1514610310e-1f) * x + 1.1676998740e-1f) * x
-                       - 1.2420140846e-1f) * x + 1.4249322787e-1f) * x - 1.6668057665e-1f) * x
-                    + 2.0000714765e-1f) * x - 2.4999993993e-1f) * x + 3.3333331174e-1f);
+                       - 1.2420140846e-1f)
+                          * x
+                      + 1.4249322787e-1f)
+                         * x
+                     - 1.6668057665e-1f)
+                        * x
+                    + 2.0000714765e-1f)
+                       * x
+                   - 2.4999993993e-1f)
+            * x
+        + 3.3333331174e-1f);
     const float e = float(exponent);
     y = y * x * z + e * -2.12194440e-4f - 0.5f * z;
     return x + y + e * 0.693359375f;
 }
 
-// Microseconds as whole samples at rate (at least one).
+// Microseconds as whole samples at rate: at least one, and at most what any record could hold
+// many times over (a longer time is the same as that).
 int samplesOf(double micros, double rate)
 {
-    return std::max(1, int(std::lround(micros * 1e-6 * rate)));
+    return int(std::clamp(std::nearbyint(micros * 1e-6 * rate), 1.0, double(1 << 30)));
 }
 
 // What the hit definitions need of a code: its value in units of the channel's volts per unit,
@@ -318,11 +329,21 @@ bool tabulateHits(
     rows.clear();
     const double rate = sampleRateHz(record);
     const int count = query.count < 0 ? record.sampleCount() - query.first : query.count;
+    if (!checkRecordNumbers(record, cause))
+        return false;
     if (rate <= 0 || query.first < 0 || count < 0 || count > record.sampleCount() - query.first) {
         cause = rate <= 0 ? QStringLiteral("the record has no sampling frequency")
                           : QStringLiteral("the samples asked for are not in the record");
         return false;
     }
+    QList<int> asked = query.channels;
+    if (query.locates())
+        asked << query.pair[0] << query.pair[1];
+    for (const int c : asked)
+        if (c < 0 || c >= record.channelCount()) {
+            cause = QStringLiteral("the record has no channel %1").arg(c + 1);
+            return false;
+        }
     QList<Hit> found;
     for (int c = 0; c < record.channelCount(); ++c)
         if (query.channels.isEmpty() || query.channels.contains(c))
@@ -348,8 +369,8 @@ bool tabulateHits(
         row.dtSeconds = (found[h].onset - found[opening].onset) / rate;
         row.located = query.locates() && onsets.count(query.pair[0]) && onsets.count(query.pair[1]);
         if (row.located)
-            row.positionMetres = linearPosition(onsets[query.pair[0]], onsets[query.pair[1]],
-                query.spacingMetres, query.speedMps);
+            row.positionMetres = linearPosition(
+                onsets[query.pair[0]], onsets[query.pair[1]], query.spacingMetres, query.speedMps);
         rows.append(row);
     }
     return true;
@@ -363,13 +384,20 @@ std::string hitsCsv(
         text = std::string("file,channel,arrival_s,onset_s,amplitude_V,amplitude_dBAE,rise_s,"
                            "duration_s,counts,energy_V2s")
             + (locate ? ",event,dt_s,position_m\n" : "\n");
-    const std::string name = file.toStdString();
+    // The file's name as its bytes, quoted when it holds a separator, a quote or a line break.
+    std::string name = pathBytes(file).toStdString();
+    if (name.find_first_of(",\"\r\n") != std::string::npos) {
+        std::string quoted = "\"";
+        for (const char c : name)
+            quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+        name = quoted + '"';
+    }
     for (const HitRow& row : rows) {
         const Hit& hit = row.hit;
         text += name + ',' + std::to_string(hit.channel + 1);
-        for (const double value : { hit.arrival / rate, hit.onset / rate, hit.peakVolts,
-                 decibelsAe(hit.peakVolts), (hit.peak - hit.arrival) / rate,
-                 (hit.last - hit.arrival) / rate }) {
+        for (const double value :
+            { hit.arrival / rate, hit.onset / rate, hit.peakVolts, decibelsAe(hit.peakVolts),
+                (hit.peak - hit.arrival) / rate, (hit.last - hit.arrival) / rate }) {
             text += ',';
             appendCsvNumber(text, value);
         }

@@ -42,7 +42,7 @@ QString pathText(const QByteArray& bytes)
     QString text;
     for (qsizetype i = 0; i < bytes.size();) {
         const uchar lead = uchar(bytes[i]);
-        const int length = lead < 0x80 ? 1
+        const int length = lead < 0x80    ? 1
             : lead >= 0xC2 && lead < 0xE0 ? 2
             : lead >= 0xE0 && lead < 0xF0 ? 3
             : lead >= 0xF0 && lead < 0xF5 ? 4
@@ -180,7 +180,8 @@ int openInPlace(const QByteArray& path, const struct stat& st)
 
 // Writes into a device, FIFO or socket where it stands, or the standard output. A reader that
 // goes away fails this write (EPIPE); it never ends the program.
-int writeInPlace(const QByteArray& path, const struct stat* st, const std::function<bool(int)>& write)
+int writeInPlace(
+    const QByteArray& path, const struct stat* st, const std::function<bool(int)>& write)
 {
     const int fd = st ? openInPlace(path, *st) : ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);
     if (fd < 0)

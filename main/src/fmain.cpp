@@ -1288,7 +1288,8 @@ QString fileCauseText(const QString& cause)
         { "^sample (\\d+) of channel (\\d+) is not a finite number",
             QT_TRANSLATE_NOOP("MainWnd", "отсчёт %1 канала %2 не является конечным числом") },
         { "^not a sound file the library can read",
-            QT_TRANSLATE_NOOP("MainWnd", "это не звуковой файл, который может прочесть библиотека") },
+            QT_TRANSLATE_NOOP(
+                "MainWnd", "это не звуковой файл, который может прочесть библиотека") },
     };
     for (const auto& [pattern, russian] : patterns) {
         const QRegularExpressionMatch match

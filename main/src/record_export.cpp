@@ -125,7 +125,8 @@ bool checkRecordNumbers(const WaveStore& record, QString& cause)
         }
     }
     if (record.header.ticksPerSample < 0) {
-        cause = QStringLiteral("ticks per sample %1 is out of range").arg(record.header.ticksPerSample);
+        cause = QStringLiteral("ticks per sample %1 is out of range")
+                    .arg(record.header.ticksPerSample);
         return false;
     }
     return true;

@@ -86,8 +86,7 @@ struct SoundFile
 
 // Calls take(k, piece, size) for the pieces of channel c holding samples start ... start +
 // count - 1, k counted from start.
-template <typename Take>
-void forEachPiece(const WaveChannel& c, int start, int count, Take take)
+template <typename Take> void forEachPiece(const WaveChannel& c, int start, int count, Take take)
 {
     for (int k = 0; k < count;) {
         qint8* piece = nullptr;
@@ -100,8 +99,8 @@ void forEachPiece(const WaveChannel& c, int start, int count, Take take)
 }
 
 // The WAV file of the span in memory: header, the facts as its comment, then the samples.
-bool wavBytes(const WaveStore& record, SampleSpan span, bool floatVolts, int rate,
-    std::vector<char>& file)
+bool wavBytes(
+    const WaveStore& record, SampleSpan span, bool floatVolts, int rate, std::vector<char>& file)
 {
     const int channels = record.channelCount();
     const size_t values = size_t(span.count) * size_t(channels);
@@ -149,18 +148,23 @@ bool wavBytes(const WaveStore& record, SampleSpan span, bool floatVolts, int rat
 
 } // namespace
 
+int wavRate(const WaveStore& record, QString& cause)
+{
+    const double rate = sampleRateHz(record);
+    if (rate >= 0.5 && rate < 2147483647.5)
+        return int(std::lround(rate));
+    cause = QStringLiteral("the record has no sampling frequency a WAV file can hold");
+    return 0;
+}
+
 bool exportWav(
     const WaveStore& record, const QString& name, bool floatVolts, SampleSpan span, QString& cause)
 {
-    if (!resolveSpan(record, span, cause))
+    const int rate = resolveSpan(record, span, cause) ? wavRate(record, cause) : 0;
+    if (rate == 0)
         return false;
-    const double rate = sampleRateHz(record);
-    if (rate < 1.0 || rate > 2147483647.0) {
-        cause = QStringLiteral("the record has no sampling frequency a WAV file can hold");
-        return false;
-    }
     std::vector<char> file;
-    if (!wavBytes(record, span, floatVolts, int(std::lround(rate)), file)) {
+    if (!wavBytes(record, span, floatVolts, rate, file)) {
         cause = QStringLiteral("the sound library could not make the file (%1)")
                     .arg(QString::fromLocal8Bit(sf_strerror(nullptr)));
         return false;
@@ -249,7 +253,8 @@ public:
     bool numbers(const char* key, int count, int most, QList<int>& list, QString& problem) const
     {
         const auto it = values.find(key);
-        const QList<QByteArray> words = it == values.end() ? QList<QByteArray>() : it->second.split(',');
+        const QList<QByteArray> words
+            = it == values.end() ? QList<QByteArray>() : it->second.split(',');
         list.clear();
         for (const QByteArray& word : words) {
             bool ok = false;
@@ -337,7 +342,10 @@ bool applyRecordFacts(const QByteArray& text, int rateHz, WaveStore& record, QSt
         || !facts.numbers("gains", channels, maxGainCode, gains, problem))
         return false;
     if (std::lround(clock * 1000.0 / ticks) != rateHz) {
-        problem = QStringLiteral("%1 kHz / %2 is not the file's %3 Hz").arg(clock).arg(ticks).arg(rateHz);
+        problem = QStringLiteral("%1 kHz / %2 is not the file's %3 Hz")
+                      .arg(clock)
+                      .arg(ticks)
+                      .arg(rateHz);
         return false;
     }
     if (reserved.toHex() != hex.toLower() || reserved.size() > 221 + 10 * channels) {
@@ -399,7 +407,8 @@ QString ImportNotes::warning() const
 {
     QStringList parts;
     if (!factsProblem.isEmpty())
-        parts << QStringLiteral("the record's facts in the file were not used: %1").arg(factsProblem);
+        parts
+            << QStringLiteral("the record's facts in the file were not used: %1").arg(factsProblem);
     if (askedHz > 0)
         parts << QStringLiteral("%1 Hz is not a frequency a record can hold: %2 Hz taken")
                      .arg(askedHz)
@@ -427,9 +436,8 @@ namespace {
 // left open (0 or 0xFFFFFFFF, as streaming writers leave it).
 qint64 announcedDataBytes(const QByteArray& bytes)
 {
-    const auto u32 = [&bytes](qsizetype at) {
-        return qFromLittleEndian<quint32>(bytes.constData() + at);
-    };
+    const auto u32
+        = [&bytes](qsizetype at) { return qFromLittleEndian<quint32>(bytes.constData() + at); };
     if (bytes.size() >= 36 && bytes.startsWith("RF64") && bytes.mid(12, 4) == "ds64")
         return qint64(qFromLittleEndian<quint64>(bytes.constData() + 28));
     if (!bytes.startsWith("RIFF") || bytes.mid(8, 4) != "WAVE")
@@ -510,7 +518,8 @@ int largestUnclippedGain(const std::vector<float>& volts, int channels, int i, b
 // The first value that is not a finite number, as the cause; empty when all are.
 QString nonFinite(const std::vector<float>& volts, int channels)
 {
-    const auto bad = std::find_if(volts.begin(), volts.end(), [](float v) { return !std::isfinite(v); });
+    const auto bad
+        = std::find_if(volts.begin(), volts.end(), [](float v) { return !std::isfinite(v); });
     if (bad == volts.end())
         return QString();
     const qint64 at = bad - volts.begin();
@@ -538,8 +547,8 @@ void setDefaultFacts(WaveStore& record, int rate, ImportNotes& notes)
 
 } // namespace
 
-bool importWavBytes(const QByteArray& bytes, int gainCode, WaveStore& record, ImportNotes& notes,
-    QString& cause)
+bool importWavBytes(
+    const QByteArray& bytes, int gainCode, WaveStore& record, ImportNotes& notes, QString& cause)
 {
     MemoryFile memory;
     memory.data = bytes.constData();

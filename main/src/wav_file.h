@@ -11,6 +11,10 @@
 #include <QList>
 #include <QString>
 
+// The record's frequency rounded to whole hertz, as a WAV file holds it; 0 with the cause when
+// it has none a WAV file can hold.
+int wavRate(const WaveStore& record, QString& cause);
+
 // 8-bit PCM holding code + 128, or 32-bit float in volts, with the record's facts; written
 // through a temporary file (or where it stands, see saveThroughTemporary).
 bool exportWav(
@@ -43,8 +47,8 @@ struct ImportNotes
 // 163840 samples.
 bool importWav(
     const QString& name, int gainCode, WaveStore& record, ImportNotes& notes, QString& cause);
-bool importWavBytes(const QByteArray& bytes, int gainCode, WaveStore& record, ImportNotes& notes,
-    QString& cause);
+bool importWavBytes(
+    const QByteArray& bytes, int gainCode, WaveStore& record, ImportNotes& notes, QString& cause);
 
 // The record's facts as the text of a WAV comment, and that text read back into a record of
 // the same shape whose file runs at rateHz; false with the problem in words (nothing changed).

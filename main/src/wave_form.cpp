@@ -6,12 +6,12 @@
 #include "fft_dialog.h"
 #include "fmain.h"
 #include "record_export.h"
-#include "wav_file.h"
 #include "rs232.h"
 #include "scales.h"
 #include "selsig_dialog.h"
 #include "ufft.h"
 #include "ustrings.h"
+#include "wav_file.h"
 #include "wave_stor.h"
 
 #include <QtMisc/qtm_messager.h>

@@ -44,8 +44,8 @@ QString channelLabel(const WaveStore& record, int i);
 // its left edge in volts or coulombs (a spectrum's level in volts, or decibels when it is
 // logarithmic), a grid and the channel's number, input and gain at its top; ticks at 1-2-5
 // steps spaced so that no two labels meet. Grey and black on a page.
-void drawRecordScales(QPainter& painter, WaveStore& record, const QRect& plot, bool volts,
-    bool logarithmic = false);
+void drawRecordScales(
+    QPainter& painter, WaveStore& record, const QRect& plot, bool volts, bool logarithmic = false);
 
 // What the hits table marks on a window's traces while it shows that window's hits: the
 // threshold of each channel searched and each hit's arrival.

@@ -1,10 +1,16 @@
 // voltrix-tool: records on the command line, without a display: their information, CSV and WAV
-// exports, WAV imports and spectra, with the program's own reader, writer and transform.
+// exports, WAV imports, spectra and acoustic-emission hits, with the program's own reader,
+// writer and transform. It behaves like its peers: "--" ends the options, "--name=value" works,
+// "-" is the standard input or output, a folder stands for its records, every write to the
+// standard output is checked, and an interrupted save leaves no temporary file behind.
 #include "ae_hits.h"
+#include "convert.h"
+#include "file_io.h"
 #include "files_list.h"
 #include "record_export.h"
-#include "wav_file.h"
 #include "ufft.h"
+#include "versioninfo.h"
+#include "wav_file.h"
 #include "wave_stor.h"
 
 #include <QtMisc/qtm_errors.h>
@@ -16,53 +22,39 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QStringList>
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
+#include <csignal>
 #include <cstdio>
-#include <cstring>
+#include <dirent.h>
 #include <functional>
 #include <map>
 #include <optional>
+#include <sys/stat.h>
 
 namespace {
 
 constexpr int exitDone = 0;
 constexpr int exitFailed = 1;
 constexpr int exitUsage = 2;
+// No hit definition time is longer than this (microseconds): 1000 s.
+constexpr double longestDefinitionMicros = 1e9;
 
-const char* const usageText
-    = "usage: voltrix-tool COMMAND [OPTIONS] FILE...\n"
-      "\n"
-      "  info FILE... [--json]\n"
-      "      channels, samples, frequency (Hz), duration (s), inputs, gain codes, detector and\n"
-      "      synchronisation of each record\n"
-      "  export FILE... [-o OUT] [--format csv|wav] [--unit V|Q|code] [--float]\n"
-      "                 [--start SAMPLE] [--count N]\n"
-      "      CSV (a time column, then one column per channel) or WAV (8-bit PCM, or 32-bit\n"
-      "      float volts with --float); OUT is the file for one record, a folder for several;\n"
-      "      without it FILE's name with .csv or .wav\n"
-      "  import FILE.wav -o OUT.raw [--gain CODE]\n"
-      "      a WAV file (8/16-bit PCM or float) into a record\n"
-      "  spectrum FILE --channel N [--start S] [--length 2^k] [--window NAME] [--db] [-o OUT]\n"
-      "      frequency_Hz,amplitude_V (or _dB) of the spectrum window's transform; windows:\n"
-      "      None, Parzen, Hanning, Hamming, ExactBlackman, Welch\n"
-      "  hits FILE... --threshold-v V | --threshold-db DB [--hdt-us 800] [--hlt-us 1000]\n"
-      "               [--pdt-us 200] [--channels 1,2,...] [--start S --count N]\n"
-      "               [--spacing-m D --speed-mps C [--pair 1,2] [--window-s W]]\n"
-      "      acoustic-emission hits as CSV; with a spacing, events, the onsets' differences to\n"
-      "      the event's first hit and the linear location between the pair of channels (the\n"
-      "      coincidence window defaults to spacing / speed)\n"
-      "\n"
-      "Exit status: 0 all done, 1 some file failed, 2 usage error.\n";
+struct Command;
+struct Arguments;
+using Run = int (*)(const Command&, const Arguments&);
 
-int usage(const QString& problem = QString())
+struct Command
 {
-    if (!problem.isEmpty())
-        std::fprintf(stderr, "voltrix-tool: %s\n", qPrintable(problem));
-    std::fputs(usageText, stderr);
-    return exitUsage;
-}
+    const char* name;
+    const char* usage;
+    QStringList valued; // options that take a value
+    QStringList switches;
+    Run run;
+};
 
-// The options after the command: "--name value" pairs, the flags given, and the files.
+// The options given to a command and its inputs.
 struct Arguments
 {
     std::map<QString, QString> values;
@@ -74,46 +66,218 @@ struct Arguments
         const auto it = values.find(name);
         return it == values.end() ? std::nullopt : std::optional<QString>(it->second);
     }
-    bool flag(const QString& name) const { return flags.contains(name); }
+    bool has(const QString& name) const { return values.count(name) || flags.contains(name); }
 };
 
-bool parse(const QStringList& words, const QStringList& valued, const QStringList& switches,
-    Arguments& out, QString& problem)
+const char* const summary
+    = "usage: voltrix-tool COMMAND [OPTIONS] FILE...\n"
+      "       voltrix-tool COMMAND --help | --help | --version\n"
+      "\n"
+      "Commands: info, export, import, spectrum, hits. A FILE of - is the standard input, a\n"
+      "folder stands for its .raw records in name order, -- ends the options, and options\n"
+      "take their value as --name value or --name=value.\n"
+      "Exit status: 0 all done, 1 some file failed, 2 usage error.\n";
+
+// --- Standard output and messages --------------------------------------------------------------
+
+int outputError = 0; // the first failed write to the standard output
+
+// Writes to the standard output; false once a write has failed (nothing more is written).
+bool output(const std::string& text)
 {
+    if (outputError == 0 && std::fwrite(text.data(), 1, text.size(), stdout) != text.size())
+        outputError = errno ? errno : EIO;
+    return outputError == 0;
+}
+
+// A closed pipe ends the tool quietly, as it ends its peers.
+[[noreturn]] void endOnBrokenPipe()
+{
+    std::signal(SIGPIPE, SIG_DFL);
+    std::raise(SIGPIPE);
+    std::_Exit(exitFailed);
+}
+
+// The status once the standard output is flushed: a failed write is exit 1 with its cause.
+int finish(int status)
+{
+    if (std::fflush(stdout) != 0 && outputError == 0)
+        outputError = errno ? errno : EIO;
+    if (outputError == EPIPE)
+        endOnBrokenPipe();
+    if (outputError != 0) {
+        std::fprintf(stderr, "voltrix-tool: standard output: %s\n",
+            pathBytes(saveCause(-1, outputError)).constData());
+        return exitFailed;
+    }
+    return status;
+}
+
+// A file as messages name it. Messages are printed through pathBytes, so that a name keeps
+// the bytes it was given, whatever they are.
+QString nameOf(const QString& file)
+{
+    return file == QLatin1String(standardStreamName) ? QStringLiteral("standard input") : file;
+}
+
+void fail(const QString& file, const QString& cause)
+{
+    std::fprintf(stderr, "voltrix-tool: %s: %s\n", pathBytes(nameOf(file)).constData(),
+        pathBytes(cause).constData());
+}
+
+// One line naming the problem and where to read the usage; exit status 2.
+int usage(const Command& command, const QString& problem)
+{
+    std::fprintf(stderr, "voltrix-tool %s: %s; try 'voltrix-tool %s --help'\n", command.name,
+        pathBytes(problem).constData(), command.name);
+    return exitUsage;
+}
+
+// A failed save: a reader that went away ends the tool quietly, anything else is reported
+// under the output's name.
+bool saveFailed(const QString& output, const QString& cause)
+{
+    if (cause == saveCause(-1, EPIPE))
+        endOnBrokenPipe();
+    fail(output == QLatin1String(standardStreamName) ? QStringLiteral("standard output") : output,
+        cause);
+    return false;
+}
+
+// --- Arguments ---------------------------------------------------------------------------------
+
+bool parse(const Command& command, const QStringList& words, Arguments& out, QString& problem)
+{
+    bool optionsEnded = false;
     for (int i = 0; i < words.size(); ++i) {
         const QString& word = words[i];
-        if (valued.contains(word)) {
-            if (i + 1 >= words.size()) {
-                problem = word + " needs a value";
-                return false;
-            }
-            out.values[word] = words[++i];
-        } else if (switches.contains(word)) {
-            out.flags << word;
-        } else if (word.startsWith('-') && word.size() > 1) {
-            problem = "unknown option " + word;
-            return false;
-        } else {
+        if (optionsEnded || !word.startsWith('-') || word == QLatin1String("-")) {
             out.files << word;
+            continue;
+        }
+        if (word == QLatin1String("--")) {
+            optionsEnded = true;
+            continue;
+        }
+        const qsizetype equals = word.startsWith(QLatin1String("--")) ? word.indexOf('=') : -1;
+        const QString name = equals < 0 ? word : word.left(equals);
+        if (out.has(name)) {
+            problem = name + " is given twice";
+            return false;
+        }
+        if (command.switches.contains(name) && equals < 0) {
+            out.flags << name;
+        } else if (command.switches.contains(name)) {
+            problem = name + " takes no value";
+            return false;
+        } else if (!command.valued.contains(name)) {
+            problem = "unknown option " + name;
+            return false;
+        } else if (equals >= 0) {
+            out.values[name] = word.mid(equals + 1);
+        } else if (i + 1 < words.size()) {
+            out.values[name] = words[++i];
+        } else {
+            problem = name + " needs a value";
+            return false;
         }
     }
     return true;
 }
 
-bool toInt(const std::optional<QString>& text, int fallback, int& value)
+// A whole number of the option within least ... most, or the fallback when it is not given.
+bool wholeNumber(const Arguments& args, const char* name, int least, int most, int fallback,
+    int& value, QString& problem)
 {
-    if (!text) {
-        value = fallback;
-        return true;
-    }
+    const std::optional<QString> text = args.value(name);
     bool ok = false;
-    value = text->toInt(&ok);
-    return ok;
+    value = text ? text->toInt(&ok) : fallback;
+    if (!text || (ok && value >= least && value <= most))
+        return true;
+    problem
+        = QStringLiteral("%1 takes a whole number from %2 to %3").arg(name).arg(least).arg(most);
+    return false;
 }
 
-void fail(const QString& file, const QString& cause)
+// A finite number of the option within least ... most (above least when open).
+bool realNumber(const Arguments& args, const char* name, double least, double most, bool open,
+    double fallback, double& value, QString& problem)
 {
-    std::fprintf(stderr, "voltrix-tool: %s: %s\n", qPrintable(file), qPrintable(cause));
+    const std::optional<QString> text = args.value(name);
+    bool ok = false;
+    value = text ? text->toDouble(&ok) : fallback;
+    if (!text
+        || (ok && std::isfinite(value) && (open ? value > least : value >= least) && value <= most))
+        return true;
+    problem = QStringLiteral("%1 takes a number %2 %3 up to %4")
+                  .arg(name)
+                  .arg(open ? "above" : "from")
+                  .arg(least)
+                  .arg(most);
+    return false;
+}
+
+// "1,2,..." as 0-based channels; false when a number is missing or below 1.
+bool toChannels(const QString& text, QList<int>& channels)
+{
+    channels.clear();
+    for (const QString& word : text.split(',')) {
+        bool ok = false;
+        const int channel = word.toInt(&ok);
+        if (!ok || channel < 1)
+            return false;
+        channels << channel - 1;
+    }
+    return true;
+}
+
+// --- Inputs ------------------------------------------------------------------------------------
+
+bool isFolder(const QString& file)
+{
+    struct stat st;
+    return file != QLatin1String(standardStreamName)
+        && ::stat(pathBytes(file).constData(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// The .raw files of a folder in the order of their names' bytes.
+QStringList recordsIn(const QString& folder)
+{
+    QList<QByteArray> names;
+    if (DIR* dir = ::opendir(pathBytes(folder).constData())) {
+        while (const dirent* entry = ::readdir(dir)) {
+            const QByteArray name(entry->d_name);
+            if (name.endsWith(".raw") && name.size() > 4)
+                names << name;
+        }
+        ::closedir(dir);
+    }
+    std::sort(names.begin(), names.end());
+    QStringList files;
+    const QByteArray prefix = pathBytes(folder) + (folder.endsWith('/') ? "" : "/");
+    for (const QByteArray& name : names)
+        files << pathText(prefix + name);
+    return files;
+}
+
+// The records the inputs stand for: a folder for its .raw files; an empty folder is a failure.
+QStringList expandFolders(const QStringList& inputs, int& status)
+{
+    QStringList files;
+    for (const QString& input : inputs) {
+        if (!isFolder(input)) {
+            files << input;
+            continue;
+        }
+        const QStringList found = recordsIn(input);
+        if (found.isEmpty()) {
+            fail(input, QStringLiteral("a folder without .raw records"));
+            status = exitFailed;
+        }
+        files << found;
+    }
+    return files;
 }
 
 bool readRecord(const QString& file, WaveStore& record, bool headerOnly = false)
@@ -126,18 +290,32 @@ bool readRecord(const QString& file, WaveStore& record, bool headerOnly = false)
 }
 
 // Reads each file and hands it to work; a file that cannot be read, or whose work fails, makes
-// the status 1, and the others go on.
-int forEachRecord(const QStringList& files, bool headerOnly,
+// the status 1, and the others go on until the standard output fails.
+int forEachRecord(const QStringList& files, bool headerOnly, int status,
     const std::function<bool(const QString& file, const WaveStore& record)>& work)
 {
-    int status = exitDone;
     for (const QString& file : files) {
+        if (outputError != 0)
+            break;
         WaveStore record(QRect(0, 0, 639, 399));
         if (!readRecord(file, record, headerOnly) || !work(file, record))
             status = exitFailed;
     }
     return status;
 }
+
+// Refuses an output that is one of the inputs (the same file whatever the path to it).
+bool outputIsInput(const QString& output, const QStringList& inputs)
+{
+    for (const QString& input : inputs)
+        if (sameFile(output, input)) {
+            fail(input, QStringLiteral("the output %1 is this input: nothing written").arg(output));
+            return true;
+        }
+    return false;
+}
+
+// --- info --------------------------------------------------------------------------------------
 
 QJsonObject infoOf(const WaveStore& record)
 {
@@ -162,103 +340,172 @@ QString numbers(const QJsonArray& values)
     return words.join(' ');
 }
 
-int info(const Arguments& args)
+int info(const Command&, const Arguments& args)
 {
+    int status = exitDone;
+    const QStringList files = expandFolders(args.files, status);
+    const bool json = args.has("--json");
     QJsonArray all;
-    const int status
-        = forEachRecord(args.files, true, [&](const QString& file, const WaveStore& record) {
-              QJsonObject o = infoOf(record);
-              if (args.flag("--json")) {
-                  o.insert("file", file);
-                  all.append(o);
-                  return true;
-              }
-              std::printf("%s\n  channels: %d\n  samples: %d\n  frequency_Hz: %.10g\n"
-                          "  duration_s: %.10g\n  inputs: %s\n  gain_codes: %s\n  detector: %s\n"
-                          "  sync: %s\n",
-                  qPrintable(file), o["channels"].toInt(), o["samples"].toInt(),
-                  o["frequency_Hz"].toDouble(), o["duration_s"].toDouble(),
-                  qPrintable(numbers(o["inputs"].toArray())),
-                  qPrintable(numbers(o["gain_codes"].toArray())),
-                  o["detector"].toBool() ? "on" : "off", qPrintable(o["sync"].toString()));
-              return true;
-          });
-    if (args.flag("--json"))
-        std::fputs(QJsonDocument(all).toJson(QJsonDocument::Indented).constData(), stdout);
+    status = forEachRecord(files, true, status, [&](const QString& file, const WaveStore& record) {
+        QString cause;
+        if (!checkRecordNumbers(record, cause)) {
+            fail(file, cause);
+            return false;
+        }
+        QJsonObject o = infoOf(record);
+        if (json) {
+            o.insert("file", nameOf(file));
+            all.append(o);
+            return true;
+        }
+        char text[512];
+        std::snprintf(text, sizeof text,
+            "\n  channels: %d\n  samples: %d\n  frequency_Hz: %.10g\n  duration_s: %.10g\n"
+            "  inputs: %s\n  gain_codes: %s\n  detector: %s\n  sync: %s\n",
+            o["channels"].toInt(), o["samples"].toInt(), o["frequency_Hz"].toDouble(),
+            o["duration_s"].toDouble(), qPrintable(numbers(o["inputs"].toArray())),
+            qPrintable(numbers(o["gain_codes"].toArray())), o["detector"].toBool() ? "on" : "off",
+            qPrintable(o["sync"].toString()));
+        return output(pathBytes(nameOf(file)).toStdString() + text);
+    });
+    if (json)
+        output(QJsonDocument(all).toJson(QJsonDocument::Indented).toStdString());
     return status;
 }
 
-// Where the export of file goes: -o itself for one file, a file in the folder -o for several,
-// else beside the record.
-QString exportName(const Arguments& args, const QString& file, const QString& suffix)
+// --- export ------------------------------------------------------------------------------------
+
+// Where the export of file goes: -o itself for one record file, a file in the folder -o for
+// several, else beside the record.
+QString exportName(const Arguments& args, bool single, const QString& file, const QString& suffix)
 {
     const QString base = QFileInfo(file).completeBaseName() + suffix;
     const std::optional<QString> out = args.value("-o");
     if (!out)
         return QFileInfo(file).dir().filePath(base);
-    if (args.files.size() == 1 && !QFileInfo(*out).isDir())
-        return *out;
-    return QDir(*out).filePath(base);
+    return single ? *out : QDir(*out).filePath(base);
 }
 
-int exportRecords(const Arguments& args)
+// Refuses (status 2) outputs that would overwrite each other, naming the inputs.
+bool outputsClash(const Command& command, const QStringList& files, const QStringList& outputs)
 {
-    QString format = args.value("--format").value_or(QString());
-    if (format.isEmpty()) {
-        const QString out = args.value("-o").value_or(QString());
-        format = out.endsWith(".wav", Qt::CaseInsensitive) ? "wav" : "csv";
+    std::map<QString, QString> firstInput;
+    for (int k = 0; k < files.size(); ++k) {
+        const QString key = QDir::cleanPath(QFileInfo(outputs[k]).absoluteFilePath());
+        const auto [it, fresh] = firstInput.emplace(key, files[k]);
+        if (!fresh) {
+            usage(command,
+                QStringLiteral("%1 and %2 would both be written to %3")
+                    .arg(nameOf(it->second), nameOf(files[k]), outputs[k]));
+            return true;
+        }
     }
-    const QString unitName = args.value("--unit").value_or("V");
+    return false;
+}
+
+struct ExportChoice
+{
+    QString format;
+    AmplitudeUnit unit = AmplitudeUnit::Volts;
+    SampleSpan span;
+};
+
+bool exportChoice(const Arguments& args, ExportChoice& choice, QString& problem)
+{
+    const QString out = args.value("-o").value_or(QString());
+    const QString named = out.endsWith(".wav", Qt::CaseInsensitive) ? "wav"
+        : out.endsWith(".csv", Qt::CaseInsensitive)                 ? "csv"
+                                                                    : QString();
+    choice.format = args.value("--format").value_or(named.isEmpty() ? "csv" : named);
     const std::map<QString, AmplitudeUnit> units = { { "V", AmplitudeUnit::Volts },
         { "Q", AmplitudeUnit::Coulombs }, { "code", AmplitudeUnit::Code } };
-    SampleSpan span;
-    if (format != "csv" && format != "wav")
-        return usage("--format is csv or wav");
-    if (!units.count(unitName))
-        return usage("--unit is V, Q or code");
-    if (!toInt(args.value("--start"), 0, span.start)
-        || !toInt(args.value("--count"), -1, span.count))
-        return usage("--start and --count take a number of samples");
-    return forEachRecord(args.files, false, [&](const QString& file, const WaveStore& record) {
-        const QString name = exportName(args, file, "." + format);
-        QString cause;
-        const bool done = format == "csv"
-            ? exportCsv(record, name, units.at(unitName), span, cause)
-            : exportWav(record, name, args.flag("--float"), span, cause);
-        if (!done)
-            fail(file, cause);
-        return done;
-    });
+    const QString unit = args.value("--unit").value_or("V");
+    if (choice.format != "csv" && choice.format != "wav")
+        problem = "--format is csv or wav";
+    else if (!named.isEmpty() && named != choice.format)
+        problem = QStringLiteral("--format %1 does not match -o %2").arg(choice.format, out);
+    else if (choice.format == "csv" && args.has("--float"))
+        problem = "--float is for WAV files";
+    else if (choice.format == "wav" && args.has("--unit"))
+        problem = "--unit is for CSV files (WAV holds codes, or volts with --float)";
+    else if (!units.count(unit))
+        problem = "--unit is V, Q or code";
+    if (!problem.isEmpty())
+        return false;
+    choice.unit = units.at(unit);
+    return wholeNumber(args, "--start", 0, INT_MAX, 0, choice.span.start, problem)
+        && wholeNumber(args, "--count", 0, INT_MAX, -1, choice.span.count, problem);
 }
 
-int importRecord(const Arguments& args)
+int exportRecords(const Command& command, const Arguments& args)
+{
+    ExportChoice choice;
+    QString problem;
+    if (!exportChoice(args, choice, problem))
+        return usage(command, problem);
+    const bool single = args.files.size() == 1 && !isFolder(args.files[0]);
+    const std::optional<QString> out = args.value("-o");
+    if (!single && out && !isFolder(*out))
+        return usage(command, "-o names a folder when several records are exported");
+    if (!out && args.files.contains(standardStreamName))
+        return usage(command, "a record from the standard input needs -o");
+    int status = exitDone;
+    const QStringList files = expandFolders(args.files, status);
+    QStringList outputs;
+    for (const QString& file : files)
+        outputs << exportName(args, single, file, "." + choice.format);
+    if (outputsClash(command, files, outputs))
+        return exitUsage;
+    for (int k = 0; k < files.size(); ++k) {
+        WaveStore record(QRect(0, 0, 639, 399));
+        SampleSpan span = choice.span;
+        QString cause;
+        const bool wav = choice.format == "wav";
+        if (outputIsInput(outputs[k], files) || !readRecord(files[k], record)) {
+            status = exitFailed;
+        } else if (!resolveSpan(record, span, cause) || (wav && wavRate(record, cause) == 0)) {
+            fail(files[k], cause);
+            status = exitFailed;
+        } else if (wav ? !exportWav(record, outputs[k], args.has("--float"), span, cause)
+                       : !exportCsv(record, outputs[k], choice.unit, span, cause)) {
+            saveFailed(outputs[k], cause);
+            status = exitFailed;
+        }
+    }
+    return status;
+}
+
+// --- import ------------------------------------------------------------------------------------
+
+int importRecord(const Command& command, const Arguments& args)
 {
     const std::optional<QString> out = args.value("-o");
     int gain = -1;
+    QString problem;
     if (args.files.size() != 1 || !out)
-        return usage("import takes one WAV file and -o OUT.raw");
-    if (!toInt(args.value("--gain"), -1, gain) || gain < -1 || gain > 12)
-        return usage("--gain takes a gain code 0 ... 12");
+        return usage(command, "import takes one WAV file and -o OUT.raw");
+    if (!wholeNumber(args, "--gain", 0, maxGainCode, -1, gain, problem))
+        return usage(command, problem);
+    const QString& input = args.files[0];
+    if (outputIsInput(*out, args.files))
+        return exitFailed;
     WaveStore record(QRect(0, 0, 639, 399));
     ImportNotes notes;
     QString cause;
-    if (!importWav(args.files[0], gain, record, notes, cause)) {
-        fail(args.files[0], cause);
+    if (!importWav(input, gain, record, notes, cause)) {
+        fail(input, cause);
         return exitFailed;
     }
     if (!notes.warning().isEmpty())
-        std::fprintf(
-            stderr, "voltrix-tool: %s: %s\n", qPrintable(args.files[0]), qPrintable(notes.warning()));
+        fail(input, notes.warning());
     errno = 0;
     const int result = writeRaw(record, *out);
-    if (result != 0) {
-        fail(*out,
-            result == -16 ? QStringLiteral("permission denied")
-                          : QString::fromLocal8Bit(std::strerror(errno)).toLower());
-        return exitFailed;
-    }
+    if (result != 0)
+        return saveFailed(*out, saveCause(result, errno)), exitFailed;
     return exitDone;
 }
+
+// --- spectrum ----------------------------------------------------------------------------------
 
 int windowIndex(const QString& name)
 {
@@ -266,23 +513,27 @@ int windowIndex(const QString& name)
     return int(names.indexOf(name.toLower()));
 }
 
-int spectrum(const Arguments& args)
+int spectrum(const Command& command, const Arguments& args)
 {
     int channel = 0;
     int start = 0;
     int length = 0;
+    QString problem;
     const int window = windowIndex(args.value("--window").value_or("None"));
     if (args.files.size() != 1 || !args.value("--channel"))
-        return usage("spectrum takes one record and --channel N");
-    if (!toInt(args.value("--channel"), 1, channel) || !toInt(args.value("--start"), 0, start)
-        || !toInt(args.value("--length"), 0, length))
-        return usage("--channel, --start and --length take numbers");
+        return usage(command, "spectrum takes one record and --channel N");
+    if (!wholeNumber(args, "--channel", 1, WaveStore::maxChannels, 1, channel, problem)
+        || !wholeNumber(args, "--start", 0, INT_MAX, 0, start, problem)
+        || !wholeNumber(args, "--length", 4, 1 << maxFftExponent, 0, length, problem))
+        return usage(command, problem);
     if (window < 0)
-        return usage("--window is None, Parzen, Hanning, Hamming, ExactBlackman or Welch");
-    if (length != 0 && (length < 4 || (length & (length - 1)) != 0))
-        return usage("--length is a power of two, 4 or more");
-    WaveStore record(QRect(0, 0, 639, 399));
+        return usage(command, "--window is None, Parzen, Hanning, Hamming, ExactBlackman or Welch");
+    if (args.value("--length") && (length & (length - 1)) != 0)
+        return usage(command, "--length is a power of two");
     const QString& file = args.files[0];
+    if (args.value("-o") && outputIsInput(*args.value("-o"), args.files))
+        return exitFailed;
+    WaveStore record(QRect(0, 0, 639, 399));
     if (!readRecord(file, record))
         return exitFailed;
     if (length == 0) // the largest power of two the record holds from start on
@@ -294,130 +545,209 @@ int spectrum(const Arguments& args)
         ++e;
     std::string text;
     QString cause;
-    if (!spectrumTable(record, channel - 1, start, e, window, args.flag("--db"), text, cause)) {
+    if (!spectrumTable(record, channel - 1, start, e, window, args.has("--db"), text, cause)) {
         fail(file, cause);
         return exitFailed;
     }
-    if (const std::optional<QString> out = args.value("-o")) {
-        if (!saveText(*out, text, cause)) {
-            fail(*out, cause);
-            return exitFailed;
-        }
-    } else {
-        std::fwrite(text.data(), 1, text.size(), stdout);
-    }
+    if (const std::optional<QString> out = args.value("-o"))
+        return saveText(*out, text, cause) ? exitDone : (saveFailed(*out, cause), exitFailed);
+    output(text);
     return exitDone;
 }
 
-bool toDouble(const std::optional<QString>& text, double fallback, double& value)
-{
-    bool ok = true;
-    value = text ? text->toDouble(&ok) : fallback;
-    return ok;
-}
+// --- hits --------------------------------------------------------------------------------------
 
-// "1,2,..." as 0-based channels; false when a number is missing or below 1.
-bool toChannels(const QString& text, QList<int>& channels)
+bool hitQuery(const Arguments& args, HitQuery& query, QString& problem)
 {
-    for (const QString& word : text.split(',')) {
-        bool ok = false;
-        const int channel = word.toInt(&ok);
-        if (!ok || channel < 1)
-            return false;
-        channels << channel - 1;
+    HitSettings& settings = query.settings;
+    const bool inVolts = args.has("--threshold-v");
+    const bool locating = args.has("--spacing-m");
+    double decibels = 0;
+    if (inVolts == args.has("--threshold-db")) {
+        problem = "hits takes one of --threshold-v and --threshold-db";
+        return false;
     }
+    for (const char* name : { "--speed-mps", "--pair", "--window-s" })
+        if (args.has(name) && !locating) {
+            problem = QStringLiteral("%1 needs --spacing-m").arg(name);
+            return false;
+        }
+    if (!realNumber(args, "--threshold-v", 0, 1e6, true, 1, settings.thresholdVolts, problem)
+        || !realNumber(args, "--threshold-db", 0, 240, true, 1, decibels, problem)
+        || !realNumber(
+            args, "--hdt-us", 0, longestDefinitionMicros, true, 800, settings.hdtMicros, problem)
+        || !realNumber(
+            args, "--hlt-us", 0, longestDefinitionMicros, false, 1000, settings.hltMicros, problem)
+        || !realNumber(
+            args, "--pdt-us", 0, longestDefinitionMicros, true, 200, settings.pdtMicros, problem)
+        || !realNumber(args, "--spacing-m", 0, 1e6, true, 0, query.spacingMetres, problem)
+        || !realNumber(args, "--speed-mps", 0, 1e6, true, 3000, query.speedMps, problem)
+        || !realNumber(args, "--window-s", 0, 1e6, false, -1, query.windowSeconds, problem)
+        || !wholeNumber(args, "--start", 0, INT_MAX, 0, query.first, problem)
+        || !wholeNumber(args, "--count", 0, INT_MAX, -1, query.count, problem))
+        return false;
+    QList<int> pair { 0, 1 };
+    if (args.has("--channels") && !toChannels(*args.value("--channels"), query.channels))
+        problem = "--channels takes channel numbers from 1, as 1,2";
+    else if (args.has("--pair")
+        && (!toChannels(*args.value("--pair"), pair) || pair.size() != 2 || pair[0] == pair[1]))
+        problem = "--pair takes two different channel numbers from 1, as 1,2";
+    if (!problem.isEmpty())
+        return false;
+    if (!inVolts)
+        settings.thresholdVolts = voltsOfDecibelsAe(decibels);
+    query.pair[0] = pair[0];
+    query.pair[1] = pair[1];
     return true;
 }
 
-int hits(const Arguments& args)
+int hits(const Command& command, const Arguments& args)
 {
     HitQuery query;
-    double thresholdDb = 0;
-    QList<int> pair { 0, 1 };
-    const bool inVolts = args.value("--threshold-v").has_value();
-    if (inVolts == args.value("--threshold-db").has_value())
-        return usage("hits takes one of --threshold-v and --threshold-db");
-    HitSettings& settings = query.settings;
-    if (!toDouble(args.value("--threshold-v"), 0, settings.thresholdVolts)
-        || !toDouble(args.value("--threshold-db"), 0, thresholdDb)
-        || !toDouble(args.value("--hdt-us"), 800, settings.hdtMicros)
-        || !toDouble(args.value("--hlt-us"), 1000, settings.hltMicros)
-        || !toDouble(args.value("--pdt-us"), 200, settings.pdtMicros)
-        || !toDouble(args.value("--spacing-m"), 0, query.spacingMetres)
-        || !toDouble(args.value("--speed-mps"), 0, query.speedMps)
-        || !toDouble(args.value("--window-s"), -1, query.windowSeconds)
-        || !toInt(args.value("--start"), 0, query.first)
-        || !toInt(args.value("--count"), -1, query.count)
-        || (args.value("--channels") && !toChannels(*args.value("--channels"), query.channels))
-        || (args.value("--pair")
-            && (!toChannels(*args.value("--pair"), pair = {}) || pair.size() != 2)))
-        return usage("hits: a number is missing or wrong");
-    if (query.spacingMetres > 0 && query.speedMps <= 0)
-        return usage("--spacing-m needs --speed-mps");
-    if (!inVolts)
-        settings.thresholdVolts = voltsOfDecibelsAe(thresholdDb);
-    query.pair[0] = pair[0];
-    query.pair[1] = pair[1];
+    QString problem;
+    if (!hitQuery(args, query, problem))
+        return usage(command, problem);
+    const std::optional<QString> out = args.value("-o");
+    int status = exitDone;
+    const QStringList files = expandFolders(args.files, status);
+    if (out && outputIsInput(*out, files))
+        return exitFailed;
     const bool locate = query.locates();
-    std::fputs(hitsCsv({}, {}, 1, locate, true).c_str(), stdout);
-    return forEachRecord(args.files, false, [&](const QString& file, const WaveStore& record) {
+    std::string text = hitsCsv({}, {}, 1, locate, true);
+    if (!out)
+        output(text);
+    status = forEachRecord(files, false, status, [&](const QString& file, const WaveStore& record) {
         QList<HitRow> rows;
         QString cause;
         if (!tabulateHits(record, query, rows, cause)) {
             fail(file, cause);
             return false;
         }
-        std::fputs(hitsCsv(file, rows, sampleRateHz(record), locate, false).c_str(), stdout);
-        return true;
+        const std::string lines = hitsCsv(file, rows, sampleRateHz(record), locate, false);
+        return out ? (text += lines, true) : output(lines);
     });
+    QString cause;
+    if (out && !saveText(*out, text, cause))
+        return saveFailed(*out, cause), exitFailed;
+    return status;
+}
+
+// --- The commands ------------------------------------------------------------------------------
+
+const Command commands[] = {
+    { "info",
+        "usage: voltrix-tool info FILE... [--json]\n"
+        "  channels, samples, frequency (Hz), duration (s), inputs, gain codes, detector and\n"
+        "  synchronisation of each record; --json: one JSON array\n",
+        {}, { "--json" }, info },
+    { "export",
+        "usage: voltrix-tool export FILE... [-o OUT] [--format csv|wav] [--unit V|Q|code]\n"
+        "                           [--float] [--start SAMPLE] [--count N]\n"
+        "  CSV (a time column, then one column per channel; --unit) or WAV (8-bit PCM, or\n"
+        "  32-bit float volts with --float; the record's facts in its comment). OUT is the\n"
+        "  file for one record (- the standard output), a folder for several; without it\n"
+        "  FILE's name with .csv or .wav beside it\n",
+        { "-o", "--format", "--unit", "--start", "--count" }, { "--float" }, exportRecords },
+    { "import",
+        "usage: voltrix-tool import FILE.wav -o OUT.raw [--gain CODE]\n"
+        "  a WAV file (8- to 32-bit PCM or float; any WAV-family container) into a record;\n"
+        "  a WAV written by this tool comes back as the record it was; CODE 0 ... 12 sets\n"
+        "  every channel's gain\n",
+        { "-o", "--gain" }, {}, importRecord },
+    { "spectrum",
+        "usage: voltrix-tool spectrum FILE --channel N [--start S] [--length 2^k] [--window NAME]\n"
+        "                             [--db] [-o OUT]\n"
+        "  frequency_Hz,amplitude_V (or _dB) of the spectrum window's transform of --length\n"
+        "  samples from --start (the largest power of two they hold by default); windows:\n"
+        "  None, Parzen, Hanning, Hamming, ExactBlackman, Welch\n",
+        { "--channel", "--start", "--length", "--window", "-o" }, { "--db" }, spectrum },
+    { "hits",
+        "usage: voltrix-tool hits FILE... --threshold-v V | --threshold-db DB [--hdt-us 800]\n"
+        "                         [--hlt-us 1000] [--pdt-us 200] [--channels 1,2,...]\n"
+        "                         [--start S] [--count N] [-o OUT]\n"
+        "                         [--spacing-m D [--speed-mps 3000] [--pair 1,2] [--window-s W]]\n"
+        "  acoustic-emission hits as CSV (definition times up to 1e9 us); with a spacing,\n"
+        "  events, the onsets' differences to the event's first hit and the linear location\n"
+        "  between the pair of channels (the coincidence window defaults to spacing / speed)\n",
+        { "--threshold-v", "--threshold-db", "--hdt-us", "--hlt-us", "--pdt-us", "--channels",
+            "--start", "--count", "--spacing-m", "--speed-mps", "--pair", "--window-s", "-o" },
+        {}, hits },
+};
+
+// An interrupting signal removes the temporary file of the save under way, then ends the tool
+// with the signal's own status.
+extern "C" void endOnSignal(int signal)
+{
+    removePendingTemporary();
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
+
+void installSignalHandlers()
+{
+    std::signal(SIGPIPE, SIG_DFL);
+    struct sigaction action
+    {
+    };
+    action.sa_handler = endOnSignal;
+    sigemptyset(&action.sa_mask);
+    for (const int signal : { SIGINT, SIGTERM, SIGHUP })
+        sigaction(signal, &action, nullptr);
+}
+
+int runCommand(QStringList words)
+{
+    if (words.isEmpty()) {
+        std::fputs(summary, stderr);
+        return exitUsage;
+    }
+    const QString name = words.takeFirst();
+    if (name == "--help" || name == "-h") {
+        output(summary);
+        for (const Command& command : commands)
+            output(std::string("\n") + command.usage);
+        return exitDone;
+    }
+    if (name == "--version") {
+        output("voltrix-tool " + versioninfo::numberText().toStdString() + "\n");
+        return exitDone;
+    }
+    const auto found = std::find_if(std::begin(commands), std::end(commands),
+        [&name](const Command& command) { return name == QLatin1String(command.name); });
+    if (found == std::end(commands)) {
+        std::fprintf(stderr, "voltrix-tool: unknown command '%s'; try 'voltrix-tool --help'\n",
+            pathBytes(name).constData());
+        return exitUsage;
+    }
+    Command command = *found;
+    command.switches << "--help"
+                     << "-h";
+    Arguments args;
+    QString problem;
+    if (!parse(command, words, args, problem))
+        return usage(command, problem);
+    if (args.has("--help") || args.has("-h")) {
+        output(command.usage);
+        return exitDone;
+    }
+    if (args.files.isEmpty())
+        return usage(command, QStringLiteral("%1 needs a file").arg(command.name));
+    return command.run(command, args);
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
+    installSignalHandlers();
+    setWaitForReaders(true);
     QCoreApplication application(argc, argv);
     QHash<QString, int> files { { QString(), 0 } };
     qtmisc::filesHash = &files;
     qtmisc::registerSourceFiles(filesListArray, filesListCount);
-
-    QStringList words = QCoreApplication::arguments().mid(1);
-    if (words.isEmpty() || words[0] == "--help" || words[0] == "-h") {
-        std::fputs(usageText, words.isEmpty() ? stderr : stdout);
-        return words.isEmpty() ? exitUsage : exitDone;
-    }
-    const QString command = words.takeFirst();
-    if (words.contains("--help")) {
-        std::fputs(usageText, stdout);
-        return exitDone;
-    }
-    struct Command
-    {
-        QStringList valued;
-        QStringList switches;
-        int (*run)(const Arguments&);
-    };
-    const std::map<QString, Command> commands = {
-        { "info", { {}, { "--json" }, info } },
-        { "export",
-            { { "-o", "--format", "--unit", "--start", "--count" }, { "--float" },
-                exportRecords } },
-        { "import", { { "-o", "--gain" }, {}, importRecord } },
-        { "spectrum",
-            { { "--channel", "--start", "--length", "--window", "-o" }, { "--db" }, spectrum } },
-        { "hits",
-            { { "--threshold-v", "--threshold-db", "--hdt-us", "--hlt-us", "--pdt-us", "--channels",
-                  "--start", "--count", "--spacing-m", "--speed-mps", "--pair", "--window-s" },
-                {}, hits } },
-    };
-    const auto found = commands.find(command);
-    if (found == commands.end())
-        return usage("unknown command " + command);
-    Arguments args;
-    QString problem;
-    if (!parse(words, found->second.valued, found->second.switches, args, problem))
-        return usage(problem);
-    if (args.files.isEmpty())
-        return usage(command + " needs a file");
-    return found->second.run(args);
+    // The words as the system gave them: a name that is not valid UTF-8 keeps its bytes.
+    QStringList words;
+    for (int i = 1; i < argc; ++i)
+        words << pathText(QByteArray(argv[i]));
+    return finish(runCommand(words));
 }
