@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <QtEndian>
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -27,7 +28,7 @@ struct MemoryFile
     const char* data = nullptr;
     sf_count_t size = 0;
     sf_count_t position = 0;
-    std::vector<char>* written = nullptr;
+    QByteArray* written = nullptr; // grows without clearing what is to be overwritten
 };
 
 MemoryFile& memoryOf(void* user)
@@ -61,8 +62,8 @@ SF_VIRTUAL_IO memoryIo()
         if (!file.written || count < 0)
             return sf_count_t(0);
         const sf_count_t end = file.position + count;
-        if (end > sf_count_t(file.written->size()))
-            file.written->resize(size_t(end));
+        if (end > file.written->size())
+            file.written->resize(qsizetype(end));
         std::memcpy(file.written->data() + file.position, from, size_t(count));
         file.position = end;
         file.data = file.written->data();
@@ -84,27 +85,41 @@ struct SoundFile
     }
 };
 
-// Calls take(k, piece, size) for the pieces of channel c holding samples start ... start +
-// count - 1, k counted from start.
-template <typename Take> void forEachPiece(const WaveChannel& c, int start, int count, Take take)
+// Interleaves frames 0 ... count - 1 of the channels' pieces into to: 8-bit PCM (code + 128) or
+// volts through each channel's table. The channel count is a constant of each loop, so that
+// the compiler unrolls and vectorises it.
+template <int channels> void interleaveCodes(const qint8* const* pieces, int count, quint8* to)
 {
-    for (int k = 0; k < count;) {
-        qint8* piece = nullptr;
-        const int size = std::min(c.blockAt(start + k, &piece), count - k);
-        if (size <= 0)
-            return;
-        take(k, piece, size);
-        k += size;
-    }
+    // Held locally: byte stores may alias anything, the pointers among it.
+    const qint8* from[channels];
+    std::copy(pieces, pieces + channels, from);
+    for (int j = 0; j < count; ++j)
+        for (int i = 0; i < channels; ++i)
+            to[j * channels + i] = quint8(from[i][j]) ^ 0x80;
 }
 
-// The WAV file of the span in memory: header, the facts as its comment, then the samples.
-bool wavBytes(
-    const WaveStore& record, SampleSpan span, bool floatVolts, int rate, std::vector<char>& file)
+void interleave(const qint8* const* pieces, int channels, int count, quint8* to)
+{
+    static void (*const byCount[])(const qint8* const*, int, quint8*) = { interleaveCodes<1>,
+        interleaveCodes<2>, interleaveCodes<3>, interleaveCodes<4>, interleaveCodes<5> };
+    byCount[channels - 1](pieces, count, to);
+}
+
+void interleave(const qint8* const* pieces, int channels, int count,
+    const std::array<float, 256>* tables, float* to)
+{
+    for (int j = 0; j < count; ++j)
+        for (int i = 0; i < channels; ++i)
+            *to++ = tables[i][size_t(pieces[i][j] + 128)];
+}
+
+// The WAV file of the span in memory: header, the facts as its comment, then the samples,
+// interleaved a piece at a time into a buffer that stays in the cache.
+bool wavBytes(const WaveStore& record, SampleSpan span, bool floatVolts, int rate, QByteArray& file)
 {
     const int channels = record.channelCount();
-    const size_t values = size_t(span.count) * size_t(channels);
-    file.reserve(4096 + values * (floatVolts ? 4 : 1));
+    constexpr int framesAPiece = 4096;
+    file.reserve(4096 + qsizetype(span.count) * channels * (floatVolts ? 4 : 1));
     MemoryFile memory;
     memory.written = &file;
     SF_VIRTUAL_IO io = memoryIo();
@@ -116,34 +131,40 @@ bool wavBytes(
     if (!sound.file
         || sf_set_string(sound.file, SF_STR_COMMENT, recordFactsText(record).constData()) != 0)
         return false;
-    std::vector<float> volts(floatVolts ? values : 0);
-    // 8-bit PCM is unsigned: the byte of a sample is its code + 128.
-    std::vector<quint8> bytes(floatVolts ? 0 : values);
+    std::array<float, 256> tables[WaveStore::maxChannels];
+    const WaveChannel* sources[WaveStore::maxChannels] = {};
     for (int i = 0; i < channels; ++i) {
-        const WaveChannel* c = record.channel(i);
-        if (!c)
+        sources[i] = record.channel(i);
+        if (!sources[i])
             return false;
-        float table[256];
         for (int code = -128; code < 128; ++code)
-            table[code + 128] = float(sampleAmplitude(
-                code, record.channelSlots[i].header.gainCode, c->detectorOffset, true));
-        forEachPiece(*c, span.start, span.count, [&](int k, const qint8* piece, int size) {
-            const size_t step = size_t(channels);
-            if (floatVolts) {
-                float* to = volts.data() + size_t(k) * step + size_t(i);
-                for (int j = 0; j < size; ++j)
-                    to[size_t(j) * step] = table[piece[j] + 128];
-            } else {
-                quint8* to = bytes.data() + size_t(k) * step + size_t(i);
-                for (int j = 0; j < size; ++j)
-                    to[size_t(j) * step] = quint8(piece[j] + 128);
-            }
-        });
+            tables[i][size_t(code + 128)] = float(sampleAmplitude(
+                code, record.channelSlots[i].header.gainCode, sources[i]->detectorOffset, true));
     }
-    const bool written = floatVolts
-        ? sf_writef_float(sound.file, volts.data(), span.count) == span.count
-        : sf_write_raw(sound.file, bytes.data(), sf_count_t(values)) == sf_count_t(values);
-    return written && sf_close(std::exchange(sound.file, nullptr)) == 0;
+    std::vector<float> volts(floatVolts ? size_t(framesAPiece * channels) : 0);
+    std::vector<quint8> bytes(floatVolts ? 0 : size_t(framesAPiece * channels));
+    for (int k = 0; k < span.count;) {
+        // Every channel's blocks break at the same samples.
+        int count = std::min(framesAPiece, span.count - k);
+        const qint8* pieces[WaveStore::maxChannels] = {};
+        for (int i = 0; i < channels; ++i) {
+            qint8* piece = nullptr;
+            count = std::min(count, sources[i]->blockAt(span.start + k, &piece));
+            pieces[i] = piece;
+        }
+        if (count <= 0)
+            return false;
+        if (floatVolts)
+            interleave(pieces, channels, count, tables, volts.data());
+        else
+            interleave(pieces, channels, count, bytes.data());
+        const sf_count_t values = sf_count_t(count) * channels;
+        if ((floatVolts ? sf_writef_float(sound.file, volts.data(), count) != count
+                        : sf_write_raw(sound.file, bytes.data(), values) != values))
+            return false;
+        k += count;
+    }
+    return sf_close(std::exchange(sound.file, nullptr)) == 0;
 }
 
 } // namespace
@@ -163,7 +184,7 @@ bool exportWav(
     const int rate = resolveSpan(record, span, cause) ? wavRate(record, cause) : 0;
     if (rate == 0)
         return false;
-    std::vector<char> file;
+    QByteArray file;
     if (!wavBytes(record, span, floatVolts, rate, file)) {
         cause = QStringLiteral("the sound library could not make the file (%1)")
                     .arg(QString::fromLocal8Bit(sf_strerror(nullptr)));
@@ -171,7 +192,7 @@ bool exportWav(
     }
     errno = 0;
     const int result = saveThroughTemporary(
-        name, [&file](int fd) { return writeBytes(fd, file.data(), file.size()); });
+        name, [&file](int fd) { return writeBytes(fd, file.constData(), size_t(file.size())); });
     if (result != 0)
         cause = saveCause(result, errno);
     return result == 0;
