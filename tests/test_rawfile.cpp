@@ -348,6 +348,19 @@ void tst_RawFile::specialTargets()
         QCOMPARE(writeRaw(*randomRecord(2, 10, 1), name), 0);
         QCOMPARE(drained(reader).size(), 264 + 2 * (16 + 10));
     }
+    // A reader that goes away fails the write; the program lives on, whatever SIGPIPE does.
+    QCOMPARE(testchild::run([&fifo] {
+        sigset_t brokenPipe;
+        sigemptyset(&brokenPipe);
+        sigaddset(&brokenPipe, SIGPIPE);
+        sigprocmask(SIG_UNBLOCK, &brokenPipe, nullptr);
+        std::signal(SIGPIPE, SIG_DFL);
+        const int leaving = ::open(qPrintable(fifo), O_RDONLY | O_NONBLOCK);
+        const int result = saveThroughTemporary(
+            fifo, [leaving](int fd) { return ::close(leaving) == 0 && ::write(fd, "x", 1) == 1; });
+        return result == -1 && errno == EPIPE ? 0 : 1;
+    }),
+        0);
     const QString socketName = dir.filePath("sock");
     const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
     sockaddr_un address {};

@@ -371,6 +371,8 @@ QString saveCause(int result, int error)
         return QStringLiteral("a folder, not a file");
     case ENXIO:
         return QStringLiteral("no reader at the other end");
+    case EPIPE:
+        return QStringLiteral("the reader closed the pipe");
     default:
         return systemText(error);
     }

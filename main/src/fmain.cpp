@@ -1254,6 +1254,8 @@ QString fileCauseText(const QString& cause)
             QT_TRANSLATE_NOOP("MainWnd", "это блочное устройство, а не файл") },
         { "no reader at the other end",
             QT_TRANSLATE_NOOP("MainWnd", "на другом конце канала никто не читает") },
+        { "the reader closed the pipe",
+            QT_TRANSLATE_NOOP("MainWnd", "читающая программа закрыла канал") },
         { "no data", QT_TRANSLATE_NOOP("MainWnd", "нет данных") },
         { "no samples", QT_TRANSLATE_NOOP("MainWnd", "в файле нет отсчётов") },
         { "not a WAV file", QT_TRANSLATE_NOOP("MainWnd", "это не файл WAV") },
@@ -1317,7 +1319,7 @@ QString importNotesText(const ImportNotes& notes)
         QStringList channels;
         for (const int c : notes.clippedChannels)
             channels << QString::number(c + 1);
-        parts << MainWnd::tr("%1 отсч. ограничены по диапазону в каналах %2")
+        parts << MainWnd::tr("%1 отсч. вышли за диапазон и ограничены; каналы: %2")
                      .arg(notes.clippedSamples)
                      .arg(channels.join(QStringLiteral(", ")));
     }
