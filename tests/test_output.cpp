@@ -43,17 +43,20 @@ Ink inkOf(const QImage& image)
     return { dark / all, white / all };
 }
 
-// Cancels the next file dialog.
-void cancelFileDialog()
+// Cancels the next file dialog, or answers it with the name.
+void cancelFileDialog(const QString& name = QString())
 {
     auto* timer = new QTimer;
-    QObject::connect(timer, &QTimer::timeout, [timer] {
+    QObject::connect(timer, &QTimer::timeout, [timer, name] {
         auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
         if (!dialog)
             return;
         timer->stop();
         timer->deleteLater();
-        dialog->reject();
+        if (name.isEmpty())
+            return dialog->reject();
+        dialog->selectFile(name);
+        QMetaObject::invokeMethod(dialog, "accept");
     });
     timer->start(5);
 }
@@ -191,7 +194,8 @@ void tst_Output::pdfAndSvg()
     dialog.setLabelled(false);
     dialog.setWindow(sine);
     dialog.resize(600, 500);
-    dialog.exportSvg(dir.filePath("sine"));
+    QString cause;
+    QVERIFY(dialog.exportSvg(dir.filePath("sine"), cause));
     QSvgRenderer rendered(dir.filePath("sine.svg"));
     QVERIFY(rendered.isValid());
     QImage drawn(dialog.preview->size(), QImage::Format_RGB32);
@@ -265,6 +269,23 @@ void tst_Output::cancelPaths()
     });
     window->findChild<QAction*>("aPrint")->trigger();
     QVERIFY(!window->pageLabels);
+    // A name that gets ".pdf" or ".svg" and then names a file is asked about; the file stays
+    // when the answer is no, and the dialog with it. A picture into a missing folder says why.
+    dialog.findChild<QCheckBox*>("toFileBox")->setChecked(true);
+    for (const auto& [button, name] : { std::pair { "okBtn", "pr" }, { "exportBtn", "pic" } }) {
+        const QString completed = name + QString(button[0] == 'o' ? ".pdf" : ".svg");
+        QVERIFY(testfiles::write(dir.filePath(completed), "old"));
+        testboxes::answers = { QMessageBox::No };
+        cancelFileDialog(dir.filePath(name));
+        dialog.findChild<QPushButton*>(button)->click();
+        QCOMPARE(testboxes::texts.last(),
+            QString("Файл %1 уже существует.\nЗаменить его?").arg(completed));
+        QCOMPARE(testfiles::read(dir.filePath(completed)), QByteArray("old"));
+    }
+    cancelFileDialog(dir.filePath("missing/pic"));
+    dialog.findChild<QPushButton*>("exportBtn")->click();
+    QCOMPARE(
+        testboxes::texts.last(), QString("Экспорт в файл pic.svg не выполнен:\nпапка не найдена"));
     // Without a window OK just closes.
     TPrnDlg empty(window);
     QVERIFY(empty.initialise());

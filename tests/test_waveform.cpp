@@ -276,6 +276,12 @@ void tst_Waveform::saveAndRead()
     QCOMPARE(window->saveActiveRecord(dir.filePath("run.raw")), 0); // the dialog asked already
     QCOMPARE(int(testboxes::texts.size()), asked);
 
+    // A record without samples has nothing to save, and says so.
+    addRecordWindow(0, 0, 0);
+    QCOMPARE(window->saveActiveRecord(dir.filePath("empty")), -1);
+    QCOMPARE(testboxes::causes.last(), QString("в записи нет отсчётов"));
+    window->workspace()->setActiveSubWindow(form);
+
     const QString before = form->windowTitle();
     window->lastDir = "/elsewhere";
     QCOMPARE(window->saveActiveRecord(dir.filePath("missing/run")), -1);
@@ -303,19 +309,29 @@ void tst_Waveform::saveAndRead()
     QCOMPARE(int(active->record->header.visibleCount), 1000);
 }
 
-// «Экспорт…» writes the selection or the whole record by the name's suffix; «Импорт…» opens a
-// WAV file in a new window that counts as unsaved.
+// «Экспорт…» writes the selection or the whole record by the name's suffix or the chosen
+// filter's, and asks before a name it completed replaces a file; «Импорт…» opens a WAV file in
+// a new window that counts as unsaved.
 void tst_Waveform::exportAndImport()
 {
     TWForm* form = addRecordWindow(500, 0, 500);
     form->selStart = 300;
     form->selEnd = 200;
-    QVERIFY(window->exportActiveRecord(dir.filePath("part"), true));
+    QVERIFY(testfiles::write(dir.filePath("part.csv"), "old"));
+    testboxes::answers = { QMessageBox::No };
+    QVERIFY(!window->exportActiveRecord(dir.filePath("part"), false, true));
+    QCOMPARE(testboxes::texts.last(), QString("Файл part.csv уже существует.\nЗаменить его?"));
+    QCOMPARE(testfiles::read(dir.filePath("part.csv")), QByteArray("old"));
+    testboxes::answers = { QMessageBox::Yes };
+    QVERIFY(window->exportActiveRecord(dir.filePath("part"), false, true));
     const QList<QByteArray> lines = testfiles::read(dir.filePath("part.csv")).trimmed().split('\n');
     QCOMPARE(lines.size(), 101);
     QCOMPARE(lines[0], QByteArray("time_s,ch1_Q,ch2_Q,ch3_Q,ch4_Q")); // the readouts' unit
     QVERIFY(lines[1].startsWith("0.0016666666666666668,")); // sample 200 at 120 kHz
-    QVERIFY(window->exportActiveRecord(dir.filePath("all.wav"), false));
+    QVERIFY(window->exportActiveRecord(dir.filePath("all.wav"), false, false));
+    QVERIFY(window->exportActiveRecord(dir.filePath("x.txt"), false, false));
+    QVERIFY(testfiles::read(dir.filePath("x.txt")).startsWith("time_s,"));
+    QVERIFY(!QFile::exists(dir.filePath("x.txt.csv")));
 
     const int windows = int(window->workspace()->subWindowList().size());
     QVERIFY(window->importRecordFile(dir.filePath("all.wav")));

@@ -1,8 +1,10 @@
 #include "ae_panel.h"
 
+#include "cause_texts.h"
 #include "record_export.h"
 #include "ui_aehits.h"
 #include "ui_aeparams.h"
+#include "umisc.h"
 #include "wave_form.h"
 #include "wave_stor.h"
 
@@ -216,9 +218,8 @@ void AeHitsPanel::fillTable(bool events)
             item->setData(Qt::UserRole + 1, r); // the row's hit, whatever the sorting
             table->setItem(r, column, item);
         };
-        const auto number = [&](int column, double value) {
-            put(column, value, shortNumber(value));
-        };
+        const auto number
+            = [&](int column, double value) { put(column, value, shortNumber(value)); };
         put(channelColumn, hit.channel + 1, QString::number(hit.channel + 1));
         number(arrivalColumn, hit.arrival / rate);
         number(onsetColumn, hit.onset / rate);
@@ -298,6 +299,21 @@ bool AeHitsPanel::saveCsv(const QString& name, QString& cause) const
     return saveText(name, hitsCsv(file, rows, rate, locates, true), cause);
 }
 
+bool AeHitsPanel::saveChosen(const QString& chosen)
+{
+    // A name without a suffix gets ".csv"; one with another suffix is written as it stands.
+    const QString name = QFileInfo(chosen).suffix().isEmpty()
+        ? completedSaveName(chosen, QStringLiteral(".csv"))
+        : chosen;
+    QString cause;
+    if (name.isEmpty() || saveCsv(name, cause))
+        return !name.isEmpty();
+    if (qtmisc::mesDaemon)
+        qtmisc::mesDaemon->showWarn(
+            0x1512, QFileInfo(name).fileName(), fileCauseText(cause), false, false);
+    return false;
+}
+
 void AeHitsPanel::slot_copy()
 {
     QApplication::clipboard()->setText(tableText());
@@ -305,13 +321,8 @@ void AeHitsPanel::slot_copy()
 
 void AeHitsPanel::slot_save()
 {
-    QString name = QFileDialog::getSaveFileName(
+    const QString chosen = QFileDialog::getSaveFileName(
         this, tr("Сохранить импульсы"), QString(), QStringLiteral("CSV (*.csv)"));
-    if (name.isEmpty())
-        return;
-    if (QFileInfo(name).suffix().isEmpty())
-        name += QLatin1String(".csv");
-    QString cause;
-    if (!saveCsv(name, cause) && qtmisc::mesDaemon)
-        qtmisc::mesDaemon->showWarn(0x1512, QFileInfo(name).fileName(), cause, false, false);
+    if (!chosen.isEmpty())
+        saveChosen(chosen);
 }

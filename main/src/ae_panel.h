@@ -74,6 +74,9 @@ public:
     QString tableText() const;
     // The CSV of the hits, as the command-line tool writes it; false with the cause.
     bool saveCsv(const QString& name, QString& cause) const;
+    // Saves the CSV under the name chosen in the file dialog (".csv" added to a name without a
+    // suffix, asked about when that file exists); false when called off or after warning 0x1512.
+    bool saveChosen(const QString& chosen);
 
 signals:
     void refreshRequested();

@@ -373,6 +373,8 @@ QString saveCause(int result, int error)
         return QStringLiteral("no reader at the other end");
     case EPIPE:
         return QStringLiteral("the reader closed the pipe");
+    case ENODATA:
+        return QStringLiteral("the record has no samples");
     default:
         return systemText(error);
     }

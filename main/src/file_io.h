@@ -49,7 +49,8 @@ bool readWhole(const QString& name, qint64 limit, QByteArray& bytes, QString& ca
 // The cause of a failed save in words, from the writer's result (-16: the old file may not be
 // replaced; -18: a block device) and errno: "no space left on the device", "permission denied",
 // "read-only file system", "no such folder", "a folder, not a file", "no reader at the other
-// end", "the reader closed the pipe", else the system's text in lower case.
+// end", "the reader closed the pipe", "the record has no samples" (ENODATA), else the system's
+// text in lower case.
 QString saveCause(int result, int error);
 
 // The cause of a failed open or read in words, from errno.

@@ -1,6 +1,7 @@
 #include "fmain.h"
 
 #include "ae_panel.h"
+#include "cause_texts.h"
 #include "data.h"
 #include "errors.h"
 #include "file_io.h"
@@ -1000,15 +1001,9 @@ int MainWnd::saveActiveRecord(const QString& chosenName)
     TWForm* window = activeWaveForm();
     if (!window)
         return 100;
-    const QString name = withRawSuffix(chosenName);
-    // The file dialog asked about the name it was given, not about the one completed here.
-    if (name != chosenName && QFileInfo::exists(name)) {
-        auto answer = QMessageBox::NoButton;
-        qtmisc::mesDaemon->showQuestion(0x170A, QFileInfo(name).fileName(), QString(), &answer,
-            false, true, QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
-        if (answer != QMessageBox::Yes)
-            return 1;
-    }
+    const QString name = completedSaveName(chosenName, QStringLiteral(".raw"));
+    if (name.isEmpty())
+        return 1;
     const int result = window->saveFile(name);
     const int error = errno;
     if (result == -16) // the old file may not be replaced
@@ -1049,15 +1044,21 @@ void MainWnd::slot_aSaveTriggered(bool)
         saveActiveRecord(name);
 }
 
-bool MainWnd::exportActiveRecord(const QString& chosenName, bool selectionOnly)
+bool MainWnd::exportActiveRecord(const QString& chosenName, bool wavFilter, bool selectionOnly)
 {
     TWForm* window = activeWaveForm();
     if (!window || !window->record)
         return false;
-    const bool wav = chosenName.endsWith(QLatin1String(".wav"), Qt::CaseInsensitive);
-    const QString name = wav || chosenName.endsWith(QLatin1String(".csv"), Qt::CaseInsensitive)
-        ? chosenName
-        : chosenName + QLatin1String(".csv");
+    // A name's own suffix decides the format; a name without one takes the filter's, and one
+    // with another suffix is written as it stands.
+    const QString suffix = QFileInfo(chosenName).suffix().toLower();
+    const bool wav
+        = suffix == QLatin1String("wav") || (suffix != QLatin1String("csv") && wavFilter);
+    const QString name = suffix.isEmpty()
+        ? completedSaveName(chosenName, wav ? QStringLiteral(".wav") : QStringLiteral(".csv"))
+        : chosenName;
+    if (name.isEmpty())
+        return false;
     SampleSpan span;
     if (selectionOnly && window->selStart != window->selEnd) {
         span.start = std::min(window->selStart, window->selEnd);
@@ -1114,11 +1115,8 @@ void MainWnd::slot_aDataExportTriggered(bool)
         grid->addWidget(&selectionOnly, grid->rowCount(), 0, 1, -1);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return;
-    QString name = dialog.selectedFiles().first();
-    const bool wavChosen = dialog.selectedNameFilter().startsWith(QLatin1String("WAV"));
-    if (QFileInfo(name).suffix().isEmpty())
-        name += wavChosen ? QLatin1String(".wav") : QLatin1String(".csv");
-    exportActiveRecord(name, selectionOnly.isChecked());
+    exportActiveRecord(dialog.selectedFiles().first(),
+        dialog.selectedNameFilter().startsWith(QLatin1String("WAV")), selectionOnly.isChecked());
 }
 
 void MainWnd::slot_aDataImportTriggered(bool)
@@ -1236,98 +1234,6 @@ QString linkFailureText(LinkFailure failure, const QString& port)
     default:
         return QString();
     }
-}
-
-QString fileCauseText(const QString& cause)
-{
-    static const std::pair<const char*, const char*> words[] = {
-        { "not a record file (bad magic)",
-            QT_TRANSLATE_NOOP("MainWnd", "не файл записи (неверная сигнатура)") },
-        { "permission denied", QT_TRANSLATE_NOOP("MainWnd", "нет прав доступа") },
-        { "no space left on the device", QT_TRANSLATE_NOOP("MainWnd", "нет места на диске") },
-        { "read-only file system",
-            QT_TRANSLATE_NOOP("MainWnd", "файловая система только для чтения") },
-        { "no such folder", QT_TRANSLATE_NOOP("MainWnd", "папка не найдена") },
-        { "no such file or directory", QT_TRANSLATE_NOOP("MainWnd", "файл не найден") },
-        { "a folder, not a file", QT_TRANSLATE_NOOP("MainWnd", "это папка, а не файл") },
-        { "a block device, not a file",
-            QT_TRANSLATE_NOOP("MainWnd", "это блочное устройство, а не файл") },
-        { "no reader at the other end",
-            QT_TRANSLATE_NOOP("MainWnd", "на другом конце канала никто не читает") },
-        { "the reader closed the pipe",
-            QT_TRANSLATE_NOOP("MainWnd", "читающая программа закрыла канал") },
-        { "no data", QT_TRANSLATE_NOOP("MainWnd", "нет данных") },
-        { "no samples", QT_TRANSLATE_NOOP("MainWnd", "в файле нет отсчётов") },
-        { "not a WAV file", QT_TRANSLATE_NOOP("MainWnd", "это не файл WAV") },
-        { "only PCM and float WAV files are read",
-            QT_TRANSLATE_NOOP(
-                "MainWnd", "читаются только файлы WAV с отсчётами PCM или с плавающей точкой") },
-    };
-    for (const auto& [english, russian] : words)
-        if (cause == QLatin1String(english))
-            return MainWnd::tr(russian);
-    static const std::pair<const char*, const char*> patterns[] = {
-        { "^truncated: a record starts with 8 bytes, the file has (\\d+)$",
-            QT_TRANSLATE_NOOP(
-                "MainWnd", "файл обрезан на байте %1: запись начинается с 8 байт сигнатуры") },
-        { "^truncated: the header needs 256 bytes, the file has (\\d+)$",
-            QT_TRANSLATE_NOOP("MainWnd", "файл обрезан на байте %1: заголовку нужно 256 байт") },
-        { "^truncated: (\\d+) channels of (\\d+) samples do not fit in the file$",
-            QT_TRANSLATE_NOOP(
-                "MainWnd", "файл обрезан: %1 каналов по %2 отсчётов в нём не помещаются") },
-        { "^sample count (-?\\d+) is out of range$",
-            QT_TRANSLATE_NOOP("MainWnd", "число отсчётов %1 вне допустимого (0…163840)") },
-        { "^channel count (\\d+) is out of range$",
-            QT_TRANSLATE_NOOP("MainWnd", "число каналов %1 вне допустимого (0…5)") },
-        { "^gain code (\\d+) of channel (\\d+) is out of range \\(0 \\.\\.\\. 12\\)$",
-            QT_TRANSLATE_NOOP("MainWnd", "код усиления %1 канала %2 вне допустимого (0…12)") },
-        { "^ticks per sample (-?\\d+) is out of range$",
-            QT_TRANSLATE_NOOP("MainWnd", "число тактов на отсчёт %1 вне допустимого") },
-        { "^(\\d+) channels: a record holds at most (\\d+)$",
-            QT_TRANSLATE_NOOP("MainWnd", "%1 каналов: запись вмещает не более %2") },
-        { "^(\\d+) samples a channel: a record holds at most (\\d+)$",
-            QT_TRANSLATE_NOOP("MainWnd", "%1 отсчётов в канале: запись вмещает не более %2") },
-        { "^sample (\\d+) of channel (\\d+) is not a finite number",
-            QT_TRANSLATE_NOOP("MainWnd", "отсчёт %1 канала %2 не является конечным числом") },
-        { "^not a sound file the library can read",
-            QT_TRANSLATE_NOOP(
-                "MainWnd", "это не звуковой файл, который может прочесть библиотека") },
-    };
-    for (const auto& [pattern, russian] : patterns) {
-        const QRegularExpressionMatch match
-            = QRegularExpression(QLatin1String(pattern)).match(cause);
-        if (match.hasMatch()) {
-            QString text = MainWnd::tr(russian);
-            for (int i = 1; i <= match.lastCapturedIndex(); ++i)
-                text = text.arg(match.captured(i));
-            return text;
-        }
-    }
-    return cause;
-}
-
-QString importNotesText(const ImportNotes& notes)
-{
-    QStringList parts;
-    if (!notes.factsProblem.isEmpty())
-        parts << MainWnd::tr("сведения о записи в файле повреждены и не использованы");
-    if (notes.askedHz > 0)
-        parts << MainWnd::tr("частоту %1 Гц запись передать не может: взята %2 Гц")
-                     .arg(notes.askedHz)
-                     .arg(QLocale().toString(notes.takenHz, 'g', 10));
-    if (notes.clippedSamples > 0) {
-        QStringList channels;
-        for (const int c : notes.clippedChannels)
-            channels << QString::number(c + 1);
-        parts << MainWnd::tr("%1 отсч. вышли за диапазон и ограничены; каналы: %2")
-                     .arg(notes.clippedSamples)
-                     .arg(channels.join(QStringLiteral(", ")));
-    }
-    if (notes.announcedFrames > notes.heldFrames)
-        parts << MainWnd::tr("файл обрезан: из %1 объявленных отсчётов в нём %2")
-                     .arg(notes.announcedFrames)
-                     .arg(notes.heldFrames);
-    return parts.join(QLatin1Char('\n'));
 }
 
 QString gainAdviceText(const QList<GainAdvice>& advice)

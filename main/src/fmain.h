@@ -20,7 +20,6 @@ class QSpinBox;
 class AeHitsPanel;
 class TWForm;
 class WaveStore;
-struct ImportNotes;
 
 namespace Ui {
 class MainWindow;
@@ -63,14 +62,6 @@ QString statusValueText(bool spectrum, int channel, const QString& text);
 // The values the record-information dialog shows after its labels: version, channels,
 // samples, frequency, input numbers, synchronisation, detector, gains.
 QStringList recordInfoValues(const WaveStore& record);
-
-// What the operator reads of why a file could not be read or written: the reader's or the
-// writer's cause in Russian (a cause it does not know stays as it is).
-QString fileCauseText(const QString& cause);
-
-// What the operator reads after an import: the frequency approximated, the samples clipped and
-// missing, the record's facts that could not be used; empty when there is nothing to say.
-QString importNotesText(const ImportNotes& notes);
 
 // What the operator reads of why a run failed on port (empty when nothing is known).
 QString linkFailureText(LinkFailure failure, const QString& port);
@@ -124,9 +115,11 @@ public:
     void placeNewWindow(QMdiSubWindow* window);
     bool openRecordFile(const QString& name);
     int saveActiveRecord(const QString& name);
-    // The active record, or only its selection, into a CSV or WAV file by the name's suffix
-    // (".csv" added when it has neither), in the readouts' unit; false after warning 0x1512.
-    bool exportActiveRecord(const QString& name, bool selectionOnly);
+    // The active record, or only its selection, into a CSV or WAV file by the name's suffix,
+    // or the chosen filter's for a name with another suffix or none (which then gets the
+    // filter's, asked about when it exists), in the readouts' unit; false when called off or
+    // after warning 0x1512.
+    bool exportActiveRecord(const QString& name, bool wavFilter, bool selectionOnly);
     // A WAV file in a new window (unsaved until written as a record); false after warning
     // 0x1513.
     bool importRecordFile(const QString& name);

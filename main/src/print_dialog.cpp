@@ -1,8 +1,11 @@
 #include "print_dialog.h"
 
+#include "cause_texts.h"
 #include "convert.h"
+#include "file_io.h"
 #include "record_export.h"
 #include "ui_printdialog.h"
+#include "umisc.h"
 #include "versioninfo.h"
 #include "wave_form.h"
 #include "wave_stor.h"
@@ -12,9 +15,11 @@
 #include <QtMisc/qtm_messager.h>
 
 #include <QApplication>
+#include <QBuffer>
 #include <QCheckBox>
 #include <QDateTime>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QPainter>
 #include <QPrintDialog>
 #include <QPrinter>
@@ -255,22 +260,26 @@ bool TPrnDlg::printRecord(const QString& name)
     return started;
 }
 
-void TPrnDlg::exportSvg(const QString& name)
+bool TPrnDlg::exportSvg(const QString& name, QString& cause)
 {
     if (!preview || name.isEmpty())
-        return;
+        return false;
     // The picture keeps the preview's size on paper, drawn on a grid svgDetail times finer so
-    // that curves are not stepped by whole units of the preview.
+    // that curves are not stepped by whole units of the preview. It is made in memory and saved
+    // as records are, so that a failure leaves nothing half-written and says why.
+    QBuffer picture;
+    picture.open(QIODevice::WriteOnly);
     {
         const QSize fine = preview->size() * svgDetail;
         QSvgGenerator generator;
-        generator.setFileName(withSuffix(name, QStringLiteral(".svg")));
+        generator.setOutputDevice(&picture);
         generator.setSize(fine);
         generator.setViewBox(QRect(QPoint(0, 0), fine));
         generator.setResolution(generator.resolution() * svgDetail);
         preview->paintPage(&generator, fine);
     }
     preview->update();
+    return saveText(withSuffix(name, QStringLiteral(".svg")), picture.data().toStdString(), cause);
 }
 
 void TPrnDlg::slot_OkBtnReleased()
@@ -281,8 +290,12 @@ void TPrnDlg::slot_OkBtnReleased()
     }
     bool printed = true;
     if (form->toFileBox->isChecked()) {
-        const QString name = QFileDialog::getSaveFileName(
+        const QString chosen = QFileDialog::getSaveFileName(
             this, QString(), QString(), QStringLiteral("Printer file (*.pdf);;All file (*.*)"));
+        const QString name
+            = chosen.isEmpty() ? chosen : completedSaveName(chosen, QStringLiteral(".pdf"));
+        if (name.isEmpty() && !chosen.isEmpty())
+            return; // replacing the file was declined: the dialog stays for another name
         if (!name.isEmpty())
             printed = printRecord(name);
     } else {
@@ -316,5 +329,10 @@ void TPrnDlg::slot_ExportBtnReleased()
     if (!preview)
         return;
     fileName = QFileDialog::getSaveFileName(this, QString(), QString(), tr("Файлы svg (*.svg)"));
-    exportSvg(fileName);
+    const QString name
+        = fileName.isEmpty() ? fileName : completedSaveName(fileName, QStringLiteral(".svg"));
+    QString cause;
+    if (!name.isEmpty() && !exportSvg(name, cause) && qtmisc::mesDaemon)
+        qtmisc::mesDaemon->showWarn(
+            0x1512, QFileInfo(name).fileName(), fileCauseText(cause), false, false);
 }

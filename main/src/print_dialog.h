@@ -62,8 +62,9 @@ public:
     // Prints the record on the printer, into the PDF file name (".pdf" appended when missing)
     // when name is not empty; false when the printer or file could not be started.
     bool printRecord(const QString& name);
-    // Writes the preview's picture into the SVG file name (".svg" appended when missing).
-    void exportSvg(const QString& name);
+    // Writes the preview's picture into the SVG file name (".svg" appended when missing), as
+    // records are saved; false with the cause in words.
+    bool exportSvg(const QString& name, QString& cause);
     // The page carries its labels («Подписи»).
     bool labelled() const;
     void setLabelled(bool on);

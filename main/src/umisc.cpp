@@ -1,6 +1,10 @@
 #include "umisc.h"
 
+#include <QtMisc/qtm_messager.h>
+
 #include <QDir>
+#include <QFileInfo>
+#include <QMessageBox>
 
 QString applicationDirFromPath(const QString& programPath)
 {
@@ -17,4 +21,16 @@ QString directoryOfFile(const QString& fileName)
 QString withRawSuffix(const QString& fileName)
 {
     return fileName.endsWith(QLatin1String(".raw")) ? fileName : fileName + QLatin1String(".raw");
+}
+
+QString completedSaveName(const QString& chosen, const QString& suffix)
+{
+    const QString name = chosen.endsWith(suffix) ? chosen : chosen + suffix;
+    if (name == chosen || !QFileInfo::exists(name))
+        return name;
+    auto answer = QMessageBox::NoButton;
+    if (qtmisc::mesDaemon)
+        qtmisc::mesDaemon->showQuestion(0x170A, QFileInfo(name).fileName(), QString(), &answer,
+            false, true, QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+    return answer == QMessageBox::Yes ? name : QString();
 }

@@ -781,7 +781,9 @@ bool writeRecord(WaveStore& record, int fd)
 
 int writeRaw(WaveStore& record, const QString& name)
 {
-    if (name.isEmpty() || record.header.sampleCount <= 0)
+    if (name.isEmpty() || record.header.sampleCount <= 0) {
+        errno = name.isEmpty() ? ENOENT : ENODATA; // so that the cause is not a stale one
         return -1;
+    }
     return saveThroughTemporary(name, [&record](int fd) { return writeRecord(record, fd); });
 }

@@ -1,0 +1,111 @@
+#include "cause_texts.h"
+
+#include "wav_file.h"
+
+#include <QCoreApplication>
+#include <QLocale>
+#include <QRegularExpression>
+#include <QStringList>
+#include <utility>
+
+namespace {
+
+QString translated(const char* text)
+{
+    return QCoreApplication::translate("FileCauses", text);
+}
+
+} // namespace
+
+QString fileCauseText(const QString& cause)
+{
+    static const std::pair<const char*, const char*> words[] = {
+        { "not a record file (bad magic)",
+            QT_TRANSLATE_NOOP("FileCauses", "не файл записи (неверная сигнатура)") },
+        { "permission denied", QT_TRANSLATE_NOOP("FileCauses", "нет прав доступа") },
+        { "no space left on the device", QT_TRANSLATE_NOOP("FileCauses", "нет места на диске") },
+        { "read-only file system",
+            QT_TRANSLATE_NOOP("FileCauses", "файловая система только для чтения") },
+        { "no such folder", QT_TRANSLATE_NOOP("FileCauses", "папка не найдена") },
+        { "no such file or directory", QT_TRANSLATE_NOOP("FileCauses", "файл не найден") },
+        { "a folder, not a file", QT_TRANSLATE_NOOP("FileCauses", "это папка, а не файл") },
+        { "a block device, not a file",
+            QT_TRANSLATE_NOOP("FileCauses", "это блочное устройство, а не файл") },
+        { "no reader at the other end",
+            QT_TRANSLATE_NOOP("FileCauses", "на другом конце канала никто не читает") },
+        { "the reader closed the pipe",
+            QT_TRANSLATE_NOOP("FileCauses", "читающая программа закрыла канал") },
+        { "no data", QT_TRANSLATE_NOOP("FileCauses", "нет данных") },
+        { "no samples", QT_TRANSLATE_NOOP("FileCauses", "в файле нет отсчётов") },
+        { "the record has no samples", QT_TRANSLATE_NOOP("FileCauses", "в записи нет отсчётов") },
+        { "not a WAV file", QT_TRANSLATE_NOOP("FileCauses", "это не файл WAV") },
+        { "only PCM and float WAV files are read",
+            QT_TRANSLATE_NOOP(
+                "FileCauses", "читаются только файлы WAV с отсчётами PCM или с плавающей точкой") },
+    };
+    for (const auto& [english, russian] : words)
+        if (cause == QLatin1String(english))
+            return translated(russian);
+    static const std::pair<const char*, const char*> patterns[] = {
+        { "^truncated: a record starts with 8 bytes, the file has (\\d+)$",
+            QT_TRANSLATE_NOOP(
+                "FileCauses", "файл обрезан на байте %1: запись начинается с 8 байт сигнатуры") },
+        { "^truncated: the header needs 256 bytes, the file has (\\d+)$",
+            QT_TRANSLATE_NOOP("FileCauses", "файл обрезан на байте %1: заголовку нужно 256 байт") },
+        { "^truncated: (\\d+) channels of (\\d+) samples do not fit in the file$",
+            QT_TRANSLATE_NOOP(
+                "FileCauses", "файл обрезан: %1 каналов по %2 отсчётов в нём не помещаются") },
+        { "^sample count (-?\\d+) is out of range$",
+            QT_TRANSLATE_NOOP("FileCauses", "число отсчётов %1 вне допустимого (0…163840)") },
+        { "^channel count (\\d+) is out of range$",
+            QT_TRANSLATE_NOOP("FileCauses", "число каналов %1 вне допустимого (0…5)") },
+        { "^gain code (\\d+) of channel (\\d+) is out of range \\(0 \\.\\.\\. 12\\)$",
+            QT_TRANSLATE_NOOP("FileCauses", "код усиления %1 канала %2 вне допустимого (0…12)") },
+        { "^ticks per sample (-?\\d+) is out of range$",
+            QT_TRANSLATE_NOOP("FileCauses", "число тактов на отсчёт %1 вне допустимого") },
+        { "^(\\d+) channels: a record holds at most (\\d+)$",
+            QT_TRANSLATE_NOOP("FileCauses", "%1 каналов: запись вмещает не более %2") },
+        { "^(\\d+) samples a channel: a record holds at most (\\d+)$",
+            QT_TRANSLATE_NOOP("FileCauses", "%1 отсчётов в канале: запись вмещает не более %2") },
+        { "^sample (\\d+) of channel (\\d+) is not a finite number",
+            QT_TRANSLATE_NOOP("FileCauses", "отсчёт %1 канала %2 не является конечным числом") },
+        { "^not a sound file the library can read",
+            QT_TRANSLATE_NOOP(
+                "FileCauses", "это не звуковой файл, который может прочесть библиотека") },
+    };
+    for (const auto& [pattern, russian] : patterns) {
+        const QRegularExpressionMatch match
+            = QRegularExpression(QLatin1String(pattern)).match(cause);
+        if (match.hasMatch()) {
+            QString text = translated(russian);
+            for (int i = 1; i <= match.lastCapturedIndex(); ++i)
+                text = text.arg(match.captured(i));
+            return text;
+        }
+    }
+    return cause;
+}
+
+QString importNotesText(const ImportNotes& notes)
+{
+    QStringList parts;
+    if (!notes.factsProblem.isEmpty())
+        parts << translated("сведения о записи в файле повреждены и не использованы");
+    if (notes.askedHz > 0)
+        parts << translated("частоту %1 Гц запись передать не может: взята %2 Гц")
+                     .arg(notes.askedHz)
+                     .arg(QLocale().toString(notes.takenHz, 'g', 10));
+    if (notes.clippedSamples > 0) {
+        QStringList channels;
+        for (const int c : notes.clippedChannels)
+            channels << QString::number(c + 1);
+        parts << translated("%1 отсч. вышли за диапазон и ограничены; каналы: %2")
+                     .arg(notes.clippedSamples)
+                     .arg(channels.join(QStringLiteral(", ")));
+    }
+    if (notes.announcedFrames > notes.heldFrames)
+        parts << translated("файл обрезан: из %1 объявленных отсчётов в нём %2")
+                     .arg(notes.announcedFrames)
+                     .arg(notes.heldFrames);
+    return parts.join(QLatin1Char('\n'));
+}
