@@ -89,5 +89,5 @@ bool tabulateHits(
 // The CSV of the rows: with header, the line
 // file,channel,arrival_s,onset_s,amplitude_V,amplitude_dBAE,rise_s,duration_s,counts,energy_V2s
 // (then event,dt_s,position_m when locating); then a line a hit.
-std::string hitsCsv(
-    const QString& file, const QList<HitRow>& rows, double rate, bool locate, bool header);
+std::string hitsCsv(const QString& file, const QList<HitRow>& rows, double rate, bool locate,
+    bool header);

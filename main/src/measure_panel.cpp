@@ -26,9 +26,9 @@ MeasurePanel::MeasurePanel(QWidget* parent)
     setObjectName(QStringLiteral("measureDock"));
     table->setObjectName(QStringLiteral("measureTable"));
     table->setColumnCount(columnCount);
-    table->setHorizontalHeaderLabels(
-        { tr("Канал"), tr("T"), tr("Y"), tr("ΔT к к.1"), tr("ΔY к к.1"), tr("Выделение, отсч."),
-            tr("Выделение"), tr("Мин."), tr("Макс."), tr("Размах"), tr("Среднее"), tr("СКЗ") });
+    table->setHorizontalHeaderLabels({ tr("Канал"), tr("T"), tr("Y"), tr("ΔT к к.1"),
+        tr("ΔY к к.1"), tr("Выделение, отсч."), tr("Выделение"), tr("Мин."), tr("Макс."),
+        tr("Размах"), tr("Среднее"), tr("СКЗ") });
     table->verticalHeader()->setVisible(false);
     table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     table->setEditTriggers(QAbstractItemView::NoEditTriggers);

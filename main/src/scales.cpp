@@ -29,7 +29,8 @@ QString tickLabel(double value, double step, const QString& unit, bool prefixed)
     static const char prefixes[] = "pnum kMG"; // 10^-12 ... 10^9
     // The largest prefix in which the step is still half a unit or more: 1.5mS, not 1500uS,
     // and 100nQ, not 0.1uQ.
-    const int group = prefixed ? std::clamp(int(std::floor(std::log10(step / 0.5) / 3)), -4, 3) : 0;
+    const int group
+        = prefixed ? std::clamp(int(std::floor(std::log10(step / 0.5) / 3)), -4, 3) : 0;
     const double scale = std::pow(1000.0, group);
     const int decimals = std::max(0, -int(std::floor(std::log10(step / scale) + 1e-9)));
     QString text = QString::number(value / scale, 'f', decimals);

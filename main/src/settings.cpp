@@ -102,7 +102,8 @@ quint8 readSwitch(const QSettings& file, const char* name, qint64 fallback)
 
 // The key's number brought into low ... high; the default when it is absent or not a finite
 // number.
-double readNumber(const QSettings& file, const char* name, double fallback, double low, double high)
+double readNumber(const QSettings& file, const char* name, double fallback, double low,
+    double high)
 {
     bool ok = false;
     const double value = file.value(QLatin1String(name)).toDouble(&ok);
@@ -119,8 +120,8 @@ void readAeGroup(QSettings& file, HitQuery& ae, bool& decibels)
     const HitQuery fallback = defaultAeQuery();
     file.beginGroup(QLatin1String(key::aeGroup));
     HitSettings& hits = ae.settings;
-    hits.thresholdVolts
-        = readNumber(file, key::threshold, fallback.settings.thresholdVolts, 1e-7, 10.0);
+    hits.thresholdVolts = readNumber(
+        file, key::threshold, fallback.settings.thresholdVolts, 1e-7, 10.0);
     decibels = file.value(QLatin1String(key::thresholdUnit)).toString() == QLatin1String("dB");
     hits.hdtMicros = readNumber(file, key::hdt, fallback.settings.hdtMicros, 1, 1e6);
     hits.hltMicros = readNumber(file, key::hlt, fallback.settings.hltMicros, 0, 1e6);
@@ -149,10 +150,10 @@ void writeAeGroup(QSettings& file, const HitQuery& ae, bool decibels)
     file.setValue(QLatin1String(key::pdt), numberText(ae.settings.pdtMicros));
     file.setValue(QLatin1String(key::spacing), numberText(ae.spacingMetres));
     file.setValue(QLatin1String(key::speed), numberText(ae.speedMps));
-    file.setValue(
-        QLatin1String(key::window), numberText(ae.windowSeconds < 0 ? -1 : ae.windowSeconds * 1e6));
-    file.setValue(
-        QLatin1String(key::pair), QStringLiteral("%1,%2").arg(ae.pair[0] + 1).arg(ae.pair[1] + 1));
+    file.setValue(QLatin1String(key::window),
+        numberText(ae.windowSeconds < 0 ? -1 : ae.windowSeconds * 1e6));
+    file.setValue(QLatin1String(key::pair),
+        QStringLiteral("%1,%2").arg(ae.pair[0] + 1).arg(ae.pair[1] + 1));
     file.endGroup();
 }
 
