@@ -259,6 +259,11 @@ void tst_Output::cancelPaths()
     QCOMPARE(dialog.exec(), int(QDialog::Rejected));
     QVERIFY(stayedOpen);
     QCOMPARE(testboxes::texts.last(), QString("Печать не удалась: принтер или файл недоступен."));
+    // After a failure the dialog prints again, to a file or where the set-up sends it.
+    dialog.printer->setOutputFileName(QString());
+    QVERIFY(!dialog.printRecord(QString()));
+    QVERIFY(dialog.printRecord(dir.filePath("again")));
+    QVERIFY(QFile::exists(dir.filePath("again.pdf")));
     // «Подписи» opens as the operator left it last time, through the print command.
     window->pageLabels = true;
     QTimer::singleShot(0, [] {

@@ -257,6 +257,18 @@ bool TPrnDlg::printRecord(const QString& name)
         painter.end();
     }
     QApplication::restoreOverrideCursor();
+    // A printer that could not start stays "active" and refuses every later change (another
+    // file, another printer): the dialog goes on with a fresh one of the same set-up.
+    if (!started) {
+        auto* fresh = new (std::nothrow) QPrinter(QPrinter::HighResolution);
+        if (fresh) {
+            fresh->setCreator(printer->creator());
+            fresh->setPrinterName(printer->printerName());
+            fresh->setPageLayout(printer->pageLayout());
+            fresh->setOutputFileName(printer->outputFileName());
+            printer.reset(fresh);
+        }
+    }
     return started;
 }
 
