@@ -185,6 +185,17 @@ void tst_Output::pdfAndSvg()
         QVERIFY2(text.contains(expected), qPrintable(expected + " not in:\n" + text));
     QCOMPARE(form->record->plotRect, form->plotRect);
     QCOMPARE(baselinesOf(*form->record), baselines);
+    // A trace far beyond its band stays in the record's frame: the margin above the title
+    // stays blank.
+    for (int k = 0; k < 20000; ++k)
+        form->record->channel(0)->setSample(k, qint8(k / 50 % 2 ? 127 : -128));
+    form->record->header.verticalZoom = 8000;
+    form->record->refreshScaleY();
+    QImage page(600, 800, QImage::Format_RGB32);
+    page.fill(Qt::white);
+    dialog.preview->labelled = true;
+    dialog.preview->paintPage(&page, page.size());
+    QCOMPARE(inkOf(page.copy(2, 2, 596, 600 / 25 - 4)).dark, 0.0);
 
     // One period of 1 kHz is 120 samples; ten periods, amplitude 100 codes.
     TWForm* sine = testwindows::addRecordWindow(window, 1, 1200, 1);

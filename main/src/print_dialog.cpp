@@ -89,7 +89,11 @@ void drawLabelledPage(TWForm& window, QPainter& painter, const QRect& rect)
         y += metrics.lineSpacing();
     }
     const QRect plot(QPoint(inner.left(), y + metrics.lineSpacing() / 2), inner.bottomRight());
+    // A trace beyond its band (a strong signal, a high zoom) stays inside the record's frame.
+    painter.save();
+    painter.setClipRect(plot);
     window.renderTo(painter, plot, true);
+    painter.restore();
     painter.setPen(linePen(Qt::black));
     painter.setBrush(Qt::NoBrush);
     painter.drawRect(plot);
