@@ -429,6 +429,24 @@ void tst_Waveform::informationValues()
     QCOMPARE(rows,
         QStringList({ "Длительность: 0.000408333 с", "Файл изменён: " + written,
             "Сигнал: в пределах шкалы" }));
+
+    // Four clipped channels: every mark is in the row, and the row shows all of its text.
+    for (int i = 0; i < 4; ++i)
+        for (int k = 0; k < 700; ++k)
+            window->activeWaveForm()->record->channel(i)->setSample(k, qint8(k % 2 ? 127 : -128));
+    bool whole = false;
+    QTimer::singleShot(0, [&] {
+        QWidget* dialog = QApplication::activeModalWidget();
+        auto* levels = dialog->findChild<QLabel*>("levelL");
+        rows = { levels->text() };
+        whole = levels->heightForWidth(levels->width()) <= levels->height()
+            && levels->mapTo(dialog, QPoint(0, levels->height())).y() < dialog->height();
+        dialog->close();
+    });
+    window->findChild<QAction*>("aInfo")->trigger();
+    QCOMPARE(rows[0],
+        QString("Сигнал: к. 1 перегружен; к. 2 перегружен; к. 3 перегружен; к. 4 перегружен"));
+    QVERIFY(whole);
 }
 
 // Bursts of +-30 codes (gain code 12, 1 MHz) on channel 2 at 1000 and channel 1 at 1400: one

@@ -1312,6 +1312,14 @@ void MainWnd::slot_aInfoTriggered(bool)
             : window->runEnded.isValid() ? tr("Оцифровка: %1").arg(window->runEnded.toString(when))
                                          : QString());
     form.levelL->setText(form.levelL->text() + levelMarks(adviseGains(*window->record)));
+    // Every channel's mark is shown: the levels wrap, and the dialog grows by what they take.
+    form.levelL->setWordWrap(true);
+    const int extra = std::max(
+        0, form.levelL->heightForWidth(form.levelL->width()) - form.levelL->height());
+    form.levelL->resize(form.levelL->width(), form.levelL->height() + extra);
+    form.groupBox->resize(form.groupBox->width(), form.groupBox->height() + extra);
+    form.pushButton->move(form.pushButton->x(), form.pushButton->y() + extra);
+    dialog->resize(dialog->width(), dialog->height() + extra);
     dialog->exec();
 }
 
