@@ -439,7 +439,11 @@ void tst_Waveform::informationValues()
         QWidget* dialog = QApplication::activeModalWidget();
         auto* levels = dialog->findChild<QLabel*>("levelL");
         rows = { levels->text() };
-        whole = levels->heightForWidth(levels->width()) <= levels->height()
+        const int needed = levels->fontMetrics()
+                               .boundingRect(QRect(0, 0, levels->width(), 1000),
+                                   Qt::TextWordWrap, levels->text())
+                               .height();
+        whole = needed <= levels->height() && (levels->wordWrap() || needed < 20)
             && levels->mapTo(dialog, QPoint(0, levels->height())).y() < dialog->height();
         dialog->close();
     });
