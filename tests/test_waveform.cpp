@@ -492,6 +492,18 @@ void tst_Waveform::aeHitsTableAndMarks()
     QCOMPARE(lines[0].split('\t').size(), 13);
     QVERIFY(lines[1].startsWith("1\t0.0014\t"));
 
+    // The table follows the record and its selection: channel 1's burst zeroed over a selection
+    // leaves no hit there; the selection cleared, channel 2's hit over the whole record.
+    form->selStart = 1300;
+    form->selEnd = 1500;
+    testwindows::answerChooser({ 0 });
+    window->findChild<QAction*>("aZeroSign")->trigger();
+    QCOMPARE(table->rowCount(), 0);
+    form->zoomSelection();
+    QCOMPARE(table->rowCount(), 1);
+    QCOMPARE(table->item(0, AeHitsPanel::channelColumn)->text(), QString("2"));
+    QVERIFY(window->findChild<QLabel*>("summaryLabel")->text().endsWith("вся запись"));
+
     command->trigger();
     QVERIFY(!form->hitMarks.shown);
     const QImage after = form->plotWidget->grab().toImage();

@@ -159,7 +159,13 @@ void AeHitsPanel::showHits(TWForm* window, const HitQuery& asked, bool decibels)
 {
     clearMarks();
     rows.clear();
+    if (shown)
+        disconnect(shown, &TWForm::contentsChanged, this, nullptr);
     shown = window && window->record && !window->isSpectrum ? window : nullptr;
+    // The table follows its window: a new run, changed samples, a new or cleared selection.
+    if (shown)
+        connect(shown, &TWForm::contentsChanged, this,
+            [this, asked, decibels] { showHits(shown, asked, decibels); });
     QString summary = tr("Нет записи.");
     if (shown) {
         HitQuery query = asked;
@@ -260,6 +266,8 @@ void AeHitsPanel::clearMarks()
 void AeHitsPanel::hideEvent(QHideEvent* event)
 {
     clearMarks();
+    if (shown)
+        disconnect(shown, &TWForm::contentsChanged, this, nullptr);
     shown = nullptr;
     QDockWidget::hideEvent(event);
 }

@@ -478,6 +478,8 @@ void TWFormInternalWidget::performState()
     }
     if (mainWnd && performed >= 1 && performed <= 4)
         mainWnd->refreshMeasurements(); // the selection's figures follow the drag
+    if (performed == 1 || performed == 3 || performed == 4)
+        emit window->contentsChanged(); // made, collapsed by a press, or finished
 }
 
 // Moves the grabbed cursor or baseline to eventPos, or extends the selection to it.
@@ -697,6 +699,7 @@ bool TWForm::acquire(int channels, int samples)
     setupScrollBar();
     repaintPlot();
     refreshAllStatus();
+    emit contentsChanged();
     return true;
 }
 
@@ -908,6 +911,7 @@ void TWForm::zoomSelection()
     const int b = std::clamp(std::max(selStart, selEnd), 0, std::max(n - 1, 0));
     selStart = selEnd = 0;
     zoomTo(a, b - a + 1);
+    emit contentsChanged();
 }
 
 // --- Display ------------------------------------------------------------------------------------
@@ -1083,6 +1087,7 @@ void TWForm::zeroSelection()
         refreshAllStatus();
     }
     QApplication::restoreOverrideCursor();
+    emit contentsChanged();
 }
 
 void TWForm::centreCursors()
@@ -1329,6 +1334,7 @@ int TWForm::inverseTransform()
         }
     }
     linkedWindow->plotWidget->update();
+    emit linkedWindow->contentsChanged();
     return 1;
 }
 

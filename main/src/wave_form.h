@@ -185,6 +185,11 @@ public:
     QDateTime fileTime; // a read record: its file's modification time
     QDateTime runEnded; // a digitised record: when its run ended
 
+signals:
+    // The record was replaced or its samples changed (a run, zeroing, an inverse transform), or
+    // the selection was made or cleared: whatever was worked out of them is stale.
+    void contentsChanged();
+
 public slots:
     void slot_SBarValueChanged(int value);
     void slot_aboutToActivate();
