@@ -440,8 +440,8 @@ void tst_Waveform::informationValues()
         auto* levels = dialog->findChild<QLabel*>("levelL");
         rows = { levels->text() };
         const int needed = levels->fontMetrics()
-                               .boundingRect(QRect(0, 0, levels->width(), 1000),
-                                   Qt::TextWordWrap, levels->text())
+                               .boundingRect(QRect(0, 0, levels->width(), 1000), Qt::TextWordWrap,
+                                   levels->text())
                                .height();
         whole = needed <= levels->height() && (levels->wordWrap() || needed < 20)
             && levels->mapTo(dialog, QPoint(0, levels->height())).y() < dialog->height();
@@ -503,6 +503,31 @@ void tst_Waveform::aeHitsTableAndMarks()
     QCOMPARE(table->rowCount(), 1);
     QCOMPARE(table->item(0, AeHitsPanel::channelColumn)->text(), QString("2"));
     QVERIFY(window->findChild<QLabel*>("summaryLabel")->text().endsWith("вся запись"));
+
+    // A threshold beyond a channel's full scale (0.1 V is 328 codes at x64, 20972 at x4096):
+    // each line stays at its own band's edges, and the table says no hit can come there.
+    record.channelSlots[0].header.gainCode = 6;
+    window->aeQuery.settings.thresholdVolts = 0.1;
+    window->refreshAeHits();
+    QVERIFY(window->findChild<QLabel*>("summaryLabel")
+                ->text()
+                .contains("порог выше шкалы канала 1, 2"));
+    const QImage dashed = form->plotWidget->grab().toImage();
+    const auto orangeRow = [&dashed](int y) {
+        for (int x = 0; x < dashed.width(); ++x)
+            if (dashed.pixelColor(x, y) == QColor(255, 200, 0))
+                return true;
+        return false;
+    };
+    // The bands meet halfway between the baselines.
+    const int middle = (record.channel(0)->baselineY + record.channel(1)->baselineY) / 2;
+    for (const auto& [top, bottom] :
+        { std::pair { record.plotRect.top(), middle }, { middle, record.plotRect.bottom() } }) {
+        QVERIFY(orangeRow(top) && orangeRow(bottom));
+        for (int y = top + 8; y < bottom - 8; ++y)
+            QVERIFY2(!orangeRow(y),
+                qPrintable(QString("row %1 of %2 ... %3").arg(y).arg(top).arg(bottom)));
+    }
 
     command->trigger();
     QVERIFY(!form->hitMarks.shown);

@@ -318,6 +318,16 @@ QList<int> groupEvents(const QList<Hit>& hits, double window, double rate)
     return events;
 }
 
+bool thresholdBeyondScale(const WaveStore& record, int channel, double thresholdVolts)
+{
+    const WaveChannel* c = record.channel(channel);
+    const double largest = c
+        ? sampleAmplitude(c->detectorOffset ? 127 : -128,
+            record.channelSlots[channel].header.gainCode, c->detectorOffset, true)
+        : 0;
+    return std::fabs(largest) < thresholdVolts;
+}
+
 double linearPosition(double ta, double tb, double spacing, double speed)
 {
     return (spacing - speed * (tb - ta)) / 2.0;

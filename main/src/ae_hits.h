@@ -36,6 +36,10 @@ struct Hit
 double decibelsAe(double volts);
 double voltsOfDecibelsAe(double decibels);
 
+// Whether the threshold lies beyond what channel's codes can reach at its gain (128 codes of
+// ordinary data, 255 units of detector data): such a channel never registers a hit.
+bool thresholdBeyondScale(const WaveStore& record, int channel, double thresholdVolts);
+
 // The hits of channel over samples first ... first + count - 1, in order of arrival.
 QList<Hit> findHits(
     const WaveStore& record, int channel, int first, int count, const HitSettings& settings);

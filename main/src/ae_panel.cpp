@@ -189,6 +189,14 @@ void AeHitsPanel::showHits(TWForm* window, const HitQuery& asked, bool decibels)
                                                .arg(query.first)
                                                .arg(query.first + query.count - 1)
                                          : tr("вся запись"));
+            QStringList beyond;
+            for (int c = 0; c < record.channelCount(); ++c)
+                if ((query.channels.isEmpty() || query.channels.contains(c))
+                    && thresholdBeyondScale(record, c, threshold))
+                    beyond << QString::number(c + 1);
+            if (!beyond.isEmpty())
+                summary += tr("; порог выше шкалы канала %1: импульсов там не будет")
+                               .arg(beyond.join(QStringLiteral(", ")));
             HitMarks& marks = window->hitMarks;
             marks.shown = true;
             marks.thresholdVolts = threshold;

@@ -100,8 +100,29 @@ void TWFormInternalWidget::paintEvent(QPaintEvent*)
     }
 }
 
+QList<QRect> channelBands(const WaveStore& record, const QRect& plot)
+{
+    QList<int> order;
+    for (int i = 0; i < record.channelCount(); ++i)
+        if (record.channel(i) && record.channel(i)->hasData && record.channel(i)->scaleY > 0)
+            order << i;
+    std::sort(order.begin(), order.end(), [&record](int a, int b) {
+        return record.channel(a)->baselineY < record.channel(b)->baselineY;
+    });
+    QList<QRect> bands(record.channelCount());
+    for (int n = 0; n < int(order.size()); ++n) {
+        const int i = order[n];
+        const auto middle = [&](int other) {
+            return (record.channel(i)->baselineY + record.channel(order[other])->baselineY) / 2;
+        };
+        bands[i] = QRect(QPoint(plot.left(), n > 0 ? middle(n - 1) : plot.top()),
+            QPoint(plot.right(), n + 1 < int(order.size()) ? middle(n + 1) : plot.bottom()));
+    }
+    return bands;
+}
+
 // Dashed lines at the threshold (both polarities, detector data one) of every channel searched,
-// across the channel's area, and a tick at each arrival.
+// across the channel's band, and a tick at each arrival.
 void TWFormInternalWidget::drawHitMarks(QPainter& painter) const
 {
     const HitMarks& marks = window->hitMarks;
@@ -110,21 +131,35 @@ void TWFormInternalWidget::drawHitMarks(QPainter& painter) const
         return;
     painter.save();
     painter.setPen(QPen(QColor(255, 200, 0), 1, Qt::DashLine));
+    const QList<QRect> bands = channelBands(*record, record->plotRect);
     for (const int c : marks.channels) {
         const WaveChannel* channel = record->channel(c);
-        if (!channel || !channel->hasData)
+        if (!channel || !channel->hasData || c >= int(bands.size()) || bands[c].isNull())
             continue;
         const double perCode = sampleAmplitude(1, record->channelSlots[c].header.gainCode, false,
             true); // volts of one code of ordinary data; detector data count half
         if (perCode <= 0)
             continue;
-        const QRect& area = channel->channelArea;
+        const QRect& area = bands[c];
         const double level = marks.thresholdVolts / perCode;
         const QList<double> codes = channel->detectorOffset ? QList<double> { 2 * level - 128 }
                                                             : QList<double> { level, -level };
         for (const double code : codes) {
-            const int y = channel->baselineY - int(std::lround(code * channel->scaleY));
+            // A line beyond the band stays at its edge, with an arrow pointing the way.
+            const double exact = channel->baselineY - code * channel->scaleY;
+            const int y
+                = int(std::lround(std::clamp(exact, double(area.top()), double(area.bottom()))));
             painter.drawLine(area.left(), y, area.right(), y);
+            if (exact < area.top() || exact > area.bottom()) {
+                const int tip = exact < area.top() ? 6 : -6;
+                const QPoint arrow[] = { { area.left() + 12, y }, { area.left() + 8, y + tip },
+                    { area.left() + 16, y + tip } };
+                painter.save();
+                painter.setBrush(QColor(255, 200, 0));
+                painter.setPen(Qt::NoPen);
+                painter.drawPolygon(arrow, 3);
+                painter.restore();
+            }
         }
     }
     // Arrival ticks reach 12 pixels either side of the channel's zero level.
@@ -315,23 +350,12 @@ void drawRecordScales(
     ScalePainter scales(painter);
     const QFontMetrics& metrics = scales.metrics;
     scales.horizontalAxis(horizontalAxis(record, *first), plot);
-    // The channels share the plot: each one's band reaches halfway to its neighbours' baselines
-    // (the foot keeps a line for the axis' labels).
-    QList<int> order;
-    for (int i = 0; i < record.channelCount(); ++i)
-        if (record.channel(i) && record.channel(i)->hasData && record.channel(i)->scaleY > 0)
-            order << i;
-    std::sort(order.begin(), order.end(), [&record](int a, int b) {
-        return record.channel(a)->baselineY < record.channel(b)->baselineY;
-    });
-    for (int n = 0; n < order.size(); ++n) {
-        const int i = order[n];
-        const auto middle = [&](int other) {
-            return (record.channel(i)->baselineY + record.channel(order[other])->baselineY) / 2;
-        };
-        const QRect band(QPoint(plot.left(), n > 0 ? middle(n - 1) : plot.top()),
-            QPoint(plot.right(),
-                n + 1 < order.size() ? middle(n + 1) : plot.bottom() - metrics.height()));
+    // The foot keeps a line for the axis' labels.
+    const QList<QRect> bands = channelBands(record, plot.adjusted(0, 0, 0, -metrics.height()));
+    for (int i = 0; i < int(bands.size()); ++i) {
+        const QRect& band = bands[i];
+        if (band.isNull())
+            continue;
         const Axis axis = verticalAxis(record, i, volts, logarithmic);
         if (axis.perUnit > 0 && std::isfinite(axis.perUnit))
             scales.verticalAxis(axis, band);

@@ -49,6 +49,10 @@ void drawRecordScales(
 
 // What the hits table marks on a window's traces while it shows that window's hits: the
 // threshold of each channel searched and each hit's arrival.
+// The band of each channel with data on the plot: it reaches halfway to the neighbouring
+// channels' baselines (an empty rectangle for a channel without data).
+QList<QRect> channelBands(const WaveStore& record, const QRect& plot);
+
 struct HitMarks
 {
     bool shown = false;
