@@ -6,6 +6,7 @@
 #include "support/boxes.h"
 #include "support/files.h"
 #include "support/fixture.h"
+#include "support/windows.h"
 #include "ustrings.h"
 #include "wave_form.h"
 
@@ -220,8 +221,26 @@ void tst_MainWnd::yUnit()
     QVERIFY(volts(false));
     action("aCoulomb")->trigger();
     QVERIFY(volts(false));
+    // With scales over the records, a window that is not active draws them again too.
+    TWForm* other = testwindows::addRecordWindow(window, 1, 100, 1);
+    testwindows::addRecordWindow(window, 1, 100, 2);
+    action("aScales")->trigger();
+    QApplication::processEvents();
+    struct Paints : QObject
+    {
+        int count = 0;
+        bool eventFilter(QObject*, QEvent* event) override
+        {
+            count += event->type() == QEvent::Paint;
+            return false;
+        }
+    } paints;
+    other->plotWidget->installEventFilter(&paints);
     action("aVolt")->trigger();
     QVERIFY(volts(true));
+    QApplication::processEvents();
+    QVERIFY(paints.count > 0);
+    action("aScales")->trigger();
 }
 
 void tst_MainWnd::settingsLoadColorsTheLabels()

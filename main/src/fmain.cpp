@@ -717,6 +717,10 @@ void MainWnd::setYUnit(bool volts)
     ui->aCoulomb->setChecked(!volts);
     if (TWForm* window = activeWaveForm())
         window->refreshAllStatus();
+    // The scales of every window speak in the unit: they are drawn again in the new one.
+    if (scalesShown)
+        slot_aScalesTriggered(true);
+    refreshMeasurements();
 }
 
 void MainWnd::slot_aVoltTriggered(bool)
