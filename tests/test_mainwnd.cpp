@@ -248,9 +248,16 @@ void tst_MainWnd::settingsLoadColorsTheLabels()
     delete window;
     QVERIFY(testfiles::write(dir.filePath("adc.ini"),
         "[COLOR]\nTextColor0=65280\nBackColor2=16777215\n[OTHERS]\nOldDir=/"
-        "data\n[WAVE_ADC]\nYAxis=1\n"));
+        "data\n[WAVE_ADC]\nYAxis=1\n[COM]\nBaud=230400\n"));
     window = new MainWnd;
     QVERIFY(window->create());
+    // A rate the program cannot take is replaced, and the operator is told.
+    QStringList notices;
+    for (QWidget* shown : QApplication::allWidgets())
+        if (auto* box = qobject_cast<QMessageBox*>(shown); box && box->objectName() == "noticeBox")
+            notices << box->text();
+    QCOMPARE(
+        notices, QStringList { "Скорость порта 230400 из adc.ini вне 1200…115200: взята 115200." });
     QCOMPARE(label("tl1")->palette().color(QPalette::WindowText), QColor(0, 255, 0));
     QCOMPARE(
         label("yl1")->palette().color(QPalette::Inactive, QPalette::WindowText), QColor(0, 255, 0));

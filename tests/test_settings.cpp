@@ -25,9 +25,10 @@ QString tst_Settings::write(const QTemporaryDir& dir, const QByteArray& text)
                                                            : QString();
 }
 
-// Values the unit cannot take come to the nearest it can: gains 0-12, groups 0-7, switches 0
-// or 1, a half count of 1 ... 65535; a port number below 1, a rate outside 1200 ... 115200, an
-// unknown window and words give the defaults. An empty file gives every field its default,
+// Values the unit or the parameters dialog cannot take come to the nearest they can: gains
+// 0-12, groups 0-7, switches 0 or 1, a half count of 1 ... 65534, a frequency code of 2 ...
+// 65534; a port number below 1, a rate outside 1200 ... 115200 (which is noted), an unknown
+// window and words give the defaults. An empty file gives every field its default,
 // whatever it held before.
 void tst_Settings::rangeRules()
 {
@@ -44,15 +45,16 @@ void tst_Settings::rangeRules()
         { "[COM]\nBaud=1199\n", "baud", 115200 }, { "[COM]\nBaud=115201\n", "baud", 115200 },
         { "[COM]\nBaud=0\n", "baud", 115200 }, { "[FFT]\nWinFun=5\n", "winfun", 5 },
         { "[FFT]\nWinFun=6\n", "winfun", 0 }, { "[FFT]\nWinFun=-1\n", "winfun", 0 },
-        { "[WAVE_ADC]\nWaitA=70000\n", "freq", 65535 }, { "[WAVE_ADC]\nWaitA=-3\n", "freq", 0 },
+        { "[WAVE_ADC]\nWaitA=70000\n", "freq", 65534 }, { "[WAVE_ADC]\nWaitA=0\n", "freq", 2 },
         { "[WAVE_ADC]\nWaitA=fast\n", "freq", 24 }, { "[WAVE_ADC]\nGain2=12\n", "gain2", 12 },
         { "[WAVE_ADC]\nGain2=13\n", "gain2", 12 }, { "[WAVE_ADC]\nGain2=300\n", "gain2", 12 },
         { "[WAVE_ADC]\nGain2=-1\n", "gain2", 0 }, { "[WAVE_ADC]\nSync=-4\n", "sync", 1 },
         { "[WAVE_ADC]\nSync=0\n", "sync", 0 }, { "[WAVE_ADC]\nDetector=255\n", "detector", 1 },
         { "[WAVE_ADC]\n", "detector", 1 }, { "[WAVE_ADC]\nMux=7\n", "mux", 7 },
         { "[WAVE_ADC]\nMux=99\n", "mux", 7 }, { "[WAVE_ADC]\nNumItems=100001\n", "half", 50000 },
-        { "[WAVE_ADC]\nNumItems=131071\n", "half", 65535 },
-        { "[WAVE_ADC]\nNumItems=200000\n", "half", 65535 },
+        { "[WAVE_ADC]\nNumItems=131068\n", "half", 65534 },
+        { "[WAVE_ADC]\nNumItems=200000\n", "half", 65534 },
+        { "[COM]\nBaud=230400\n", "replaced", 230400 }, { "[COM]\nBaud=9600\n", "replaced", 0 },
         { "[WAVE_ADC]\nNumItems=-6\n", "half", 1 }, { "[WAVE_ADC]\nYAxis=5\n", "yaxis", 1 },
         { "[WAVE_ADC]\nForAll=0\n", "forall", 0 } };
     for (const auto& c : cases) {
@@ -70,8 +72,8 @@ void tst_Settings::rangeRules()
             { "winfun", values.windowFunction }, { "freq", values.acq.freqCode },
             { "gain2", values.acq.gains[2] }, { "sync", values.acq.sync },
             { "detector", values.acq.detector }, { "mux", values.acq.muxGroup },
-            { "half", values.acq.halfCount }, { "yaxis", values.yAxisVolts },
-            { "forall", values.forAll }
+            { "half", values.acq.halfCount }, { "replaced", values.replacedBaud },
+            { "yaxis", values.yAxisVolts }, { "forall", values.forAll }
         };
         QVERIFY(fields.contains(c.field));
         QVERIFY2(fields.value(c.field) == c.expected, c.ini);
@@ -137,7 +139,7 @@ void tst_Settings::roundTrip()
     SettingsValues out;
     out.yAxisVolts = true;
     out.forAll = true;
-    out.acq = { 0, 65535, 65534, { 0, 1, 12, 7 }, 7, 1, 0 };
+    out.acq = { 0, 65534, 65534, { 0, 1, 12, 7 }, 7, 1, 0 };
     for (int i = 0; i < 4; ++i) {
         out.graphColors[i] = QColor(i, 2 * i, 3 * i);
         out.cursorColors[i] = QColor(200 + i, 0, 9);
@@ -162,9 +164,9 @@ void tst_Settings::roundTrip()
     SettingsValues in;
     readSettings(settingsDirectory(dir.path()), in);
     QVERIFY(in.yAxisVolts && in.forAll && in.aeDecibels && in.scales && in.pageLabels);
-    // 0, half count 65535, frequency code 65534, gains 0 1 12 7, group 7, sync on, detector off
+    // 0, half count 65534, frequency code 65534, gains 0 1 12 7, group 7, sync on, detector off
     QCOMPARE(QByteArray(reinterpret_cast<const char*>(&in.acq), sizeof in.acq).toHex(),
-        QByteArray("0000fffffeff00010c07070100"));
+        QByteArray("0000fefffeff00010c07070100"));
     for (int i = 0; i < 4; ++i) {
         QCOMPARE(in.graphColors[i], out.graphColors[i]);
         QCOMPARE(in.cursorColors[i], out.cursorColors[i]);

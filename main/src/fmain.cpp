@@ -572,6 +572,11 @@ void MainWnd::loadSettings()
     }
     comPortName = values.comName;
     comBaudRate = values.baudRate;
+    if (values.replacedBaud != 0 && qtmisc::mesDaemon)
+        qtmisc::mesDaemon->showNotice(0x1403,
+            tr("Скорость порта %1 из adc.ini вне 1200…115200: взята %2.")
+                .arg(values.replacedBaud)
+                .arg(values.baudRate));
     fftWindowFunction = values.windowFunction;
     lastDir = values.oldDir;
     aeQuery = values.ae;
@@ -1318,8 +1323,8 @@ void MainWnd::slot_aInfoTriggered(bool)
     form.levelL->setText(form.levelL->text() + levelMarks(adviseGains(*window->record)));
     // Every channel's mark is shown: the levels wrap, and the dialog grows by what they take.
     form.levelL->setWordWrap(true);
-    const int extra = std::max(
-        0, form.levelL->heightForWidth(form.levelL->width()) - form.levelL->height());
+    const int extra
+        = std::max(0, form.levelL->heightForWidth(form.levelL->width()) - form.levelL->height());
     form.levelL->resize(form.levelL->width(), form.levelL->height() + extra);
     form.groupBox->resize(form.groupBox->width(), form.groupBox->height() + extra);
     form.pushButton->move(form.pushButton->x(), form.pushButton->y() + extra);

@@ -68,7 +68,12 @@ constexpr qint64 windowFunctionCount = 6;
 // What the unit can take: gains 2^0 ... 2^12, input groups 1-4 ... 29-32, a 16-bit half count.
 constexpr int maxGainCode = 12;
 constexpr int maxMuxGroup = 7;
-constexpr qint64 maxHalfCount = 65535;
+// A settings file edited by hand gets what the parameters dialog can show and keep, so that the
+// run sends what the dialog shows: half counts 1 ... 65534 (131068 samples), frequency codes
+// 2 ... 65534 (1 MHz ... 45.8 Hz).
+constexpr qint64 maxHalfCount = 65534;
+constexpr qint64 minFreqCode = 2;
+constexpr qint64 maxFreqCode = 65534;
 
 QString indexed(const char* name, int index)
 {
@@ -171,8 +176,8 @@ void readWaveGroup(QSettings& file, SettingsValues& values)
     // its low 16 bits; below one pair of samples the run would record nothing.
     values.acq.halfCount = quint16(
         qtmisc::clampToRange(readInt(file, key::numItems, defaultNumItems) / 2, 1, maxHalfCount));
-    values.acq.freqCode
-        = quint16(qtmisc::clampToRange(readInt(file, key::waitA, defaultWaitA), 0, 65535));
+    values.acq.freqCode = quint16(
+        qtmisc::clampToRange(readInt(file, key::waitA, defaultWaitA), minFreqCode, maxFreqCode));
     values.acq.sync = readSwitch(file, key::sync, 0);
     values.acq.detector = readSwitch(file, key::detector, defaultDetector);
     values.acq.muxGroup = readInRange(file, QLatin1String(key::mux), 0, 0, maxMuxGroup);
@@ -206,6 +211,8 @@ void readComGroup(QSettings& file, SettingsValues& values)
     }
     const qint64 baud = readInt(file, key::baud, 0);
     values.baudRate = (baud < minBaud || baud > maxBaud) ? maxBaud : qint32(baud);
+    values.replacedBaud
+        = values.baudRate == baud || !file.contains(QLatin1String(key::baud)) ? 0 : baud;
     file.endGroup();
 }
 

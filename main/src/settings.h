@@ -23,6 +23,7 @@ struct SettingsValues
     QColor backColors[4];
     QString comName;
     qint32 baudRate = 0;
+    qint64 replacedBaud = 0; // the file's rate when it was outside 1200 ... 115200 and replaced
     int windowFunction = 0;
     QString oldDir;
     // Acoustic-emission hits (group "AE"): the definitions, events and location; the span and

@@ -101,6 +101,8 @@ QString StringsKit::infoText(int code) const
         return QStringLiteral("%1");
     case 0x1402:
         return tr("Проверьте усиление:\n%1");
+    case 0x1403:
+        return QStringLiteral("%1");
     default:
         return QString::number(code, 10);
     }

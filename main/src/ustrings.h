@@ -27,8 +27,9 @@ public:
     // Fills every text through the installed translator; run once the translator is installed.
     void retranslate();
 
-    // Texts by message code; an unknown code gives its decimal number. Information 0x1401 is
-    // "%1" (the caller's first parameter is the whole message), 0x1402 the gain advice.
+    // Texts by message code; an unknown code gives its decimal number. Information 0x1401 and
+    // 0x1403 (a setting the file held but the program could not take) are "%1" (the caller's
+    // first parameter is the whole message), 0x1402 the gain advice.
     QString warnText(int code) const;
     QString questionText(int code) const;
     QString infoText(int code) const;
