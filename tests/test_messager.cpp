@@ -54,7 +54,8 @@ void tst_Messager::lookups()
     QCOMPARE(stringsKit.questionText(0x1709), QString("Ошибка сохранения ini-файла.\nПовторить?"));
     QCOMPARE(stringsKit.questionText(0x1701), QString("5889"));
     QCOMPARE(stringsKit.infoText(0x1401), QString("%1"));
-    QCOMPARE(stringsKit.infoText(0x1403), QString("5123"));
+    QCOMPARE(stringsKit.infoText(0x1403), QString("%1"));
+    QCOMPARE(stringsKit.infoText(0x1404), QString("5124"));
     QCOMPARE(qtmisc::qtmSK.warnText(0xA506),
         QString("Произошла ошибка.\nПереименование не выполнено.\nКод ошибки - 0x%1"));
     QCOMPARE(qtmisc::qtmSK.warnText(0xA503), QString("42243")); // outside the library's five
