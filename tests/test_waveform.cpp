@@ -293,6 +293,22 @@ void tst_Waveform::saveAndRead()
     TWForm* read = qobject_cast<TWForm*>(window->workspace()->subWindowList().last());
     QCOMPARE(read->windowTitle(), dir.filePath("run.raw"));
     QCOMPARE(read->record->sampleCount(), 500);
+    // Samples changed after reading: the title keeps the name with the modified mark, and the
+    // hits' CSV says its rows are not the file's; saved again, the mark goes.
+    read->selStart = 10;
+    read->selEnd = 20;
+    testwindows::answerChooser({ 0 });
+    window->findChild<QAction*>("aZeroSign")->trigger();
+    QVERIFY(read->isWindowModified());
+    QCOMPARE(read->windowTitle(), dir.filePath("run.raw") + "[*]");
+    window->findChild<QAction*>("aAeHits")->trigger();
+    QString cause;
+    QVERIFY(window->findChild<AeHitsPanel*>()->saveCsv(dir.filePath("rows.csv"), cause));
+    QVERIFY(testfiles::read(dir.filePath("rows.csv")).contains("run.raw (unsaved)"));
+    window->findChild<QAction*>("aAeHits")->trigger();
+    QCOMPARE(window->saveActiveRecord(dir.filePath("run.raw")), 0);
+    QVERIFY(!read->isWindowModified());
+    QCOMPARE(read->windowTitle(), dir.filePath("run.raw"));
 
     // The bars take the new window's zoom under the guard, so the active window keeps its own.
     auto stored = testrecords::make(2, 1000);

@@ -311,7 +311,8 @@ QString AeHitsPanel::tableText() const
 
 bool AeHitsPanel::saveCsv(const QString& name, QString& cause) const
 {
-    const QString file = shown ? shown->windowTitle() : QString();
+    // A record that differs from its file is not that file's contents: its rows say so.
+    const QString file = shown ? shown->shownTitle(QStringLiteral(" (unsaved)")) : QString();
     return saveText(name, hitsCsv(file, rows, rate, locates, true), cause);
 }
 

@@ -1023,7 +1023,6 @@ int MainWnd::saveActiveRecord(const QString& chosenName)
             true, fileCauseText(saveCause(result, error)));
         return result;
     }
-    window->setWindowTitle(name);
     lastDir = directoryOfFile(name);
     return 0;
 }
@@ -1475,7 +1474,7 @@ TWForm* MainWnd::openSpectrum(TWForm* source)
     auto* spectrum = new (std::nothrow) TWForm;
     if (!spectrum)
         return nullptr;
-    spectrum->setWindowTitle(QStringLiteral("FFT: ") + source->windowTitle());
+    spectrum->setWindowTitle(QStringLiteral("FFT: ") + source->shownTitle());
     if (spectrum->computeSpectrum(source) != 0) {
         delete spectrum;
         return nullptr;

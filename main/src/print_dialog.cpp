@@ -65,7 +65,7 @@ QStringList pageTitleLines(TWForm& window)
     QStringList channels;
     for (int i = 0; i < record.channelCount(); ++i)
         channels << channelLabel(record, i);
-    return { window.windowTitle() + QStringLiteral("    ")
+    return { window.shownTitle(TPrnDlg::tr(" (не сохранено)")) + QStringLiteral("    ")
             + TPrnDlg::tr("напечатано %1")
                   .arg(QDateTime::currentDateTime().toString(QStringLiteral("dd.MM.yyyy hh:mm"))),
         counts, TPrnDlg::tr("Каналы: ") + channels.join(QStringLiteral("; ")) };

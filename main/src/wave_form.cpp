@@ -631,7 +631,8 @@ bool TWForm::loadRecord(const QString& name, const std::function<bool(WaveStore&
     record = new (std::nothrow) WaveStore(plotRect);
     if (!record || !fill(*record))
         return false;
-    setWindowTitle(QDir::toNativeSeparators(name));
+    fileName = name;
+    refreshTitle();
     relayout(height());
     setupScrollBar();
     if (mainWnd)
@@ -662,9 +663,28 @@ int TWForm::saveFile(const QString& name)
     if (!record)
         return 100;
     const int result = writeRaw(*record, name);
-    if (result == 0)
+    if (result == 0) {
         record->setUnsaved(false);
+        fileName = name;
+        refreshTitle();
+    }
     return result;
+}
+
+void TWForm::refreshTitle()
+{
+    if (fileName.isEmpty())
+        return; // a new window keeps its own title
+    const bool differs = record && record->isModified();
+    setWindowTitle(QDir::toNativeSeparators(fileName) + (differs ? QStringLiteral("[*]") : QString()));
+    setWindowModified(differs);
+}
+
+QString TWForm::shownTitle(const QString& unsavedMark) const
+{
+    QString title = windowTitle();
+    title.remove(QStringLiteral("[*]"));
+    return isWindowModified() ? title + unsavedMark : title;
 }
 
 namespace {
@@ -723,6 +743,7 @@ bool TWForm::acquire(int channels, int samples)
     setupScrollBar();
     repaintPlot();
     refreshAllStatus();
+    refreshTitle();
     emit contentsChanged();
     return true;
 }
@@ -1111,6 +1132,7 @@ void TWForm::zeroSelection()
         refreshAllStatus();
     }
     QApplication::restoreOverrideCursor();
+    refreshTitle();
     emit contentsChanged();
 }
 
@@ -1358,6 +1380,7 @@ int TWForm::inverseTransform()
         }
     }
     linkedWindow->plotWidget->update();
+    linkedWindow->refreshTitle();
     emit linkedWindow->contentsChanged();
     return 1;
 }
@@ -1423,7 +1446,7 @@ void TWForm::closeEvent(QCloseEvent* event)
     }
     auto answer = QMessageBox::NoButton;
     if (qtmisc::mesDaemon)
-        qtmisc::mesDaemon->showQuestion(0x1705, windowTitle(), QString(), &answer, false, true,
+        qtmisc::mesDaemon->showQuestion(0x1705, shownTitle(), QString(), &answer, false, true,
             QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, QMessageBox::Yes);
     if (answer == QMessageBox::Yes)
         acceptClose(event);

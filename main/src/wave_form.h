@@ -115,8 +115,14 @@ public:
     // Reads a WAV file into a new record, unsaved until written; the title becomes the file
     // name. cause says why it failed, notes what was approximated, clipped or missing.
     bool importFile(const QString& name, QString& cause, ImportNotes& notes);
-    // Writes the record: 0, the writer's negative result, or 100 without a record.
+    // Writes the record: 0, the writer's negative result, or 100 without a record; the title
+    // then names the file.
     int saveFile(const QString& name);
+    // The title names the window's file; while the record differs from it (a run into the
+    // window, zeroing, an unsaved import) it carries the toolkit's modified mark.
+    void refreshTitle();
+    // The title as texts name the window, with unsavedMark appended while it is marked modified.
+    QString shownTitle(const QString& unsavedMark = QString()) const;
     // Fills a record of the shape from the unit; the window takes it only when the run succeeds.
     bool acquire(int channels, int samples);
 
@@ -186,6 +192,7 @@ public:
     bool logScale = false;
     bool processed = false;
     HitMarks hitMarks;
+    QString fileName; // the file the title names; empty for a new window
     QDateTime fileTime; // a read record: its file's modification time
     QDateTime runEnded; // a digitised record: when its run ended
 
