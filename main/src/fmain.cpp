@@ -49,6 +49,7 @@
 #include <QStyle>
 #include <QToolBar>
 #include <algorithm>
+#include <cstdio>
 #include <cerrno>
 #include <memory>
 #include <new>
@@ -984,11 +985,43 @@ TWForm* MainWnd::newEmptyWindow()
     return window;
 }
 
+namespace {
+
+void logFileFault(qtmisc::ErrorCode value)
+{
+    std::fprintf(stderr, "voltrix: a file was not read, code 0x%s\n",
+        qPrintable(qtmisc::errorCodeToHex(value)));
+}
+
+// While a user's file is read, what the reader reports is the file's fault, not the
+// program's: the code is logged, and the operator gets the warning with its cause alone.
+class FileFaultsLogged
+{
+public:
+    FileFaultsLogged()
+        : previous(std::exchange(qtmisc::errorSink, logFileFault))
+    {
+    }
+    ~FileFaultsLogged() { qtmisc::errorSink = previous; }
+    FileFaultsLogged(const FileFaultsLogged&) = delete;
+    FileFaultsLogged& operator=(const FileFaultsLogged&) = delete;
+
+private:
+    qtmisc::ErrorSink previous;
+};
+
+} // namespace
+
 bool MainWnd::openRecordFile(const QString& name)
 {
     auto* window = new (std::nothrow) TWForm;
     QString cause;
-    if (!window || !window->openFile(name, &cause)) {
+    bool read = false;
+    if (window) {
+        FileFaultsLogged logged;
+        read = window->openFile(name, &cause);
+    }
+    if (!read) {
         delete window;
         qtmisc::mesDaemon->showWarnWithCause(
             0x1504, QStringLiteral("4"), QString(), false, true, fileCauseText(cause));
