@@ -275,10 +275,14 @@ void tst_Record::maximumAndMean()
     c->setSample(3, -2);
     c->setSample(4, 4);
     QCOMPARE(record->meanValue(0, 2, 4), 2); // (2 + 2 + 4) / 3
+    // As the readouts convert: 2 codes at gain 0 are 2 x 5 x 4096 / 2^20 V, or 2 x 3e-7 x 4096
+    // / 2^20 C.
+    record->channelSlots[0].header.gainCode = 0;
+    QCOMPARE(meanText(*record, 2, 4, true), QString("Среднее значение:\nКанал 1: 39.06mV"));
+    QCOMPARE(meanText(*record, 2, 4, false), QString("Среднее значение:\nКанал 1: 2.344nQ"));
     c->applyDetectorOffset();
     QCOMPARE(record->meanValue(0, 2, 4), 129); // (130 + 126 + 132) / 3
-    record->channelSlots[0].header.gainCode = 0;
-    QCOMPARE(meanText(*record, 2, 4), QString("Среднее значение:\nКанал 1: 1.260 V"));
+    QCOMPARE(meanText(*record, 2, 4, true), QString("Среднее значение:\nКанал 1: 1.260 V"));
 }
 
 void tst_Record::numberTexts()

@@ -1209,14 +1209,22 @@ void TWForm::findMaximum()
     repaintPlot();
 }
 
-QString meanText(WaveStore& record, int a, int b)
+QString meanText(WaveStore& record, int a, int b, bool volts)
 {
     QString text = TWForm::tr("Среднее значение:");
     for (int c = 0; c < record.channelCount(); ++c) {
-        const double volts = record.meanValue(c, a, b) * 2.5 * std::ldexp(1.0, -20)
-            * gainFactor(record.channelSlots[c].header.gainCode);
+        const WaveChannel* channel = record.channel(c);
+        const int gain = record.channelSlots[c].header.gainCode;
+        const int mean = record.meanValue(c, a, b);
+        // The mean of magnitudes in the readouts' conversion and unit (detector data count
+        // from -128); a spectrum's mean level in volts, as its levels are stored.
+        const bool spectrum = channel && channel->isSpectrum;
+        const double value = spectrum
+            ? mean * 2.5 * std::ldexp(1.0, -20) * gainFactor(gain)
+            : sampleAmplitude(channel && channel->detectorOffset ? mean - 128 : mean, gain,
+                channel && channel->detectorOffset, volts);
         text += TWForm::tr("\nКанал ") + QString::number(c + 1) + QLatin1Char(':')
-            + engineeringText(volts, 6) + QLatin1Char('V');
+            + engineeringText(value, 6) + QLatin1Char(spectrum || volts ? 'V' : 'Q');
     }
     return text;
 }
@@ -1230,7 +1238,8 @@ void TWForm::showMean()
         return;
     }
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    const QString text = meanText(*record, std::min(selStart, selEnd), std::max(selStart, selEnd));
+    const QString text = meanText(*record, std::min(selStart, selEnd), std::max(selStart, selEnd),
+        !mainWnd || mainWnd->yAxisVolts());
     QApplication::restoreOverrideCursor();
     qtmisc::mesDaemon->showInfo(0x1401, text, QString(), false, false);
 }

@@ -33,8 +33,9 @@ ChannelStatusTexts channelStatusTexts(
 // (5 -> 4, 6 -> 8, -3 -> -4); exponent receives the power's log2. 0 stays 0 (exponent 0).
 int roundToPowerOfTwo(int d, int& exponent);
 
-// "Среднее значение:" and, per channel, "\nКанал n:" with the mean of samples a ... b in volts.
-QString meanText(WaveStore& record, int a, int b);
+// "Среднее значение:" and, per channel, "\nКанал n:" with the mean magnitude of samples a ... b
+// as the readouts show values: in volts ("V") or coulombs ("Q").
+QString meanText(WaveStore& record, int a, int b, bool volts);
 
 // Channel i's number, input and gain: "1: вход 9, ×4096".
 QString channelLabel(const WaveStore& record, int i);
