@@ -220,7 +220,7 @@ void tst_Acquisition::runCommandFillsANewWindow()
             notices << qobject_cast<QMessageBox*>(widget);
     QCOMPARE(notices.size(), 1);
     QVERIFY(!notices[0]->isModal() && !QApplication::activeModalWidget());
-    QVERIFY2(notices[0]->text().contains("канал 3: перегрузка — уменьшите усиление до кода 11"),
+    QVERIFY2(notices[0]->text().contains("канал 3: перегрузка — уменьшите усиление с ×4096 до ×2048"),
         qPrintable(notices[0]->text()));
     notices[0]->close();
 }

@@ -4,6 +4,7 @@
 // table and the scales.
 #include "convert.h"
 #include "data.h"
+#include "fmain.h"
 #include "gain_advice.h"
 #include "scales.h"
 #include "support/records.h"
@@ -233,6 +234,15 @@ void tst_Record::gainAdvice()
             QCOMPARE(advice[0].suggestedGain, c.gain);
         }
     }
+    // In the parameters dialog's factors, and plainly where no gain can help.
+    QCOMPARE(gainAdviceText({ { 0, true, false, 128, 5, 4 }, { 1, true, false, 128, 0, 0 },
+                 { 2, false, true, 5, 5, 8 }, { 3, false, true, 5, 12, 12 } }),
+        QString("канал 1: перегрузка — уменьшите усиление с ×32 до ×16\n"
+                "канал 2: перегрузка при наименьшем усилении ×1 — усилением не помочь, ослабьте "
+                "сигнал на входе\n"
+                "канал 3: слабый сигнал (пик 5) — увеличьте усиление с ×32 до ×256\n"
+                "канал 4: слабый сигнал (пик 5) при наибольшем усилении ×4096 — усилением не "
+                "помочь"));
 }
 
 void tst_Record::zeroing()

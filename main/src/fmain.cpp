@@ -1279,16 +1279,33 @@ QString linkFailureText(LinkFailure failure, const QString& port)
 
 QString gainAdviceText(const QList<GainAdvice>& advice)
 {
+    // Gains as the parameters dialog lists them: x1 ... x4096.
+    const auto factor = [](int code) { return QStringLiteral("×%1").arg(1 << std::clamp(code, 0, 12)); };
     QStringList lines;
-    for (const GainAdvice& a : advice)
-        lines << (a.clipped ? MainWnd::tr("канал %1: перегрузка — уменьшите усиление до кода %2")
-                                  .arg(a.channel + 1)
-                                  .arg(a.suggestedGain)
-                            : MainWnd::tr("канал %1: слабый сигнал (пик %2) — увеличьте усиление "
-                                          "до кода %3")
-                                  .arg(a.channel + 1)
-                                  .arg(a.peak)
-                                  .arg(a.suggestedGain));
+    for (const GainAdvice& a : advice) {
+        const QString from = factor(a.currentGain);
+        const QString to = factor(a.suggestedGain);
+        if (a.clipped && a.suggestedGain < a.currentGain)
+            lines << MainWnd::tr("канал %1: перегрузка — уменьшите усиление с %2 до %3")
+                         .arg(a.channel + 1)
+                         .arg(from, to);
+        else if (a.clipped)
+            lines << MainWnd::tr("канал %1: перегрузка при наименьшем усилении %2 — усилением "
+                                 "не помочь, ослабьте сигнал на входе")
+                         .arg(a.channel + 1)
+                         .arg(from);
+        else if (a.suggestedGain > a.currentGain)
+            lines << MainWnd::tr("канал %1: слабый сигнал (пик %2) — увеличьте усиление с %3 до %4")
+                         .arg(a.channel + 1)
+                         .arg(a.peak)
+                         .arg(from, to);
+        else
+            lines << MainWnd::tr("канал %1: слабый сигнал (пик %2) при наибольшем усилении %3 — "
+                                 "усилением не помочь")
+                         .arg(a.channel + 1)
+                         .arg(a.peak)
+                         .arg(from);
+    }
     return lines.join('\n');
 }
 

@@ -1,5 +1,6 @@
 #include "gain_advice.h"
 
+#include "convert.h"
 #include "wave_stor.h"
 
 #include <algorithm>
@@ -7,7 +8,6 @@
 
 namespace {
 
-constexpr int maxGainCode = 12;
 constexpr int clippedRun = 3;
 
 // A channel's peak and clipping: ordinary data clips at both limits, detector data (no
@@ -53,6 +53,7 @@ QList<GainAdvice> adviseGains(const WaveStore& record)
             continue;
         // Each gain step doubles the peak: the largest that keeps it within half the range.
         const int gain = record.channelSlots[i].header.gainCode;
+        a.currentGain = gain;
         const int steps = a.clipped ? -1
             : a.peak == 0           ? maxGainCode
                                     : int(std::floor(std::log2(range / 2.0 / a.peak)));
