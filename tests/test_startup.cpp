@@ -37,9 +37,11 @@ pid_t spawnProgram(char* const argv[], const QString& outPath)
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(
         &actions, 1, outPath.toLocal8Bit().constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, (outPath + ".err").toLocal8Bit().constData(),
+        O_WRONLY | O_CREAT | O_TRUNC, 0644);
     pid_t pid = -1;
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    const int rc = ::posix_spawn(&pid, VOLTRIX_BINARY, &actions, nullptr, argv, environ);
+    const int rc = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv, environ);
     posix_spawn_file_actions_destroy(&actions);
     return rc == 0 ? pid : -1;
 }
@@ -90,19 +92,29 @@ void tst_Startup::applicationDirectory()
     QCOMPARE(applicationDirFromPath("/voltrix"), QString("/"));
 }
 
-// Without arguments the entry refuses; the program prints its start and runs its event loop.
+// Without arguments the entry refuses; the program prints its start and runs its event loop,
+// having looked for its platform plugin beside itself first.
 void tst_Startup::entry()
 {
     char* noArguments[] = { nullptr };
     QCOMPARE(runProgram(0, noArguments), 1);
     QCOMPARE(runProgram(1, nullptr), 1);
     QTemporaryDir dir;
-    const QByteArray program = QByteArray(VOLTRIX_BINARY);
+    const QByteArray program = QFile::encodeName(dir.filePath("voltrix"));
+    QVERIFY(QFile::copy(VOLTRIX_BINARY, dir.filePath("voltrix")) && QDir(dir.path()).mkdir("plugins"));
     char* const arguments[] = { const_cast<char*>(program.constData()), nullptr };
+    ::setenv("QT_DEBUG_PLUGINS", "1", 1);
     const pid_t pid = spawnProgram(arguments, dir.filePath("out"));
+    ::unsetenv("QT_DEBUG_PLUGINS");
     QVERIFY(pid > 0);
     QTRY_VERIFY_WITH_TIMEOUT(
         testfiles::read(dir.filePath("out")).endsWith("created application\n\n"), 20000);
+    const QByteArray searched = testfiles::read(dir.filePath("out.err"));
+    const QByteArray beside = QFileInfo(dir.path()).canonicalFilePath().toUtf8() + "/plugins/platforms";
+    const qsizetype first = searched.indexOf("checking directory path");
+    QVERIFY2(first >= 0 && searched.indexOf(beside) > first
+            && searched.indexOf(beside) < searched.indexOf('\n', first),
+        searched.left(600).constData());
     QTest::qWait(200); // still running in its event loop
     int status = 0;
     QCOMPARE(::waitpid(pid, &status, WNOHANG), 0);

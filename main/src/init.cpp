@@ -9,6 +9,7 @@
 #include <QtMisc/qtm_common_def.h>
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QIcon>
 #include <QTranslator>
 #include <csignal>
@@ -148,6 +149,10 @@ int runProgram(int argc, char** argv)
 {
     if (argc == 0 || !argv)
         return 1;
+    // The plugins beside the program come first, before the application object loads its
+    // platform, style and image plugins from anywhere else.
+    QCoreApplication::addLibraryPath(
+        QFileInfo(QStringLiteral("/proc/self/exe")).canonicalPath() + QStringLiteral("/plugins"));
     application = new (std::nothrow) QApplication(argc, argv);
     if (!application)
         return qtmisc::resultReported;
