@@ -342,6 +342,11 @@ void tst_Acquisition::portFailures()
     ::close(master);
     QCOMPARE(result, int(LinkFailure::PortDenied));
     QVERIFY(linkFailureText(LinkFailure::PortDenied, "/dev/ttyS0").contains("группу dialout"));
+    // The box counts the tries that were made, each with what it ran into.
+    QCOMPARE(linkFailureText(LinkFailure::Stalled, "/dev/ttyS0",
+                 { LinkFailure::Stalled, LinkFailure::WrongSyncAnswer }),
+        QString("Передача данных от блока остановилась.\nПопыток: 2 (передача остановилась, "
+                "неверный ответ на синхронизацию)."));
 }
 
 QTEST_MAIN(tst_Acquisition)

@@ -238,11 +238,15 @@ void tst_Protocol::exchangeLimits()
 // next synchronisation or sends it to the end first.
 void tst_Protocol::retryAfterAStall()
 {
-    for (const bool finishes : { false, true }) {
+    // A unit that drops its output or finishes it, after one stall or two long ones: the next
+    // try waits until the line is quiet longer than the unit may pause.
+    for (const auto& [finishes, stalls, stallMs] :
+        { std::tuple { false, 1, 1200 }, { true, 1, 1200 }, { true, 2, 2000 } }) {
         UnitFaults faults;
         faults.finishesTransfers = finishes;
         faults.stallAt = 30000;
-        faults.stallMs = 1200;
+        faults.stallMs = stallMs;
+        faults.stallCount = stalls;
         FakeUnit unit(9, faults);
         SerialLink link(unit);
         acqParams.halfCount = 30000;

@@ -1241,8 +1241,37 @@ void MainWnd::slot_aAeParamsTriggered(bool)
     refreshAeHits();
 }
 
-QString linkFailureText(LinkFailure failure, const QString& port)
+namespace {
+
+// What a try of an exchange ran into, in a few words.
+QString attemptText(LinkFailure failure)
 {
+    switch (failure) {
+    case LinkFailure::NoSyncAnswer:
+        return MainWnd::tr("нет ответа на синхронизацию");
+    case LinkFailure::WrongSyncAnswer:
+        return MainWnd::tr("неверный ответ на синхронизацию");
+    case LinkFailure::NoAcknowledge:
+        return MainWnd::tr("нет подтверждения команды");
+    case LinkFailure::WrongAcknowledge:
+        return MainWnd::tr("неверное подтверждение");
+    case LinkFailure::NoReply:
+        return MainWnd::tr("нет ответа");
+    case LinkFailure::BadChecksum:
+        return MainWnd::tr("ошибка контрольной суммы");
+    case LinkFailure::Stalled:
+        return MainWnd::tr("передача остановилась");
+    default:
+        return MainWnd::tr("ошибка порта");
+    }
+}
+
+} // namespace
+
+QString linkFailureText(
+    LinkFailure failure, const QString& port, const QList<LinkFailure>& attempts)
+{
+    QString text;
     switch (failure) {
     case LinkFailure::PortMissing:
         return MainWnd::tr("Порт %1 не найден.").arg(port);
@@ -1254,27 +1283,43 @@ QString linkFailureText(LinkFailure failure, const QString& port)
         return MainWnd::tr("Порт %1 занят другой программой.").arg(port);
     case LinkFailure::PortError:
         return MainWnd::tr("Порт %1 не открывается или не передаёт данные.").arg(port);
-    case LinkFailure::NoSyncAnswer:
-        return MainWnd::tr("Блок не ответил на синхронизацию: проверьте кабель, питание блока и "
-                           "скорость порта.");
-    case LinkFailure::WrongSyncAnswer:
-        return MainWnd::tr("Блок ответил на синхронизацию неверным байтом: проверьте скорость "
-                           "порта.");
-    case LinkFailure::NoAcknowledge:
-        return MainWnd::tr("Блок не подтвердил команду (три попытки).");
-    case LinkFailure::WrongAcknowledge:
-        return MainWnd::tr("Блок ответил на команду неверным подтверждением (три попытки).");
-    case LinkFailure::NoReply:
-        return MainWnd::tr("Блок не прислал ответ (три попытки).");
-    case LinkFailure::BadChecksum:
-        return MainWnd::tr("Ошибки контрольной суммы после трёх попыток.");
-    case LinkFailure::Stalled:
-        return MainWnd::tr("Передача данных от блока остановилась (три попытки).");
     case LinkFailure::ReadError:
         return MainWnd::tr("Ошибка чтения порта %1.").arg(port);
+    case LinkFailure::NoSyncAnswer:
+        text = MainWnd::tr("Блок не ответил на синхронизацию: проверьте кабель, питание блока и "
+                           "скорость порта.");
+        break;
+    case LinkFailure::WrongSyncAnswer:
+        text = MainWnd::tr("Блок ответил на синхронизацию неверным байтом: проверьте скорость "
+                           "порта.");
+        break;
+    case LinkFailure::NoAcknowledge:
+        text = MainWnd::tr("Блок не подтвердил команду.");
+        break;
+    case LinkFailure::WrongAcknowledge:
+        text = MainWnd::tr("Блок ответил на команду неверным подтверждением.");
+        break;
+    case LinkFailure::NoReply:
+        text = MainWnd::tr("Блок не прислал ответ.");
+        break;
+    case LinkFailure::BadChecksum:
+        text = MainWnd::tr("Ошибка контрольной суммы.");
+        break;
+    case LinkFailure::Stalled:
+        text = MainWnd::tr("Передача данных от блока остановилась.");
+        break;
     default:
         return QString();
     }
+    // What each try ran into, as it happened.
+    QStringList tries;
+    for (const LinkFailure attempt : attempts)
+        tries << attemptText(attempt);
+    if (!tries.isEmpty())
+        text += MainWnd::tr("\nПопыток: %1 (%2).")
+                    .arg(tries.size())
+                    .arg(tries.join(QStringLiteral(", ")));
+    return text;
 }
 
 QString gainAdviceText(const QList<GainAdvice>& advice)
@@ -1401,8 +1446,8 @@ void MainWnd::slot_aRunADCTriggered(bool)
         delete created; // the operator's STOP: the partial run is let go without a word
     } else if (!done) {
         delete created;
-        qtmisc::mesDaemon->showWarnWithCause(
-            0x1507, QString(), QString(), true, true, linkFailureText(failure, comPortName));
+        qtmisc::mesDaemon->showWarnWithCause(0x1507, QString(), QString(), true, true,
+            linkFailureText(failure, comPortName, serialLink().attempts));
     } else if (const QList<GainAdvice> advice = adviseGains(*target->record); !advice.isEmpty()) {
         qtmisc::mesDaemon->showNotice(0x1402, gainAdviceText(advice));
     }

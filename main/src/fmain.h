@@ -64,7 +64,9 @@ QString statusValueText(bool spectrum, int channel, const QString& text);
 QStringList recordInfoValues(const WaveStore& record);
 
 // What the operator reads of why a run failed on port (empty when nothing is known).
-QString linkFailureText(LinkFailure failure, const QString& port);
+// With the exchange's tries, each one's failure in a few words.
+QString linkFailureText(
+    LinkFailure failure, const QString& port, const QList<LinkFailure>& attempts = {});
 
 // What the operator reads of the channels' levels: the advice after a run (a line a channel:
 // clipped or weak, and the gain code to take) and the marks «Информация» shows.

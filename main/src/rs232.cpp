@@ -256,8 +256,10 @@ constexpr int channelSumMs = 500;
 constexpr int stallMs = 1000;
 constexpr int pieceSize = 32000;
 constexpr int attempts = 3;
-// A line without a byte for this long has nothing more of a failed exchange to deliver.
-constexpr int quietLineMs = 300;
+// A line without a byte for this long has nothing more of a failed exchange to deliver: longer
+// than the unit may pause within a transfer, so that a unit that finishes a stalled transfer
+// is heard out before the next try.
+constexpr int quietLineMs = stallMs + 300;
 // The longest reply: a channel of 2 x 65535 samples and its checksum.
 constexpr qint64 longestReplyBytes = 2 * 65535 + 1;
 
@@ -419,11 +421,11 @@ namespace {
 template <typename Exchange>
 bool withAttempts(SerialLink& link, KorunProtocol& protocol, Exchange exchange)
 {
+    link.attempts.clear();
     for (int attempt = 0; attempt < attempts && !link.stopped; ++attempt) {
-        if (attempt > 0 && !protocol.settleLine())
-            continue;
-        if (exchange())
+        if ((attempt == 0 || protocol.settleLine()) && exchange())
             return true;
+        link.attempts << link.failure;
     }
     return false;
 }

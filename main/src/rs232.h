@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <QList>
 #include <QSerialPort>
 #include <QString>
 #include <QtGlobal>
@@ -112,6 +113,8 @@ public:
     bool stopped = false;
     quint8 checksum = 0;
     LinkFailure failure = LinkFailure::None; // the last thing that went wrong in this run
+    // How each try of the last exchange that was retried failed, in order.
+    QList<LinkFailure> attempts;
 
 private:
     bool waitForRoom(qint64 size);

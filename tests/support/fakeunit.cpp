@@ -203,10 +203,10 @@ std::vector<int8_t> FakeUnit::channelSamples(int index, int count)
     return { samples.begin(), samples.end() };
 }
 
-// The first transfer pauses before sample stallAt.
+// The first stallCount transfers pause before sample stallAt.
 bool FakeUnit::sampleFault(int transfer, int k, int, uint8_t&, int64_t& delayUs)
 {
-    if (transfer == 0 && k == faults.stallAt)
+    if (transfer < faults.stallCount && k == faults.stallAt)
         delayUs = 1000LL * faults.stallMs;
     return true;
 }

@@ -27,11 +27,12 @@ struct UnitFaults
     double wrongSync = 0; // per synchronisation: answered with 0x5A
     bool stuckBusy = false;
     int busyMs = 300;
-    // Deterministic faults: the first transfer pauses stallMs before sample stallAt; the first
-    // badChecksums transfers end in a wrong sum; every acknowledge comes ackDelayMs late; the
+    // Deterministic faults: the first stallCount transfers pause stallMs before sample stallAt; the
+    // first badChecksums transfers end in a wrong sum; every acknowledge comes ackDelayMs late; the
     // status reply's sum is wrong.
     int stallAt = -1;
     int stallMs = 0;
+    int stallCount = 1;
     int badChecksums = 0;
     int ackDelayMs = 0;
     bool badStatusSum = false;
