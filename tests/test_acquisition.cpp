@@ -17,12 +17,15 @@
 #include <QtMisc/qtm_init.h>
 
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QMdiArea>
 #include <QProcess>
 #include <QSerialPort>
+#include <QTableWidget>
 #include <QtTest>
 #include <fcntl.h>
 #include <grp.h>
+#include <sndfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -53,6 +56,7 @@ private slots:
     void runCannotBeDisturbed();
     void aeSourceIsFoundAndLocated();
     void portFailures();
+    void shownTextsAreRussian();
 
 private:
     bool startUnit(const QStringList& options);
@@ -347,6 +351,58 @@ void tst_Acquisition::portFailures()
                  { LinkFailure::Stalled, LinkFailure::WrongSyncAnswer }),
         QString("Передача данных от блока остановилась.\nПопыток: 2 (передача остановилась, "
                 "неверный ответ на синхронизацию)."));
+}
+
+// What the operator reads after a run (notice, readouts, hits table), a failed run, an import
+// (a clipped file, a file that is not a sound), an export that fails and a hits search that
+// cannot be made is Russian: no English word, only the program's own Latin names and units.
+void tst_Acquisition::shownTextsAreRussian()
+{
+    QStringList shown;
+    QVERIFY(startUnit({}));
+    acqParams.halfCount = 512;
+    acqParams.gains[2] = 12;
+    window->findChild<QAction*>("aRunADC")->trigger();
+    for (QWidget* widget : QApplication::allWidgets())
+        if (auto* label = qobject_cast<QLabel*>(widget))
+            shown << label->text();
+        else if (auto* box = qobject_cast<QMessageBox*>(widget))
+            shown << box->text();
+    window->findChild<QAction*>("aAeHits")->trigger();
+    auto* table = window->findChild<QTableWidget*>("aeHitsTable");
+    for (int c = 0; c < table->columnCount(); ++c) {
+        shown << table->horizontalHeaderItem(c)->text();
+        for (int r = 0; r < table->rowCount(); ++r)
+            shown << (table->item(r, c) ? table->item(r, c)->text() : QString());
+    }
+    auto* form = qobject_cast<TWForm*>(window->workspace()->activeSubWindow());
+    form->record->header.clockKHz = 0; // no frequency: no hits, and the table says why
+    window->refreshAeHits();
+    shown << window->findChild<QLabel*>("summaryLabel")->text();
+    QVERIFY(!window->exportActiveRecord(dir.filePath("нет/з.wav"), true, false));
+
+    const float loud[] = { 3.0f, -3.0f };
+    SF_INFO info { 0, 44100, 1, SF_FORMAT_WAV | SF_FORMAT_FLOAT, 0, 0 };
+    SNDFILE* sound = sf_open(qPrintable(dir.filePath("громко.wav")), SFM_WRITE, &info);
+    QVERIFY(sound && sf_writef_float(sound, loud, 2) == 2 && sf_close(sound) == 0);
+    QVERIFY(window->importRecordFile(dir.filePath("громко.wav")));
+    QVERIFY(testfiles::write(dir.filePath("слова.wav"), "just words"));
+    QVERIFY(!window->importRecordFile(dir.filePath("слова.wav")));
+    comPortName = dir.filePath("порт");
+    window->findChild<QAction*>("aRunADC")->trigger();
+    shown << testboxes::texts << testboxes::causes;
+
+    QVERIFY(shown.join(' ').contains("не звуковой файл")); // every kind of text was there
+    QVERIFY(shown.join(' ').contains("ограничены"));
+    // The program's Latin names, file types (also as suffixes of the names shown) and the port
+    // group; the paths the operator gave are his.
+    const QStringList ours { "noname", "fft", "korun", "csv", "wav", "raw", "aic", "dialout" };
+    const QRegularExpression english("[A-Za-z]{3,}");
+    for (QString text : shown)
+        for (const QRegularExpressionMatch& word :
+            english.globalMatch(text.remove(QRegularExpression("(/[^\\s/]+)+")))) // paths
+            QVERIFY2(ours.contains(word.captured().toLower()),
+                qPrintable(word.captured() + ": " + text));
 }
 
 QTEST_MAIN(tst_Acquisition)

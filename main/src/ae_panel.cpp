@@ -159,13 +159,15 @@ void AeHitsPanel::showHits(TWForm* window, const HitQuery& asked, bool decibels)
 {
     clearMarks();
     rows.clear();
-    if (shown)
-        disconnect(shown, &TWForm::contentsChanged, this, nullptr);
+    forget();
     shown = window && window->record && !window->isSpectrum ? window : nullptr;
-    // The table follows its window: a new run, changed samples, a new or cleared selection.
-    if (shown)
+    // The table follows its window: a new run, changed samples, a new or cleared selection;
+    // it lets go of a window that is being destroyed.
+    if (shown) {
         connect(shown, &TWForm::contentsChanged, this,
             [this, asked, decibels] { showHits(shown, asked, decibels); });
+        connect(shown, &TWForm::goingAway, this, &AeHitsPanel::forget);
+    }
     QString summary = tr("Нет записи.");
     if (shown) {
         HitQuery query = asked;
@@ -206,7 +208,7 @@ void AeHitsPanel::showHits(TWForm* window, const HitQuery& asked, bool decibels)
                 marks.arrivals << qMakePair(row.hit.channel, row.hit.arrival);
             window->repaintPlot();
         } else {
-            summary = tr("Импульсы не найдены: %1").arg(cause);
+            summary = tr("Импульсы не найдены: %1").arg(fileCauseText(cause));
         }
     }
     ui->summaryLabel->setText(summary);
@@ -271,12 +273,17 @@ void AeHitsPanel::clearMarks()
     shown->repaintPlot();
 }
 
+void AeHitsPanel::forget()
+{
+    if (shown)
+        disconnect(shown, nullptr, this, nullptr);
+    shown = nullptr;
+}
+
 void AeHitsPanel::hideEvent(QHideEvent* event)
 {
     clearMarks();
-    if (shown)
-        disconnect(shown, &TWForm::contentsChanged, this, nullptr);
-    shown = nullptr;
+    forget();
     QDockWidget::hideEvent(event);
 }
 

@@ -92,6 +92,8 @@ private slots:
 
 private:
     void fillTable(bool events);
+    // Lets go of the window shown (its changes are no longer followed).
+    void forget();
 
     Ui::AeHitsPanel* ui;
     QWidget* content = nullptr;

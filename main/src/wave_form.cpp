@@ -549,6 +549,10 @@ TWForm::TWForm(QWidget* parent, Qt::WindowFlags flags)
 
 TWForm::~TWForm()
 {
+    // The workspace activates another window while the sub-window part of this one goes: what
+    // shows this window lets go of it first, and its surface is not drawn on any more.
+    emit goingAway();
+    plotWidget = nullptr;
     if (linkedWindow) {
         if (isSpectrum)
             linkedWindow->hasSpectrum = false;

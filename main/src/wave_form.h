@@ -201,6 +201,8 @@ signals:
     // The record was replaced or its samples changed (a run, zeroing, an inverse transform), or
     // the selection was made or cleared: whatever was worked out of them is stale.
     void contentsChanged();
+    // The window is being destroyed: nothing may use it after this.
+    void goingAway();
 
 public slots:
     void slot_SBarValueChanged(int value);
