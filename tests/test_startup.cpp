@@ -109,17 +109,19 @@ void tst_Startup::entry()
     QVERIFY(pid > 0);
     QTRY_VERIFY_WITH_TIMEOUT(
         testfiles::read(dir.filePath("out")).endsWith("created application\n\n"), 20000);
+    QTest::qWait(200); // still running in its event loop
+    int status = 0;
+    const pid_t running = ::waitpid(pid, &status, WNOHANG);
+    ::kill(pid, SIGTERM);
+    QCOMPARE(::waitpid(pid, &status, 0), pid);
+    QCOMPARE(running, 0);
     const QByteArray searched = testfiles::read(dir.filePath("out.err"));
-    const QByteArray beside = QFileInfo(dir.path()).canonicalFilePath().toUtf8() + "/plugins/platforms";
+    const QByteArray beside
+        = QFileInfo(dir.path()).canonicalFilePath().toUtf8() + "/plugins/platforms";
     const qsizetype first = searched.indexOf("checking directory path");
     QVERIFY2(first >= 0 && searched.indexOf(beside) > first
             && searched.indexOf(beside) < searched.indexOf('\n', first),
         searched.left(600).constData());
-    QTest::qWait(200); // still running in its event loop
-    int status = 0;
-    QCOMPARE(::waitpid(pid, &status, WNOHANG), 0);
-    ::kill(pid, SIGTERM);
-    QCOMPARE(::waitpid(pid, &status, 0), pid);
 }
 
 // A signal socket that cannot be made fails the library's first stage with 0xA008; a missing
