@@ -2,6 +2,7 @@
 
 #include "data.h"
 #include "fmain.h"
+#include "korun_protocol.h"
 #include "ustrings.h"
 #include "wave_stor.h"
 
@@ -240,11 +241,11 @@ bool SerialLink::drainOutput(qint32 rate)
 
 namespace {
 
-constexpr quint8 syncBytes[4] = { 0xFF, 0xFF, 0x55, 0xAA };
-constexpr quint8 syncAnswer = 0xA5;
-constexpr quint8 commandParameters = 0x21;
-constexpr quint8 commandStatus = 0x22;
-constexpr quint8 commandReadChannel = 0x23;
+using korun::commandParameters;
+using korun::commandReadChannel;
+using korun::commandStatus;
+using korun::syncAnswer;
+using korun::syncBytes;
 constexpr int syncTimeoutMs = 500;
 constexpr int parametersAckMs = 100;
 constexpr int parametersPauseMs = 100;

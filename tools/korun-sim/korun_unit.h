@@ -6,20 +6,13 @@
 // how fast, and which faults it injects are left to the unit built on it. Plain C++.
 #pragma once
 
+#include "korun_protocol.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace korun {
-
-constexpr uint8_t syncBytes[4] = { 0xFF, 0xFF, 0x55, 0xAA };
-constexpr uint8_t syncAnswer = 0xA5;
-constexpr uint8_t wrongSyncAnswer = 0x5A;
-constexpr uint8_t ackGiven = 0x00;
-constexpr uint8_t ackWrong = 0x01;
-constexpr uint8_t commandParameters = 0x21;
-constexpr uint8_t commandStatus = 0x22;
-constexpr uint8_t commandReadChannel = 0x23;
 
 // What the parameters frame set: the count of sample pairs, the frequency code (3 MHz / (code
 // + 1)), the four gain codes, the input group, synchronisation and detector.
