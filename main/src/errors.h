@@ -17,5 +17,7 @@ constexpr quint16 zoomConnect = 0xE802;
 constexpr quint16 noToolItem = 0xE902;
 constexpr quint16 toolConnect = 0xEA02;
 constexpr quint16 noStatusFrame = 0xEB02;
+// A waveform window's signals could not be connected to the main window.
+constexpr quint16 windowConnect = 0xEC02;
 
 } // namespace err

@@ -527,7 +527,6 @@ void MainWnd::setChannelStatus(
     timeLabels[channel]->setVisible(!time.isEmpty());
     valueLabels[channel]->setText(value);
     valueLabels[channel]->setVisible(!value.isEmpty());
-    refreshMeasurements();
 }
 
 void MainWnd::refreshZoomLabels()
@@ -721,11 +720,8 @@ void MainWnd::setYUnit(bool volts)
     yAxisFlag = volts;
     ui->aVolt->setChecked(volts);
     ui->aCoulomb->setChecked(!volts);
-    if (TWForm* window = activeWaveForm())
-        window->refreshAllStatus();
-    // The scales of every window speak in the unit: they are drawn again in the new one.
-    if (scalesShown)
-        slot_aScalesTriggered(true);
+    // Every window's readouts and scales speak in the unit: they are drawn again in the new one.
+    pushViewOptions();
     refreshMeasurements();
 }
 
@@ -942,6 +938,7 @@ void MainWnd::slot_aAverageTriggered(bool)
 
 void MainWnd::slot_aSelectModeTriggered(bool checked)
 {
+    pushViewOptions();
     if (!checked)
         return;
     if (TWForm* window = activeWaveForm())
@@ -973,7 +970,7 @@ TWForm* MainWnd::newEmptyWindow()
     if (!mdiArea)
         return nullptr;
     auto* window = new (std::nothrow) TWForm;
-    if (!window || !window->initEmpty()) {
+    if (!adopt(window) || !window->initEmpty()) {
         delete window;
         return nullptr;
     }
@@ -1017,7 +1014,7 @@ bool MainWnd::openRecordFile(const QString& name)
     auto* window = new (std::nothrow) TWForm;
     QString cause;
     bool read = false;
-    if (window) {
+    if (adopt(window)) {
         FileFaultsLogged logged;
         read = window->openFile(name, &cause);
     }
@@ -1124,7 +1121,7 @@ bool MainWnd::importRecordFile(const QString& name)
     auto* window = new (std::nothrow) TWForm;
     QString cause;
     ImportNotes notes;
-    if (!window || !window->importFile(name, cause, notes)) {
+    if (!adopt(window) || !window->importFile(name, cause, notes)) {
         delete window;
         qtmisc::mesDaemon->showWarn(
             0x1513, QFileInfo(name).fileName(), fileCauseText(cause), false, false);
@@ -1203,17 +1200,51 @@ void MainWnd::slot_aAeHitsTriggered(bool checked)
 void MainWnd::slot_aScalesTriggered(bool checked)
 {
     scalesShown = checked;
+    pushViewOptions();
+}
+
+ViewOptions MainWnd::viewOptions() const
+{
+    ViewOptions options;
+    options.volts = yAxisFlag;
+    options.scales = scalesShown;
+    options.powerOfTwoSelection = isSelectModeChecked();
+    return options;
+}
+
+void MainWnd::pushViewOptions()
+{
     if (mdiArea)
         for (QMdiSubWindow* window : mdiArea->subWindowList())
             if (auto* form = qobject_cast<TWForm*>(window))
-                form->repaintPlot();
+                form->setViewOptions(viewOptions());
+}
+
+bool MainWnd::adopt(TWForm* window)
+{
+    if (!window)
+        return false;
+    // What the window tells goes to the status labels, the controls, the stretch bar and the
+    // command states; what it needs from here is handed down.
+    if (!connect(window, &TWForm::channelStatusChanged, this,
+            [this, window](int channel, const QString& time, const QString& value) {
+                setChannelStatus(window, channel, time, value);
+            })
+        || !connect(window, &TWForm::controlsChanged, this, [this, window] { syncControls(window); })
+        || !connect(window, &TWForm::stretchChanged, this, [this, window] { refreshStretchBar(window); })
+        || !connect(window, &TWForm::commandStatesChanged, this, &MainWnd::refreshCommandStates)) {
+        QTM_REPORT(err::windowConnect);
+        return false;
+    }
+    window->setViewOptions(viewOptions());
+    return true;
 }
 
 void MainWnd::refreshMeasurements()
 {
     auto* panel = findChild<MeasurePanel*>();
     if (panel && panel->isVisible())
-        panel->showMeasurements(activeWaveForm(), yAxisFlag);
+        panel->showMeasurements(activeWaveForm());
 }
 
 void MainWnd::slot_aMeasureTriggered(bool checked)
@@ -1567,8 +1598,10 @@ TWForm* MainWnd::openSpectrum(TWForm* source)
         return nullptr;
     }
     auto* spectrum = new (std::nothrow) TWForm;
-    if (!spectrum)
+    if (!adopt(spectrum)) {
+        delete spectrum;
         return nullptr;
+    }
     spectrum->setWindowTitle(QStringLiteral("FFT: ") + source->shownTitle());
     if (spectrum->computeSpectrum(source) != 0) {
         delete spectrum;

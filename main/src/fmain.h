@@ -4,6 +4,7 @@
 #include "gain_advice.h"
 #include "rs232.h"
 #include "settings.h"
+#include "wave_form.h"
 
 #include <QMainWindow>
 #include <QString>
@@ -104,6 +105,14 @@ public:
     bool yAxisVolts() const { return yAxisFlag; }
     bool isZoomGuardSet() const { return zoomGuard; }
     bool isSelectModeChecked() const;
+    // What every waveform window is handed down (the readouts' unit, scales, selection mode),
+    // and handing it to every one after a change.
+    ViewOptions viewOptions() const;
+    void pushViewOptions();
+    // Connects a new window's signals to the status labels, controls, stretch bar, command
+    // states and measurements and hands it the view options; false (reported) when a
+    // connection fails.
+    bool adopt(TWForm* window);
 
     void loadSettings();
 

@@ -35,13 +35,41 @@ MeasurePanel::MeasurePanel(QWidget* parent)
     setWidget(table);
 }
 
-void MeasurePanel::showMeasurements(TWForm* window, bool volts)
+void MeasurePanel::showMeasurements(TWForm* window)
 {
+    forget();
+    shown = window;
+    if (shown) {
+        connect(shown, &TWForm::channelStatusChanged, this, &MeasurePanel::measure);
+        connect(shown, &TWForm::selectionMoved, this, &MeasurePanel::measure);
+        connect(shown, &TWForm::contentsChanged, this, &MeasurePanel::measure);
+        connect(shown, &TWForm::goingAway, this, &MeasurePanel::forget);
+    }
+    measure();
+}
+
+void MeasurePanel::forget()
+{
+    if (shown)
+        disconnect(shown, nullptr, this, nullptr);
+    shown = nullptr;
+}
+
+void MeasurePanel::hideEvent(QHideEvent* event)
+{
+    forget();
+    QDockWidget::hideEvent(event);
+}
+
+void MeasurePanel::measure()
+{
+    TWForm* window = shown;
     WaveStore* record = window && !window->isSpectrum ? window->record : nullptr;
     const int channels = record ? record->channelCount() : 0;
     table->setRowCount(channels);
     if (!record)
         return;
+    const bool volts = window->viewOptions().volts;
     const QString unit = volts ? QStringLiteral("V") : QStringLiteral("Q");
     const double rate = sampleRateHz(*record);
     const auto seconds = [rate](double samples) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QDockWidget>
+#include <QPointer>
 
 class QTableWidget;
 class TWForm;
@@ -30,9 +31,18 @@ public:
 
     explicit MeasurePanel(QWidget* parent = nullptr);
 
-    // Measures window's record (a spectrum or no window empties the table).
-    void showMeasurements(TWForm* window, bool volts);
+    // Measures window's record in the window's readout unit (a spectrum or no window empties
+    // the table), and follows it: cursors, the selection's drag, new contents.
+    void showMeasurements(TWForm* window);
+
+protected:
+    void hideEvent(QHideEvent* event) override;
 
 private:
+    void measure();
+    // Lets go of the window measured.
+    void forget();
+
     QTableWidget* table;
+    QPointer<TWForm> shown;
 };

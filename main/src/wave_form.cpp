@@ -4,7 +4,6 @@
 #include "data.h"
 #include "errors.h"
 #include "fft_dialog.h"
-#include "fmain.h"
 #include "record_export.h"
 #include "rs232.h"
 #include "scales.h"
@@ -83,8 +82,8 @@ void TWFormInternalWidget::paintEvent(QPaintEvent*)
     frame.fill(Qt::black);
     if (window->record && painter->begin(&frame)) {
         window->record->draw(*painter);
-        if (mainWnd && mainWnd->scalesShown)
-            drawRecordScales(*painter, *window->record, window->plotRect, mainWnd->yAxisVolts(),
+        if (window->viewOptions().scales)
+            drawRecordScales(*painter, *window->record, window->plotRect, window->viewOptions().volts,
                 window->logScale);
         drawHitMarks(*painter);
         painter->end();
@@ -500,8 +499,8 @@ void TWFormInternalWidget::performState()
     default:
         break;
     }
-    if (mainWnd && performed >= 1 && performed <= 4)
-        mainWnd->refreshMeasurements(); // the selection's figures follow the drag
+    if (performed >= 1 && performed <= 4)
+        emit window->selectionMoved(); // the selection's figures follow the drag
     if (performed == 1 || performed == 3 || performed == 4)
         emit window->contentsChanged(); // made, collapsed by a press, or finished
 }
@@ -510,7 +509,7 @@ void TWFormInternalWidget::performState()
 void TWFormInternalWidget::followEventPos()
 {
     WaveStore* record = window->record;
-    if (!record || !painter || !mainWnd)
+    if (!record || !painter)
         return;
     pressPos = eventPos;
     const int x = eventPos.x();
@@ -528,7 +527,7 @@ void TWFormInternalWidget::followEventPos()
     const int n = record->sampleCount();
     int exponent = 1;
     int end = std::clamp(record->xToSample(x), 0, n);
-    if (mainWnd->isSelectModeChecked()) {
+    if (window->viewOptions().powerOfTwoSelection) {
         end = window->selStart
             + roundToPowerOfTwo(record->xToSample(x) - window->selStart, exponent);
         if (end < 0 || end > n)
@@ -639,8 +638,7 @@ bool TWForm::loadRecord(const QString& name, const std::function<bool(WaveStore&
     refreshTitle();
     relayout(height());
     setupScrollBar();
-    if (mainWnd)
-        mainWnd->syncControls(this);
+    emit controlsChanged();
     refreshAllStatus();
     return true;
 }
@@ -923,8 +921,7 @@ void TWForm::zoomTo(int first, int width)
     if (width == record->viewCount() && first == record->viewFirst())
         return;
     setView(first, width);
-    if (mainWnd)
-        mainWnd->refreshStretchBar(this);
+    emit stretchChanged();
     repaintPlot();
 }
 
@@ -1006,7 +1003,7 @@ void TWForm::renderTo(QPainter& painter, const QRect& rect, bool withScales)
     record->setPlotRect(rect);
     record->draw(painter);
     if (withScales)
-        drawRecordScales(painter, *record, rect, !mainWnd || mainWnd->yAxisVolts(), logScale);
+        drawRecordScales(painter, *record, rect, options.volts, logScale);
     record->setPlotRect(plotRect);
     for (int i = 0; i < WaveStore::maxChannels; ++i)
         if (WaveChannel* c = record->channelSlots[i].channel)
@@ -1242,8 +1239,8 @@ void TWForm::showMean()
         return;
     }
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    const QString text = meanText(*record, std::min(selStart, selEnd), std::max(selStart, selEnd),
-        !mainWnd || mainWnd->yAxisVolts());
+    const QString text = meanText(
+        *record, std::min(selStart, selEnd), std::max(selStart, selEnd), options.volts);
     QApplication::restoreOverrideCursor();
     qtmisc::mesDaemon->showInfo(0x1401, text, QString(), false, false);
 }
@@ -1265,30 +1262,39 @@ void TWForm::showSample(int channel, int sample)
 
 void TWForm::refreshStatus(int channel)
 {
-    if (!mainWnd || !record || channel < 0 || channel > 3)
+    if (!record || channel < 0 || channel > 3)
         return;
-    const ChannelStatusTexts texts
-        = channelStatusTexts(*record, channel, mainWnd->yAxisVolts(), logScale);
-    mainWnd->setChannelStatus(this, channel, texts.time, texts.value);
+    const ChannelStatusTexts texts = channelStatusTexts(*record, channel, options.volts, logScale);
+    emit channelStatusChanged(channel, texts.time, texts.value);
 }
 
 void TWForm::refreshAllStatus()
 {
-    if (!mainWnd || !record)
+    if (!record)
         return;
     for (int i = 0; i < 4; ++i) {
         if (i < record->channelCount())
             refreshStatus(i);
         else
-            mainWnd->setChannelStatus(this, i, QString(), QString());
+            emit channelStatusChanged(i, QString(), QString());
     }
 }
 
 void TWForm::slot_aboutToActivate()
 {
-    if (mainWnd)
-        mainWnd->syncControls(this);
+    emit controlsChanged();
     refreshAllStatus();
+}
+
+void TWForm::setViewOptions(const ViewOptions& given)
+{
+    const bool redraw = given.volts != options.volts || given.scales != options.scales;
+    options = given;
+    if (redraw) {
+        if (plotWidget)
+            plotWidget->update();
+        refreshAllStatus();
+    }
 }
 
 // --- Spectrum -----------------------------------------------------------------------------------
@@ -1351,8 +1357,7 @@ int TWForm::computeSpectrum(TWForm* source)
     record->refreshScaleY();
     record->applyScales();
     repaintPlot();
-    if (mainWnd)
-        mainWnd->syncControls(this);
+    emit controlsChanged();
     setupScrollBar();
     refreshAllStatus();
     return 0;
@@ -1423,8 +1428,7 @@ void TWForm::acceptClose(QCloseEvent* event)
     event->accept();
     if (isSpectrum && linkedWindow) {
         linkedWindow->hasSpectrum = false;
-        if (mainWnd)
-            mainWnd->refreshCommandStates();
+        emit commandStatesChanged();
     }
 }
 

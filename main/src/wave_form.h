@@ -101,6 +101,16 @@ private:
     TWForm* window;
 };
 
+// What a window needs to know from the main window, handed down whenever it changes: the
+// readouts' unit, whether scales are drawn over the record, and whether a selection snaps to a
+// power-of-two length.
+struct ViewOptions
+{
+    bool volts = true;
+    bool scales = false;
+    bool powerOfTwoSelection = false;
+};
+
 class TWForm : public QMdiSubWindow
 {
     Q_OBJECT
@@ -197,10 +207,25 @@ public:
     QDateTime fileTime; // a read record: its file's modification time
     QDateTime runEnded; // a digitised record: when its run ended
 
+    // What the main window hands down; the record is drawn and read out by it from then on.
+    void setViewOptions(const ViewOptions& options);
+    const ViewOptions& viewOptions() const { return options; }
+
 signals:
     // The record was replaced or its samples changed (a run, zeroing, an inverse transform), or
     // the selection was made or cleared: whatever was worked out of them is stale.
     void contentsChanged();
+    // A step of a selection's drag, or a cursor moved: the figures of the selection and the
+    // cursors follow.
+    void selectionMoved();
+    // Channel's readouts (0-based, up to 4 shown): its cursor time and value (empty: none).
+    void channelStatusChanged(int channel, const QString& time, const QString& value);
+    // The display mode, smoothing, zoom or sine changed: the controls showing them follow.
+    void controlsChanged();
+    // The visible span changed: the stretch bar follows.
+    void stretchChanged();
+    // Something that decides which commands may run changed (a spectrum window closed).
+    void commandStatesChanged();
     // The window is being destroyed: nothing may use it after this.
     void goingAway();
 
@@ -213,6 +238,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    ViewOptions options;
     void acceptClose(QCloseEvent* event);
     void releaseSaveShortcut();
     bool setupWindow();
