@@ -54,7 +54,7 @@ Measured measure(qint32 baud, quint16 halfCount, const QTemporaryDir& dir)
     const double cpuBefore = cpuSeconds();
     QElapsedTimer clock;
     clock.start();
-    m.done = runAcquisition(record, nullptr, serialLink());
+    m.done = runAcquisition(record, nullptr, serialLink(), acqParams, comPortName, comBaudRate);
     m.wall = clock.nsecsElapsed() / 1e9;
     m.cpu = cpuSeconds() - cpuBefore;
 

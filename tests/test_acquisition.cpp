@@ -118,7 +118,7 @@ void tst_Acquisition::manualParameterFrame()
     acqParams = { 0, 50000, 24, { 0, 1, 2, 3 }, 2, 0, 1 };
     QVERIFY(startUnit({}));
     auto record = newRecord(100000);
-    QVERIFY(runAcquisition(*record, nullptr, serialLink()));
+    QVERIFY(runAcquisition(*record, nullptr, serialLink(), acqParams, comPortName, comBaudRate));
     QVERIFY(log().contains(
         "<- FF FF 55 AA\n-> A5\n<- 21 00 00 50 C3 18 00 00 01 02 03 02 00 01 55\n-> 00\n"));
     QCOMPARE(samplesOf(*record->channel(3)), dumped(3));
@@ -140,7 +140,7 @@ void tst_Acquisition::faultRecovers()
     QFETCH(QStringList, options);
     QVERIFY(startUnit(options));
     auto record = newRecord(4096);
-    QVERIFY(runAcquisition(*record, nullptr, serialLink()));
+    QVERIFY(runAcquisition(*record, nullptr, serialLink(), acqParams, comPortName, comBaudRate));
     for (int i = 0; i < 4; ++i)
         QCOMPARE(samplesOf(*record->channel(i)), dumped(i));
 }
@@ -157,7 +157,8 @@ qint64 tst_Acquisition::runStoppedAfter(WaveStore& record, int ms)
         window->slot_tStopReleased();
     });
     clock.start();
-    const bool done = runAcquisition(record, nullptr, serialLink());
+    const bool done
+        = runAcquisition(record, nullptr, serialLink(), acqParams, comPortName, comBaudRate);
     return done || stoppedAt < 0 ? -1 : clock.elapsed() - stoppedAt;
 }
 
@@ -281,7 +282,7 @@ void tst_Acquisition::aeSourceIsFoundAndLocated()
     acqParams.halfCount = 8192;
     acqParams.gains[0] = acqParams.gains[1] = 2;
     auto record = newRecord(16384);
-    QVERIFY(runAcquisition(*record, nullptr, serialLink()));
+    QVERIFY(runAcquisition(*record, nullptr, serialLink(), acqParams, comPortName, comBaudRate));
     const QList<QByteArray> truth = testfiles::read(events).trimmed().split('\n').mid(1);
     QCOMPARE(truth.size(), 4);
     HitSettings settings;
@@ -321,7 +322,7 @@ void tst_Acquisition::portFailures()
         SerialPortDevice device;
         SerialLink link(device);
         KorunProtocol protocol(link);
-        comPortName = QString::fromLocal8Bit(slave);
+        link.portName = QString::fromLocal8Bit(slave);
         quint8 status = 0;
         protocol.readStatus(status);
         return link.failure;

@@ -21,7 +21,7 @@ struct RunResult
 RunResult run(FakeUnit& unit, SerialLink& link, WaveStore& record)
 {
     RunResult result;
-    result.done = runAcquisition(record, nullptr, link);
+    result.done = runAcquisition(record, nullptr, link, acqParams, QString(), comBaudRate);
     result.endMs = unit.nowMs();
     return result;
 }

@@ -1471,7 +1471,9 @@ void MainWnd::slot_aRunADCTriggered(bool)
         || (target->record && target->record->isModified())) {
         target = created = newEmptyWindow();
     }
-    const bool done = target && target->acquire(channelCount, 2 * int(acqParams.halfCount));
+    const bool done = target
+        && target->acquire(
+            channelCount, 2 * int(acqParams.halfCount), acqParams, comPortName, comBaudRate);
     const LinkFailure failure = serialLink().failure;
     if (!done && failure == LinkFailure::Stopped) {
         delete created; // the operator's STOP: the partial run is let go without a word

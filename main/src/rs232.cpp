@@ -1,7 +1,6 @@
 #include "rs232.h"
 
 #include "data.h"
-#include "fmain.h"
 #include "korun_protocol.h"
 #include "ustrings.h"
 #include "wave_stor.h"
@@ -287,10 +286,10 @@ bool KorunProtocol::begin()
 {
     if (link.device.isOpen())
         return true;
-    const int error = link.openPort(comPortName, comBaudRate);
+    const int error = link.openPort(link.portName, link.rate);
     if (link.device.isOpen()) // a setting a pseudo-terminal lacks leaves it usable
         return true;
-    const QByteArray path = QFile::encodeName(comPortName);
+    const QByteArray path = QFile::encodeName(link.portName);
     return fail(openFailure(error, ::access(path.constData(), R_OK | W_OK) == 0));
 }
 
@@ -308,7 +307,7 @@ bool KorunProtocol::finish(bool success)
 
 bool KorunProtocol::synchronise()
 {
-    if (!link.drainOutput(comBaudRate) || !link.device.clear() || !link.writeBlock(syncBytes, 4))
+    if (!link.drainOutput(link.rate) || !link.device.clear() || !link.writeBlock(syncBytes, 4))
         return fail(LinkFailure::PortError);
     const quint8 answer = link.readByte(syncTimeoutMs);
     if (link.stopped || link.timedOut)
@@ -320,7 +319,7 @@ bool KorunProtocol::settleLine()
 {
     if (!begin())
         return false;
-    const qint64 lineMs = longestReplyBytes * 10 * 1000 / std::max(comBaudRate, 1200) + 1000;
+    const qint64 lineMs = longestReplyBytes * 10 * 1000 / std::max(link.rate, 1200) + 1000;
     return link.drainInput(quietLineMs, lineMs);
 }
 
@@ -496,18 +495,19 @@ bool transfer(WaveStore& record, SerialLink& link, QProgressBar* bar, const AcqP
 
 } // namespace
 
-bool runAcquisition(WaveStore& record, QWidget* parent, SerialLink& link)
+bool runAcquisition(WaveStore& record, QWidget* parent, SerialLink& link, const AcqParams& params,
+    const QString& port, qint32 rate)
 {
-    if (!mainWnd)
-        return false;
     ProgressDialog dialog(parent, QString(), record.channelCount() * record.sampleCount() + 20);
-    if (!QObject::connect(dialog.stopButton(), &QToolButton::released, mainWnd,
-            &MainWnd::slot_tStopReleased, Qt::UniqueConnection))
+    if (!QObject::connect(
+            dialog.stopButton(), &QToolButton::released, &dialog, [&link] { link.requestStop(); }))
         return false;
     link.stopped = false;
     link.failure = LinkFailure::None;
+    link.portName = port;
+    link.rate = rate;
     // The run records what it sent, whatever the parameters become meanwhile.
-    const AcqParams sent = acqParams;
+    const AcqParams sent = params;
     const bool done = transfer(record, link, dialog.bar(), sent);
     if (!done && link.stopped) // whatever went wrong before, the operator stopped the run
         link.failure = LinkFailure::Stopped;

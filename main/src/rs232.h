@@ -109,6 +109,8 @@ public:
     bool drainInput(int quietMs, qint64 limitMs);
 
     PortDevice& device;
+    QString portName; // the port the protocol opens, and its line rate
+    qint32 rate = 115200;
     bool timedOut = false;
     bool stopped = false;
     quint8 checksum = 0;
@@ -123,8 +125,8 @@ private:
 // The program-wide link on the serial port.
 SerialLink& serialLink();
 
-// The unit's command protocol over a link; each exchange opens the port (comPortName,
-// comBaudRate) if needed and closes it before returning.
+// The unit's command protocol over a link; each exchange opens the link's port at its rate if
+// needed and closes it before returning.
 class KorunProtocol
 {
 public:
@@ -153,6 +155,8 @@ private:
     SerialLink& link;
 };
 
-// Fills an initialised record from the unit: parameters, status polling, every channel, then
-// the header. Shows the progress dialog (parent: the window that will own the record).
-bool runAcquisition(WaveStore& record, QWidget* parent, SerialLink& link);
+// Fills an initialised record from the unit on port at rate: the parameters, status polling,
+// every channel, then the header from the parameters sent. Shows the progress dialog (parent:
+// the window that will own the record), whose STOP stops the link.
+bool runAcquisition(WaveStore& record, QWidget* parent, SerialLink& link, const AcqParams& params,
+    const QString& port, qint32 rate);

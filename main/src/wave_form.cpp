@@ -716,7 +716,8 @@ void keepDisplay(const WaveStore& old, WaveStore& fresh)
 
 } // namespace
 
-bool TWForm::acquire(int channels, int samples)
+bool TWForm::acquire(
+    int channels, int samples, const AcqParams& params, const QString& port, qint32 rate)
 {
     auto* fresh = new (std::nothrow) WaveStore(plotRect);
     if (!fresh || !fresh->initialise(channels, samples)) {
@@ -727,7 +728,7 @@ bool TWForm::acquire(int channels, int samples)
         && record->sampleCount() == fresh->sampleCount();
     if (record)
         keepDisplay(*record, *fresh);
-    if (!runAcquisition(*fresh, this, serialLink())) {
+    if (!runAcquisition(*fresh, this, serialLink(), params, port, rate)) {
         delete fresh;
         setupScrollBar();
         return false;

@@ -16,6 +16,7 @@ class QPainter;
 class QScrollBar;
 class TWForm;
 class WaveStore;
+struct AcqParams;
 struct ImportNotes;
 
 // The time and value readouts of channel i at its cursor ("  120.5uS", " 195.3mV"; for a
@@ -134,8 +135,10 @@ public:
     void refreshTitle();
     // The title as texts name the window, with unsavedMark appended while it is marked modified.
     QString shownTitle(const QString& unsavedMark = QString()) const;
-    // Fills a record of the shape from the unit; the window takes it only when the run succeeds.
-    bool acquire(int channels, int samples);
+    // Fills a record of the shape from the unit on port at rate with the parameters; the window
+    // takes it only when the run succeeds.
+    bool acquire(
+        int channels, int samples, const AcqParams& params, const QString& port, qint32 rate);
 
     void setGraphColor(int channel, const QColor& color);
     void setCursorColor(int channel, const QColor& color);
