@@ -75,7 +75,7 @@ int main(int argc, char** argv)
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     MainWnd window;
-    if (!window.create())
+    if (!window.create(QString()))
         return 2;
     mainWnd = &window;
     const quint16 halfCount = quint16(qEnvironmentVariableIntValue("BENCH_HALF_COUNT") > 0

@@ -250,7 +250,7 @@ void tst_MainWnd::settingsLoadColorsTheLabels()
         "[COLOR]\nTextColor0=65280\nBackColor2=16777215\n[OTHERS]\nOldDir=/"
         "data\n[WAVE_ADC]\nYAxis=1\n[COM]\nBaud=230400\n"));
     window = new MainWnd;
-    QVERIFY(window->create());
+    QVERIFY(window->create(settingsDirectory(applicationDir)));
     // A rate the program cannot take is replaced, and the operator is told.
     QStringList notices;
     for (QWidget* shown : QApplication::allWidgets())

@@ -7,7 +7,6 @@
 #include "file_io.h"
 #include "gain_advice.h"
 #include "hgversion.h"
-#include "init.h"
 #include "measure_panel.h"
 #include "print_dialog.h"
 #include "record_export.h"
@@ -152,8 +151,9 @@ MainWnd::~MainWnd()
         mainWnd = nullptr;
 }
 
-bool MainWnd::create()
+bool MainWnd::create(const QString& settingsFolder)
 {
+    settingsDir = settingsFolder;
     setAttribute(Qt::WA_DeleteOnClose);
     ui = new (std::nothrow) Ui::MainWindow;
     if (!ui) {
@@ -541,7 +541,6 @@ void MainWnd::loadSettings()
 {
     if (!qtmisc::mesDaemon)
         return;
-    settingsDir = settingsDirectory(applicationDir);
     SettingsValues values;
     for (int i = 0; i < 4; ++i) {
         values.graphColors[i] = traceColors[i];
@@ -893,11 +892,6 @@ void MainWnd::slot_subWindowActivated(QMdiSubWindow*)
     refreshCommandStates();
     refreshAeHits();
     refreshMeasurements();
-}
-
-void MainWnd::slot_BeforeQuit()
-{
-    shutdownProgram();
 }
 
 void MainWnd::slot_aZoomInTriggered(bool)

@@ -85,8 +85,9 @@ public:
     ~MainWnd() override;
 
     // Builds the window (form, connections, workspace, tool bar, status labels), loads the
-    // settings and sets the command states; false when any part fails (reported).
-    bool create();
+    // settings from settingsFolder (its adc.ini; "" the working directory) and sets the
+    // command states; false when any part fails (reported).
+    bool create(const QString& settingsFolder);
 
     void refreshCommandStates();
     // Takes a window's display mode, smoothing parameter, zoom and sine state into the controls.
@@ -204,7 +205,6 @@ public slots:
     void slot_sbZXSliderMoved(int value);
     void slot_FltEditValueChanged(int value);
     void slot_subWindowActivated(QMdiSubWindow* window);
-    void slot_BeforeQuit();
     void slot_tStopReleased();
 
 protected:

@@ -3,6 +3,7 @@
 #include "errors.h"
 #include "files_list.h"
 #include "fmain.h"
+#include "settings.h"
 #include "umisc.h"
 #include "ustrings.h"
 
@@ -112,7 +113,7 @@ quint16 startup(const QStringList&)
     mainWnd = new (std::nothrow) MainWnd(nullptr,
         Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
             | Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);
-    if (!mainWnd || !mainWnd->create()) {
+    if (!mainWnd || !mainWnd->create(settingsDirectory(applicationDir))) {
         delete mainWnd;
         mainWnd = nullptr;
         return qtmisc::resultNotCreated;
@@ -129,11 +130,10 @@ quint16 startup(const QStringList&)
         return qtmisc::resultReported;
     }
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/voltrix.ico")));
-    const auto unique = Qt::ConnectionType(Qt::AutoConnection | Qt::UniqueConnection);
-    if (!QObject::connect(
-            application, &QCoreApplication::aboutToQuit, mainWnd, &MainWnd::slot_BeforeQuit, unique)
-        || !QObject::connect(application, &QGuiApplication::lastWindowClosed, mainWnd,
-            &MainWnd::slot_BeforeQuit, unique))
+    // The quit hook: whichever comes first shuts the program down (harmless the second time).
+    if (!QObject::connect(application, &QCoreApplication::aboutToQuit, mainWnd, shutdownProgram)
+        || !QObject::connect(
+            application, &QGuiApplication::lastWindowClosed, mainWnd, shutdownProgram))
         return qtmisc::resultNotConnected;
     return qtmisc::resultOk;
 }

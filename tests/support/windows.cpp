@@ -1,6 +1,7 @@
 #include "windows.h"
 
 #include "fmain.h"
+#include "init.h"
 #include "records.h"
 #include "wave_form.h"
 #include "wave_stor.h"
@@ -13,7 +14,7 @@ namespace testwindows {
 MainWnd* openMainWindow()
 {
     auto* window = new MainWnd;
-    if (!window->create()) {
+    if (!window->create(settingsDirectory(applicationDir))) {
         delete window;
         return nullptr;
     }
