@@ -6,6 +6,7 @@
 #include "data.h"
 #include "fmain.h"
 #include "gain_advice.h"
+#include "record_view.h"
 #include "scales.h"
 #include "support/records.h"
 #include "support/reference_render.h"

@@ -1,5 +1,6 @@
 // Trace rendering on offscreen images: the fast column drawing against the straightforward
 // one, joins, points, baselines, cursors, print rendering, polyline batches and the sine.
+#include "record_view.h"
 #include "support/records.h"
 #include "support/reference_render.h"
 #include "support/svg.h"

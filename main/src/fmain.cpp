@@ -745,7 +745,10 @@ void MainWnd::slot_aSetGCTriggered(bool)
 {
     QColor color;
     const int index = chooseColor("aSetGC", traceColors, color);
-    for (TWForm* window : index < 0 ? QList<TWForm*>() : waveForms())
+    if (index < 0)
+        return;
+    traceColors[index] = color; // the colour of the channel in every record to come
+    for (TWForm* window : waveForms())
         window->setGraphColor(index, color);
 }
 
@@ -753,7 +756,10 @@ void MainWnd::slot_aSetCCTriggered(bool)
 {
     QColor color;
     const int index = chooseColor("aSetCC", cursorColors, color);
-    for (TWForm* window : index < 0 ? QList<TWForm*>() : waveForms())
+    if (index < 0)
+        return;
+    cursorColors[index] = color;
+    for (TWForm* window : waveForms())
         window->setCursorColor(index, color);
 }
 

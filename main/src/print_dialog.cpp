@@ -4,6 +4,7 @@
 #include "convert.h"
 #include "file_io.h"
 #include "record_export.h"
+#include "record_view.h"
 #include "ui_printdialog.h"
 #include "umisc.h"
 #include "versioninfo.h"

@@ -5,6 +5,7 @@
 #include "errors.h"
 #include "fft_dialog.h"
 #include "record_export.h"
+#include "record_view.h"
 #include "rs232.h"
 #include "scales.h"
 #include "selsig_dialog.h"

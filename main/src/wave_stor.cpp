@@ -5,11 +5,8 @@
 #include "errors.h"
 #include "file_io.h"
 
-#include <QClipboard>
 #include <QFile>
-#include <QGuiApplication>
 #include <QLocale>
-#include <QPainter>
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -203,16 +200,12 @@ void WaveStore::setTraceColor(int i, const QColor& color)
 {
     if (WaveChannel* c = channel(i))
         c->traceColor = color;
-    if (i >= 0 && i < colorTableSize)
-        traceColors[i] = color;
 }
 
 void WaveStore::setCursorColor(int i, const QColor& color)
 {
     if (WaveChannel* c = channel(i))
         c->cursorColor = color;
-    if (i >= 0 && i < colorTableSize)
-        cursorColors[i] = color;
 }
 
 bool WaveStore::setCursorFromX(int i, int x)
@@ -368,45 +361,6 @@ void WaveStore::baselineDragRect(int i, QRect& rect) const
     rect.setBottom(y2 + roundToInt(128 * scaleY) + 6);
 }
 
-void WaveStore::draw(QPainter& painter)
-{
-    if (!channelSlots[0].channel)
-        return;
-    painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
-    const bool drawPoints = scaleX > 2.0;
-    for (int i = 0; i < maxChannels && channelSlots[i].channel; ++i)
-        channelSlots[i].channel->drawTrace(painter, drawPoints);
-    if (header.sineOverlay)
-        drawSine(painter);
-    for (int i = 0; i < maxChannels && channelSlots[i].channel; ++i)
-        channelSlots[i].channel->drawBaseline(painter);
-    for (int i = 0; i < maxChannels && channelSlots[i].channel; ++i)
-        channelSlots[i].channel->drawCursor(painter);
-}
-
-// The 50 Hz reference: one sine period per 20 ms of the visible samples, across the plot.
-void WaveStore::drawSine(QPainter& painter) const
-{
-    const int width = plotRect.right() - plotRect.left();
-    if (viewCount() == 0 || width <= 0 || header.clockKHz == 0)
-        return;
-    painter.setPen(linePen(Qt::white));
-    painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
-    const double secondsPerSample = header.ticksPerSample / (header.clockKHz * 1000.0);
-    const double phaseStep = secondsPerSample * 2 * M_PI * 50;
-    const double perPixel = phaseStep * viewCount() / width;
-    const double start = phaseStep * viewFirst();
-    const double amplitude = 0.45 * (plotRect.bottom() - plotRect.top());
-    const int centre = (plotRect.bottom() - plotRect.top()) / 2;
-    QPoint from(plotRect.left(), centre - roundToInt(amplitude * std::sin(start)));
-    for (int i = 1; i <= width; ++i) {
-        const QPoint to(
-            plotRect.left() + i, centre - roundToInt(amplitude * std::sin(start + i * perPixel)));
-        painter.drawLine(from, to);
-        from = to;
-    }
-}
-
 // --- Clipboard ----------------------------------------------------------------------------------
 
 QString cursorValuesText(const WaveStore& record, const QLocale& locale)
@@ -430,14 +384,6 @@ QString cursorValuesText(const WaveStore& record, const QLocale& locale)
         text += locale.toString(amplitude, 'f', 6) + QLatin1Char(' ');
     }
     return text;
-}
-
-void copyCursorValues(const WaveStore& record)
-{
-    QClipboard* clipboard = QGuiApplication::clipboard();
-    const QString text = cursorValuesText(record, QLocale());
-    if (clipboard && !text.isNull())
-        clipboard->setText(text);
 }
 
 // --- Moving sections

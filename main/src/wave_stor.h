@@ -1,5 +1,6 @@
 // A multi-channel record: its header (the exact byte image a record file stores), channels,
-// layout, mappings and hit tests, and the record file format. Depends on wave_view.h.
+// layout, mappings and hit tests, and the record file format. Depends on wave_view.h. Its
+// drawing is defined with the windows, in record_view.cpp.
 #pragma once
 
 #include "wave_view.h"
@@ -129,8 +130,6 @@ private:
 // microseconds, then "\nVLX_AMP:" and each channel's amplitude there, every value followed by
 // a space, in the locale's notation. Null when a channel slot before the count is empty.
 QString cursorValuesText(const WaveStore& record, const QLocale& locale);
-// Puts that text on the clipboard (nothing when there is none or no text).
-void copyCursorValues(const WaveStore& record);
 
 // Record files: "KORUNRAW", the 256-byte header, then per channel its 16-byte header and
 // samples. The reader fills a freshly created record and reports its failures (cause, when

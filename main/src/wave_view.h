@@ -1,9 +1,9 @@
 // One channel of a record: sample storage in 32768-byte blocks, scales, baseline, cursor,
-// colours, the drawing of its trace, baseline and cursor, and the spectrum it may hold.
+// colours and the spectrum it may hold. Its drawing (trace, baseline, cursor) is defined with
+// the windows, in record_view.cpp: the record library paints nothing.
 #pragma once
 
 #include <QColor>
-#include <QPen>
 #include <QRect>
 #include <QtGlobal>
 
@@ -12,14 +12,6 @@
 class QPainter;
 class ProgressSteps;
 class ColumnWriter;
-
-// Set while drawing for a preview, a printer or an export: everything black, traces as
-// full-resolution polylines.
-extern bool printRendering;
-
-// A line's pen, one pixel wide in its screen colour; on a page black and one device pixel wide
-// whatever the page's scale (an SVG picture is drawn finer than its size).
-QPen linePen(const QColor& screenColour);
 
 class WaveChannel
 {

@@ -1,6 +1,7 @@
 // Fuzz target: reads a record from the input, lays it out, paints it on screen and for print,
 // and computes what the information dialog shows. No input may crash, hang or corrupt memory.
 #include "fmain.h"
+#include "record_view.h"
 #include "wave_stor.h"
 
 #include <QBuffer>
