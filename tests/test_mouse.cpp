@@ -9,6 +9,7 @@
 #include "wave_stor.h"
 
 #include <QLabel>
+#include <QSignalSpy>
 #include <QtTest>
 
 class tst_Mouse : public WindowTest
@@ -30,6 +31,7 @@ private slots:
     void powerOfTwoEndBeyondTheRecord();
     void snapping();
     void overlayInvertsTheSelectedColumns();
+    void windowStandsAlone();
 
 private:
     QWidget* plot() const { return form->plotWidget; }
@@ -354,6 +356,36 @@ void tst_Mouse::overlayInvertsTheSelectedColumns()
     QVERIFY(!invertedExactly(plain, dragged, xOf(60), xOf(90)));
     release(QPoint(xOf(90), y), Qt::RightButton);
     QVERIFY(invertedExactly(plain, shot(plot()), xOf(60), xOf(90)));
+}
+
+// A record window stands alone: made and read without the main window, it tells its readouts
+// (in the unit handed down to it) and its selection through its signals.
+void tst_Mouse::windowStandsAlone()
+{
+    QCOMPARE(writeRaw(*form->record, dir.filePath("alone.raw")), 0);
+    TWForm alone;
+    QVERIFY(alone.openFile(dir.filePath("alone.raw")));
+    alone.resize(700, 500);
+    alone.show();
+    QSignalSpy readouts(&alone, &TWForm::channelStatusChanged);
+    QSignalSpy moved(&alone, &TWForm::selectionMoved);
+    QSignalSpy changed(&alone, &TWForm::contentsChanged);
+    // Sample 40 at 12 MHz / 100 is 333.3 us; the readout is in volts until coulombs are handed
+    // down.
+    alone.showSample(1, 40);
+    QCOMPARE(readouts.last().at(0).toInt(), 1);
+    QCOMPARE(readouts.last().at(1).toString(), QString("  333.3uS"));
+    QVERIFY(readouts.last().at(2).toString().endsWith('V'));
+    ViewOptions coulombs;
+    coulombs.volts = false;
+    alone.setViewOptions(coulombs);
+    QVERIFY(readouts.last().at(2).toString().endsWith('Q'));
+    TWForm* kept = std::exchange(form, &alone);
+    select(10, 30);
+    form = kept;
+    QCOMPARE(std::min(alone.selStart, alone.selEnd), 10);
+    QCOMPARE(std::max(alone.selStart, alone.selEnd), 30);
+    QVERIFY(moved.count() >= 2 && changed.count() >= 2);
 }
 
 QTEST_MAIN(tst_Mouse)
