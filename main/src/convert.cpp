@@ -14,6 +14,11 @@ double sampleAmplitude(int value, int gainCode, bool detector, bool volts)
     return units * perUnit;
 }
 
+double magnitudeDecibels(double magnitude)
+{
+    return 20.0 * std::log10(magnitude / 128.0);
+}
+
 QString engineeringText(double value, int width)
 {
     const double magnitude = std::fabs(value);

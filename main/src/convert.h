@@ -18,6 +18,9 @@ double gainFactor(int gainCode);
 // for ordinary data, of value + 128 units for detector data counted from -128.
 double sampleAmplitude(int value, int gainCode, bool detector, bool volts);
 
+// The decibel level of a spectrum magnitude: 20 log10(m / 128), a full-scale code being 0 dB.
+double magnitudeDecibels(double magnitude);
+
 // The time of sample index at step microseconds in tenths written with a decimal point,
 // left-padded to width: index 1234 at 0.5 -> "  617.0".
 QString timeText(int index, double step, int width);

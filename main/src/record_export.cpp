@@ -279,7 +279,7 @@ bool spectrumTable(const WaveStore& record, int channel, int start, int e, int w
         appendCsvNumber(text, (p + 1) * rate / n);
         text += ',';
         if (decibels)
-            appendCsvNumber(text, m > 1e-10 ? 20.0 * std::log10(m / 128.0) : -HUGE_VAL);
+            appendCsvNumber(text, m > 1e-10 ? magnitudeDecibels(m) : -HUGE_VAL);
         else
             appendCsvNumber(text, m * sampleAmplitude(1, gain, false, true));
         text += '\n';

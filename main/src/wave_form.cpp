@@ -231,8 +231,7 @@ Axis verticalAxis(const WaveStore& record, int i, bool volts, bool logarithmic)
         return { zero - 256 * channel.valueUnit * perUnit, perUnit, QStringLiteral("dB"), false };
     }
     if (channel.isSpectrum) {
-        const double perCode
-            = 5.0 * channel.valueUnit * std::ldexp(1.0, -20) * gainFactor(gainCode);
+        const double perCode = channel.valueUnit * sampleAmplitude(1, gainCode, false, true);
         return { zero, channel.scaleY / perCode, QStringLiteral("V") };
     }
     // Detector data count half a code per step from the lowest level.
@@ -1043,12 +1042,12 @@ double decibelLevel(const WaveChannel& channel, int stored)
 {
     const float m = channel.binMagnitude(channel.cursorIndex());
     if (stored == 127 && m > 0.0f)
-        return 20.0 * std::log10(m / 128.0);
+        return magnitudeDecibels(m);
     return (stored - 128) * double(channel.valueUnit);
 }
 
 ChannelStatusTexts spectrumStatusTexts(
-    WaveStore& record, const WaveChannel& channel, double factor, bool logarithmic)
+    WaveStore& record, const WaveChannel& channel, int gainCode, bool logarithmic)
 {
     const double points = record.sampleCount();
     const double hertz
@@ -1057,7 +1056,7 @@ ChannelStatusTexts spectrumStatusTexts(
     QString value;
     if (!logarithmic)
         value = engineeringText(
-                    5.0 * (stored + 128) * channel.valueUnit * std::ldexp(1.0, -20) * factor, 6)
+                    sampleAmplitude(stored + 128, gainCode, false, true) * channel.valueUnit, 6)
             + QLatin1Char('V');
     else if (stored == -128)
         value = QStringLiteral("-???? dB");
@@ -1073,9 +1072,9 @@ ChannelStatusTexts channelStatusTexts(WaveStore& record, int i, bool volts, bool
     WaveChannel* channel = record.channel(i);
     if (!channel || !channel->hasData)
         return {};
-    const double factor = gainFactor(record.channelSlots[i].header.gainCode);
     if (channel->isSpectrum)
-        return spectrumStatusTexts(record, *channel, factor, logarithmic);
+        return spectrumStatusTexts(
+            record, *channel, record.channelSlots[i].header.gainCode, logarithmic);
     const int shown = channel->displayedValue(channel->cursorIndex());
     const double amplitude = sampleAmplitude(
         shown, record.channelSlots[i].header.gainCode, channel->detectorOffset, volts);
@@ -1223,7 +1222,7 @@ QString meanText(WaveStore& record, int a, int b, bool volts)
         // from -128); a spectrum's mean level in volts, as its levels are stored.
         const bool spectrum = channel && channel->isSpectrum;
         const double value = spectrum
-            ? mean * 2.5 * std::ldexp(1.0, -20) * gainFactor(gain)
+            ? sampleAmplitude(mean, gain, false, true) / 2
             : sampleAmplitude(channel && channel->detectorOffset ? mean - 128 : mean, gain,
                 channel && channel->detectorOffset, volts);
         text += TWForm::tr("\nКанал ") + QString::number(c + 1) + QLatin1Char(':')

@@ -377,10 +377,10 @@ QString cursorValuesText(const WaveStore& record, const QLocale& locale)
     text += QStringLiteral("\nVLX_AMP:");
     for (int i = 0; i < count; ++i) {
         const WaveChannel* channel = record.channelSlots[i].channel;
-        const int gain = record.channelSlots[i].header.gainCode;
-        const double factor = gainFactor(gain);
-        const double amplitude
-            = channel->sample(channel->cursorIndex()) * 5 * 9.5367431640625e-7 * (factor * 1000000);
+        // Microvolts of the stored code, whatever the display mode and the detector.
+        const double amplitude = sampleAmplitude(channel->sample(channel->cursorIndex()),
+                                     record.channelSlots[i].header.gainCode, false, true)
+            * 1000000;
         text += locale.toString(amplitude, 'f', 6) + QLatin1Char(' ');
     }
     return text;
