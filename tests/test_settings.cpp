@@ -198,7 +198,7 @@ void tst_Settings::roundTrip()
         file.setValue("AE/ThresholdUnit", "dBm");
     }
     readSettings(settingsDirectory(dir.path()), in);
-    QCOMPARE(in.ae.settings.thresholdVolts, 1e-7);
+    QCOMPARE(in.ae.settings.thresholdVolts, 1e-6); // 1 uV, the least the dialog takes
     QCOMPARE(in.ae.settings.hdtMicros, 800.0);
     QCOMPARE(in.ae.speedMps, 20000.0);
     QCOMPARE(in.ae.pair[0], 0);
