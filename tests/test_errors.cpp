@@ -18,8 +18,7 @@ class tst_Errors : public QObject
 private slots:
     void init();
     void cleanup();
-    void lanesAndFileKeys();
-    void hexForm();
+    void lanesFileKeysAndHexForm();
     void headerReportCarriesItsFile();
     void faultCodeNames();
 };
@@ -40,8 +39,8 @@ void tst_Errors::cleanup()
 
 // Code, line, file number and errno each in their lane: a line wraps at 65536 without spilling,
 // errno saturates outside 0 ... 65534 and counts only when asked for; a file is known by the
-// last three parts of its path.
-void tst_Errors::lanesAndFileKeys()
+// last three parts of its path; the hexadecimal form has no leading zeros beyond two digits.
+void tst_Errors::lanesFileKeysAndHexForm()
 {
     const struct
     {
@@ -76,14 +75,11 @@ void tst_Errors::lanesAndFileKeys()
     };
     for (const auto& [path, number] : keys)
         QCOMPARE(qtmisc::makeErrorCode(false, 0, path, 0) >> 32, ErrorCode(number));
-}
 
-void tst_Errors::hexForm()
-{
-    const std::pair<ErrorCode, const char*> cases[]
+    const std::pair<ErrorCode, const char*> hex[]
         = { { 0, "00" }, { 1, "01" }, { 0xA, "0a" }, { 0x1F, "1f" },
               { 0x0000000102B3A404, "102b3a404" }, { 0xFFFF000000000001, "ffff000000000001" } };
-    for (const auto& [value, text] : cases)
+    for (const auto& [value, text] : hex)
         QCOMPARE(qtmisc::errorCodeToHex(value), QString(text));
 }
 

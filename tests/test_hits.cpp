@@ -50,8 +50,7 @@ class tst_Hits : public QObject
     Q_OBJECT
 private slots:
     void definitions();
-    void peakDefinitionTime();
-    void countsEnergyAndTheEnd();
+    void peakCountsEnergyAndTheEnd();
     void detectorRecordAndDecibels();
     void onsetEventsAndLocation();
 };
@@ -83,8 +82,9 @@ void tst_Hits::definitions()
 }
 
 // Peaks 30 at 100 and 50 at 400: with a PDT of 200 us the first stands, with 500 the second
-// takes over.
-void tst_Hits::peakDefinitionTime()
+// takes over. Then a burst of +-20 from 900 to the last sample: ten positive crossings, the
+// energy of its samples, and a hit that ends with the record.
+void tst_Hits::peakCountsEnergyAndTheEnd()
 {
     auto record = silence(1, 1000);
     for (int k = 50; k < 500; k += 10)
@@ -96,13 +96,8 @@ void tst_Hits::peakDefinitionTime()
     QCOMPARE(late.peak, 400);
     QCOMPARE(late.peakVolts, 50 * code);
     QCOMPARE(decibelsAe(late.peakVolts), 20 * std::log10(50 * code / 1e-6));
-}
 
-// A burst of +-20 from 900 to the last sample: ten positive crossings, the energy of its
-// samples, and a hit that ends with the record.
-void tst_Hits::countsEnergyAndTheEnd()
-{
-    auto record = silence(1, 920);
+    record = silence(1, 920);
     burst(*record, 0, 900, 920, 20);
     for (int k = 0; k < 900; k += 7)
         record->channel(0)->setSample(k, 3); // background below the threshold

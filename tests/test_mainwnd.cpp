@@ -27,12 +27,10 @@ class tst_MainWnd : public WindowTest
 private slots:
     void noActiveWindow();
     void spectrumAndRecordActivation();
-    void displayModeTable();
     void filterActionRules();
     void zoomLabelsAndStatusFrame();
     void channelStatus();
-    void yUnit();
-    void settingsLoadColorsTheLabels();
+    void yUnitAndLoadedSettings();
     void saveRetriesWhileAsked();
 
 private:
@@ -106,18 +104,15 @@ void tst_MainWnd::spectrumAndRecordActivation()
     QVERIFY(!action("aReverseFFT")->isEnabled());
 }
 
-// Combinations 0 ... 10 of the filter commands, and outside the table.
-void tst_MainWnd::displayModeTable()
+// The display modes of combinations 0 ... 10 of the filter commands and outside the table,
+// and which commands go together.
+void tst_MainWnd::filterActionRules()
 {
     const int modes[] = { 0, 1, 2, 3, 0, 0, 0, 4, 5, 0, 6 };
     for (int c = 0; c <= 10; ++c)
         QCOMPARE(displayModeForCombination(c), modes[c]);
     QCOMPARE(displayModeForCombination(11), 0);
     QCOMPARE(displayModeForCombination(-1), 0);
-}
-
-void tst_MainWnd::filterActionRules()
-{
     addForm(false, false);
     QAction* power = action("aPower");
     QAction* detect = action("aDetect");
@@ -211,8 +206,9 @@ void tst_MainWnd::channelStatus()
     }
 }
 
-// "YAxis" absent: Coulombs, and the menu says so; the commands check one unit each.
-void tst_MainWnd::yUnit()
+// "YAxis" absent: Coulombs, and the menu says so; the commands check one unit each. Loaded
+// settings colour the labels and set the unit, the last folder and the line rate.
+void tst_MainWnd::yUnitAndLoadedSettings()
 {
     const auto volts = [this](bool on) {
         return window->yAxisVolts() == on && action("aVolt")->isChecked() == on
@@ -241,10 +237,7 @@ void tst_MainWnd::yUnit()
     QApplication::processEvents();
     QVERIFY(paints.count > 0);
     action("aScales")->trigger();
-}
 
-void tst_MainWnd::settingsLoadColorsTheLabels()
-{
     delete window;
     QVERIFY(testfiles::write(dir.filePath("adc.ini"),
         "[COLOR]\nTextColor0=65280\nBackColor2=16777215\n[OTHERS]\nOldDir=/"

@@ -26,9 +26,8 @@ class tst_Record : public QObject
 private slots:
     void blocks();
     void smoothingRecomputation();
-    void newRecordLayout();
+    void newRecordLayoutAndStoredView();
     void baselineHitTest();
-    void viewBroughtIntoRange();
     void displayedValues();
     void gainAdvice();
     void zeroing();
@@ -96,7 +95,7 @@ void tst_Record::smoothingRecomputation()
     QCOMPARE(record->channel(0)->smoothHalfWidth, 126);
 }
 
-void tst_Record::newRecordLayout()
+void tst_Record::newRecordLayoutAndStoredView()
 {
     WaveStore record(QRect(QPoint(0, 0), QPoint(299, 300)));
     QVERIFY(record.initialise(3, 1000));
@@ -120,6 +119,20 @@ void tst_Record::newRecordLayout()
     squeezed->refreshScaleX();
     QCOMPARE(squeezed->scaleX, 1.0);
     QVERIFY(squeezed->compressedX);
+
+    // A stored view outside the record is shown inside it; the stored bytes stay as they were.
+    const std::array<int, 4> cases[] = { { 10, 100, 10, 100 }, { 5000, 100, 900, 100 },
+        { -3, 100, 0, 100 }, { 0, 2000000, 0, 1000 }, { 5, -9, 5, 0 } };
+    for (const auto& [first, visible, shownFirst, shownCount] : cases) {
+        auto stored = testrecords::make(1, 1000);
+        stored->header.firstVisible = first;
+        stored->header.visibleCount = visible;
+        QCOMPARE(stored->viewFirst(), shownFirst);
+        QCOMPARE(stored->viewCount(), shownCount);
+        stored->layout();
+        QCOMPARE(stored->channel(0)->firstVisible, shownFirst);
+        QCOMPARE(int(stored->header.firstVisible), first);
+    }
 }
 
 void tst_Record::baselineHitTest()
@@ -136,23 +149,6 @@ void tst_Record::baselineHitTest()
     record->channel(1)->baselineY = 120;
     QCOMPARE(record->baselineAt(50, 95), -1); // 5 away
     QCOMPARE(record->baselineAt(200, 100), -1); // the right edge is outside
-}
-
-// A stored view outside the record is shown inside it; the stored bytes stay as they were.
-void tst_Record::viewBroughtIntoRange()
-{
-    const std::array<int, 4> cases[] = { { 10, 100, 10, 100 }, { 5000, 100, 900, 100 },
-        { -3, 100, 0, 100 }, { 0, 2000000, 0, 1000 }, { 5, -9, 5, 0 } };
-    for (const auto& [first, visible, shownFirst, shownCount] : cases) {
-        auto record = testrecords::make(1, 1000);
-        record->header.firstVisible = first;
-        record->header.visibleCount = visible;
-        QCOMPARE(record->viewFirst(), shownFirst);
-        QCOMPARE(record->viewCount(), shownCount);
-        record->layout();
-        QCOMPARE(record->channel(0)->firstVisible, shownFirst);
-        QCOMPARE(int(record->header.firstVisible), first);
-    }
 }
 
 // Every mode and every half-width: walking a record incrementally gives, at every index and up

@@ -53,8 +53,7 @@ class tst_Startup : public QObject
     Q_OBJECT
 private slots:
     void effectiveIds();
-    void shutdownWithNothingStarted();
-    void applicationDirectory();
+    void shutdownTwiceAndApplicationDirectory();
     void entry();
     void failuresArePassedOn();
     void startupAndQuitHook();
@@ -77,15 +76,11 @@ void tst_Startup::effectiveIds()
         0);
 }
 
-void tst_Startup::shutdownWithNothingStarted()
+void tst_Startup::shutdownTwiceAndApplicationDirectory()
 {
     qtmisc::shutdown();
     qtmisc::shutdown();
     QVERIFY(!qtmisc::locale);
-}
-
-void tst_Startup::applicationDirectory()
-{
     QCOMPARE(applicationDirFromPath("/opt/voltrix/bin/voltrix"), QString("/opt/voltrix/bin/"));
     QCOMPARE(applicationDirFromPath("./voltrix"), QString("./"));
     QCOMPARE(applicationDirFromPath("voltrix"), QString());

@@ -35,7 +35,7 @@ Run tool(const QStringList& args, const QString& asUser = QString(),
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.remove("DISPLAY");
     environment.remove("QT_QPA_PLATFORM");
-    environment.insert("LC_ALL", "de_DE.UTF-8"); // a decimal comma where the locale is there
+    environment.insert("LC_ALL", "de_DE.UTF-8"); // if there: decimal commas, German messages
     process.setProcessEnvironment(environment);
     if (asUser.isEmpty())
         process.start(VOLTRIX_TOOL_BINARY, args);
@@ -343,6 +343,7 @@ void tst_Tool::failuresAndExitStatus()
     const Run json = tool({ "info", "--json", path("rec.raw") });
     QCOMPARE(json.status, 0);
     QVERIFY(json.out.contains("\"frequency_Hz\": 120000"));
+    QVERIFY(tool({ "info", path("rec.raw") }).out.contains("duration_s: 0.04166666667\n"));
 }
 
 // A record written as WAV, 8-bit or float, and read back is the same record byte for byte

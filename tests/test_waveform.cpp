@@ -45,9 +45,7 @@ private slots:
     void informationValues();
     void aeHitsTableAndMarks();
     void measurements();
-    void emptySelectionWarns();
-    void chosenChannelsOnly();
-    void cancelledOperationChangesNothing();
+    void selectionAndChosenChannels();
     void centringCursors();
 
 private:
@@ -590,8 +588,9 @@ void tst_Waveform::measurements()
     QCOMPARE(row(0)[MeasurePanel::maximumColumn], QString("19.07uV"));
 }
 
-// Each operation warns about an empty selection.
-void tst_Waveform::emptySelectionWarns()
+// Each operation warns about an empty selection; it changes the chosen channels only, and
+// nothing when the choice is cancelled.
+void tst_Waveform::selectionAndChosenChannels()
 {
     const std::pair<const char*, const char*> cases[]
         = { { "aZeroSign", "Необходимо выделить участок для обнуления." },
@@ -604,10 +603,7 @@ void tst_Waveform::emptySelectionWarns()
         window->findChild<QAction*>(action)->trigger();
         QCOMPARE(testboxes::texts, QStringList { text });
     }
-}
 
-void tst_Waveform::chosenChannelsOnly()
-{
     TWForm* form = testwindows::addRecordWindow(window, 4, 200, 5);
     form->selStart = 120;
     form->selEnd = 80;
@@ -617,11 +613,8 @@ void tst_Waveform::chosenChannelsOnly()
     QVERIFY(
         form->record->channel(0)->sample(100) != 0 || form->record->channel(0)->sample(101) != 0);
     QVERIFY(form->processed);
-}
 
-void tst_Waveform::cancelledOperationChangesNothing()
-{
-    TWForm* form = testwindows::addRecordWindow(window, 4, 200, 5);
+    form = testwindows::addRecordWindow(window, 4, 200, 5);
     form->selStart = 10;
     form->selEnd = 30;
     const int cursor = form->record->channel(0)->cursorSample;

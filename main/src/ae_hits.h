@@ -9,6 +9,10 @@
 
 class WaveStore;
 
+// The thresholds that can be set: 1 uV (0 dB_AE) ... 10 V (140 dB_AE).
+constexpr double minThresholdVolts = 1e-6;
+constexpr double maxThresholdVolts = 10;
+
 // The customary hit definitions, in microseconds, and the threshold in volts (of the values the
 // readouts show: detector data counted from -128, without polarity).
 struct HitSettings

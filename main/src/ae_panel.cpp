@@ -87,7 +87,7 @@ void AeParamsDialog::slot_unitChanged(int newUnit)
         box->setValue(decibelsAe(volts));
     } else {
         box->setDecimals(6);
-        box->setRange(1e-6, 10);
+        box->setRange(minThresholdVolts, maxThresholdVolts);
         box->setValue(volts);
     }
 }

@@ -125,8 +125,8 @@ void readAeGroup(QSettings& file, HitQuery& ae, bool& decibels)
     const HitQuery fallback = defaultAeQuery();
     file.beginGroup(QLatin1String(key::aeGroup));
     HitSettings& hits = ae.settings;
-    hits.thresholdVolts = readNumber(
-        file, key::threshold, fallback.settings.thresholdVolts, 1e-7, 10.0);
+    hits.thresholdVolts = readNumber(file, key::threshold, fallback.settings.thresholdVolts,
+        minThresholdVolts, maxThresholdVolts);
     decibels = file.value(QLatin1String(key::thresholdUnit)).toString() == QLatin1String("dB");
     hits.hdtMicros = readNumber(file, key::hdt, fallback.settings.hdtMicros, 1, 1e6);
     hits.hltMicros = readNumber(file, key::hlt, fallback.settings.hltMicros, 0, 1e6);

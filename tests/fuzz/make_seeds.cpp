@@ -1,5 +1,6 @@
-// make_seeds DIR: writes the fuzzer's seed corpus: an empty record, small records, a record of
-// the largest size, records with odd display fields, and one file per failure of the reader.
+// make_seeds DIR: writes the fuzz targets' binary seeds into DIR/<target>. Records: an empty
+// one, small ones, one of the largest size, odd display fields, one file per failure of the
+// reader.
 #include "support/files.h"
 #include "support/records.h"
 #include "wave_stor.h"
@@ -38,17 +39,8 @@ QByteArray patched(QByteArray bytes, int offset, const QByteArray& patch)
     return bytes;
 }
 
-} // namespace
-
-int main(int argc, char** argv)
+bool recordSeeds()
 {
-    QGuiApplication app(argc, argv);
-    if (argc != 2 || !QDir().mkpath(QString::fromLocal8Bit(argv[1]))) {
-        std::fprintf(stderr, "usage: make_seeds DIR\n");
-        return 2;
-    }
-    dir = QString::fromLocal8Bit(argv[1]);
-
     QByteArray empty(264, '\0');
     std::memcpy(empty.data(), "KORUNRAW", 8);
     const QByteArray small = recordBytes(4, 100, 1);
@@ -79,5 +71,24 @@ int main(int argc, char** argv)
         && save("fail_huge_count.raw", patched(small, 14, QByteArray("\x01\x80\x02\x00", 4)))
         && save("fail_channel_header_short.raw", small.left(264 + 8))
         && save("fail_samples_short.raw", small.left(small.size() - 1));
-    return ok ? 0 : 1;
+    return ok;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QGuiApplication app(argc, argv);
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: make_seeds DIR\n");
+        return 2;
+    }
+    // A folder a target, named as the target.
+    const std::pair<const char*, bool (*)()> targets[] = { { "record", recordSeeds } };
+    for (const auto& [name, seeds] : targets) {
+        dir = QDir(QString::fromLocal8Bit(argv[1])).filePath(QLatin1String(name));
+        if (!QDir().mkpath(dir) || !seeds())
+            return 1;
+    }
+    return 0;
 }

@@ -358,12 +358,15 @@ int info(const Command&, const Arguments& args)
             all.append(o);
             return true;
         }
+        // A decimal point whatever the locale: printf's "%g" would follow LC_NUMERIC.
         char text[512];
         std::snprintf(text, sizeof text,
-            "\n  channels: %d\n  samples: %d\n  frequency_Hz: %.10g\n  duration_s: %.10g\n"
+            "\n  channels: %d\n  samples: %d\n  frequency_Hz: %s\n  duration_s: %s\n"
             "  inputs: %s\n  gain_codes: %s\n  detector: %s\n  sync: %s\n",
-            o["channels"].toInt(), o["samples"].toInt(), o["frequency_Hz"].toDouble(),
-            o["duration_s"].toDouble(), qPrintable(numbers(o["inputs"].toArray())),
+            o["channels"].toInt(), o["samples"].toInt(),
+            qPrintable(QString::number(o["frequency_Hz"].toDouble(), 'g', 10)),
+            qPrintable(QString::number(o["duration_s"].toDouble(), 'g', 10)),
+            qPrintable(numbers(o["inputs"].toArray())),
             qPrintable(numbers(o["gain_codes"].toArray())), o["detector"].toBool() ? "on" : "off",
             qPrintable(o["sync"].toString()));
         return output(pathBytes(nameOf(file)).toStdString() + text);
