@@ -204,6 +204,12 @@ void tst_Settings::roundTrip()
     QCOMPARE(in.ae.pair[0], 0);
     QCOMPARE(in.ae.pair[1], 1);
     QVERIFY(!in.aeDecibels);
+    // Typed by hand without quotes: the pair as a list, a number with a decimal comma.
+    QVERIFY(testfiles::write(dir.filePath("adc.ini"), "[AE]\nPair=2,3\nThreshold=0,5\n"));
+    readSettings(settingsDirectory(dir.path()), in);
+    QCOMPARE(in.ae.pair[0], 1);
+    QCOMPARE(in.ae.pair[1], 2);
+    QCOMPARE(in.ae.settings.thresholdVolts, 0.5);
 }
 
 QTEST_MAIN(tst_Settings)

@@ -2,6 +2,7 @@
 
 #include "ae_panel.h"
 #include "cause_texts.h"
+#include "convert.h"
 #include "data.h"
 #include "errors.h"
 #include "file_io.h"
@@ -1356,7 +1357,8 @@ QString linkFailureText(
 QString gainAdviceText(const QList<GainAdvice>& advice)
 {
     // Gains as the parameters dialog lists them: x1 ... x4096.
-    const auto factor = [](int code) { return QStringLiteral("×%1").arg(1 << std::clamp(code, 0, 12)); };
+    const auto factor
+        = [](int code) { return QStringLiteral("×%1").arg(1 << std::clamp(code, 0, maxGainCode)); };
     QStringList lines;
     for (const GainAdvice& a : advice) {
         const QString from = factor(a.currentGain);

@@ -1,5 +1,7 @@
 #include "settings.h"
 
+#include "convert.h"
+
 #include <QtMisc/qtm_math.h>
 
 #include <QDir>
@@ -65,8 +67,7 @@ constexpr qint64 defaultDetector = 1;
 constexpr qint32 minBaud = 1200;
 constexpr qint32 maxBaud = 115200;
 constexpr qint64 windowFunctionCount = 6;
-// What the unit can take: gains 2^0 ... 2^12, input groups 1-4 ... 29-32, a 16-bit half count.
-constexpr int maxGainCode = 12;
+// What the unit can take: input groups 1-4 ... 29-32, a 16-bit half count (gains: maxGainCode).
 constexpr int maxMuxGroup = 7;
 // A settings file edited by hand gets what the parameters dialog can show and keep, so that the
 // run sends what the dialog shows: half counts 1 ... 65534 (131068 samples), frequency codes
@@ -105,13 +106,25 @@ quint8 readSwitch(const QSettings& file, const char* name, qint64 fallback)
     return readInt(file, name, fallback) != 0 ? 1 : 0;
 }
 
+// The key's text as typed: an unquoted value with commas ("2,3", "0,5") comes back from the
+// INI reader as a list, which is joined again.
+QString keyText(const QSettings& file, const char* name)
+{
+    const QVariant value = file.value(QLatin1String(name));
+    return value.userType() == QMetaType::QStringList ? value.toStringList().join(QLatin1Char(','))
+                                                      : value.toString();
+}
+
 // The key's number brought into low ... high; the default when it is absent or not a finite
-// number.
+// number. A decimal comma, as operators type under their locale, counts as the point.
 double readNumber(const QSettings& file, const char* name, double fallback, double low,
     double high)
 {
+    QString text = keyText(file, name);
+    if (text.count(QLatin1Char(',')) == 1 && !text.contains(QLatin1Char('.')))
+        text.replace(QLatin1Char(','), QLatin1Char('.'));
     bool ok = false;
-    const double value = file.value(QLatin1String(name)).toDouble(&ok);
+    const double value = text.toDouble(&ok);
     return ok && std::isfinite(value) ? std::clamp(value, low, high) : fallback;
 }
 
@@ -136,7 +149,7 @@ void readAeGroup(QSettings& file, HitQuery& ae, bool& decibels)
     // A negative window is the spacing over the speed.
     const double window = readNumber(file, key::window, -1, -1, 1e6);
     ae.windowSeconds = window < 0 ? -1 : window * 1e-6;
-    const QStringList pair = file.value(QLatin1String(key::pair)).toString().split(',');
+    const QStringList pair = keyText(file, key::pair).split(',');
     const int a = pair.value(0).toInt();
     const int b = pair.value(1).toInt();
     const bool valid = pair.size() == 2 && a >= 1 && b >= 1 && a <= 5 && b <= 5 && a != b;

@@ -1,8 +1,10 @@
 // make_seeds DIR: writes the fuzz targets' binary seeds into DIR/<target>. Records: an empty
 // one, small ones, one of the largest size, odd display fields, one file per failure of the
-// reader.
+// reader. WAV files: the program's own (8-bit and float, with the record's facts), other
+// containers and widths, a cut data chunk, an empty one, facts that do not fit.
 #include "support/files.h"
 #include "support/records.h"
+#include "wav_file.h"
 #include "wave_stor.h"
 
 #include <QDir>
@@ -10,6 +12,8 @@
 #include <QGuiApplication>
 #include <cstdio>
 #include <cstring>
+#include <sndfile.h>
+#include <vector>
 
 namespace {
 
@@ -74,6 +78,54 @@ bool recordSeeds()
     return ok;
 }
 
+// A WAV file another program would write: the container and sample format, a comment.
+QByteArray soundBytes(int format, int channels, const char* comment)
+{
+    const QString path = QDir(dir).filePath(QStringLiteral("scratch.wav"));
+    SF_INFO info {};
+    info.samplerate = 44100;
+    info.channels = channels;
+    info.format = format;
+    SNDFILE* file = sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info);
+    std::vector<float> values(size_t(200 * channels));
+    for (size_t k = 0; k < values.size(); ++k)
+        values[k] = float(k % 17) / 17.0f - 0.4f;
+    if (!file || (comment && sf_set_string(file, SF_STR_COMMENT, comment) != 0)
+        || sf_writef_float(file, values.data(), 200) != 200 || sf_close(file) != 0)
+        return QByteArray();
+    const QByteArray bytes = testfiles::read(path);
+    QFile::remove(path);
+    return bytes;
+}
+
+QByteArray exportedBytes(bool floatVolts)
+{
+    auto record = testrecords::make(4, 300, 7);
+    record->header.detector = 1;
+    record->channelSlots[2].header.gainCode = 9;
+    const QString path = QDir(dir).filePath(QStringLiteral("scratch.wav"));
+    QString cause;
+    if (!exportWav(*record, path, floatVolts, SampleSpan(), cause))
+        return QByteArray();
+    const QByteArray bytes = testfiles::read(path);
+    QFile::remove(path);
+    return bytes;
+}
+
+bool wavSeeds()
+{
+    const QByteArray eight = exportedBytes(false);
+    return !eight.isEmpty() && save("ours_8bit.wav", eight)
+        && save("ours_float.wav", exportedBytes(true)) && save("cut.wav", eight.left(600))
+        && save("wavex_24.wav", soundBytes(SF_FORMAT_WAVEX | SF_FORMAT_PCM_24, 2, nullptr))
+        && save("rf64_32.wav", soundBytes(SF_FORMAT_RF64 | SF_FORMAT_PCM_32, 1, nullptr))
+        && save("double.wav", soundBytes(SF_FORMAT_WAV | SF_FORMAT_DOUBLE, 3, nullptr))
+        && save("facts_wrong.wav",
+            soundBytes(SF_FORMAT_WAV | SF_FORMAT_PCM_U8, 2,
+                "KORUN-77M record: channels=2 clock_kHz=12000 ticks=7 sync=on detector=off "
+                "inputs=1,2 gains=0,13 created=9 reserved=zz"));
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -84,7 +136,8 @@ int main(int argc, char** argv)
         return 2;
     }
     // A folder a target, named as the target.
-    const std::pair<const char*, bool (*)()> targets[] = { { "record", recordSeeds } };
+    const std::pair<const char*, bool (*)()> targets[]
+        = { { "record", recordSeeds }, { "wav", wavSeeds } };
     for (const auto& [name, seeds] : targets) {
         dir = QDir(QString::fromLocal8Bit(argv[1])).filePath(QLatin1String(name));
         if (!QDir().mkpath(dir) || !seeds())
