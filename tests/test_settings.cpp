@@ -150,20 +150,20 @@ void tst_Settings::roundTrip()
     out.baudRate = 19200;
     out.windowFunction = 5;
     out.oldDir = "/данные/записи";
-    out.ae.settings = { 0.0125, 150, 0, 37.5 };
-    out.ae.spacingMetres = 0.35;
-    out.ae.speedMps = 5900;
-    out.ae.windowSeconds = 2.5e-5;
-    out.ae.pair[0] = 4;
-    out.ae.pair[1] = 2;
-    out.aeDecibels = true;
+    out.ae.query.settings = { 0.0125, 150, 0, 37.5 };
+    out.ae.query.spacingMetres = 0.35;
+    out.ae.query.speedMps = 5900;
+    out.ae.query.windowSeconds = 2.5e-5;
+    out.ae.query.pair[0] = 4;
+    out.ae.query.pair[1] = 2;
+    out.ae.decibels = true;
     out.scales = true;
     out.pageLabels = true;
     QVERIFY(writeSettings(settingsDirectory(dir.path()), out));
 
     SettingsValues in;
     readSettings(settingsDirectory(dir.path()), in);
-    QVERIFY(in.yAxisVolts && in.forAll && in.aeDecibels && in.scales && in.pageLabels);
+    QVERIFY(in.yAxisVolts && in.forAll && in.ae.decibels && in.scales && in.pageLabels);
     // 0, half count 65534, frequency code 65534, gains 0 1 12 7, group 7, sync on, detector off
     QCOMPARE(QByteArray(reinterpret_cast<const char*>(&in.acq), sizeof in.acq).toHex(),
         QByteArray("0000fefffeff00010c07070100"));
@@ -177,15 +177,15 @@ void tst_Settings::roundTrip()
     QCOMPARE(in.baudRate, 19200);
     QCOMPARE(in.windowFunction, 5);
     QCOMPARE(in.oldDir, out.oldDir);
-    QCOMPARE(in.ae.settings.thresholdVolts, 0.0125);
-    QCOMPARE(in.ae.settings.hdtMicros, 150.0);
-    QCOMPARE(in.ae.settings.hltMicros, 0.0);
-    QCOMPARE(in.ae.settings.pdtMicros, 37.5);
-    QCOMPARE(in.ae.spacingMetres, 0.35);
-    QCOMPARE(in.ae.speedMps, 5900.0);
-    QCOMPARE(in.ae.windowSeconds, 2.5e-5);
-    QCOMPARE(in.ae.pair[0], 4);
-    QCOMPARE(in.ae.pair[1], 2);
+    QCOMPARE(in.ae.query.settings.thresholdVolts, 0.0125);
+    QCOMPARE(in.ae.query.settings.hdtMicros, 150.0);
+    QCOMPARE(in.ae.query.settings.hltMicros, 0.0);
+    QCOMPARE(in.ae.query.settings.pdtMicros, 37.5);
+    QCOMPARE(in.ae.query.spacingMetres, 0.35);
+    QCOMPARE(in.ae.query.speedMps, 5900.0);
+    QCOMPARE(in.ae.query.windowSeconds, 2.5e-5);
+    QCOMPARE(in.ae.query.pair[0], 4);
+    QCOMPARE(in.ae.query.pair[1], 2);
 
     // An edited group: numbers out of range are brought into it, words and a pair of one
     // sensor give the defaults.
@@ -198,18 +198,18 @@ void tst_Settings::roundTrip()
         file.setValue("AE/ThresholdUnit", "dBm");
     }
     readSettings(settingsDirectory(dir.path()), in);
-    QCOMPARE(in.ae.settings.thresholdVolts, 1e-6); // 1 uV, the least the dialog takes
-    QCOMPARE(in.ae.settings.hdtMicros, 800.0);
-    QCOMPARE(in.ae.speedMps, 20000.0);
-    QCOMPARE(in.ae.pair[0], 0);
-    QCOMPARE(in.ae.pair[1], 1);
-    QVERIFY(!in.aeDecibels);
+    QCOMPARE(in.ae.query.settings.thresholdVolts, 1e-6); // 1 uV, the least the dialog takes
+    QCOMPARE(in.ae.query.settings.hdtMicros, 800.0);
+    QCOMPARE(in.ae.query.speedMps, 20000.0);
+    QCOMPARE(in.ae.query.pair[0], 0);
+    QCOMPARE(in.ae.query.pair[1], 1);
+    QVERIFY(!in.ae.decibels);
     // Typed by hand without quotes: the pair as a list, a number with a decimal comma.
     QVERIFY(testfiles::write(dir.filePath("adc.ini"), "[AE]\nPair=2,3\nThreshold=0,5\n"));
     readSettings(settingsDirectory(dir.path()), in);
-    QCOMPARE(in.ae.pair[0], 1);
-    QCOMPARE(in.ae.pair[1], 2);
-    QCOMPARE(in.ae.settings.thresholdVolts, 0.5);
+    QCOMPARE(in.ae.query.pair[0], 1);
+    QCOMPARE(in.ae.query.pair[1], 2);
+    QCOMPARE(in.ae.query.settings.thresholdVolts, 0.5);
 }
 
 QTEST_MAIN(tst_Settings)

@@ -481,9 +481,9 @@ void tst_Waveform::aeHitsTableAndMarks()
         return qint8(k >= from && k < from + 50 ? (k - from) % 2 ? -30 : 30 : 0);
     });
     WaveStore& record = *form->record;
-    window->aeQuery.settings.thresholdVolts = 10 * 5.0 / 1048576;
-    window->aeQuery.spacingMetres = 1;
-    window->aeQuery.speedMps = 1000;
+    window->ae.query.settings.thresholdVolts = 10 * 5.0 / 1048576;
+    window->ae.query.spacingMetres = 1;
+    window->ae.query.speedMps = 1000;
     QAction* command = window->findChild<QAction*>("aAeHits");
     command->trigger();
     auto* table = window->findChild<QTableWidget*>("aeHitsTable");
@@ -524,7 +524,7 @@ void tst_Waveform::aeHitsTableAndMarks()
     // A threshold beyond a channel's full scale (0.1 V is 328 codes at x64, 20972 at x4096):
     // each line stays at its own band's edges, and the table says no hit can come there.
     record.channelSlots[0].header.gainCode = 6;
-    window->aeQuery.settings.thresholdVolts = 0.1;
+    window->ae.query.settings.thresholdVolts = 0.1;
     window->refreshAeHits();
     QVERIFY(window->findChild<QLabel*>("summaryLabel")
                 ->text()

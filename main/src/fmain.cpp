@@ -579,8 +579,7 @@ void MainWnd::loadSettings()
                 .arg(values.baudRate));
     fftWindowFunction = values.windowFunction;
     lastDir = values.oldDir;
-    aeQuery = values.ae;
-    aeDecibels = values.aeDecibels;
+    ae = values.ae;
     scalesShown = values.scales;
     pageLabels = values.pageLabels;
     if (ui)
@@ -603,8 +602,7 @@ void MainWnd::saveSettings()
     values.baudRate = comBaudRate;
     values.windowFunction = fftWindowFunction;
     values.oldDir = lastDir;
-    values.ae = aeQuery;
-    values.aeDecibels = aeDecibels;
+    values.ae = ae;
     values.scales = scalesShown;
     values.pageLabels = pageLabels;
 
@@ -1188,7 +1186,7 @@ void MainWnd::refreshAeHits()
 {
     auto* panel = findChild<AeHitsPanel*>();
     if (panel && panel->isVisible())
-        panel->showHits(activeWaveForm(), aeQuery, aeDecibels);
+        panel->showHits(activeWaveForm(), ae.query, ae.decibels);
 }
 
 void MainWnd::slot_aAeHitsTriggered(bool checked)
@@ -1266,10 +1264,10 @@ void MainWnd::slot_aMeasureTriggered(bool checked)
 void MainWnd::slot_aAeParamsTriggered(bool)
 {
     AeParamsDialog dialog(this);
-    dialog.setValues(aeQuery, aeDecibels);
+    dialog.setValues(ae.query, ae.decibels);
     if (dialog.exec() != QDialog::Accepted)
         return;
-    dialog.takeValues(aeQuery, aeDecibels);
+    dialog.takeValues(ae.query, ae.decibels);
     refreshAeHits();
 }
 

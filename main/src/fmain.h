@@ -146,8 +146,7 @@ public:
 
     bool scalesShown = false; // scales, grid and channel labels drawn over every record
     bool pageLabels = false; // printed pages and SVG pictures carry titles and scales
-    HitQuery aeQuery = defaultAeQuery();
-    bool aeDecibels = false;
+    AeSettings ae; // the hits' definitions and location, as «Параметры АЭ…» set them
     quint16 channelCount = 4;
     quint32 windowCounter = 1;
     bool applyToAll = true;

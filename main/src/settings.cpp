@@ -266,7 +266,7 @@ void readSettings(const QString& dir, SettingsValues& values)
     values.oldDir = file.value(QLatin1String(key::oldDir)).toString();
     file.endGroup();
 
-    readAeGroup(file, values.ae, values.aeDecibels);
+    readAeGroup(file, values.ae.query, values.ae.decibels);
     file.beginGroup(QLatin1String(key::viewGroup));
     values.scales = readSwitch(file, key::scales, 0) != 0;
     file.endGroup();
@@ -313,7 +313,7 @@ bool writeSettings(const QString& dir, const SettingsValues& values)
     file.setValue(QLatin1String(key::oldDir), QDir::toNativeSeparators(values.oldDir));
     file.endGroup();
 
-    writeAeGroup(file, values.ae, values.aeDecibels);
+    writeAeGroup(file, values.ae.query, values.ae.decibels);
     file.beginGroup(QLatin1String(key::viewGroup));
     file.setValue(QLatin1String(key::scales), values.scales ? 1 : 0);
     file.endGroup();

@@ -11,6 +11,15 @@
 // coincidence window their spacing over the speed.
 HitQuery defaultAeQuery();
 
+// The acoustic-emission settings, where they are kept (the main window) and where they are
+// stored alike: the hit definitions, events and location (the span and channels are the
+// window's), and whether the threshold is entered and shown in dB_AE.
+struct AeSettings
+{
+    HitQuery query = defaultAeQuery();
+    bool decibels = false;
+};
+
 // Everything the settings file holds, in memory.
 struct SettingsValues
 {
@@ -26,10 +35,7 @@ struct SettingsValues
     qint64 replacedBaud = 0; // the file's rate when it was outside 1200 ... 115200 and replaced
     int windowFunction = 0;
     QString oldDir;
-    // Acoustic-emission hits (group "AE"): the definitions, events and location; the span and
-    // channels are the window's.
-    HitQuery ae = defaultAeQuery();
-    bool aeDecibels = false; // the threshold is entered and shown in dB_AE
+    AeSettings ae; // group "AE"
     bool scales = false; // group "VIEW": scales, grid and channel labels over the records
     bool pageLabels = false; // group "PRINT": printed pages carry titles and scales
 };

@@ -26,19 +26,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const auto in
         = [](double value, double low, double high) { return value >= low && value <= high; };
     const AcqParams& acq = v.acq;
-    const HitSettings& hits = v.ae.settings;
-    const std::pair<const char*, bool> rules[] = {
-        { "NumItems", in(acq.halfCount, 1, 65534) }, { "WaitA", in(acq.freqCode, 2, 65534) },
+    const HitSettings& hits = v.ae.query.settings;
+    const std::pair<const char*, bool> rules[] = { { "NumItems", in(acq.halfCount, 1, 65534) },
+        { "WaitA", in(acq.freqCode, 2, 65534) },
         { "Gain", *std::max_element(acq.gains, acq.gains + 4) <= 12 }, { "Mux", acq.muxGroup <= 7 },
         { "Sync", acq.sync <= 1 }, { "Detector", acq.detector <= 1 },
         { "Baud", in(v.baudRate, 1200, 115200) }, { "ComName", !v.comName.isEmpty() },
         { "WinFun", in(v.windowFunction, 0, 5) },
         { "Threshold", in(hits.thresholdVolts, 1e-6, 10) }, { "HDT", in(hits.hdtMicros, 1, 1e6) },
         { "HLT", in(hits.hltMicros, 0, 1e6) }, { "PDT", in(hits.pdtMicros, 1, 1e6) },
-        { "Spacing", in(v.ae.spacingMetres, 1e-3, 1e3) }, { "Speed", in(v.ae.speedMps, 1, 2e4) },
-        { "Window", v.ae.windowSeconds == -1 || in(v.ae.windowSeconds, 0, 1) },
-        { "Pair", in(v.ae.pair[0], 0, 4) && in(v.ae.pair[1], 0, 4) && v.ae.pair[0] != v.ae.pair[1] }
-    };
+        { "Spacing", in(v.ae.query.spacingMetres, 1e-3, 1e3) },
+        { "Speed", in(v.ae.query.speedMps, 1, 2e4) },
+        { "Window", v.ae.query.windowSeconds == -1 || in(v.ae.query.windowSeconds, 0, 1) },
+        { "Pair",
+            in(v.ae.query.pair[0], 0, 4) && in(v.ae.query.pair[1], 0, 4)
+                && v.ae.query.pair[0] != v.ae.query.pair[1] } };
     for (const auto& [key, kept] : rules)
         if (!kept) {
             std::fprintf(stderr, "%s is out of its range\n", key);
