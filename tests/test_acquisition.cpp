@@ -393,7 +393,7 @@ void tst_Acquisition::shownTextsAreRussian()
     window->findChild<QAction*>("aRunADC")->trigger();
     shown << testboxes::texts << testboxes::causes;
 
-    QVERIFY(shown.join(' ').contains("не звуковой файл")); // every kind of text was there
+    QVERIFY(shown.join(' ').contains("не файл WAV")); // every kind of text was there
     QVERIFY(shown.join(' ').contains("ограничены"));
     // The program's Latin names, file types (also as suffixes of the names shown) and the port
     // group; the paths the operator gave are his.

@@ -566,11 +566,24 @@ void setDefaultFacts(WaveStore& record, int rate, ImportNotes& notes)
         record.channelSlots[i].header.inputNumber = quint8(i + 1);
 }
 
+// Whether the bytes begin as a WAV-family file does: RIFF/WAVE, RF64/WAVE or Wave64's "riff"
+// GUID. Nothing else is handed to the sound library, which would try its other decoders on it.
+bool wavFamily(const QByteArray& bytes)
+{
+    static const QByteArray wave64("riff\x2e\x91\xcf\x11\xa5\xd6\x28\xdb\x04\xc1\x00\x00", 16);
+    return ((bytes.startsWith("RIFF") || bytes.startsWith("RF64")) && bytes.mid(8, 4) == "WAVE")
+        || bytes.startsWith(wave64);
+}
+
 } // namespace
 
 bool importWavBytes(
     const QByteArray& bytes, int gainCode, WaveStore& record, ImportNotes& notes, QString& cause)
 {
+    if (!wavFamily(bytes)) {
+        cause = QStringLiteral("not a WAV file");
+        return false;
+    }
     MemoryFile memory;
     memory.data = bytes.constData();
     memory.size = bytes.size();
