@@ -378,6 +378,19 @@ void tst_Tool::wavRoundTrips()
         QCOMPARE(tool({ "import", path("facts.wav"), "-o", path("back.raw") }).status, 0);
         QCOMPARE(withoutDisplay(testfiles::read(path("back.raw"))), before);
     }
+    // Every channel count, with frames beyond whole blocks of sixteen: code c of channel i at
+    // frame j is byte c + 128 at 44 + j * channels + i of the file.
+    for (int channels = 1; channels <= 5; ++channels) {
+        QVERIFY(writeRaw(*testrecords::make(channels, 37, quint32(channels)), path("n.raw")) == 0);
+        QCOMPARE(tool({ "export", path("n.raw"), "-o", path("n.wav"), "--format=wav" }).status, 0);
+        const QByteArray raw = testfiles::read(path("n.raw"));
+        const QByteArray wav = testfiles::read(path("n.wav"));
+        const int data = int(wav.indexOf("data")) + 8;
+        for (int i = 0; i < channels; ++i)
+            for (int j = 0; j < 37; ++j)
+                QCOMPARE(quint8(wav[data + j * channels + i]),
+                    quint8(raw[264 + i * (16 + 37) + 16 + j] ^ 0x80));
+    }
 }
 
 // WAV files of other writers: WAVE_FORMAT_EXTENSIBLE, RF64 and Wave64 with 24-, 32- and 16-bit
