@@ -3,12 +3,14 @@
 #include "convert.h"
 #include "file_io.h"
 #include "record_export.h"
+#include "ufft.h"
 #include "wave_stor.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -57,41 +59,52 @@ int samplesOf(double micros, double rate)
 }
 
 // What the hit definitions need of a code: its value in units of the channel's volts per unit,
-// the magnitude of that, whether it is beyond the threshold (loud) and above it.
+// the magnitude of its value over the background mean, whether that is beyond the threshold
+// (loud) and above it, and whether the code is the last the unit has (clipped).
 struct CodeTraits
 {
     int units = 0;
-    int magnitude = 0;
+    float magnitude = 0;
     bool loud = false;
     bool above = false;
+    bool extreme = false;
 };
 
-// A channel's samples as the volts the readouts show, through a table by code, and the codes
-// whose value stays within the threshold: an interval, since the value's magnitude grows with
-// the code's (or, on detector records, with the code).
+// A channel's samples as the volts the readouts show less the background mean, through a table
+// by code, and the codes whose value stays within the threshold: an interval, since the
+// value grows with the code.
 struct ChannelValues
 {
     const WaveChannel* channel = nullptr;
     bool detector = false;
     double voltsPerUnit = 0;
+    double meanUnits = 0; // taken off ordinary data
     CodeTraits traits[256]; // by code + 128
     int quietLow = 128;
     int quietHigh = -129;
 };
 
-void setValues(ChannelValues& values, const WaveStore& record, int channel, double threshold)
+void setValues(ChannelValues& values, const WaveStore& record, int channel)
 {
     values.channel = record.channel(channel);
     const int gain = record.channelSlots[channel].header.gainCode;
     values.detector = values.channel->detectorOffset;
     values.voltsPerUnit = sampleAmplitude(1, gain, false, true) / 2;
+}
+
+void setThreshold(ChannelValues& values, double meanUnits, double threshold)
+{
+    values.meanUnits = values.detector ? 0 : meanUnits;
+    values.quietLow = 128;
+    values.quietHigh = -129;
     for (int code = -128; code < 128; ++code) {
         CodeTraits& traits = values.traits[code + 128];
-        const double v = sampleAmplitude(code, gain, values.detector, true);
         traits.units = values.detector ? code + 128 : 2 * code;
-        traits.magnitude = std::abs(traits.units);
+        const double v = (traits.units - values.meanUnits) * values.voltsPerUnit;
+        traits.magnitude = float(std::fabs(v));
         traits.above = v > threshold;
         traits.loud = !(std::fabs(v) <= threshold);
+        traits.extreme = code == 127 || (code == -128 && !values.detector);
         if (!traits.loud) {
             values.quietLow = std::min(values.quietLow, code);
             values.quietHigh = code;
@@ -129,30 +142,106 @@ int nextLoud(const ChannelValues& values, int from, int end)
     return end;
 }
 
-// The sum of the squared units of samples from ... to - 1, block by block (vector
-// instructions do the arithmetic).
-qint64 squaredUnits(const ChannelValues& values, int from, int to)
+// The sums of the units and of their squares over samples from ... to - 1, block by block
+// (vector instructions do the arithmetic).
+struct UnitSums
 {
     qint64 sum = 0;
+    qint64 squares = 0;
+};
+
+UnitSums unitSums(const ChannelValues& values, int from, int to)
+{
+    UnitSums sums;
     for (int k = from; k < to;) {
         qint8* codes = nullptr;
         const int n = std::min(to - k, values.channel->blockAt(k, &codes));
         const int shift = values.detector ? 128 : 0;
         const int scale = values.detector ? 1 : 2;
+        int sum = 0; // a block holds at most 32768 codes
+        qint64 squares = 0;
         for (int j = 0; j < n; ++j) {
             const int units = scale * (codes[j] + shift);
-            sum += units * units;
+            sum += units;
+            squares += units * units;
         }
+        sums.sum += sum;
+        sums.squares += squares;
         k += n;
     }
-    return sum;
+    return sums;
+}
+
+// The sum of the squared values (units less the mean) of samples from ... to - 1.
+double squaredValues(const ChannelValues& values, int from, int to)
+{
+    const UnitSums sums = unitSums(values, from, to);
+    const double m = values.meanUnits;
+    return std::max(0.0, double(sums.squares) - 2 * m * double(sums.sum) + m * m * (to - from));
 }
 
 double rmsOf(const ChannelValues& values, int from, int to)
 {
     if (to <= from)
         return 0;
-    return std::sqrt(double(squaredUnits(values, from, to)) / (to - from)) * values.voltsPerUnit;
+    return std::sqrt(squaredValues(values, from, to) / (to - from)) * values.voltsPerUnit;
+}
+
+// The background of samples first ... end - 1 in units: the stretches of the quieter half
+// (their variance at most the median's) hold no hit; their mean, and the median variance.
+void measureBackground(
+    const ChannelValues& values, int first, int end, double& meanUnits, double& variance)
+{
+    const int count = end - first;
+    const int length = std::clamp(count / 16, 32, 1024);
+    const int stretches = std::max(1, count / length);
+    std::vector<std::pair<double, double>> stats(static_cast<size_t>(stretches)); // variance, mean
+    for (int b = 0; b < stretches; ++b) {
+        const int from = first + int(qint64(count) * b / stretches);
+        const int to = first + int(qint64(count) * (b + 1) / stretches);
+        const UnitSums sums = unitSums(values, from, to);
+        const double mean = double(sums.sum) / (to - from);
+        stats[size_t(b)] = { std::max(0.0, double(sums.squares) / (to - from) - mean * mean), mean };
+    }
+    std::sort(stats.begin(), stats.end());
+    const size_t quiet = (stats.size() + 1) / 2;
+    double sum = 0;
+    for (size_t b = 0; b < quiet; ++b)
+        sum += stats[b].second;
+    meanUnits = sum / double(quiet);
+    variance = stats[(stats.size() - 1) / 2].first;
+}
+
+// Samples first ... end - 1 of source through a second-order Butterworth high-pass filter at
+// cutoff Hz, as codes (rounded, kept within the codes) of a channel of their own; the filter
+// starts settled on the first sample.
+std::unique_ptr<WaveChannel> highPassed(
+    const WaveChannel& source, int first, int end, double cutoff, double rate)
+{
+    auto filtered = std::make_unique<WaveChannel>(end);
+    if (!filtered->allocate())
+        return nullptr;
+    const double w = 2 * M_PI * cutoff / rate;
+    const double alpha = std::sin(w) / std::sqrt(2.0);
+    const double a0 = 1 + alpha;
+    const double b0 = (1 + std::cos(w)) / 2 / a0;
+    const double b1 = -2 * b0;
+    const double a1 = -2 * std::cos(w) / a0;
+    const double a2 = (1 - alpha) / a0;
+    double x1 = source.sample(first);
+    double x2 = x1;
+    double y1 = 0;
+    double y2 = 0;
+    for (int k = first; k < end; ++k) {
+        const double x = source.sample(k);
+        const double y = b0 * x + b1 * x1 + b0 * x2 - a1 * y1 - a2 * y2;
+        filtered->setSample(k, qint8(std::clamp(std::lround(y), -128L, 127L)));
+        x2 = x1;
+        x1 = x;
+        y2 = y1;
+        y1 = y;
+    }
+    return filtered;
 }
 
 // A hit from its first crossing on, up to sample end: its last crossing, peak, counts and
@@ -164,7 +253,7 @@ Hit followHit(const ChannelValues& values, int start, int end, int hdt, int pdt,
     constexpr int quietRun = 16;
     Hit hit;
     hit.arrival = hit.last = hit.peak = start;
-    int peakUnits = values.traits[values.channel->sample(start) + 128].magnitude;
+    float peakMagnitude = values.traits[values.channel->sample(start) + 128].magnitude;
     bool peakStands = false;
     bool previousAbove = false;
     const int stepLimit = std::min(hdt, quietRun);
@@ -182,17 +271,21 @@ Hit followHit(const ChannelValues& values, int start, int end, int hdt, int pdt,
             const CodeTraits& code = values.traits[codes[j] + 128];
             hit.counts += code.above && !previousAbove ? 1 : 0;
             previousAbove = code.above;
+            hit.clipped = hit.clipped || code.extreme;
             hit.last = code.loud ? k : hit.last;
             peakStands = peakStands || (code.loud && k - hit.peak > pdt);
-            const bool larger = code.loud && !peakStands && code.magnitude > peakUnits;
+            const bool larger = code.loud && !peakStands && code.magnitude > peakMagnitude;
             hit.peak = larger ? k : hit.peak;
-            peakUnits = larger ? code.magnitude : peakUnits;
+            peakMagnitude = larger ? code.magnitude : peakMagnitude;
             if (++k - hit.last > stepLimit)
                 break;
         }
     }
-    hit.peakVolts = peakUnits * values.voltsPerUnit;
-    hit.energy = double(squaredUnits(values, hit.arrival, hit.last + 1)) * values.voltsPerUnit
+    // The peak's value worked out again in double precision.
+    hit.peakVolts = std::fabs(values.traits[values.channel->sample(hit.peak) + 128].units
+                        - values.meanUnits)
+        * values.voltsPerUnit;
+    hit.energy = squaredValues(values, hit.arrival, hit.last + 1) * values.voltsPerUnit
         * values.voltsPerUnit * dt;
     return hit;
 }
@@ -213,14 +306,14 @@ int onsetBetween(const ChannelValues& values, int from, int to, int latest)
 
 } // namespace
 
-double decibelsAe(double volts)
+double decibelsAe(double volts, double preampDb)
 {
-    return 20.0 * std::log10(volts / 1e-6);
+    return 20.0 * std::log10(volts / 1e-6) - preampDb;
 }
 
-double voltsOfDecibelsAe(double decibels)
+double voltsOfDecibelsAe(double decibels, double preampDb)
 {
-    return 1e-6 * std::pow(10.0, decibels / 20.0);
+    return 1e-6 * std::pow(10.0, (decibels + preampDb) / 20.0);
 }
 
 int akaikeOnset(const double* x, int n, int latest)
@@ -265,8 +358,8 @@ int akaikeOnset(const double* x, int n, int latest)
     return best + 1; // the first sample of the second part
 }
 
-QList<Hit> findHits(
-    const WaveStore& record, int channel, int first, int count, const HitSettings& settings)
+QList<Hit> findHits(const WaveStore& record, int channel, int first, int count,
+    const HitSettings& settings, ChannelBackground* background)
 {
     QList<Hit> hits;
     const double rate = sampleRateHz(record);
@@ -274,11 +367,44 @@ QList<Hit> findHits(
         || count > record.sampleCount() - first)
         return hits;
     ChannelValues values;
-    setValues(values, record, channel, settings.thresholdVolts);
+    setValues(values, record, channel);
+    const int end = first + count;
+    std::unique_ptr<WaveChannel> filtered;
+    if (settings.highPassKhz > 0 && !values.detector) {
+        filtered = highPassed(*values.channel, first, end, settings.highPassKhz * 1e3, rate);
+        if (!filtered)
+            return hits;
+        values.channel = filtered.get();
+    }
+    double meanUnits = 0;
+    double variance = 0;
+    measureBackground(values, first, end, meanUnits, variance);
+    // The floating threshold lies over the noise about the mean of ordinary data, and over
+    // the envelope's own level on detector data.
+    const double codeVolts = values.voltsPerUnit * (values.detector ? 1 : 2);
+    const double noise = (values.detector ? meanUnits : std::sqrt(variance)) * values.voltsPerUnit;
+    const bool floating = settings.floatingDb >= 0;
+    const double threshold = floating
+        ? std::max(noise * std::pow(10.0, settings.floatingDb / 20), floatingFloorCodes * codeVolts)
+        : settings.thresholdVolts;
+    setThreshold(values, meanUnits, threshold);
+    if (background) {
+        *background = ChannelBackground();
+        background->meanVolts = values.detector ? 0 : meanUnits * values.voltsPerUnit;
+        background->rmsVolts = std::sqrt(variance) * values.voltsPerUnit;
+        background->thresholdVolts = threshold;
+        if (!floating) {
+            const int warnings = (threshold < codeVolts ? ChannelBackground::belowOneCode : 0)
+                | (threshold < 3 * background->rmsVolts ? ChannelBackground::belowNoise : 0)
+                | (thresholdBeyondScale(record, channel, threshold)
+                        ? ChannelBackground::aboveFullScale
+                        : 0);
+            background->warnings = warnings;
+        }
+    }
     const int hdt = samplesOf(settings.hdtMicros, rate);
     const int hlt = samplesOf(settings.hltMicros, rate);
     const int pdt = samplesOf(settings.pdtMicros, rate);
-    const int end = first + count;
     int previousEnd = first;
     for (int k = nextLoud(values, first, end); k < end;) {
         Hit hit = followHit(values, k, end, hdt, pdt, 1.0 / rate);
@@ -292,8 +418,9 @@ QList<Hit> findHits(
         hit.onset = std::clamp(onsetBetween(values, from, to, hit.arrival), from, hit.arrival);
         hits.append(hit);
         previousEnd = hit.last + 1;
-        // Crossings within the lockout after the hit start no new one.
-        k = nextLoud(values, int(std::min<qint64>(end, qint64(hit.last) + 1 + hlt)), end);
+        // The hit ends a definition time after its last crossing; crossings within the lockout
+        // after that start no new one.
+        k = nextLoud(values, int(std::min<qint64>(end, qint64(hit.last) + 1 + hdt + hlt)), end);
     }
     return hits;
 }
@@ -305,11 +432,11 @@ QList<int> groupEvents(const QList<Hit>& hits, double window, double rate)
     int eventStart = 0;
     QList<int> channels;
     for (const Hit& hit : hits) {
-        const bool joins = event >= 0 && (hit.arrival - eventStart) / rate <= window
+        const bool joins = event >= 0 && (hit.onset - eventStart) / rate <= window
             && !channels.contains(hit.channel);
         if (!joins) {
             ++event;
-            eventStart = hit.arrival;
+            eventStart = hit.onset;
             channels.clear();
         }
         channels.append(hit.channel);
@@ -333,8 +460,210 @@ double linearPosition(double ta, double tb, double spacing, double speed)
     return (spacing - speed * (tb - ta)) / 2.0;
 }
 
-bool tabulateHits(
-    const WaveStore& record, const HitQuery& query, QList<HitRow>& rows, QString& cause)
+namespace {
+
+// The sum of the squared misfits of the arrival times from a source at p, the emission time
+// being the one that fits best (the mean of the times less the travel times).
+double timeMisfit(const QList<QPointF>& sensors, const QList<double>& times, double speed, QPointF p)
+{
+    double residuals[8];
+    double mean = 0;
+    const int n = int(sensors.size());
+    for (int i = 0; i < n; ++i) {
+        residuals[i] = times[i] - std::hypot(p.x() - sensors[i].x(), p.y() - sensors[i].y()) / speed;
+        mean += residuals[i] / n;
+    }
+    double sum = 0;
+    for (int i = 0; i < n; ++i)
+        sum += (residuals[i] - mean) * (residuals[i] - mean);
+    return sum;
+}
+
+} // namespace
+
+PlanarFix planarPosition(const QList<QPointF>& sensors, const QList<double>& times, double speed)
+{
+    PlanarFix fix;
+    const int n = int(std::min<qsizetype>(std::min(sensors.size(), times.size()), 8));
+    if (n < 3 || speed <= 0)
+        return fix;
+    // The grid covers the sensors' bounding box and half its size around it, so that a source
+    // a little outside is found too; each step then refines around the best point so far.
+    double left = sensors[0].x(), right = left, bottom = sensors[0].y(), top = bottom;
+    for (int i = 1; i < n; ++i) {
+        left = std::min(left, sensors[i].x());
+        right = std::max(right, sensors[i].x());
+        bottom = std::min(bottom, sensors[i].y());
+        top = std::max(top, sensors[i].y());
+    }
+    const double size = std::max({ right - left, top - bottom, 1e-9 });
+    QPointF best((left + right) / 2, (bottom + top) / 2);
+    double bestMisfit = timeMisfit(sensors, times, speed, best);
+    constexpr int steps = 16;
+    double cell = 2 * size / steps;
+    const QPointF centre = best;
+    for (int a = 0; a <= steps; ++a)
+        for (int b = 0; b <= steps; ++b) {
+            const QPointF p(centre.x() + (a - steps / 2) * cell, centre.y() + (b - steps / 2) * cell);
+            const double misfit = timeMisfit(sensors, times, speed, p);
+            if (misfit < bestMisfit) {
+                bestMisfit = misfit;
+                best = p;
+            }
+        }
+    // A pattern search from the grid's best point: the step halves when no neighbour is better,
+    // down to a millionth of the sensors' extent.
+    while (cell > size * 1e-6) {
+        bool moved = false;
+        for (const QPointF& d : { QPointF(cell, 0), QPointF(-cell, 0), QPointF(0, cell),
+                 QPointF(0, -cell) }) {
+            const double misfit = timeMisfit(sensors, times, speed, best + d);
+            if (misfit < bestMisfit) {
+                bestMisfit = misfit;
+                best += d;
+                moved = true;
+            }
+        }
+        if (!moved)
+            cell /= 2;
+    }
+    fix.position = best;
+    fix.residualMetres = speed * std::sqrt(bestMisfit / n);
+    return fix;
+}
+
+double coincidenceWindow(const HitQuery& query, double rate)
+{
+    if (query.windowSeconds >= 0)
+        return query.windowSeconds;
+    if (!query.locates())
+        return 0;
+    double aperture = query.planar() ? 0 : query.spacingMetres;
+    for (const QPointF& a : query.sensors)
+        for (const QPointF& b : query.sensors)
+            if (query.planar())
+                aperture = std::max(aperture, std::hypot(a.x() - b.x(), a.y() - b.y()));
+    return 1.1 * aperture / query.speedMps + 10 / rate;
+}
+
+void hitFrequencies(const WaveStore& record, int channel, int first, int last, double& peakHz,
+    double& centroidHz)
+{
+    peakHz = centroidHz = -1;
+    const WaveChannel* source = record.channel(channel);
+    const double rate = sampleRateHz(record);
+    const int count = std::min(last - first + 1, 4096);
+    if (!source || rate <= 0 || count < 4 || first < 0 || first + count > record.sampleCount())
+        return;
+    int e = 2;
+    while ((1 << e) < count)
+        ++e;
+    const int n = 1 << e;
+    FftArray re(newFftArray(n));
+    FftArray im(newFftArray(n));
+    if (!re || !im)
+        return;
+    double mean = 0;
+    for (int k = 0; k < count; ++k)
+        mean += source->sample(first + k);
+    mean /= count;
+    for (int k = 0; k < n; ++k) {
+        re[k] = k < count ? float(source->sample(first + k) - mean) : 0.0f;
+        im[k] = 0;
+    }
+    forwardFft(e, re.get(), im.get(), nullptr);
+    double largest = 0;
+    double weighted = 0;
+    double total = 0;
+    for (int b = 1; b <= n / 2; ++b) {
+        const double magnitude = std::hypot(double(re[b]), double(im[b]));
+        const double hz = b * rate / n;
+        if (magnitude > largest) {
+            largest = magnitude;
+            peakHz = hz;
+        }
+        weighted += hz * magnitude;
+        total += magnitude;
+    }
+    centroidHz = total > 0 ? weighted / total : -1;
+}
+
+namespace {
+
+// The located sensors of a query: channels with their places (a line's pair on the x axis).
+struct SensorLayout
+{
+    QList<int> channels;
+    QList<QPointF> places;
+};
+
+SensorLayout sensorLayout(const HitQuery& query)
+{
+    SensorLayout layout;
+    if (query.planar()) {
+        for (int c = 0; c < query.sensors.size(); ++c) {
+            layout.channels << c;
+            layout.places << query.sensors[c];
+        }
+    } else if (query.locates()) {
+        layout.channels << query.pair[0] << query.pair[1];
+        layout.places << QPointF(0, 0) << QPointF(query.spacingMetres, 0);
+    }
+    return layout;
+}
+
+// The event's first onsets (seconds) by channel.
+using Onsets = std::map<int, double>;
+
+// Where an event's source is, by its onsets at the located sensors.
+void locate(HitRow& row, const Onsets& onsets, const HitQuery& query, const SensorLayout& layout)
+{
+    QList<QPointF> places;
+    QList<double> times;
+    double firstTime = HUGE_VAL;
+    for (int s = 0; s < layout.channels.size(); ++s) {
+        const auto found = onsets.find(layout.channels[s]);
+        if (found == onsets.end())
+            continue;
+        places << layout.places[s];
+        times << found->second;
+        if (found->second < firstTime) {
+            firstTime = found->second;
+            row.zone = layout.channels[s];
+        }
+    }
+    const double c = query.speedMps;
+    if (!query.planar()) {
+        row.located = times.size() == 2;
+        if (row.located)
+            row.positionMetres = linearPosition(onsets.at(query.pair[0]),
+                onsets.at(query.pair[1]), query.spacingMetres, c);
+        return;
+    }
+    if (times.size() >= 3) {
+        const PlanarFix fix = planarPosition(places, times, c);
+        row.x = fix.position.x();
+        row.y = fix.position.y();
+        row.residualMetres = fix.residualMetres;
+        row.located = row.inPlane = true;
+    } else if (times.size() == 2) {
+        // On the line between the two: from the first of them, half of what the distance
+        // exceeds the wave's lead.
+        const QPointF a = places[0];
+        const QPointF b = places[1];
+        const double d = std::hypot(b.x() - a.x(), b.y() - a.y());
+        const double along = linearPosition(times[0], times[1], d, c);
+        const QPointF p = a + (b - a) * (d > 0 ? along / d : 0);
+        row.x = p.x();
+        row.y = p.y();
+        row.located = row.inPlane = true;
+    }
+}
+
+} // namespace
+
+bool tabulateHits(const WaveStore& record, const HitQuery& query, QList<HitRow>& rows,
+    QString& cause, HitFacts* facts)
 {
     rows.clear();
     const double rate = sampleRateHz(record);
@@ -346,80 +675,167 @@ bool tabulateHits(
                           : QStringLiteral("the samples asked for are not in the record");
         return false;
     }
-    QList<int> asked = query.channels;
-    if (query.locates())
-        asked << query.pair[0] << query.pair[1];
+    if (query.settings.highPassKhz * 1e3 >= rate / 2) {
+        cause = QStringLiteral("the high-pass cut-off must lie below half the sampling frequency");
+        return false;
+    }
+    const SensorLayout layout = sensorLayout(query);
+    QList<int> asked = query.channels + layout.channels;
     for (const int c : asked)
         if (c < 0 || c >= record.channelCount()) {
             cause = QStringLiteral("the record has no channel %1").arg(c + 1);
             return false;
         }
     QList<Hit> found;
-    for (int c = 0; c < record.channelCount(); ++c)
-        if (query.channels.isEmpty() || query.channels.contains(c))
-            found += findHits(record, c, query.first, count, query.settings);
+    if (facts)
+        *facts = HitFacts();
+    for (int c = 0; c < record.channelCount(); ++c) {
+        ChannelBackground background;
+        if (query.channels.isEmpty() || query.channels.contains(c)) {
+            found += findHits(record, c, query.first, count, query.settings, &background);
+            if (facts)
+                facts->detector = facts->detector || record.channel(c)->detectorOffset;
+        }
+        if (facts)
+            facts->channels << background;
+    }
     std::stable_sort(found.begin(), found.end(),
         [](const Hit& a, const Hit& b) { return a.arrival < b.arrival; });
-    const double window = query.windowSeconds >= 0
-        ? query.windowSeconds
-        : (query.locates() ? query.spacingMetres / query.speedMps : 0.0);
-    const QList<int> events = groupEvents(found, window, rate);
+    const QList<int> events = groupEvents(found, coincidenceWindow(query, rate), rate);
     int opening = 0;
     for (int h = 0; h < found.size(); ++h) {
         if (h == 0 || events[h] != events[h - 1])
             opening = h;
         // Each channel's onset in the event; the event's first hit opens it. Onsets, not
         // crossings: a weaker sensor crosses the threshold later in its wave.
-        std::map<int, double> onsets;
+        Onsets onsets;
         for (int o = opening; o < found.size() && events[o] == events[h]; ++o)
             onsets[found[o].channel] = found[o].onset / rate;
         HitRow row;
         row.hit = found[h];
+        if (query.frequencies && !record.channel(row.hit.channel)->detectorOffset)
+            hitFrequencies(record, row.hit.channel, row.hit.arrival, row.hit.last,
+                row.hit.peakHz, row.hit.centroidHz);
         row.event = events[h];
         row.dtSeconds = (found[h].onset - found[opening].onset) / rate;
-        row.located = query.locates() && onsets.count(query.pair[0]) && onsets.count(query.pair[1]);
-        if (row.located)
-            row.positionMetres = linearPosition(
-                onsets[query.pair[0]], onsets[query.pair[1]], query.spacingMetres, query.speedMps);
+        if (query.locates())
+            locate(row, onsets, query, layout);
         rows.append(row);
     }
     return true;
 }
 
-std::string hitsCsv(
-    const QString& file, const QList<HitRow>& rows, double rate, bool locate, bool header)
+bool fitSpeed(const QList<HitRow>& rows, const HitQuery& query, QPointF source, double rate,
+    SpeedFit& fit, QString& cause)
 {
+    fit = SpeedFit();
+    const SensorLayout layout = sensorLayout(query);
+    // Each event's located onsets against the distances: the distance differences to its first
+    // sensor are the speed times the onsets' differences.
+    double sumDd = 0;
+    double sumTt = 0;
+    QList<double> speeds;
+    for (int r = 0; r < rows.size();) {
+        const int event = rows[r].event;
+        QList<double> distances;
+        QList<double> times;
+        for (; r < rows.size() && rows[r].event == event; ++r) {
+            const int s = int(layout.channels.indexOf(rows[r].hit.channel));
+            if (s < 0)
+                continue;
+            const QPointF d = layout.places[s] - source;
+            distances << std::hypot(d.x(), d.y());
+            times << rows[r].hit.onset / rate;
+        }
+        double dd = 0;
+        double tt = 0;
+        for (int i = 1; i < times.size(); ++i) {
+            dd += (distances[i] - distances[0]) * (times[i] - times[0]);
+            tt += (times[i] - times[0]) * (times[i] - times[0]);
+        }
+        if (tt > 0 && dd > 0) {
+            speeds << dd / tt;
+            sumDd += dd;
+            sumTt += tt;
+        }
+    }
+    if (speeds.isEmpty()) {
+        cause = layout.channels.isEmpty()
+            ? QStringLiteral("no sensors are placed")
+            : QStringLiteral("no event reached two sensors at different distances from the source");
+        return false;
+    }
+    fit.events = int(speeds.size());
+    fit.speedMps = sumDd / sumTt;
+    double spread = 0;
+    for (const double c : speeds)
+        spread += (c - fit.speedMps) * (c - fit.speedMps);
+    fit.spreadMps = speeds.size() > 1 ? std::sqrt(spread / double(speeds.size() - 1)) : 0;
+    return true;
+}
+
+namespace {
+
+void appendNumberOrEmpty(std::string& text, double value, bool known)
+{
+    text += ',';
+    if (known)
+        appendCsvNumber(text, value);
+}
+
+// The file's name as its bytes, quoted when it holds a separator, a quote or a line break.
+std::string csvName(const QString& file)
+{
+    std::string name = pathBytes(file).toStdString();
+    if (name.find_first_of(",\"\r\n") == std::string::npos)
+        return name;
+    std::string quoted = "\"";
+    for (const char c : name)
+        quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return quoted + '"';
+}
+
+} // namespace
+
+std::string hitsCsv(const QString& file, const QList<HitRow>& rows, double rate,
+    const HitQuery& query, bool detector, bool header)
+{
+    const bool planar = query.planar();
+    const bool locate = query.locates();
     std::string text;
     if (header)
         text = std::string("file,channel,arrival_s,onset_s,amplitude_V,amplitude_dBAE,rise_s,"
                            "duration_s,counts,energy_V2s")
-            + (locate ? ",event,dt_s,position_m\n" : "\n");
-    // The file's name as its bytes, quoted when it holds a separator, a quote or a line break.
-    std::string name = pathBytes(file).toStdString();
-    if (name.find_first_of(",\"\r\n") != std::string::npos) {
-        std::string quoted = "\"";
-        for (const char c : name)
-            quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
-        name = quoted + '"';
-    }
+            + (locate ? (planar ? ",event,dt_s,x_m,y_m,residual_m,zone" : ",event,dt_s,position_m")
+                      : "")
+            + ",clipped,peak_Hz,centroid_Hz\n";
+    const std::string name = csvName(file);
     for (const HitRow& row : rows) {
         const Hit& hit = row.hit;
         text += name + ',' + std::to_string(hit.channel + 1);
-        for (const double value :
-            { hit.arrival / rate, hit.onset / rate, hit.peakVolts, decibelsAe(hit.peakVolts),
-                (hit.peak - hit.arrival) / rate, (hit.last - hit.arrival) / rate }) {
+        for (const double value : { hit.arrival / rate, hit.onset / rate, hit.peakVolts,
+                 decibelsAe(hit.peakVolts, query.preampDb), (hit.peak - hit.arrival) / rate,
+                 (hit.last - hit.arrival) / rate }) {
             text += ',';
             appendCsvNumber(text, value);
         }
-        text += ',' + std::to_string(hit.counts) + ',';
-        appendCsvNumber(text, hit.energy);
+        text += ',' + (detector ? std::string() : std::to_string(hit.counts));
+        appendNumberOrEmpty(text, hit.energy, true);
         if (locate) {
-            text += ',' + std::to_string(row.event + 1) + ',';
-            appendCsvNumber(text, row.dtSeconds);
-            text += ',';
-            if (row.located)
-                appendCsvNumber(text, row.positionMetres);
+            text += ',' + std::to_string(row.event + 1);
+            appendNumberOrEmpty(text, row.dtSeconds, true);
+            if (planar) {
+                appendNumberOrEmpty(text, row.x, row.inPlane);
+                appendNumberOrEmpty(text, row.y, row.inPlane);
+                appendNumberOrEmpty(text, row.residualMetres, row.residualMetres >= 0);
+                text += ',' + (row.zone >= 0 ? std::to_string(row.zone + 1) : std::string());
+            } else {
+                appendNumberOrEmpty(text, row.positionMetres, row.located);
+            }
         }
+        text += hit.clipped ? ",1" : ",0";
+        appendNumberOrEmpty(text, hit.peakHz, hit.peakHz >= 0);
+        appendNumberOrEmpty(text, hit.centroidHz, hit.centroidHz >= 0);
         text += '\n';
     }
     return text;

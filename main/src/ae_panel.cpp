@@ -178,10 +178,13 @@ void AeHitsPanel::showHits(TWForm* window, const HitQuery& asked, bool decibels)
         }
         QString cause;
         const WaveStore& record = *window->record;
-        if (tabulateHits(record, query, rows, cause)) {
+        HitFacts facts;
+        if (tabulateHits(record, query, rows, cause, &facts)) {
             rate = sampleRateHz(record);
             spacing = query.spacingMetres;
             locates = query.locates();
+            shownQuery = query;
+            detector = facts.detector;
             const double threshold = query.settings.thresholdVolts;
             summary = tr("Порог %1; импульсов: %2; %3")
                           .arg(decibels ? tr("%1 дБАЭ").arg(shortNumber(decibelsAe(threshold)))
@@ -320,7 +323,7 @@ bool AeHitsPanel::saveCsv(const QString& name, QString& cause) const
 {
     // A record that differs from its file is not that file's contents: its rows say so.
     const QString file = shown ? shown->shownTitle(QStringLiteral(" (unsaved)")) : QString();
-    return saveText(name, hitsCsv(file, rows, rate, locates, true), cause);
+    return saveText(name, hitsCsv(file, rows, rate, shownQuery, detector, true), cause);
 }
 
 bool AeHitsPanel::saveChosen(const QString& chosen)

@@ -102,4 +102,6 @@ private:
     double rate = 0;
     double spacing = 0;
     bool locates = false;
+    HitQuery shownQuery; // what the rows were found with
+    bool detector = false; // some channel shown holds detector data
 };

@@ -560,23 +560,53 @@ int spectrum(const Command& command, const Arguments& args)
 
 // --- hits --------------------------------------------------------------------------------------
 
+// "x1,y1;x2,y2;..." as places in metres; false when one is not a pair of finite numbers.
+bool toPlaces(const QString& text, QList<QPointF>& places)
+{
+    places.clear();
+    for (const QString& pair : text.split(';')) {
+        const QStringList numbers = pair.split(',');
+        bool okX = false;
+        bool okY = numbers.size() == 1; // a place on the line has no y
+        const double x = numbers.value(0).toDouble(&okX);
+        const double y = numbers.size() == 2 ? numbers[1].toDouble(&okY) : 0;
+        if (numbers.size() > 2 || !okX || !okY || !std::isfinite(x) || !std::isfinite(y))
+            return false;
+        places << QPointF(x, y);
+    }
+    return true;
+}
+
+// The options that go together: one threshold, one kind of location, and what needs one.
+bool hitOptionsAgree(const Arguments& args, QString& problem)
+{
+    const int thresholds = int(args.has("--threshold-v")) + int(args.has("--threshold-db"))
+        + int(args.has("--threshold-auto"));
+    const bool onLine = args.has("--spacing-m");
+    const bool inPlane = args.has("--sensors");
+    if (thresholds != 1)
+        problem = "hits takes one of --threshold-v, --threshold-db and --threshold-auto";
+    else if (onLine && inPlane)
+        problem = "hits takes one of --spacing-m and --sensors";
+    else if (args.has("--pair") && !onLine)
+        problem = "--pair needs --spacing-m";
+    for (const char* name : { "--speed-mps", "--window-s", "--calibrate" })
+        if (problem.isEmpty() && args.has(name) && !onLine && !inPlane)
+            problem = QStringLiteral("%1 needs --spacing-m or --sensors").arg(name);
+    return problem.isEmpty();
+}
+
 bool hitQuery(const Arguments& args, HitQuery& query, QString& problem)
 {
     HitSettings& settings = query.settings;
-    const bool inVolts = args.has("--threshold-v");
-    const bool locating = args.has("--spacing-m");
     double decibels = 0;
-    if (inVolts == args.has("--threshold-db")) {
-        problem = "hits takes one of --threshold-v and --threshold-db";
+    if (!hitOptionsAgree(args, problem))
         return false;
-    }
-    for (const char* name : { "--speed-mps", "--pair", "--window-s" })
-        if (args.has(name) && !locating) {
-            problem = QStringLiteral("%1 needs --spacing-m").arg(name);
-            return false;
-        }
     if (!realNumber(args, "--threshold-v", 0, 1e6, true, 1, settings.thresholdVolts, problem)
         || !realNumber(args, "--threshold-db", 0, 240, true, 1, decibels, problem)
+        || !realNumber(args, "--threshold-auto", 0, 120, false, -1, settings.floatingDb, problem)
+        || !realNumber(args, "--preamp-db", -60, 120, false, 0, query.preampDb, problem)
+        || !realNumber(args, "--high-pass-khz", 0, 1e6, false, 0, settings.highPassKhz, problem)
         || !realNumber(
             args, "--hdt-us", 0, longestDefinitionMicros, true, 800, settings.hdtMicros, problem)
         || !realNumber(
@@ -590,18 +620,41 @@ bool hitQuery(const Arguments& args, HitQuery& query, QString& problem)
         || !wholeNumber(args, "--count", 0, INT_MAX, -1, query.count, problem))
         return false;
     QList<int> pair { 0, 1 };
+    QList<QPointF> source;
     if (args.has("--channels") && !toChannels(*args.value("--channels"), query.channels))
         problem = "--channels takes channel numbers from 1, as 1,2";
     else if (args.has("--pair")
         && (!toChannels(*args.value("--pair"), pair) || pair.size() != 2 || pair[0] == pair[1]))
         problem = "--pair takes two different channel numbers from 1, as 1,2";
+    else if (args.has("--sensors")
+        && (!toPlaces(*args.value("--sensors"), query.sensors) || query.sensors.size() < 3
+            || query.sensors.size() > WaveStore::maxChannels))
+        problem = "--sensors takes three to five places in metres, as 0,0;1,0;1,1";
+    else if (args.has("--calibrate")
+        && (!toPlaces(*args.value("--calibrate"), source) || source.size() != 1))
+        problem = "--calibrate takes the source's place in metres, as X or X,Y";
     if (!problem.isEmpty())
         return false;
-    if (!inVolts)
-        settings.thresholdVolts = voltsOfDecibelsAe(decibels);
+    if (args.has("--threshold-db"))
+        settings.thresholdVolts = voltsOfDecibelsAe(decibels, query.preampDb);
     query.pair[0] = pair[0];
     query.pair[1] = pair[1];
     return true;
+}
+
+// What misleads about a fixed threshold on each channel, on standard error.
+void warnOfThresholds(const QString& file, const HitFacts& facts)
+{
+    for (int c = 0; c < facts.channels.size(); ++c) {
+        const ChannelBackground& b = facts.channels[c];
+        const QString channel = QStringLiteral("channel %1: the threshold of %2 V").arg(c + 1).arg(b.thresholdVolts);
+        if (b.warnings & ChannelBackground::belowOneCode)
+            fail(file, channel + QStringLiteral(" is under one code"));
+        if (b.warnings & ChannelBackground::belowNoise)
+            fail(file, channel + QStringLiteral(" is under three times the background RMS (%1 V)").arg(b.rmsVolts));
+        if (b.warnings & ChannelBackground::aboveFullScale)
+            fail(file, channel + QStringLiteral(" is above the full scale: no hits there"));
+    }
 }
 
 int hits(const Command& command, const Arguments& args)
@@ -615,18 +668,44 @@ int hits(const Command& command, const Arguments& args)
     const QStringList files = expandFolders(args.files, status);
     if (out && outputIsInput(*out, files))
         return exitFailed;
-    const bool locate = query.locates();
-    std::string text = hitsCsv({}, {}, 1, locate, true);
+    const std::optional<QString> calibrate = args.value("--calibrate");
+    QList<QPointF> source;
+    if (calibrate)
+        toPlaces(*calibrate, source);
+    // Until the speed is known, a source's waves between the farthest sensors may take twice
+    // as long as the given speed says.
+    if (calibrate && query.windowSeconds < 0)
+        query.windowSeconds = coincidenceWindow(query, 1e300) * 2;
+    std::string text = calibrate ? std::string("file,speed_mps,spread_mps,events\n")
+                                 : hitsCsv({}, {}, 1, query, false, true);
     if (!out)
         output(text);
     status = forEachRecord(files, false, status, [&](const QString& file, const WaveStore& record) {
         QList<HitRow> rows;
+        HitFacts facts;
         QString cause;
-        if (!tabulateHits(record, query, rows, cause)) {
+        if (!tabulateHits(record, query, rows, cause, &facts)) {
             fail(file, cause);
             return false;
         }
-        const std::string lines = hitsCsv(file, rows, sampleRateHz(record), locate, false);
+        warnOfThresholds(file, facts);
+        const double rate = sampleRateHz(record);
+        std::string lines;
+        if (calibrate) {
+            SpeedFit fit;
+            if (!fitSpeed(rows, query, source.value(0), rate, fit, cause)) {
+                fail(file, cause);
+                return false;
+            }
+            lines = pathBytes(file).toStdString();
+            for (const double value : { fit.speedMps, fit.spreadMps }) {
+                lines += ',';
+                appendCsvNumber(lines, value);
+            }
+            lines += ',' + std::to_string(fit.events) + '\n';
+        } else {
+            lines = hitsCsv(file, rows, rate, query, facts.detector, false);
+        }
         return out ? (text += lines, true) : output(lines);
     });
     QString cause;
@@ -665,15 +744,24 @@ const Command commands[] = {
         "  None, Parzen, Hanning, Hamming, ExactBlackman, Welch\n",
         { "--channel", "--start", "--length", "--window", "-o" }, { "--db" }, spectrum },
     { "hits",
-        "usage: voltrix-tool hits FILE... --threshold-v V | --threshold-db DB [--hdt-us 800]\n"
+        "usage: voltrix-tool hits FILE... --threshold-v V | --threshold-db DB | --threshold-auto DB\n"
+        "                         [--preamp-db 0] [--high-pass-khz F] [--hdt-us 800]\n"
         "                         [--hlt-us 1000] [--pdt-us 200] [--channels 1,2,...]\n"
         "                         [--start S] [--count N] [-o OUT]\n"
-        "                         [--spacing-m D [--speed-mps 3000] [--pair 1,2] [--window-s W]]\n"
-        "  acoustic-emission hits as CSV (definition times up to 1e9 us); with a spacing,\n"
-        "  events, the onsets' differences to the event's first hit and the linear location\n"
-        "  between the pair of channels (the coincidence window defaults to spacing / speed)\n",
-        { "--threshold-v", "--threshold-db", "--hdt-us", "--hlt-us", "--pdt-us", "--channels",
-            "--start", "--count", "--spacing-m", "--speed-mps", "--pair", "--window-s", "-o" },
+        "                         [--spacing-m D [--pair 1,2] | --sensors \"x1,y1;x2,y2;x3,y3\"]\n"
+        "                         [--speed-mps 3000] [--window-s W] [--calibrate X[,Y]]\n"
+        "  acoustic-emission hits as CSV (definition times up to 1e9 us; the lockout counts from\n"
+        "  the hit's end). --threshold-auto: DB over each channel's background RMS, never under\n"
+        "  1.5 codes; a fixed threshold that misleads is warned of. Each channel's background\n"
+        "  mean is taken off before the search. dB_AE refer to the sensor ahead of a\n"
+        "  preamplifier of --preamp-db. With a spacing: events and the location between the\n"
+        "  pair; with --sensors (metres, channel 1's first): planar location by least squares\n"
+        "  (x_m, y_m, residual_m, zone). The coincidence window defaults to the farthest\n"
+        "  sensors' distance over the speed with a margin. --calibrate: the speed that best\n"
+        "  explains the events of a source at X[,Y], with its spread, instead of the hits\n",
+        { "--threshold-v", "--threshold-db", "--threshold-auto", "--preamp-db", "--high-pass-khz",
+            "--hdt-us", "--hlt-us", "--pdt-us", "--channels", "--start", "--count", "--spacing-m",
+            "--speed-mps", "--pair", "--window-s", "--sensors", "--calibrate", "-o" },
         {}, hits },
 };
 
