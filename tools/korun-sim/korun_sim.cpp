@@ -53,6 +53,15 @@ struct Options
     double spacingM = 1;
     double speedMps = 3000;
     std::string eventLog;
+    // A source in the plane of up to four sensors on the group's inputs 1..4.
+    std::string sensorsText; // "x1,y1;x2,y2;..."
+    std::string sourceXyText; // "x,y"
+    std::vector<std::pair<double, double>> sensors; // x, y in metres
+    double sourceX = 0;
+    double sourceY = 0;
+    double echoUs = 0; // a reflection this long after each direct wave; 0: none
+    double echoGain = 0.5;
+    double dcCodes = 0; // added to input 1's codes
 };
 
 volatile std::sig_atomic_t quit = 0;
@@ -70,13 +79,89 @@ void usage()
         "                 [--bad-ack N] [--corrupt N] [--drop N] [--bad-checksum N]\n"
         "                 [--stall-ms MS [--stall-count N]] [--finish-transfers]\n"
         "                 [--source-m X --spacing-m D --speed-mps C [--event-log FILE]]\n"
+        "                 [--sensors \"x1,y1;...;x4,y4\" --source-xy X,Y [--speed-mps C]]\n"
+        "                 [--echo-us T [--echo-gain G]] [--dc-codes N]\n"
         "Fault options act on the first N occurrences. --baud 0 sends without pacing.\n"
         "A command without its acknowledge (--no-ack) or with a wrong one (--bad-ack) is not\n"
         "carried out. --finish-transfers: output under way is sent to its end before a\n"
         "synchronisation is answered (by default a synchronisation drops it).\n"
         "--source-m: four bursts a record from X metres along the line of sensors 1 and 2,\n"
         "D metres apart, reach each sensor delayed by its distance / C and attenuated, over\n"
-        "noise; the event log gets each burst's emission time, position and arrival samples.\n");
+        "noise; the event log gets each burst's emission time, position and arrival samples.\n"
+        "--sensors: 2 to 4 sensors of inputs 1..4 in metres; --source-xy puts the source in\n"
+        "their plane (speed C, default 3000 m/s); inputs without a sensor carry noise only.\n"
+        "The event log then starts with \"# emitted_s,x_m,y_m,arrival1,...\", a line a burst.\n"
+        "--echo-us: each burst is echoed T microseconds after its direct wave, G times as\n"
+        "strong (default 0.5). --dc-codes: N codes of offset on input 1.\n");
+}
+
+// A whole finite number, nothing after it.
+bool number(const std::string& text, double& value)
+{
+    char* end = nullptr;
+    value = std::strtod(text.c_str(), &end);
+    return !text.empty() && end == text.c_str() + text.size() && std::isfinite(value);
+}
+
+double numberOrNan(const char* text)
+{
+    double value = 0;
+    return number(text, value) ? value : NAN;
+}
+
+bool point(const std::string& text, double& x, double& y)
+{
+    const size_t comma = text.find(',');
+    return comma != std::string::npos && number(text.substr(0, comma), x)
+        && number(text.substr(comma + 1), y);
+}
+
+// "x1,y1;x2,y2[;x3,y3[;x4,y4]]": two to four sensors.
+bool parseSensors(const std::string& text, std::vector<std::pair<double, double>>& sensors)
+{
+    sensors.clear();
+    size_t start = 0;
+    while (sensors.size() < 5) {
+        const size_t end = std::min(text.find(';', start), text.size());
+        double x = 0;
+        double y = 0;
+        if (!point(text.substr(start, end - start), x, y))
+            return false;
+        sensors.emplace_back(x, y);
+        if (end == text.size())
+            break;
+        start = end + 1;
+    }
+    return sensors.size() >= 2 && sensors.size() <= 4;
+}
+
+// Reads the planar source and checks the values of the options that take numbers; the first
+// fault is told on one line.
+bool checkValues(Options& o)
+{
+    const char* fault = nullptr;
+    const bool planar = !o.sourceXyText.empty();
+    if (!o.sensorsText.empty() && !parseSensors(o.sensorsText, o.sensors))
+        fault = "--sensors wants 2 to 4 points \"x,y;x,y\" in metres";
+    else if (planar && !point(o.sourceXyText, o.sourceX, o.sourceY))
+        fault = "--source-xy wants X,Y in metres";
+    else if (planar && o.sensors.empty())
+        fault = "--source-xy needs --sensors";
+    else if (!planar && !o.sensors.empty())
+        fault = "--sensors needs --source-xy";
+    else if (planar && o.sourceM >= 0)
+        fault = "--source-xy and --source-m exclude each other";
+    else if (planar && !(o.speedMps > 0))
+        fault = "--speed-mps must be a positive number";
+    else if (!(o.echoUs >= 0))
+        fault = "--echo-us wants microseconds, 0 or more";
+    else if (!std::isfinite(o.echoGain))
+        fault = "--echo-gain wants a number";
+    else if (!std::isfinite(o.dcCodes))
+        fault = "--dc-codes wants a number";
+    if (fault)
+        std::fprintf(stderr, "korun-sim: %s\n", fault);
+    return !fault;
 }
 
 bool parse(int argc, char** argv, Options& o)
@@ -128,6 +213,16 @@ bool parse(int argc, char** argv, Options& o)
             o.speedMps = std::atof(v);
         else if (a == "--event-log")
             o.eventLog = v;
+        else if (a == "--sensors")
+            o.sensorsText = v;
+        else if (a == "--source-xy")
+            o.sourceXyText = v;
+        else if (a == "--echo-us")
+            o.echoUs = numberOrNan(v);
+        else if (a == "--echo-gain")
+            o.echoGain = numberOrNan(v);
+        else if (a == "--dc-codes")
+            o.dcCodes = numberOrNan(v);
         else
             return false;
     }
@@ -208,9 +303,12 @@ private:
     uint8_t checksumError(int transfer) override { return transfer < o.badChecksum ? 1 : 0; }
 
     std::vector<int8_t> samples(int index, int count);
-    // Bursts from the source as sensor index (0 or 1) receives them, in volts, and the log.
-    double sourceVolts(int index, int n, double rate, int count);
+    // How far input index's sensor is from the source, in metres; negative: no sensor.
+    double sensorDistance(int index) const;
+    // Bursts from the source as a sensor that far away receives them, in volts, and the log.
+    double sourceVolts(double distance, int n, double rate, int count);
     void logEvents(double rate, int count);
+    void logPlanarEvents(FILE* log, double rate, int count);
 
     Options o;
     int fd;
@@ -238,6 +336,7 @@ std::vector<int8_t> Unit::samples(int index, int count)
     const double rate = 3000000.0 / (params.freqCode + 1);
     const int input = 4 * params.mux + index + 1;
     const double gain = std::ldexp(1.0, std::min<int>(index < 4 ? params.gains[index] : 0, 12));
+    const double distance = sensorDistance(index);
     std::mt19937 noise(o.seed * 7919u + unsigned(acquisitions) * 31u + unsigned(index));
     std::normal_distribution<double> gauss(0.0, 1.0);
     std::vector<int8_t> codes(static_cast<size_t>(count));
@@ -260,32 +359,48 @@ std::vector<int8_t> Unit::samples(int index, int count)
             volts = 0.8 * std::sin(2 * M_PI * 1000.0 * t);
             break;
         }
-        if (o.sourceM >= 0 && index < 2)
-            volts = sourceVolts(index, n, rate, count) + 0.01 * gauss(noise);
+        if (distance >= 0)
+            volts = sourceVolts(distance, n, rate, count) + 0.01 * gauss(noise);
+        else if (!o.sensors.empty())
+            volts = 0.01 * gauss(noise); // an input without a sensor in the plane
         double code = 30.0 * gain * volts + 0.5 * gauss(noise);
         if (params.detector)
             code = -128.0 + 2.0 * std::fabs(code);
+        if (index == 0)
+            code += o.dcCodes; // the converter's offset, after the detector
         codes[size_t(n)] = int8_t(std::clamp<long>(std::lround(code), -128, 127));
     }
     return codes;
 }
 
+double Unit::sensorDistance(int index) const
+{
+    if (o.sourceM >= 0 && index < 2)
+        return std::fabs(index == 0 ? o.sourceM : o.spacingM - o.sourceM);
+    if (o.sensors.empty() || index >= int(o.sensors.size()))
+        return -1;
+    const auto& [x, y] = o.sensors[size_t(index)];
+    return std::hypot(o.sourceX - x, o.sourceY - y);
+}
+
 // Four bursts a record, emitted at 1/8, 3/8, 5/8 and 7/8 of it: a decaying sine of an eighth
 // of the sampling frequency, starting at the sample the wave reaches the sensor, 0.5 V at the
-// source and losing 30 % a metre.
-double Unit::sourceVolts(int index, int n, double rate, int count)
+// source and losing 30 % a metre. With --echo-us, each has an echo echoUs later.
+double Unit::sourceVolts(double distance, int n, double rate, int count)
 {
-    const double distance = index == 0 ? o.sourceM : o.spacingM - o.sourceM;
-    const double delay = std::fabs(distance) / o.speedMps;
+    const double delay = distance / o.speedMps;
+    const double amplitude = 0.5 * std::pow(0.7, distance);
     double volts = 0;
     for (int b = 0; b < 4; ++b) {
         const double emitted = (2 * b + 1) * count / 8.0 / rate;
-        const long arrival = std::lround((emitted + delay) * rate);
-        if (n < arrival)
-            continue;
-        const double since = (n - arrival) / rate;
-        volts += 0.5 * std::pow(0.7, std::fabs(distance)) * std::exp(-since * rate / 40.0)
-            * std::sin(2 * M_PI * (n - arrival) / 8.0);
+        for (int wave = 0; wave < (o.echoUs > 0 ? 2 : 1); ++wave) {
+            const long arrival = std::lround((emitted + delay + wave * o.echoUs * 1e-6) * rate);
+            if (n < arrival)
+                continue;
+            const double since = (n - arrival) / rate;
+            volts += (wave == 0 ? amplitude : o.echoGain * amplitude)
+                * std::exp(-since * rate / 40.0) * std::sin(2 * M_PI * (n - arrival) / 8.0);
+        }
     }
     return volts;
 }
@@ -295,6 +410,11 @@ void Unit::logEvents(double rate, int count)
     FILE* log = std::fopen(o.eventLog.c_str(), "w");
     if (!log)
         return;
+    if (!o.sensors.empty()) {
+        logPlanarEvents(log, rate, count);
+        std::fclose(log);
+        return;
+    }
     std::fprintf(log, "emission_s,position_m,arrival_sample_1,arrival_sample_2\n");
     for (int b = 0; b < 4; ++b) {
         const double emitted = (2 * b + 1) * count / 8.0 / rate;
@@ -305,9 +425,27 @@ void Unit::logEvents(double rate, int count)
     std::fclose(log);
 }
 
+// A line a burst: its emission time, the source and the sample each sensor receives it at.
+void Unit::logPlanarEvents(FILE* log, double rate, int count)
+{
+    std::fprintf(log, "# emitted_s,x_m,y_m");
+    for (size_t i = 1; i <= o.sensors.size(); ++i)
+        std::fprintf(log, ",arrival%zu", i);
+    std::fprintf(log, "\n");
+    for (int b = 0; b < 4; ++b) {
+        const double emitted = (2 * b + 1) * count / 8.0 / rate;
+        std::fprintf(log, "%.9g,%.9g,%.9g", emitted, o.sourceX, o.sourceY);
+        for (int i = 0; i < int(o.sensors.size()); ++i) {
+            const double arrival = emitted + sensorDistance(i) / o.speedMps;
+            std::fprintf(log, ",%ld", std::lround(arrival * rate));
+        }
+        std::fprintf(log, "\n");
+    }
+}
+
 std::vector<int8_t> Unit::channelSamples(int index, int count)
 {
-    if (o.sourceM >= 0 && !o.eventLog.empty() && index == 0)
+    if ((o.sourceM >= 0 || !o.sensors.empty()) && !o.eventLog.empty() && index == 0)
         logEvents(3000000.0 / (params.freqCode + 1), count);
     std::vector<int8_t> codes = samples(index, count);
     if (!o.dump.empty()) {
@@ -380,6 +518,8 @@ int main(int argc, char** argv)
         usage();
         return 2;
     }
+    if (!checkValues(options))
+        return 2;
     int master = -1;
     int slave = -1;
     char name[256] = {};
