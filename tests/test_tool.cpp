@@ -261,14 +261,16 @@ void tst_Tool::spectrumOfASine()
 }
 
 // Bursts of +-30 codes (gain code 12, a code 5 / 2^20 V, 1 MHz) on channel 2 at 1000 us and
-// channel 1 at 1400 us: two hits of one event, 0.7 m from sensor 1 of two 1 m apart (1000 m/s).
+// channel 1 at 1400 us: two hits of one event, 0.7 m from sensor 1 of two 1 m apart (1000 m/s),
+// which is the speed fitted to a source known to lie there. A threshold under a code is warned
+// of; in the plane, the x_m,y_m,residual_m,zone columns.
 void tst_Tool::hitsCsv()
 {
-    auto ae = testrecords::make(2, 3000);
+    auto ae = testrecords::make(3, 3000); // channel 3 silent
     ae->header.ticksPerSample = 12;
-    for (int i = 0; i < 2; ++i) {
+    for (int i = 0; i < 3; ++i) {
         ae->channelSlots[i].header.gainCode = 12;
-        const int from = i ? 1000 : 1400;
+        const int from = i == 0 ? 1400 : (i == 1 ? 1000 : 5000);
         for (int k = 0; k < 3000; ++k)
             ae->channel(i)->setSample(
                 k, qint8(k >= from && k < from + 50 ? (k - from) % 2 ? -30 : 30 : 0));
@@ -281,7 +283,7 @@ void tst_Tool::hitsCsv()
     QCOMPARE(lines.size(), 3);
     QCOMPARE(lines[0],
         QString("file,channel,arrival_s,onset_s,amplitude_V,amplitude_dBAE,rise_s,duration_s,"
-                "counts,energy_V2s,event,dt_s,position_m"));
+                "counts,energy_V2s,event,dt_s,position_m,clipped,peak_Hz,centroid_Hz"));
     const QStringList first = lines[1].split(',');
     QCOMPARE(first[1], QString("2"));
     QCOMPARE(first[2].toDouble(), 0.001);
@@ -291,6 +293,20 @@ void tst_Tool::hitsCsv()
     QCOMPARE(second[10], QString("1"));
     QVERIFY(std::fabs(second[11].toDouble() - 0.0004) < 1e-12);
     QVERIFY(std::fabs(second[12].toDouble() - 0.7) < 1e-9);
+    QCOMPARE(second[13], QString("0"));
+
+    const Run fitted = tool({ "hits", path("ae.raw"), "--threshold-auto", "20", "--spacing-m", "1",
+        "--calibrate", "0.7" });
+    QCOMPARE(fitted.status, 0);
+    const QStringList fit = fitted.out.split('\n')[1].split(',');
+    QVERIFY2(std::fabs(fit[1].toDouble() - 1000) < 1e-6 && fit[3] == "1", qPrintable(fitted.out));
+    const Run low = tool({ "hits", path("ae.raw"), "--threshold-v", "2e-6", "--sensors",
+        "0,0;1,0;0,1", "--speed-mps", "1000" });
+    QVERIFY2(low.status == 0
+            && low.err.contains("channel 1: the threshold of 2e-06 V is under one code"),
+        qPrintable(low.err));
+    QVERIFY(low.out.startsWith("file,channel,arrival_s,onset_s,amplitude_V,amplitude_dBAE,rise_s,"
+                               "duration_s,counts,energy_V2s,event,dt_s,x_m,y_m,residual_m,zone,"));
 }
 
 // Each cause in words, the others still done, exit 1; usage errors exit 2; no output is left
@@ -564,7 +580,14 @@ void tst_Tool::commandLine()
         { hits + QStringList { "--spacing-m", "-1" }, "--spacing-m takes" },
         { hits + QStringList { "--spacing-m", "1", "--pair", "1,1" },
             "--pair takes two different" },
-        { hits + QStringList { "--speed-mps", "5000" }, "--speed-mps needs --spacing-m" },
+        { hits + QStringList { "--speed-mps", "5000" },
+            "--speed-mps needs --spacing-m or --sensors" },
+        { hits + QStringList { "--threshold-auto", "6" }, "one of --threshold-v, --threshold-db" },
+        { hits + QStringList { "--sensors", "0,0;1,0" }, "--sensors takes three" },
+        { hits + QStringList { "--sensors", "0,0;1,0;1,1", "--spacing-m", "1" },
+            "one of --spacing-m" },
+        { hits + QStringList { "--sensors", "0,0;1,0;1,1", "--pair", "1,2" }, "--pair needs" },
+        { hits + QStringList { "--spacing-m", "1", "--calibrate", "x" }, "--calibrate takes" },
         { hits + QStringList { "--spacing-m", "1", "--speed-mps", "-5000" }, "--speed-mps takes" },
         { { "spectrum", rec }, "--channel N" },
         { { "info" }, "info needs a file" },
