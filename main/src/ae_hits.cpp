@@ -158,15 +158,19 @@ UnitSums unitSums(const ChannelValues& values, int from, int to)
         const int n = std::min(to - k, values.channel->blockAt(k, &codes));
         const int shift = values.detector ? 128 : 0;
         const int scale = values.detector ? 1 : 2;
-        int sum = 0; // a block holds at most 32768 codes
-        qint64 squares = 0;
-        for (int j = 0; j < n; ++j) {
-            const int units = scale * (codes[j] + shift);
-            sum += units;
-            squares += units * units;
+        // Pieces of 16384 codes keep the sums within 32 bits (a square is at most 65536).
+        for (int from = 0; from < n; from += 16384) {
+            const int to = std::min(n, from + 16384);
+            int sum = 0;
+            quint32 squares = 0;
+            for (int j = from; j < to; ++j) {
+                const int units = scale * (codes[j] + shift);
+                sum += units;
+                squares += quint32(units * units);
+            }
+            sums.sum += sum;
+            sums.squares += squares;
         }
-        sums.sum += sum;
-        sums.squares += squares;
         k += n;
     }
     return sums;
@@ -470,7 +474,9 @@ double timeMisfit(const QList<QPointF>& sensors, const QList<double>& times, dou
     double mean = 0;
     const int n = int(sensors.size());
     for (int i = 0; i < n; ++i) {
-        residuals[i] = times[i] - std::hypot(p.x() - sensors[i].x(), p.y() - sensors[i].y()) / speed;
+        const double dx = p.x() - sensors[i].x();
+        const double dy = p.y() - sensors[i].y();
+        residuals[i] = times[i] - std::sqrt(dx * dx + dy * dy) / speed;
         mean += residuals[i] / n;
     }
     double sum = 0;
@@ -499,7 +505,7 @@ PlanarFix planarPosition(const QList<QPointF>& sensors, const QList<double>& tim
     const double size = std::max({ right - left, top - bottom, 1e-9 });
     QPointF best((left + right) / 2, (bottom + top) / 2);
     double bestMisfit = timeMisfit(sensors, times, speed, best);
-    constexpr int steps = 16;
+    constexpr int steps = 10;
     double cell = 2 * size / steps;
     const QPointF centre = best;
     for (int a = 0; a <= steps; ++a)
@@ -512,8 +518,8 @@ PlanarFix planarPosition(const QList<QPointF>& sensors, const QList<double>& tim
             }
         }
     // A pattern search from the grid's best point: the step halves when no neighbour is better,
-    // down to a millionth of the sensors' extent.
-    while (cell > size * 1e-6) {
+    // down to a hundred-thousandth of the sensors' extent.
+    while (cell > size * 1e-5) {
         bool moved = false;
         for (const QPointF& d : { QPointF(cell, 0), QPointF(-cell, 0), QPointF(0, cell),
                  QPointF(0, -cell) }) {
@@ -703,23 +709,26 @@ bool tabulateHits(const WaveStore& record, const HitQuery& query, QList<HitRow>&
         [](const Hit& a, const Hit& b) { return a.arrival < b.arrival; });
     const QList<int> events = groupEvents(found, coincidenceWindow(query, rate), rate);
     int opening = 0;
+    HitRow source; // the event's location, worked out at its first hit
     for (int h = 0; h < found.size(); ++h) {
-        if (h == 0 || events[h] != events[h - 1])
+        if (h == 0 || events[h] != events[h - 1]) {
             opening = h;
-        // Each channel's onset in the event; the event's first hit opens it. Onsets, not
-        // crossings: a weaker sensor crosses the threshold later in its wave.
-        Onsets onsets;
-        for (int o = opening; o < found.size() && events[o] == events[h]; ++o)
-            onsets[found[o].channel] = found[o].onset / rate;
-        HitRow row;
+            // Each channel's onset in the event. Onsets, not crossings: a weaker sensor
+            // crosses the threshold later in its wave.
+            Onsets onsets;
+            for (int o = h; o < found.size() && events[o] == events[h]; ++o)
+                onsets[found[o].channel] = found[o].onset / rate;
+            source = HitRow();
+            if (query.locates())
+                locate(source, onsets, query, layout);
+        }
+        HitRow row = source;
         row.hit = found[h];
         if (query.frequencies && !record.channel(row.hit.channel)->detectorOffset)
             hitFrequencies(record, row.hit.channel, row.hit.arrival, row.hit.last,
                 row.hit.peakHz, row.hit.centroidHz);
         row.event = events[h];
         row.dtSeconds = (found[h].onset - found[opening].onset) / rate;
-        if (query.locates())
-            locate(row, onsets, query, layout);
         rows.append(row);
     }
     return true;
