@@ -485,6 +485,56 @@ double timeMisfit(const QList<QPointF>& sensors, const QList<double>& times, dou
     return sum;
 }
 
+// Damped Gauss-Newton steps from start, in metres: the misfit of sensor i is c t_i - d_i
+// less its mean over the sensors (the emission time that fits best). Returns where they end,
+// with its misfit (the sum of the squared times' misfits) in misfit.
+QPointF descend(const QList<QPointF>& sensors, const QList<double>& times, int n, double speed,
+    double size, QPointF best, double& misfit)
+{
+    double damping = 1e-3;
+    for (int iteration = 0; iteration < 30 && damping < 1e9; ++iteration) {
+        double r[8], jx[8], jy[8];
+        double meanR = 0, meanX = 0, meanY = 0;
+        for (int i = 0; i < n; ++i) {
+            const double dx = best.x() - sensors[i].x();
+            const double dy = best.y() - sensors[i].y();
+            const double d = std::max(std::sqrt(dx * dx + dy * dy), size * 1e-9);
+            r[i] = speed * times[i] - d;
+            jx[i] = -dx / d;
+            jy[i] = -dy / d;
+            meanR += r[i] / n;
+            meanX += jx[i] / n;
+            meanY += jy[i] / n;
+        }
+        double a11 = 0, a12 = 0, a22 = 0, g1 = 0, g2 = 0;
+        for (int i = 0; i < n; ++i) {
+            const double ri = r[i] - meanR, xi = jx[i] - meanX, yi = jy[i] - meanY;
+            a11 += xi * xi;
+            a12 += xi * yi;
+            a22 += yi * yi;
+            g1 += xi * ri;
+            g2 += yi * ri;
+        }
+        a11 *= 1 + damping;
+        a22 *= 1 + damping;
+        const double det = a11 * a22 - a12 * a12;
+        if (!(std::fabs(det) > 0))
+            break;
+        const QPointF step(-(a22 * g1 - a12 * g2) / det, -(a11 * g2 - a12 * g1) / det);
+        const double next = timeMisfit(sensors, times, speed, best + step);
+        if (next < misfit) {
+            best += step;
+            misfit = next;
+            damping /= 10;
+            if (std::hypot(step.x(), step.y()) < size * 1e-6)
+                break;
+        } else {
+            damping *= 10;
+        }
+    }
+    return best;
+}
+
 } // namespace
 
 PlanarFix planarPosition(const QList<QPointF>& sensors, const QList<double>& times, double speed)
@@ -494,7 +544,7 @@ PlanarFix planarPosition(const QList<QPointF>& sensors, const QList<double>& tim
     if (n < 3 || speed <= 0)
         return fix;
     // The grid covers the sensors' bounding box and half its size around it, so that a source
-    // a little outside is found too; each step then refines around the best point so far.
+    // a little outside is found too.
     double left = sensors[0].x(), right = left, bottom = sensors[0].y(), top = bottom;
     for (int i = 1; i < n; ++i) {
         left = std::min(left, sensors[i].x());
@@ -503,37 +553,29 @@ PlanarFix planarPosition(const QList<QPointF>& sensors, const QList<double>& tim
         top = std::max(top, sensors[i].y());
     }
     const double size = std::max({ right - left, top - bottom, 1e-9 });
-    QPointF best((left + right) / 2, (bottom + top) / 2);
-    double bestMisfit = timeMisfit(sensors, times, speed, best);
-    constexpr int steps = 10;
-    double cell = 2 * size / steps;
-    const QPointF centre = best;
+    constexpr int steps = 8;
+    const double cell = 2 * size / steps;
+    const QPointF corner((left + right - 2 * size) / 2, (bottom + top - 2 * size) / 2);
+    std::vector<std::pair<double, QPointF>> grid;
     for (int a = 0; a <= steps; ++a)
         for (int b = 0; b <= steps; ++b) {
-            const QPointF p(centre.x() + (a - steps / 2) * cell, centre.y() + (b - steps / 2) * cell);
-            const double misfit = timeMisfit(sensors, times, speed, p);
-            if (misfit < bestMisfit) {
-                bestMisfit = misfit;
-                best = p;
-            }
+            const QPointF p = corner + QPointF(a * cell, b * cell);
+            grid.push_back({ timeMisfit(sensors, times, speed, p), p });
         }
-    // A pattern search from the grid's best point: the step halves when no neighbour is better,
-    // down to a hundred-thousandth of the sensors' extent.
-    while (cell > size * 1e-5) {
-        bool moved = false;
-        for (const QPointF& d : { QPointF(cell, 0), QPointF(-cell, 0), QPointF(0, cell),
-                 QPointF(0, -cell) }) {
-            const double misfit = timeMisfit(sensors, times, speed, best + d);
-            if (misfit < bestMisfit) {
-                bestMisfit = misfit;
-                best += d;
-                moved = true;
-            }
+    // The best few points of the grid each start a descent, so that a valley of the misfit
+    // running out of the sensors' square does not take the fix away from the source.
+    constexpr size_t starts = 3;
+    std::partial_sort(grid.begin(), grid.begin() + starts, grid.end(),
+        [](const auto& a, const auto& b) { return a.first < b.first; });
+    double bestMisfit = HUGE_VAL;
+    for (size_t k = 0; k < starts; ++k) {
+        double misfit = grid[k].first;
+        const QPointF p = descend(sensors, times, n, speed, size, grid[k].second, misfit);
+        if (misfit < bestMisfit) {
+            bestMisfit = misfit;
+            fix.position = p;
         }
-        if (!moved)
-            cell /= 2;
     }
-    fix.position = best;
     fix.residualMetres = speed * std::sqrt(bestMisfit / n);
     return fix;
 }
