@@ -185,10 +185,43 @@ void BM_HitsNumpy(benchmark::State& state)
     }
 }
 
+// The planar search of 50 events with numpy.
+void BM_PlanarNumpy(benchmark::State& state)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("planar.raw");
+    const auto planar = planarRecord(50);
+    if (writeRaw(*planar, path) != 0) {
+        state.SkipWithError("the record could not be written");
+        return;
+    }
+    const HitQuery query = planarQuery(50);
+    QStringList places;
+    for (const QPointF& p : query.sensors)
+        places << QStringLiteral("%1,%2").arg(p.x()).arg(p.y());
+    for (auto _ : state) {
+        QProcess python;
+        python.start("/usr/bin/python3",
+            { BENCH_DIR "/hits_numpy.py", path, QString::number(5.0 * 4096 / (1 << 20), 'g', 17),
+                QString::number(query.settings.hdtMicros),
+                QString::number(query.settings.hltMicros),
+                QString::number(query.settings.pdtMicros), "5",
+                QString::number(query.settings.floatingDb), places.join(';') });
+        if (!python.waitForFinished(600000) || python.exitCode() != 0) {
+            state.SkipWithError("python3 with numpy is needed");
+            return;
+        }
+        const QList<QByteArray> lines = python.readAllStandardOutput().split('\n');
+        state.SetIterationTime(lines.value(0).toDouble());
+        state.counters["hits"] = lines.value(1).toDouble();
+    }
+}
+
 } // namespace
 
 BENCHMARK(BM_Hits)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_PlanarSearch)->Arg(50)->Arg(2000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_PlanarNumpy)->Unit(benchmark::kMicrosecond)->UseManualTime()->Iterations(1);
 BENCHMARK(BM_PlainSum)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_HitsNumpy)->Unit(benchmark::kMicrosecond)->UseManualTime()->Iterations(1);
 
@@ -202,6 +235,8 @@ int main(int argc, char** argv)
                 "hits of 5 x 163840 / the same definitions in numpy" },
             { "BM_PlanarSearch/50", "BM_PlainSum", 3.0,
                 "planar search, 50 events / one plain summing pass" },
+            { "BM_PlanarSearch/50", "BM_PlanarNumpy/iterations:1/manual_time", 0.2,
+                "planar search, 50 events / the same in numpy" },
             { "BM_PlanarSearch/2000", "BM_PlainSum", 4.0,
                 "planar search, 2000 events / one plain summing pass" } });
 }

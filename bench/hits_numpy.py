@@ -1,8 +1,13 @@
 #!/usr/bin/env python3
 """Acoustic-emission hits with numpy, the peer of the program's hit extraction: the same
-definitions (threshold, hit definition, lockout and peak definition times, counts, energy,
-background RMS, Akaike onset), vectorised within each hit, timed inside Python.
-Usage: hits_numpy.py RECORD THRESHOLD_V HDT_US HLT_US PDT_US REPEATS
+definitions (threshold, hit definition, lockout from the hit's end and peak definition times,
+counts, energy, background RMS, Akaike onset), vectorised within each hit, timed inside Python.
+With FLOATING_DB and SENSORS (x1,y1;x2,y2;...) the whole planar search: each channel's
+background (the quieter half of its stretches) taken off, the threshold that far over its RMS
+(never under 1.5 codes), events by onsets within the window and each located by least squares
+from the best points of a grid.
+Usage: hits_numpy.py RECORD THRESHOLD_V HDT_US HLT_US PDT_US REPEATS [FLOATING_DB SENSORS]
+       (with FLOATING_DB, THRESHOLD_V is the volts of one code)
        -> the median seconds of one pass over every channel, then the number of hits
 """
 import statistics
@@ -63,8 +68,87 @@ def hits_of(v, threshold, hdt, hlt, pdt, dt):
         onset = min(max(lead + akaike(v[lead:to], arrival - lead), lead), arrival)
         hits.append((arrival, onset, peak, last, counts, energy, rms))
         previous_end = last + 1
-        i = int(np.searchsorted(loud, last + 1 + hlt))
+        i = int(np.searchsorted(loud, last + 1 + hdt + hlt))
     return hits
+
+
+def background(v, code):
+    """The mean and RMS of the quieter half of the stretches of v."""
+    length = min(max(v.size // 16, 32), 1024)
+    count = max(1, v.size // length)
+    bounds = (np.arange(count + 1) * v.size) // count
+    sums = np.add.reduceat(v, bounds[:-1])
+    squares = np.add.reduceat(v * v, bounds[:-1])
+    sizes = np.diff(bounds)
+    means = sums / sizes
+    variances = np.maximum(squares / sizes - means ** 2, 0)
+    order = np.argsort(variances, kind="stable")
+    quiet = order[:(count + 1) // 2]
+    return float(np.mean(means[quiet])), float(np.sqrt(variances[order[(count - 1) // 2]]))
+
+
+def misfit(sensors, times, speed, x, y):
+    """The squared misfits of the times from sources at x, y (arrays), the best emission time
+    taken off."""
+    r = times[:, None] - np.hypot(x[None, :] - sensors[:, :1], y[None, :] - sensors[:, 1:]) / speed
+    return np.sum((r - r.mean(axis=0)) ** 2, axis=0)
+
+
+def locate(sensors, times, speed):
+    low, high = sensors.min(axis=0), sensors.max(axis=0)
+    size = max(float(np.max(high - low)), 1e-9)
+    steps = np.arange(9) * (2 * size / 8)
+    gx, gy = np.meshgrid((low[0] + high[0] - 2 * size) / 2 + steps,
+                         (low[1] + high[1] - 2 * size) / 2 + steps)
+    gx, gy = gx.ravel(), gy.ravel()
+    values = misfit(sensors, times, speed, gx, gy)
+    best, best_value = None, np.inf
+    for start in np.argsort(values)[:3]:
+        p, value, damping = np.array([gx[start], gy[start]]), values[start], 1e-3
+        for _ in range(30):
+            d = np.maximum(np.hypot(p[0] - sensors[:, 0], p[1] - sensors[:, 1]), size * 1e-9)
+            r = speed * times - d
+            j = -(p[None, :] - sensors) / d[:, None]
+            r, j = r - r.mean(), j - j.mean(axis=0)
+            a = j.T @ j
+            a[0, 0] *= 1 + damping
+            a[1, 1] *= 1 + damping
+            step = -np.linalg.solve(a, j.T @ r)
+            nxt = misfit(sensors, times, speed, p[:1] + step[:1], p[1:] + step[1:])[0]
+            if nxt < value:
+                p, value, damping = p + step, nxt, damping / 10
+                if np.hypot(*step) < size * 1e-6:
+                    break
+            else:
+                damping *= 10
+        if value < best_value:
+            best, best_value = p, value
+    return best
+
+
+def planar_search(channels, rate, threshold_db, sensors, hdt, hlt, pdt, code):
+    found = []
+    for c, v in enumerate(channels):
+        mean, rms = background(v, code)
+        threshold = max(rms * 10 ** (threshold_db / 20), 1.5 * code)
+        found += [(h[1], c) for h in hits_of(v - mean, threshold, hdt, hlt, pdt, 1.0 / rate)]
+    found.sort()
+    speed = 3000.0
+    window = 1.1 * max(np.hypot(*(a - b)) for a in sensors for b in sensors) / speed + 10 / rate
+    located = 0
+    i = 0
+    while i < len(found):
+        start, channels_hit, j = found[i][0], {}, i
+        while j < len(found) and (found[j][0] - start) / rate <= window \
+                and found[j][1] not in channels_hit:
+            channels_hit[found[j][1]] = found[j][0] / rate
+            j += 1
+        placed = [c for c in channels_hit if c < len(sensors)]
+        if len(placed) >= 3:
+            locate(sensors[placed], np.array([channels_hit[c] for c in placed]), speed)
+            located += 1
+        i = j
+    return len(found)
 
 
 def main():
@@ -73,11 +157,18 @@ def main():
                                        float(sys.argv[5]), int(sys.argv[6]))
     channels, rate = volts_and_rate(path)
     hdt, hlt, pdt = (samples_of(t, rate) for t in (hdt_us, hlt_us, pdt_us))
+    planar = len(sys.argv) > 8
+    if planar:
+        floating_db = float(sys.argv[7])
+        sensors = np.array([[float(n) for n in p.split(",")] for p in sys.argv[8].split(";")])
     times = []
     found = 0
     for _ in range(repeats):
         start = time.perf_counter()
-        found = sum(len(hits_of(v, threshold, hdt, hlt, pdt, 1.0 / rate)) for v in channels)
+        if planar:
+            found = planar_search(channels, rate, floating_db, sensors, hdt, hlt, pdt, threshold)
+        else:
+            found = sum(len(hits_of(v, threshold, hdt, hlt, pdt, 1.0 / rate)) for v in channels)
         times.append(time.perf_counter() - start)
     print(statistics.median(times))
     print(found)
