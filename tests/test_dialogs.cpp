@@ -1,4 +1,6 @@
-// The acquisition parameters dialog, the port dialog and the about box's version line.
+// The acquisition parameters dialog, the AE parameters dialog, the port dialog and the about
+// box's version line.
+#include "ae_panel.h"
 #include "data.h"
 #include "fmain.h"
 #include "init.h"
@@ -11,8 +13,11 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDialogButtonBox>
+#include <QDoubleSpinBox>
 #include <QGroupBox>
 #include <QLabel>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QtTest>
 
@@ -26,6 +31,7 @@ private slots:
     void countSteps();
     void gainsAndInputs();
     void cancelChangesNothing();
+    void aeParameters();
     void portDialog();
     void aboutVersion();
 
@@ -184,6 +190,64 @@ void tst_Dialogs::cancelChangesNothing()
     });
     window->findChild<QAction*>("aADC")->trigger();
     QCOMPARE(int(acqParams.muxGroup), 7);
+}
+
+// What is set comes back; a dB_AE threshold is the sensor's: 80 dB_AE at the input (0.01 V)
+// is 40 at the sensor behind 40 dB of gain, and 46 typed there is 1 uV x 10^(86/20) =
+// 19.95 mV at the input. The plane needs three places in a row from channel 1; a pair of one
+// channel is refused; Escape changes nothing.
+void tst_Dialogs::aeParameters()
+{
+    AeSettings in;
+    in.decibels = true;
+    in.floating = false;
+    in.marginDb = 12;
+    in.location = false;
+    in.query.settings = { 0.01, 150, 0, 37.5, -1, 20 };
+    in.query.preampDb = 40;
+    in.query.sensors = { { 0, 0 }, { 1.5, 0 }, { 1.5, 0.75 }, { 0, 0.75 } };
+    AeParamsDialog params;
+    params.setValues(in);
+    auto* threshold = params.findChild<QDoubleSpinBox*>("thresholdBox");
+    QCOMPARE(threshold->value(), 40.0);
+    params.show();
+    params.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&params));
+    auto* highPass = params.findChild<QDoubleSpinBox*>("highPassBox");
+    for (const auto& [box, value] : { std::pair { threshold, 46.0 }, { highPass, 12.5 } }) {
+        box->setFocus();
+        box->selectAll();
+        QTest::keyClicks(box, QLocale().toString(value, 'f', 1)); // a decimal comma in Russian
+        QTest::keyClick(box, Qt::Key_Tab);
+    }
+    AeSettings out;
+    params.takeValues(out);
+    QVERIFY(std::fabs(out.query.settings.thresholdVolts - 0.0199526) < 1e-7);
+    QCOMPARE(out.query.settings.highPassKhz, 12.5);
+    QCOMPARE(out.query.settings.hdtMicros, 150.0);
+    QCOMPARE(out.query.preampDb, 40.0);
+    QCOMPARE(out.query.sensors, in.query.sensors);
+    QVERIFY(out.decibels && !out.floating && !out.location);
+    QCOMPARE(out.marginDb, 12.0);
+
+    QPushButton* ok = params.findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok);
+    auto* third = params.findChild<QCheckBox*>("sensorBox3");
+    third->setChecked(false); // channels 1, 2 and 4
+    QVERIFY(!ok->isEnabled() && params.findChild<QLabel*>("setupNoteLabel")->isVisible());
+    third->setChecked(true);
+    QVERIFY(ok->isEnabled());
+    params.findChild<QRadioButton*>("lineButton")->setChecked(true);
+    params.findChild<QSpinBox*>("pairSecondBox")->setValue(1);
+    QVERIFY(!ok->isEnabled());
+
+    window->ae = in;
+    QTimer::singleShot(0, [] {
+        QWidget* shown = QApplication::activeModalWidget();
+        shown->findChild<QRadioButton*>("floatingButton")->setChecked(true);
+        QTest::keyClick(shown, Qt::Key_Escape);
+    });
+    window->findChild<QAction*>("aAeParams")->trigger();
+    QVERIFY(!window->ae.floating);
 }
 
 // A name the list does not hold and a rate without a button are shown and kept; a chosen rate

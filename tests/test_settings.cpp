@@ -123,12 +123,13 @@ void tst_Settings::writtenDefaultsAndUnwritableFile()
         "COLOR/BackColor3=65535", "COM/ComName=COM1", "COM/Baud=115200", "FFT/WinFun=0",
         "OTHERS/OldDir=", "AE/Threshold=0.001", "AE/ThresholdUnit=V", "AE/HDT=800", "AE/HLT=1000",
         "AE/PDT=200", "AE/Spacing=1", "AE/Speed=3000", "AE/Window=-1", "AE/Pair=1,2",
-        "VIEW/Scales=0", "PRINT/Labels=0" };
+        "AE/FloatingThreshold=1", "AE/FloatingMargin=16", "AE/HighPass=0", "AE/Preamp=0",
+        "AE/Sensors=", "AE/Location=1", "VIEW/Scales=0", "PRINT/Labels=0" };
     for (const QString& entry : expected)
         QCOMPARE(entry.section('=', 0, 0) + '=' + file.value(entry.section('=', 0, 0)).toString(),
             entry);
     QVERIFY(!file.contains("COM/Port"));
-    QCOMPARE(file.allKeys().size(), 42);
+    QCOMPARE(file.allKeys().size(), 48);
     QVERIFY(testfiles::write(dir.filePath("plain"), QByteArray()));
     QVERIFY(!writeSettings(settingsDirectory(dir.filePath("plain")), SettingsValues()));
 }
@@ -156,7 +157,13 @@ void tst_Settings::roundTrip()
     out.ae.query.windowSeconds = 2.5e-5;
     out.ae.query.pair[0] = 4;
     out.ae.query.pair[1] = 2;
+    out.ae.query.settings.highPassKhz = 12.5;
+    out.ae.query.preampDb = 40;
+    out.ae.query.sensors = { { 0, 0 }, { 1.25, 0 }, { 1.25, -0.5 }, { 0, 0.75 } };
     out.ae.decibels = true;
+    out.ae.floating = false;
+    out.ae.marginDb = 9.5;
+    out.ae.location = false;
     out.scales = true;
     out.pageLabels = true;
     QVERIFY(writeSettings(settingsDirectory(dir.path()), out));
@@ -186,6 +193,14 @@ void tst_Settings::roundTrip()
     QCOMPARE(in.ae.query.windowSeconds, 2.5e-5);
     QCOMPARE(in.ae.query.pair[0], 4);
     QCOMPARE(in.ae.query.pair[1], 2);
+    QCOMPARE(in.ae.query.settings.highPassKhz, 12.5);
+    QCOMPARE(in.ae.query.preampDb, 40.0);
+    QCOMPARE(in.ae.query.sensors, out.ae.query.sensors);
+    QVERIFY(!in.ae.floating && !in.ae.location);
+    QCOMPARE(in.ae.marginDb, 9.5);
+    // What is searched: a fixed threshold and no location, the places kept for later.
+    QCOMPARE(in.ae.searched().settings.floatingDb, -1.0);
+    QVERIFY(!in.ae.searched().locates() && in.ae.query.planar());
 
     // An edited group: numbers out of range are brought into it, words and a pair of one
     // sensor give the defaults.
@@ -196,6 +211,11 @@ void tst_Settings::roundTrip()
         file.setValue("AE/Speed", "1e9");
         file.setValue("AE/Pair", "3,3");
         file.setValue("AE/ThresholdUnit", "dBm");
+        file.setValue("AE/FloatingMargin", "99");
+        file.setValue("AE/HighPass", "-4");
+        file.setValue("AE/Preamp", "x");
+        file.setValue("AE/Sensors", "0,0;1,0;0,0");
+        file.setValue("AE/FloatingThreshold", "yes");
     }
     readSettings(settingsDirectory(dir.path()), in);
     QCOMPARE(in.ae.query.settings.thresholdVolts, 1e-6); // 1 uV, the least the dialog takes
@@ -204,12 +224,24 @@ void tst_Settings::roundTrip()
     QCOMPARE(in.ae.query.pair[0], 0);
     QCOMPARE(in.ae.query.pair[1], 1);
     QVERIFY(!in.ae.decibels);
-    // Typed by hand without quotes: the pair as a list, a number with a decimal comma.
-    QVERIFY(testfiles::write(dir.filePath("adc.ini"), "[AE]\nPair=2,3\nThreshold=0,5\n"));
+    QCOMPARE(in.ae.marginDb, 60.0);
+    QCOMPARE(in.ae.query.settings.highPassKhz, 0.0);
+    QCOMPARE(in.ae.query.preampDb, 0.0);
+    QVERIFY(in.ae.query.sensors.isEmpty()); // two sensors in one place: on the line
+    QVERIFY(in.ae.floating); // a word: the default, floating
+    // Typed by hand without quotes: the pair as a list, numbers with decimal commas; the places
+    // in quotes (a semicolon would start a comment), one with decimal commas; absent switches:
+    // floating and located.
+    QVERIFY(testfiles::write(dir.filePath("adc.ini"),
+        "[AE]\nPair=2,3\nThreshold=0,5\nPreamp=34,5\nSensors=\"0,0;0,5,0,0; 1 , 2 \"\n"));
     readSettings(settingsDirectory(dir.path()), in);
     QCOMPARE(in.ae.query.pair[0], 1);
     QCOMPARE(in.ae.query.pair[1], 2);
     QCOMPARE(in.ae.query.settings.thresholdVolts, 0.5);
+    QCOMPARE(in.ae.query.preampDb, 34.5);
+    QCOMPARE(in.ae.query.sensors, QList<QPointF>({ { 0, 0 }, { 0.5, 0 }, { 1, 2 } }));
+    QVERIFY(in.ae.floating && in.ae.location);
+    QCOMPARE(in.ae.searched().settings.floatingDb, 16.0);
 }
 
 QTEST_MAIN(tst_Settings)

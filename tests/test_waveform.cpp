@@ -1,6 +1,7 @@
 // The waveform window and the file commands: scroll bar, zoom, stretch, vertical scale, close
 // rules, titles, counter, last directory, the zoom guard, the information dialog's values, the
 // panels, and the record operations with their channel chooser and warnings.
+#include "ae_map.h"
 #include "ae_panel.h"
 #include "fmain.h"
 #include "init.h"
@@ -19,6 +20,7 @@
 
 #include <QCheckBox>
 #include <QClipboard>
+#include <QDoubleSpinBox>
 #include <QLabel>
 #include <QMdiArea>
 #include <QProcess>
@@ -44,6 +46,8 @@ private slots:
     void readFailureLeavesNoWindow();
     void informationValues();
     void aeHitsTableAndMarks();
+    void aeLocationMapAndWarnings();
+    void aeSpeedCalibration();
     void measurements();
     void selectionAndChosenChannels();
     void centringCursors();
@@ -51,9 +55,10 @@ private slots:
 private:
     // A window holding a record of the shape, added to the workspace and active.
     TWForm* addRecordWindow(int samples, int first, int visible);
-    // A window of two channels at 1 MHz and gain code 12 (a code is 5 / 2^20 V) whose
-    // samples are code(channel, sample).
-    TWForm* addMegahertzWindow(int samples, const std::function<qint8(int, int)>& code);
+    // A window of channels (two by default) at 1 MHz and gain code 12 (a code is 5 / 2^20 V)
+    // whose samples are code(channel, sample).
+    TWForm* addMegahertzWindow(
+        int samples, const std::function<qint8(int, int)>& code, int channels = 2);
     QScrollBar* bar(const char* name) const { return window->findChild<QScrollBar*>(name); }
 };
 
@@ -65,13 +70,14 @@ TWForm* tst_Waveform::addRecordWindow(int samples, int first, int visible)
     return form;
 }
 
-TWForm* tst_Waveform::addMegahertzWindow(int samples, const std::function<qint8(int, int)>& code)
+TWForm* tst_Waveform::addMegahertzWindow(
+    int samples, const std::function<qint8(int, int)>& code, int channels)
 {
-    TWForm* form = testwindows::addRecordWindow(window, 2, samples, 1);
+    TWForm* form = testwindows::addRecordWindow(window, channels, samples, 1);
     WaveStore& record = *form->record;
     record.header.clockKHz = 12000;
     record.header.ticksPerSample = 12;
-    for (int c = 0; c < 2; ++c) {
+    for (int c = 0; c < channels; ++c) {
         record.channelSlots[c].header.gainCode = 12;
         for (int k = 0; k < samples; ++k)
             record.channel(c)->setSample(k, code(c, k));
@@ -299,6 +305,7 @@ void tst_Waveform::saveAndRead()
     window->findChild<QAction*>("aZeroSign")->trigger();
     QVERIFY(read->isWindowModified());
     QCOMPARE(read->windowTitle(), dir.filePath("run.raw") + "[*]");
+    window->ae.floating = false;
     window->findChild<QAction*>("aAeHits")->trigger();
     QString cause;
     QVERIFY(window->findChild<AeHitsPanel*>()->saveCsv(dir.filePath("rows.csv"), cause));
@@ -481,6 +488,7 @@ void tst_Waveform::aeHitsTableAndMarks()
         return qint8(k >= from && k < from + 50 ? (k - from) % 2 ? -30 : 30 : 0);
     });
     WaveStore& record = *form->record;
+    window->ae.floating = false;
     window->ae.query.settings.thresholdVolts = 10 * 5.0 / 1048576;
     window->ae.query.spacingMetres = 1;
     window->ae.query.speedMps = 1000;
@@ -490,7 +498,7 @@ void tst_Waveform::aeHitsTableAndMarks()
     QVERIFY(table && table->isVisible());
     QCOMPARE(table->rowCount(), 2);
     QCOMPARE(table->item(0, AeHitsPanel::channelColumn)->text(), QString("2"));
-    QCOMPARE(table->item(1, AeHitsPanel::arrivalColumn)->text(), QString("0.0014"));
+    QCOMPARE(table->item(1, AeHitsPanel::arrivalColumn)->text(), QString("1400")); // us
     QCOMPARE(table->item(1, AeHitsPanel::countsColumn)->text(), QString("25"));
     QVERIFY(std::fabs(table->item(1, AeHitsPanel::positionColumn)->text().toDouble() - 0.7) < 1e-9);
 
@@ -506,8 +514,8 @@ void tst_Waveform::aeHitsTableAndMarks()
     window->findChild<QPushButton*>("copyButton")->click();
     const QStringList lines = QGuiApplication::clipboard()->text().split('\n');
     QCOMPARE(lines.size(), 4); // header, two hits, the closing line break
-    QCOMPARE(lines[0].split('\t').size(), 13);
-    QVERIFY(lines[1].startsWith("1\t0.0014\t"));
+    QCOMPARE(lines[0].split('\t').size(), 16);
+    QVERIFY(lines[1].startsWith("1\t1400\t"));
 
     // The table follows the record and its selection: channel 1's burst zeroed over a selection
     // leaves no hit there; the selection cleared, channel 2's hit over the whole record.
@@ -526,9 +534,8 @@ void tst_Waveform::aeHitsTableAndMarks()
     record.channelSlots[0].header.gainCode = 6;
     window->ae.query.settings.thresholdVolts = 0.1;
     window->refreshAeHits();
-    QVERIFY(window->findChild<QLabel*>("summaryLabel")
-                ->text()
-                .contains("порог выше шкалы канала 1, 2"));
+    QCOMPARE(window->findChild<QLabel*>("warningLabel")->text(),
+        QString("Внимание: порог выше шкалы (каналы 1, 2): импульсов там не будет"));
     const QImage dashed = form->plotWidget->grab().toImage();
     const auto orangeRow = [&dashed](int y) {
         for (int x = 0; x < dashed.width(); ++x)
@@ -550,6 +557,102 @@ void tst_Waveform::aeHitsTableAndMarks()
     QVERIFY(!form->hitMarks.shown);
     const QImage after = form->plotWidget->grab().toImage();
     QVERIFY(after.pixelColor(first->sampleToX(1400), zero + 10) != QColor(255, 0, 255));
+}
+
+// Three sensors at (0, 0), (1, 0) and (0, 1) m, 1000 m/s: a source at (0.3, 0.4) m is 500,
+// 806 and 671 us from them, one at (0.8, 0.7) m 1063, 728 and 854 us. On a quiet record the
+// floating threshold is 1.5 codes (7.15 uV); the table gives the onsets' differences in us and
+// the places, a click on the second dot chooses its three rows, and a fixed threshold under
+// one code (4.77 uV) is named.
+void tst_Waveform::aeLocationMapAndWarnings()
+{
+    const int onsets[2][3] = { { 1500, 1806, 1671 }, { 7063, 6728, 6854 } };
+    addMegahertzWindow(
+        10000,
+        [&onsets](int c, int k) {
+            for (const auto& event : onsets)
+                if (k >= event[c] && k < event[c] + 50)
+                    return qint8((k - event[c]) % 2 ? -30 : 30);
+            return qint8(0);
+        },
+        3);
+    AeSettings& ae = window->ae;
+    ae.query.sensors = { { 0, 0 }, { 1, 0 }, { 0, 1 } };
+    ae.query.speedMps = 1000;
+    window->findChild<QAction*>("aAeHits")->trigger();
+    auto* summary = window->findChild<QLabel*>("summaryLabel");
+    QCOMPARE(summary->text(),
+        QString("Порог плавающий +16 дБ: к1 %1 мкВ, к2 %1 мкВ, к3 %1 мкВ; импульсов: 6; вся запись")
+            .arg(QLocale().toString(7.15)));
+    auto* table = window->findChild<QTableWidget*>("aeHitsTable");
+    QCOMPARE(table->horizontalHeaderItem(AeHitsPanel::dtColumn)->text(), QString("Δt, мкс"));
+    QVERIFY(table->isColumnHidden(AeHitsPanel::positionColumn));
+    const struct
+    {
+        const char* channel;
+        const char* dt;
+        double x;
+        double y;
+        const char* zone;
+    } expected[] = { { "1", "0", 0.3, 0.4, "1" }, { "3", "171", 0.3, 0.4, "1" },
+        { "2", "306", 0.3, 0.4, "1" }, { "2", "0", 0.8, 0.7, "2" }, { "3", "126", 0.8, 0.7, "2" },
+        { "1", "335", 0.8, 0.7, "2" } };
+    QCOMPARE(table->rowCount(), 6);
+    for (int r = 0; r < 6; ++r) {
+        const auto cell = [&](int column) { return table->item(r, column)->text(); };
+        QCOMPARE(cell(AeHitsPanel::channelColumn), QString(expected[r].channel));
+        QCOMPARE(cell(AeHitsPanel::dtColumn), QString(expected[r].dt));
+        QVERIFY(std::fabs(cell(AeHitsPanel::xColumn).toDouble() - expected[r].x) < 0.005);
+        QVERIFY(std::fabs(cell(AeHitsPanel::yColumn).toDouble() - expected[r].y) < 0.005);
+        QVERIFY(cell(AeHitsPanel::residualColumn).toDouble() < 0.005);
+        QCOMPARE(cell(AeHitsPanel::zoneColumn), QString(expected[r].zone));
+    }
+
+    auto* map = window->findChild<AeMapWidget*>("aeMap");
+    QVERIFY(map->isVisible());
+    QCOMPARE(map->contents().dots.size(), 2);
+    const QPointF dot
+        = mapTransform(map->contents(), map->size()).toPixels(map->contents().dots[1].place);
+    QTest::mouseClick(map, Qt::LeftButton, {}, dot.toPoint());
+    const QModelIndexList chosen = table->selectionModel()->selectedRows();
+    QCOMPARE(chosen.size(), 3);
+    for (const QModelIndex& row : chosen)
+        QCOMPARE(table->item(row.row(), AeHitsPanel::eventColumn)->text(), QString("2"));
+
+    ae.floating = false;
+    ae.location = false;
+    ae.query.settings.thresholdVolts = 2e-6;
+    window->refreshAeHits();
+    auto* warning = window->findChild<QLabel*>("warningLabel");
+    QVERIFY(warning->isVisible() && !map->isVisible());
+    QCOMPARE(warning->text(), QString("Внимание: порог ниже одного кода (каналы 1, 2, 3)"));
+}
+
+// Three pencil-lead breaks 0.25 m from sensor 1 of two 1 m apart reach sensor 2 200 us later:
+// the wave runs 0.5 m in 200 us, 2500 m/s. Escape keeps the speed set, OK takes the fitted one.
+void tst_Waveform::aeSpeedCalibration()
+{
+    addMegahertzWindow(12000, [](int c, int k) {
+        const int from = k / 4000 * 4000 + 1000 + 200 * c;
+        return qint8(k >= from && k < from + 50 ? (k - from) % 2 ? -30 : 30 : 0);
+    });
+    window->ae.query.spacingMetres = 1;
+    window->ae.query.speedMps = 3000;
+    QAction* command = window->findChild<QAction*>("aAeCalibration");
+    QTimer::singleShot(
+        0, [] { QTest::keyClick(QApplication::activeModalWidget(), Qt::Key_Escape); });
+    command->trigger();
+    QCOMPARE(window->ae.query.speedMps, 3000.0);
+    QString result;
+    QTimer::singleShot(0, [&result] {
+        QWidget* dialog = QApplication::activeModalWidget();
+        dialog->findChild<QDoubleSpinBox*>("sourceXBox")->setValue(0.25);
+        result = dialog->findChild<QLabel*>("resultLabel")->text();
+        qobject_cast<QDialog*>(dialog)->accept();
+    });
+    command->trigger();
+    QVERIFY2(result.contains("разброс 0 м/с, событий: 3"), qPrintable(result));
+    QVERIFY(std::fabs(window->ae.query.speedMps - 2500) < 1e-3);
 }
 
 // Channel 1 holds codes k mod 10 at gain code 12 (a code is 5 / 2^20 V = 4.768 uV) and 1 MHz;

@@ -53,6 +53,15 @@ QString fileCauseText(const QString& cause)
         { "only PCM and float WAV files are read",
             QT_TRANSLATE_NOOP(
                 "FileCauses", "читаются только файлы WAV с отсчётами PCM или с плавающей точкой") },
+        { "the high-pass cut-off must lie below half the sampling frequency",
+            QT_TRANSLATE_NOOP("FileCauses",
+                "частота среза фильтра высоких частот должна быть ниже половины частоты "
+                "оцифровки") },
+        { "no sensors are placed", QT_TRANSLATE_NOOP("FileCauses", "места датчиков не заданы") },
+        { "no event reached two sensors at different distances from the source",
+            QT_TRANSLATE_NOOP("FileCauses",
+                "ни одно событие не дошло до двух датчиков, стоящих на разных расстояниях от "
+                "источника") },
     };
     for (const auto& [english, russian] : words)
         if (cause == QLatin1String(english))

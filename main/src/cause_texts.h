@@ -6,8 +6,8 @@
 
 struct ImportNotes;
 
-// The reader's, writer's or import's cause in Russian (a cause it does not know stays as it
-// is).
+// The reader's, writer's, import's or hit search's cause in Russian (a cause it does not know stays
+// as it is).
 QString fileCauseText(const QString& cause);
 
 // What an import approximated, clipped or missed, in Russian; empty when there is nothing to

@@ -1,5 +1,6 @@
 #include "fmain.h"
 
+#include "ae_calibration.h"
 #include "ae_panel.h"
 #include "cause_texts.h"
 #include "convert.h"
@@ -238,6 +239,7 @@ bool MainWnd::connectCommands()
         { ui->aAeParams, &MainWnd::slot_aAeParamsTriggered },
         { ui->aMeasure, &MainWnd::slot_aMeasureTriggered },
         { ui->aScales, &MainWnd::slot_aScalesTriggered },
+        { ui->aAeCalibration, &MainWnd::slot_aAeCalibrationTriggered },
     };
     int position = 0;
     for (const auto& command : commands) {
@@ -1175,6 +1177,8 @@ AeHitsPanel* MainWnd::aeHitsPanel()
     connect(panel, &AeHitsPanel::refreshRequested, this, &MainWnd::refreshAeHits);
     connect(
         panel, &AeHitsPanel::parametersRequested, this, [this] { slot_aAeParamsTriggered(false); });
+    connect(panel, &AeHitsPanel::calibrationRequested, this,
+        [this] { slot_aAeCalibrationTriggered(false); });
     connect(panel, &QDockWidget::visibilityChanged, this, [this, panel](bool visible) {
         if (ui && !panel->isHidden() == visible)
             ui->aAeHits->setChecked(visible);
@@ -1186,7 +1190,7 @@ void MainWnd::refreshAeHits()
 {
     auto* panel = findChild<AeHitsPanel*>();
     if (panel && panel->isVisible())
-        panel->showHits(activeWaveForm(), ae.query, ae.decibels);
+        panel->showHits(activeWaveForm(), ae.searched(), ae.decibels);
 }
 
 void MainWnd::slot_aAeHitsTriggered(bool checked)
@@ -1264,10 +1268,26 @@ void MainWnd::slot_aMeasureTriggered(bool checked)
 void MainWnd::slot_aAeParamsTriggered(bool)
 {
     AeParamsDialog dialog(this);
-    dialog.setValues(ae.query, ae.decibels);
+    dialog.setValues(ae);
     if (dialog.exec() != QDialog::Accepted)
         return;
-    dialog.takeValues(ae.query, ae.decibels);
+    dialog.takeValues(ae);
+    refreshAeHits();
+}
+
+// The speed is fitted on the active record (its selection) with the sensors as set, also while
+// location is off; a speed kept is used from then on.
+void MainWnd::slot_aAeCalibrationTriggered(bool)
+{
+    TWForm* window = activeWaveForm();
+    if (!window || !window->record || window->isSpectrum)
+        return;
+    AeSettings located = ae;
+    located.location = true;
+    AeCalibrationDialog dialog(*window->record, selectionQuery(*window, located.searched()), this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    ae.query.speedMps = dialog.speed();
     refreshAeHits();
 }
 

@@ -196,6 +196,7 @@ public slots:
     void slot_aDataImportTriggered(bool checked);
     void slot_aAeHitsTriggered(bool checked);
     void slot_aAeParamsTriggered(bool checked);
+    void slot_aAeCalibrationTriggered(bool checked);
     void slot_aMeasureTriggered(bool checked);
     void slot_aScalesTriggered(bool checked);
     void slot_sbZYValueChanged(int value);

@@ -20,6 +20,17 @@ HitQuery defaultAeQuery()
     return query;
 }
 
+HitQuery AeSettings::searched() const
+{
+    HitQuery searched = query;
+    searched.settings.floatingDb = floating ? marginDb : -1;
+    if (!location) {
+        searched.spacingMetres = 0;
+        searched.sensors.clear();
+    }
+    return searched;
+}
+
 namespace {
 
 namespace key {
@@ -55,6 +66,12 @@ const char* const spacing = "Spacing";
 const char* const speed = "Speed";
 const char* const window = "Window";
 const char* const pair = "Pair";
+const char* const floating = "FloatingThreshold";
+const char* const margin = "FloatingMargin";
+const char* const highPass = "HighPass";
+const char* const preamp = "Preamp";
+const char* const sensors = "Sensors";
+const char* const location = "Location";
 const char* const viewGroup = "VIEW";
 const char* const scales = "Scales";
 const char* const printGroup = "PRINT";
@@ -133,19 +150,77 @@ QString numberText(double value)
     return QString::number(value, 'g', QLocale::FloatingPointShortest);
 }
 
-void readAeGroup(QSettings& file, HitQuery& ae, bool& decibels)
+// One place "x,y" in metres, or "x,x,y,y" typed with decimal commas ("0,5,1,25" is 0.5, 1.25).
+bool readPlace(const QString& item, QPointF& place)
 {
-    const HitQuery fallback = defaultAeQuery();
-    file.beginGroup(QLatin1String(key::aeGroup));
-    HitSettings& hits = ae.settings;
-    hits.thresholdVolts = readNumber(file, key::threshold, fallback.settings.thresholdVolts,
-        minThresholdVolts, maxThresholdVolts);
-    decibels = file.value(QLatin1String(key::thresholdUnit)).toString() == QLatin1String("dB");
-    hits.hdtMicros = readNumber(file, key::hdt, fallback.settings.hdtMicros, 1, 1e6);
-    hits.hltMicros = readNumber(file, key::hlt, fallback.settings.hltMicros, 0, 1e6);
-    hits.pdtMicros = readNumber(file, key::pdt, fallback.settings.pdtMicros, 1, 1e6);
+    const QStringList parts = item.split(QLatin1Char(','));
+    QString x;
+    QString y;
+    if (parts.size() == 2) {
+        x = parts[0];
+        y = parts[1];
+    } else if (parts.size() == 4) {
+        x = parts[0] + '.' + parts[1];
+        y = parts[2] + '.' + parts[3];
+    } else {
+        return false;
+    }
+    bool xOk = false;
+    bool yOk = false;
+    place = QPointF(x.trimmed().toDouble(&xOk), y.trimmed().toDouble(&yOk));
+    return xOk && yOk && std::fabs(place.x()) <= maxSensorMetres
+        && std::fabs(place.y()) <= maxSensorMetres;
+}
+
+// The sensors' places "x1,y1;x2,y2;x3,y3[;x4,y4]"; none (the line) when the text is empty or
+// not three or four distinct places.
+QList<QPointF> readPlaces(const QString& text)
+{
+    QList<QPointF> places;
+    for (const QString& item : text.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+        QPointF place;
+        if (!readPlace(item, place) || places.contains(place))
+            return {};
+        places << place;
+    }
+    return places.size() >= 3 && places.size() <= maxSensors ? places : QList<QPointF>();
+}
+
+QString placesText(const QList<QPointF>& places)
+{
+    QStringList items;
+    for (const QPointF& place : places)
+        items << numberText(place.x()) + ',' + numberText(place.y());
+    return items.join(QLatin1Char(';'));
+}
+
+// The hit definitions and the threshold, within what the parameters dialog takes.
+void readHitDefinitions(QSettings& file, AeSettings& settings)
+{
+    const AeSettings defaults;
+    const HitSettings& fallback = defaults.query.settings;
+    HitSettings& hits = settings.query.settings;
+    hits.thresholdVolts = readNumber(
+        file, key::threshold, fallback.thresholdVolts, minThresholdVolts, maxThresholdVolts);
+    settings.decibels
+        = file.value(QLatin1String(key::thresholdUnit)).toString() == QLatin1String("dB");
+    hits.hdtMicros = readNumber(file, key::hdt, fallback.hdtMicros, 1, 1e6);
+    hits.hltMicros = readNumber(file, key::hlt, fallback.hltMicros, 0, 1e6);
+    hits.pdtMicros = readNumber(file, key::pdt, fallback.pdtMicros, 1, 1e6);
+    hits.highPassKhz = readNumber(file, key::highPass, 0, 0, maxHighPassKhz);
+    settings.floating = readSwitch(file, key::floating, defaults.floating) != 0;
+    settings.marginDb = readNumber(file, key::margin, defaults.marginDb, 0, maxMarginDb);
+    settings.query.preampDb = readNumber(file, key::preamp, 0, 0, maxPreampDb);
+}
+
+// Events and location: the spacing, speed, pair and window, the places in the plane.
+void readLocation(QSettings& file, AeSettings& settings)
+{
+    const AeSettings defaults;
+    const HitQuery& fallback = defaults.query;
+    HitQuery& ae = settings.query;
     ae.spacingMetres = readNumber(file, key::spacing, fallback.spacingMetres, 1e-3, 1e3);
-    ae.speedMps = readNumber(file, key::speed, fallback.speedMps, 1, 2e4);
+    ae.speedMps = readNumber(file, key::speed, fallback.speedMps, minSpeedMps, maxSpeedMps);
     // A negative window is the spacing over the speed.
     const double window = readNumber(file, key::window, -1, -1, 1e6);
     ae.windowSeconds = window < 0 ? -1 : window * 1e-6;
@@ -155,14 +230,24 @@ void readAeGroup(QSettings& file, HitQuery& ae, bool& decibels)
     const bool valid = pair.size() == 2 && a >= 1 && b >= 1 && a <= 5 && b <= 5 && a != b;
     ae.pair[0] = valid ? a - 1 : fallback.pair[0];
     ae.pair[1] = valid ? b - 1 : fallback.pair[1];
+    ae.sensors = readPlaces(keyText(file, key::sensors));
+    settings.location = readSwitch(file, key::location, defaults.location) != 0;
+}
+
+void readAeGroup(QSettings& file, AeSettings& settings)
+{
+    file.beginGroup(QLatin1String(key::aeGroup));
+    readHitDefinitions(file, settings);
+    readLocation(file, settings);
     file.endGroup();
 }
 
-void writeAeGroup(QSettings& file, const HitQuery& ae, bool decibels)
+void writeAeGroup(QSettings& file, const AeSettings& settings)
 {
+    const HitQuery& ae = settings.query;
     file.beginGroup(QLatin1String(key::aeGroup));
     file.setValue(QLatin1String(key::threshold), numberText(ae.settings.thresholdVolts));
-    file.setValue(QLatin1String(key::thresholdUnit), decibels ? "dB" : "V");
+    file.setValue(QLatin1String(key::thresholdUnit), settings.decibels ? "dB" : "V");
     file.setValue(QLatin1String(key::hdt), numberText(ae.settings.hdtMicros));
     file.setValue(QLatin1String(key::hlt), numberText(ae.settings.hltMicros));
     file.setValue(QLatin1String(key::pdt), numberText(ae.settings.pdtMicros));
@@ -172,6 +257,12 @@ void writeAeGroup(QSettings& file, const HitQuery& ae, bool decibels)
         numberText(ae.windowSeconds < 0 ? -1 : ae.windowSeconds * 1e6));
     file.setValue(QLatin1String(key::pair),
         QStringLiteral("%1,%2").arg(ae.pair[0] + 1).arg(ae.pair[1] + 1));
+    file.setValue(QLatin1String(key::floating), settings.floating ? 1 : 0);
+    file.setValue(QLatin1String(key::margin), numberText(settings.marginDb));
+    file.setValue(QLatin1String(key::highPass), numberText(ae.settings.highPassKhz));
+    file.setValue(QLatin1String(key::preamp), numberText(ae.preampDb));
+    file.setValue(QLatin1String(key::sensors), placesText(ae.sensors));
+    file.setValue(QLatin1String(key::location), settings.location ? 1 : 0);
     file.endGroup();
 }
 
@@ -266,7 +357,7 @@ void readSettings(const QString& dir, SettingsValues& values)
     values.oldDir = file.value(QLatin1String(key::oldDir)).toString();
     file.endGroup();
 
-    readAeGroup(file, values.ae.query, values.ae.decibels);
+    readAeGroup(file, values.ae);
     file.beginGroup(QLatin1String(key::viewGroup));
     values.scales = readSwitch(file, key::scales, 0) != 0;
     file.endGroup();
@@ -313,7 +404,7 @@ bool writeSettings(const QString& dir, const SettingsValues& values)
     file.setValue(QLatin1String(key::oldDir), QDir::toNativeSeparators(values.oldDir));
     file.endGroup();
 
-    writeAeGroup(file, values.ae.query, values.ae.decibels);
+    writeAeGroup(file, values.ae);
     file.beginGroup(QLatin1String(key::viewGroup));
     file.setValue(QLatin1String(key::scales), values.scales ? 1 : 0);
     file.endGroup();

@@ -7,17 +7,38 @@
 #include <QColor>
 #include <QString>
 
+// What the AE settings can hold (the file and «Параметры АЭ» alike): the floating threshold's
+// margin (dB), the high-pass cut-off (kHz, half the highest sampling frequency), the
+// preamplifier's gain (dB), the wave speed (m/s), and up to four sensors' places within this
+// many metres of 0.
+constexpr double minSpeedMps = 1;
+constexpr double maxSpeedMps = 20000;
+constexpr double maxMarginDb = 60;
+constexpr double maxHighPassKhz = 500;
+constexpr double maxPreampDb = 100;
+constexpr double maxSensorMetres = 1000;
+constexpr int maxSensors = 4;
+
 // The hit definitions' customary values, two sensors 1 m apart on a path of 3000 m/s, and the
 // coincidence window their spacing over the speed.
 HitQuery defaultAeQuery();
 
 // The acoustic-emission settings, where they are kept (the main window) and where they are
 // stored alike: the hit definitions, events and location (the span and channels are the
-// window's), and whether the threshold is entered and shown in dB_AE.
+// window's), whether the threshold is entered and shown in dB_AE, the floating threshold and
+// its margin, and whether sources are located. The query's sensors hold the places in the
+// plane (none: on the line of the spacing and pair); its floatingDb is left to searched().
 struct AeSettings
 {
     HitQuery query = defaultAeQuery();
     bool decibels = false;
+    bool floating = true; // the threshold floats marginDb over each channel's background
+    double marginDb = 16;
+    bool location = true;
+
+    // The query a search is made with: the margin as its floating threshold when that is on,
+    // no sensors and no spacing when location is off.
+    HitQuery searched() const;
 };
 
 // Everything the settings file holds, in memory.

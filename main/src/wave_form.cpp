@@ -121,8 +121,8 @@ QList<QRect> channelBands(const WaveStore& record, const QRect& plot)
     return bands;
 }
 
-// Dashed lines at the threshold (both polarities, detector data one) of every channel searched,
-// across the channel's band, and a tick at each arrival.
+// Dashed lines at the threshold (both polarities about the background mean, detector data one)
+// of every channel searched, across the channel's band, and a tick at each arrival.
 void TWFormInternalWidget::drawHitMarks(QPainter& painter) const
 {
     const HitMarks& marks = window->hitMarks;
@@ -141,9 +141,11 @@ void TWFormInternalWidget::drawHitMarks(QPainter& painter) const
         if (perCode <= 0)
             continue;
         const QRect& area = bands[c];
-        const double level = marks.thresholdVolts / perCode;
-        const QList<double> codes = channel->detectorOffset ? QList<double> { 2 * level - 128 }
-                                                            : QList<double> { level, -level };
+        const double level = marks.thresholdVolts.value(c) / perCode;
+        const double mean = marks.meanVolts.value(c) / perCode;
+        const QList<double> codes = channel->detectorOffset
+            ? QList<double> { 2 * level - 128 }
+            : QList<double> { mean + level, mean - level };
         for (const double code : codes) {
             // A line beyond the band stays at its edge, with an arrow pointing the way.
             const double exact = channel->baselineY - code * channel->scaleY;

@@ -49,16 +49,17 @@ QString channelLabel(const WaveStore& record, int i);
 void drawRecordScales(
     QPainter& painter, WaveStore& record, const QRect& plot, bool volts, bool logarithmic = false);
 
-// What the hits table marks on a window's traces while it shows that window's hits: the
-// threshold of each channel searched and each hit's arrival.
 // The band of each channel with data on the plot: it reaches halfway to the neighbouring
 // channels' baselines (an empty rectangle for a channel without data).
 QList<QRect> channelBands(const WaveStore& record, const QRect& plot);
 
+// What the hits table marks on a window's traces while it shows that window's hits: the
+// threshold of each channel searched and each hit's arrival.
 struct HitMarks
 {
     bool shown = false;
-    double thresholdVolts = 0;
+    QList<double> thresholdVolts; // by channel, as searched
+    QList<double> meanVolts; // by channel: ordinary data's lines lie either side of it
     QList<int> channels; // searched, 0-based
     QList<QPair<int, int>> arrivals; // channel, sample
 };

@@ -40,7 +40,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         { "Window", v.ae.query.windowSeconds == -1 || in(v.ae.query.windowSeconds, 0, 1) },
         { "Pair",
             in(v.ae.query.pair[0], 0, 4) && in(v.ae.query.pair[1], 0, 4)
-                && v.ae.query.pair[0] != v.ae.query.pair[1] } };
+                && v.ae.query.pair[0] != v.ae.query.pair[1] },
+        { "FloatingMargin", in(v.ae.marginDb, 0, 60) },
+        { "HighPass", in(hits.highPassKhz, 0, 500) }, { "Preamp", in(v.ae.query.preampDb, 0, 100) },
+        { "Sensors",
+            v.ae.query.sensors.isEmpty()
+                || (in(double(v.ae.query.sensors.size()), 3, 4)
+                    && std::all_of(v.ae.query.sensors.begin(), v.ae.query.sensors.end(),
+                        [&in](const QPointF& p) {
+                            return in(p.x(), -1000, 1000) && in(p.y(), -1000, 1000);
+                        })) } };
     for (const auto& [key, kept] : rules)
         if (!kept) {
             std::fprintf(stderr, "%s is out of its range\n", key);
