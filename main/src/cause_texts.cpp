@@ -99,6 +99,8 @@ QString fileCauseText(const QString& cause)
             QT_TRANSLATE_NOOP("FileCauses", "больше %1 байт: больше любой записи") },
         { "^the sound library could not make the file",
             QT_TRANSLATE_NOOP("FileCauses", "звуковая библиотека не смогла создать файл") },
+        { "^the WAV file's chunk \"(.{4})\" runs past its end$",
+            QT_TRANSLATE_NOOP("FileCauses", "блок «%1» файла WAV выходит за его конец") },
         { "^not a sound file the library can read",
             QT_TRANSLATE_NOOP(
                 "FileCauses", "это не звуковой файл, который может прочесть библиотека") },

@@ -638,6 +638,27 @@ bool wavFamily(const QByteArray& bytes)
         || bytes.startsWith(wave64);
 }
 
+// The name of the first chunk whose size runs past the end of the bytes, other than a cut-off
+// data chunk (said as missing frames later); empty when every chunk fits. The sound library
+// loops for ever over some such chunks (a LIST of 0xFFFFFFFF bytes), so none reaches it.
+// RIFF and RF64 chunks have a 4-byte name and size, padded to even sizes; Wave64 chunks a
+// 16-byte name and an 8-byte size that counts their header, padded to multiples of 8.
+QByteArray chunkPastTheEnd(const QByteArray& bytes)
+{
+    const bool wave64 = !bytes.startsWith("RIFF") && !bytes.startsWith("RF64");
+    const qint64 header = wave64 ? 24 : 8;
+    for (qint64 at = wave64 ? 40 : 12; at + header <= bytes.size();) {
+        const char* chunk = bytes.constData() + at;
+        const QByteArray name(chunk, 4);
+        const quint64 size = wave64 ? qFromLittleEndian<quint64>(chunk + 16)
+                                    : qFromLittleEndian<quint32>(chunk + 4) + quint64(header);
+        if (size < quint64(header) || size > quint64(bytes.size() - at))
+            return name == "data" ? QByteArray() : name;
+        at += qint64(wave64 ? (size + 7) & ~quint64(7) : size + (size & 1));
+    }
+    return QByteArray();
+}
+
 } // namespace
 
 bool importWavBytes(
@@ -645,6 +666,14 @@ bool importWavBytes(
 {
     if (!wavFamily(bytes)) {
         cause = QStringLiteral("not a WAV file");
+        return false;
+    }
+    const QByteArray broken = chunkPastTheEnd(bytes);
+    if (!broken.isEmpty()) {
+        QString name = QString::fromLatin1(broken);
+        for (QChar& c : name)
+            c = c.unicode() >= 0x20 && c.unicode() < 0x7f ? c : QChar(u'?');
+        cause = QStringLiteral("the WAV file's chunk \"%1\" runs past its end").arg(name);
         return false;
     }
     MemoryFile memory;
