@@ -8,6 +8,7 @@
 #include <QRandomGenerator>
 #include <QtTest>
 #include <cmath>
+#include <random>
 
 namespace {
 
@@ -219,26 +220,34 @@ void tst_Hits::reflectionsOffsetAndCounts()
     QVERIFY2(std::abs(direct[0].counts - 22) <= 1, qPrintable(QString::number(direct[0].counts)));
 }
 
-// Noise of -1, 0, +1 codes (RMS sqrt(2/3) codes) 4 codes up: the background mean and RMS, the
-// floating threshold over it and its floor of 1.5 codes on a silent channel; a fixed threshold
-// under one code, under three RMS or beyond the scale is warned of.
+// Gaussian noise of 2 codes rounded to codes (RMS sqrt(4 + 1/12) codes) 4 codes up: the
+// background mean and RMS, the floating threshold over it and its floor of 1.5 codes on a silent
+// channel, and all 60 bursts found where they fill half the time; a fixed threshold under one
+// code, under three RMS or beyond the scale is warned of.
 void tst_Hits::backgroundAndThresholds()
 {
-    auto record = silence(2, 30000);
-    addNoise(*record, 11);
-    for (int k = 0; k < 30000; ++k)
-        record->channel(0)->setSample(k, qint8(record->channel(0)->sample(k) + 4));
-    for (int k = 0; k < 30000; ++k)
-        record->channel(1)->setSample(k, 0);
-    HitSettings s = settings(800, 1000, 200);
+    auto record = silence(3, 30000);
+    std::mt19937 generator(11);
+    std::normal_distribution<double> gauss(0, 2);
+    for (const int i : { 0, 2 })
+        for (int k = 0; k < 30000; ++k)
+            record->channel(i)->setSample(k, qint8(std::lround(gauss(generator)) + 4));
+    for (int b = 0; b < 60; ++b)
+        addBurst(*record, 2, 200 + 500 * b, 40);
+    HitSettings s = settings(100, 50, 50);
     s.floatingDb = 20;
     ChannelBackground noisy;
     ChannelBackground silent;
+    ChannelBackground busy;
+    const double rms = std::sqrt(4 + 1 / 12.0) * code;
     QVERIFY(findHits(*record, 0, 0, 30000, s, &noisy).isEmpty());
     findHits(*record, 1, 0, 30000, s, &silent);
-    QVERIFY(std::fabs(noisy.meanVolts / (4 * code) - 1) < 0.02);
-    QVERIFY(std::fabs(noisy.rmsVolts / (std::sqrt(2.0 / 3) * code) - 1) < 0.05);
-    QVERIFY(std::fabs(noisy.thresholdVolts / (10 * std::sqrt(2.0 / 3) * code) - 1) < 0.05);
+    QCOMPARE(findHits(*record, 2, 0, 30000, s, &busy).size(), 60);
+    QVERIFY(std::fabs(noisy.meanVolts / (4 * code) - 1) < 0.03);
+    QVERIFY2(std::fabs(noisy.rmsVolts / rms - 1) < 0.05,
+        qPrintable(QString::number(noisy.rmsVolts / rms)));
+    QVERIFY(std::fabs(busy.rmsVolts / rms - 1) < 0.1);
+    QVERIFY(std::fabs(noisy.thresholdVolts / (10 * rms) - 1) < 0.05);
     QCOMPARE(silent.thresholdVolts, 1.5 * code);
     QCOMPARE(noisy.warnings, 0);
     s.floatingDb = -1;

@@ -191,29 +191,56 @@ double rmsOf(const ChannelValues& values, int from, int to)
     return std::sqrt(squaredValues(values, from, to) / (to - from)) * values.voltsPerUnit;
 }
 
-// The background of samples first ... end - 1 in units: the stretches of the quieter half
-// (their variance at most the median's) hold no hit; their mean, and the median variance.
+// The background of samples first ... end - 1 in units, from short stretches of them (at most
+// 1024, evenly spread): where hits come often, few stretches are free of them, so the quietest
+// tenth stands for the background. Their mean, and the tenth's variance scaled to the whole of
+// Gaussian noise's (Wilson and Hilferty's quantile of the chi-square distribution of a stretch's
+// variance).
 void measureBackground(
     const ChannelValues& values, int first, int end, double& meanUnits, double& variance)
 {
     const int count = end - first;
-    const int length = std::clamp(count / 16, 32, 1024);
-    const int stretches = std::max(1, count / length);
+    const int length = std::clamp(count / 8, 4, 32);
+    const int all = std::max(1, count / length);
+    const int stretches = std::min(all, 1024);
     std::vector<std::pair<double, double>> stats(static_cast<size_t>(stretches)); // variance, mean
+    const int shift = values.detector ? 128 : 0;
+    const double scale = values.detector ? 1 : 2;
     for (int b = 0; b < stretches; ++b) {
-        const int from = first + int(qint64(count) * b / stretches);
-        const int to = first + int(qint64(count) * (b + 1) / stretches);
-        const UnitSums sums = unitSums(values, from, to);
-        const double mean = double(sums.sum) / (to - from);
-        stats[size_t(b)] = { std::max(0.0, double(sums.squares) / (to - from) - mean * mean), mean };
+        const int from = first + int(qint64(all) * b / stretches) * length;
+        const int to = from + length <= end && b + 1 < all ? from + length : end;
+        qint8* codes = nullptr;
+        double mean = 0;
+        double meanSquare = 0;
+        if (values.channel->blockAt(from, &codes) >= to - from) {
+            // Codes of one block: summed as they are, then brought to units.
+            int sum = 0;
+            int squares = 0;
+            for (int j = 0; j < to - from; ++j) {
+                sum += codes[j];
+                squares += codes[j] * codes[j];
+            }
+            const double codeMean = double(sum) / (to - from);
+            mean = scale * (codeMean + shift);
+            meanSquare = scale * scale
+                * (double(squares) / (to - from) + 2 * shift * codeMean + double(shift) * shift);
+        } else {
+            const UnitSums sums = unitSums(values, from, to);
+            mean = double(sums.sum) / (to - from);
+            meanSquare = double(sums.squares) / (to - from);
+        }
+        stats[size_t(b)] = { std::max(0.0, meanSquare - mean * mean), mean };
     }
-    std::sort(stats.begin(), stats.end());
-    const size_t quiet = (stats.size() + 1) / 2;
+    const size_t tenth = size_t(stretches) / 10;
+    std::nth_element(stats.begin(), stats.begin() + qsizetype(tenth), stats.end());
     double sum = 0;
-    for (size_t b = 0; b < quiet; ++b)
+    for (size_t b = 0; b <= tenth; ++b)
         sum += stats[b].second;
-    meanUnits = sum / double(quiet);
-    variance = stats[(stats.size() - 1) / 2].first;
+    meanUnits = sum / double(tenth + 1);
+    const double dof = length - 1;
+    const double z = tenth == 0 ? 0 : -1.2816; // the 10 % point of the normal distribution
+    const double share = std::pow(1 - 2 / (9 * dof) + z * std::sqrt(2 / (9 * dof)), 3);
+    variance = stats[tenth].first / std::max(share, 0.1);
 }
 
 // Samples first ... end - 1 of source through a second-order Butterworth high-pass filter at
