@@ -296,7 +296,7 @@ void tst_Hits::locationAndSpeed()
 
     const QPointF sources[] = { { 0.5, 0.5 }, { 0.2, 0.7 }, { 0.9, 0.1 }, { 0.5, 0 }, { 1, 0.6 } };
     query.sensors = { { 0, 0 }, { 1, 0 }, { 1, 1 }, { 0, 1 } };
-    record = silence(4, 5000 * 15);
+    record = silence(4, 5000 * 16);
     for (int s = 0; s < 15; ++s) {
         const QPointF p = s < 5 ? sources[s] : QPointF(0.2, 0.3);
         for (int i = 0; i < 4; ++i) {
@@ -305,9 +305,13 @@ void tst_Hits::locationAndSpeed()
                 100 * std::pow(0.3, d), 30);
         }
     }
+    // Onsets no source explains: 480 us between sensors 1 m apart.
+    for (int i = 0; i < 4; ++i)
+        addBurst(*record, i, 76000 + 480 * (i % 2), 60, 30);
     addNoise(*record, 9);
     QVERIFY(tabulateHits(*record, query, rows, cause));
-    QCOMPARE(rows.size(), 60);
+    QCOMPARE(rows.size(), 64);
+    QVERIFY(!rows[60].inPlane && !rows[60].located && rows[60].zone == 0);
     for (int s = 0; s < 5; ++s) {
         const HitRow& row = rows[4 * s];
         QVERIFY(row.inPlane && row.residualMetres >= 0);

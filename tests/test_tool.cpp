@@ -300,6 +300,11 @@ void tst_Tool::hitsCsv()
     QCOMPARE(fitted.status, 0);
     const QStringList fit = fitted.out.split('\n')[1].split(',');
     QVERIFY2(std::fabs(fit[1].toDouble() - 1000) < 1e-6 && fit[3] == "1", qPrintable(fitted.out));
+    const Run wrong = tool({ "hits", path("ae.raw"), "--threshold-auto", "20", "--spacing-m", "1",
+        "--calibrate", "0.2" });
+    QVERIFY2(
+        wrong.status == 1 && wrong.err.contains("the onsets contradict a source at that place"),
+        qPrintable(wrong.err));
     const Run low = tool({ "hits", path("ae.raw"), "--threshold-v", "2e-6", "--sensors",
         "0,0;1,0;0,1", "--speed-mps", "1000" });
     QVERIFY2(low.status == 0
@@ -589,6 +594,9 @@ void tst_Tool::commandLine()
             "--speed-mps needs --spacing-m or --sensors" },
         { hits + QStringList { "--threshold-auto", "6" }, "one of --threshold-v, --threshold-db" },
         { hits + QStringList { "--sensors", "0,0;1,0" }, "--sensors takes three" },
+        { hits + QStringList { "--sensors", "0,0;1,0;1,1;0" }, "--sensors takes three" },
+        { hits + QStringList { "--sensors", "0,0;0,0;1,1" }, "two sensors stand at one place" },
+        { hits + QStringList { "--sensors", "0,0;1,0;2,0" }, "the sensors stand on one line" },
         { hits + QStringList { "--sensors", "0,0;1,0;1,1", "--spacing-m", "1" },
             "one of --spacing-m" },
         { hits + QStringList { "--sensors", "0,0;1,0;1,1", "--pair", "1,2" }, "--pair needs" },

@@ -69,9 +69,11 @@ void AeCalibrationDialog::slot_placeChanged()
     const bool usable = found && fitted.speedMps >= minSpeedMps && fitted.speedMps <= maxSpeedMps;
     const QLocale locale;
     const auto speedText = [&locale](double mps) { return locale.toString(mps, 'f', 0); };
-    QString text = found ? tr("Скорость волны %1 м/с, разброс %2 м/с, событий: %3 (задана %4 м/с).")
+    QString text = found ? tr("Скорость волны %1 м/с, разброс %2 м/с, событий: %3, невязка %4 м "
+                              "(задана %5 м/с).")
                                .arg(speedText(fitted.speedMps), speedText(fitted.spreadMps))
                                .arg(fitted.events)
+                               .arg(locale.toString(fitted.residualMetres, 'g', 3))
                                .arg(speedText(query.speedMps))
                          : tr("Скорость не определена: %1.").arg(fileCauseText(cause));
     if (found && !usable)

@@ -512,6 +512,27 @@ double timeMisfit(const QList<QPointF>& sensors, const QList<double>& times, dou
     return sum;
 }
 
+// The bounding box of the first n places.
+struct PlaceBounds
+{
+    double left = HUGE_VAL;
+    double right = -HUGE_VAL;
+    double bottom = HUGE_VAL;
+    double top = -HUGE_VAL;
+};
+
+PlaceBounds boundsOf(const QList<QPointF>& places, int n)
+{
+    PlaceBounds b;
+    for (int i = 0; i < n; ++i) {
+        b.left = std::min(b.left, places[i].x());
+        b.right = std::max(b.right, places[i].x());
+        b.bottom = std::min(b.bottom, places[i].y());
+        b.top = std::max(b.top, places[i].y());
+    }
+    return b;
+}
+
 // Damped Gauss-Newton steps from start, in metres: the misfit of sensor i is c t_i - d_i
 // less its mean over the sensors (the emission time that fits best). Returns where they end,
 // with its misfit (the sum of the squared times' misfits) in misfit.
@@ -572,17 +593,11 @@ PlanarFix planarPosition(const QList<QPointF>& sensors, const QList<double>& tim
         return fix;
     // The grid covers the sensors' bounding box and half its size around it, so that a source
     // a little outside is found too.
-    double left = sensors[0].x(), right = left, bottom = sensors[0].y(), top = bottom;
-    for (int i = 1; i < n; ++i) {
-        left = std::min(left, sensors[i].x());
-        right = std::max(right, sensors[i].x());
-        bottom = std::min(bottom, sensors[i].y());
-        top = std::max(top, sensors[i].y());
-    }
-    const double size = std::max({ right - left, top - bottom, 1e-9 });
+    const PlaceBounds b = boundsOf(sensors, n);
+    const double size = std::max({ b.right - b.left, b.top - b.bottom, 1e-9 });
     constexpr int steps = 8;
     const double cell = 2 * size / steps;
-    const QPointF corner((left + right - 2 * size) / 2, (bottom + top - 2 * size) / 2);
+    const QPointF corner((b.left + b.right - 2 * size) / 2, (b.bottom + b.top - 2 * size) / 2);
     std::vector<std::pair<double, QPointF>> grid;
     for (int a = 0; a <= steps; ++a)
         for (int b = 0; b <= steps; ++b) {
@@ -605,6 +620,33 @@ PlanarFix planarPosition(const QList<QPointF>& sensors, const QList<double>& tim
     }
     fix.residualMetres = speed * std::sqrt(bestMisfit / n);
     return fix;
+}
+
+QString planarProblem(const QList<QPointF>& places)
+{
+    if (places.size() < 3)
+        return QStringLiteral("planar location needs three or more sensors");
+    for (const QPointF& p : places)
+        if (!(std::fabs(p.x()) <= maxSensorMetres && std::fabs(p.y()) <= maxSensorMetres))
+            return QStringLiteral("a sensor's place lies beyond %1 m").arg(maxSensorMetres);
+    for (int i = 0; i < places.size(); ++i)
+        if (places.indexOf(places[i]) != i)
+            return QStringLiteral("two sensors stand at one place");
+    // Twice the area of the largest triangle of places, against the square of their extent:
+    // nothing when they all stand on one line.
+    double largest = 0;
+    double extent = 0;
+    for (const QPointF& a : places)
+        for (const QPointF& b : places) {
+            extent = std::max(extent, std::hypot(b.x() - a.x(), b.y() - a.y()));
+            for (const QPointF& c : places)
+                largest = std::max(largest,
+                    std::fabs(
+                        (b.x() - a.x()) * (c.y() - a.y()) - (b.y() - a.y()) * (c.x() - a.x())));
+        }
+    if (largest <= 1e-9 * extent * extent)
+        return QStringLiteral("the sensors stand on one line");
+    return QString();
 }
 
 double coincidenceWindow(const HitQuery& query, double rate)
@@ -690,8 +732,24 @@ SensorLayout sensorLayout(const HitQuery& query)
 // The event's first onsets (seconds) by channel.
 using Onsets = std::map<int, double>;
 
-// Where an event's source is, by its onsets at the located sensors.
-void locate(HitRow& row, const Onsets& onsets, const HitQuery& query, const SensorLayout& layout)
+// Whether some two onsets lie further apart than the wave takes between their sensors, with a
+// tenth more and slack seconds for the onsets' uncertainty: no source explains them.
+bool fasterThanTheWave(
+    const QList<QPointF>& places, const QList<double>& times, double speed, double slack)
+{
+    for (int i = 0; i < places.size(); ++i)
+        for (int j = 0; j < i; ++j) {
+            const QPointF d = places[i] - places[j];
+            if (std::fabs(times[i] - times[j]) > 1.1 * std::hypot(d.x(), d.y()) / speed + slack)
+                return true;
+        }
+    return false;
+}
+
+// Where an event's source is, by its onsets at the located sensors (slack: seconds of the
+// onsets' uncertainty).
+void locate(HitRow& row, const Onsets& onsets, const HitQuery& query, const SensorLayout& layout,
+    double slack)
 {
     QList<QPointF> places;
     QList<double> times;
@@ -715,8 +773,19 @@ void locate(HitRow& row, const Onsets& onsets, const HitQuery& query, const Sens
                 onsets.at(query.pair[1]), query.spacingMetres, c);
         return;
     }
+    if (fasterThanTheWave(places, times, c, slack))
+        return;
     if (times.size() >= 3) {
+        // A fix beyond the grid's reach (the sensors' box and half its size around) comes of
+        // onsets no source explains (a wave faster than the speed, hits of different sources):
+        // the event is not located.
         const PlanarFix fix = planarPosition(places, times, c);
+        const PlaceBounds b = boundsOf(layout.places, int(layout.places.size()));
+        const double margin = std::max(b.right - b.left, b.top - b.bottom) / 2;
+        const QPointF f = fix.position;
+        if (!(f.x() >= b.left - margin && f.x() <= b.right + margin && f.y() >= b.bottom - margin
+                && f.y() <= b.top + margin))
+            return;
         row.x = fix.position.x();
         row.y = fix.position.y();
         row.residualMetres = fix.residualMetres;
@@ -789,7 +858,7 @@ bool tabulateHits(const WaveStore& record, const HitQuery& query, QList<HitRow>&
                 onsets[found[o].channel] = found[o].onset / rate;
             source = HitRow();
             if (query.locates())
-                locate(source, onsets, query, layout);
+                locate(source, onsets, query, layout, 10 / rate);
         }
         HitRow row = source;
         row.hit = found[h];
@@ -813,6 +882,8 @@ bool fitSpeed(const QList<HitRow>& rows, const HitQuery& query, QPointF source, 
     double sumDd = 0;
     double sumTt = 0;
     QList<double> speeds;
+    QList<QPointF> differences; // of distance and onset to the event's first sensor
+    bool contradicted = false; // an event's nearer sensors were hit later
     for (int r = 0; r < rows.size();) {
         const int event = rows[r].event;
         QList<double> distances;
@@ -835,16 +906,25 @@ bool fitSpeed(const QList<HitRow>& rows, const HitQuery& query, QPointF source, 
             speeds << dd / tt;
             sumDd += dd;
             sumTt += tt;
+            for (int i = 1; i < times.size(); ++i)
+                differences << QPointF(distances[i] - distances[0], times[i] - times[0]);
         }
+        contradicted = contradicted || (tt > 0 && dd <= 0);
     }
     if (speeds.isEmpty()) {
-        cause = layout.channels.isEmpty()
-            ? QStringLiteral("no sensors are placed")
+        cause = layout.channels.isEmpty() ? QStringLiteral("no sensors are placed")
+            : contradicted
+            ? QStringLiteral(
+                "the onsets contradict a source at that place: nearer sensors were hit later")
             : QStringLiteral("no event reached two sensors at different distances from the source");
         return false;
     }
     fit.events = int(speeds.size());
     fit.speedMps = sumDd / sumTt;
+    double misfit = 0;
+    for (const QPointF& d : differences)
+        misfit += std::pow(d.x() - fit.speedMps * d.y(), 2);
+    fit.residualMetres = std::sqrt(misfit / double(differences.size()));
     double spread = 0;
     for (const double c : speeds)
         spread += (c - fit.speedMps) * (c - fit.speedMps);

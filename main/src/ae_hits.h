@@ -101,6 +101,13 @@ struct PlanarFix
 };
 PlanarFix planarPosition(const QList<QPointF>& sensors, const QList<double>& times, double speed);
 
+// Sensors' places lie within this many metres of 0.
+constexpr double maxSensorMetres = 1000;
+
+// What keeps places from serving planar location, in words; empty when they serve: three or
+// more within maxSensorMetres of 0, no two at one place, not all on one line.
+QString planarProblem(const QList<QPointF>& places);
+
 // What is asked of a record's hits: the definitions, the channels (0-based; empty for all),
 // the span, and for events and location the coincidence window, the wave speed, and either
 // the sensors' spacing and the pair of channels located between, or the sensors' places in the
@@ -161,12 +168,15 @@ bool tabulateHits(const WaveStore& record, const HitQuery& query, QList<HitRow>&
 
 // The wave speed that best explains the onsets' differences in events from a source at a known
 // point (metres; on the line, from the pair's first sensor), over every event with two or more
-// located sensors hit; its spread is the standard deviation of the events' own fits.
+// located sensors hit; its spread is the standard deviation of the events' own fits, and its
+// residual the RMS of what the distance differences miss by at that speed (large when the
+// point is not where the source was).
 struct SpeedFit
 {
     double speedMps = 0;
     double spreadMps = 0;
     int events = 0;
+    double residualMetres = 0;
 };
 bool fitSpeed(const QList<HitRow>& rows, const HitQuery& query, QPointF source, double rate,
     SpeedFit& fit, QString& cause);

@@ -28,24 +28,8 @@ QString AeParamsDialog::planeProblem(const QList<bool>& used, const QList<QPoint
     const qsizetype count = used.indexOf(false) < 0 ? used.size() : used.indexOf(false);
     if (count < 3 || used.mid(count).contains(true))
         return tr("На плоскости нужны места не менее трёх датчиков: каналы подряд с 1-го.");
-    for (int i = 0; i < places.size(); ++i)
-        if (places.indexOf(places[i]) != i)
-            return tr("Два датчика стоят в одном месте.");
-    // Twice the area of the largest triangle of places, against the square of their extent:
-    // nothing when they all stand on one line.
-    double largest = 0;
-    double extent = 0;
-    for (const QPointF& a : places)
-        for (const QPointF& b : places) {
-            extent = std::max(extent, std::hypot(b.x() - a.x(), b.y() - a.y()));
-            for (const QPointF& c : places)
-                largest = std::max(largest,
-                    std::fabs(
-                        (b.x() - a.x()) * (c.y() - a.y()) - (b.y() - a.y()) * (c.x() - a.x())));
-        }
-    if (largest <= 1e-9 * extent * extent)
-        return tr("Датчики стоят на одной прямой: выберите локацию на линии.");
-    return QString();
+    const QString cause = planarProblem(places);
+    return cause.isEmpty() ? QString() : fileCauseText(cause);
 }
 
 QString AeParamsDialog::pairProblem(int first, int second)

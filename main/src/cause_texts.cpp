@@ -39,6 +39,14 @@ QString fileCauseText(const QString& cause)
         { "no samples", QT_TRANSLATE_NOOP("FileCauses", "в файле нет отсчётов") },
         { "the record has no samples", QT_TRANSLATE_NOOP("FileCauses", "в записи нет отсчётов") },
         { "not a WAV file", QT_TRANSLATE_NOOP("FileCauses", "это не файл WAV") },
+        { "planar location needs three or more sensors",
+            QT_TRANSLATE_NOOP(
+                "FileCauses", "Для локации на плоскости нужны не менее трёх датчиков.") },
+        { "two sensors stand at one place",
+            QT_TRANSLATE_NOOP("FileCauses", "Два датчика стоят в одном месте.") },
+        { "the sensors stand on one line",
+            QT_TRANSLATE_NOOP(
+                "FileCauses", "Датчики стоят на одной прямой: выберите локацию на линии.") },
         { "the record has no sampling frequency",
             QT_TRANSLATE_NOOP("FileCauses", "у записи нет частоты оцифровки") },
         { "the record has no sampling frequency a WAV file can hold",
@@ -58,6 +66,10 @@ QString fileCauseText(const QString& cause)
                 "частота среза фильтра высоких частот должна быть ниже половины частоты "
                 "оцифровки") },
         { "no sensors are placed", QT_TRANSLATE_NOOP("FileCauses", "места датчиков не заданы") },
+        { "the onsets contradict a source at that place: nearer sensors were hit later",
+            QT_TRANSLATE_NOOP("FileCauses",
+                "моменты прихода противоречат источнику в этом месте: ближние датчики сработали "
+                "позже") },
         { "no event reached two sensors at different distances from the source",
             QT_TRANSLATE_NOOP("FileCauses",
                 "ни одно событие не дошло до двух датчиков, стоящих на разных расстояниях от "
@@ -99,6 +111,8 @@ QString fileCauseText(const QString& cause)
             QT_TRANSLATE_NOOP("FileCauses", "больше %1 байт: больше любой записи") },
         { "^the sound library could not make the file",
             QT_TRANSLATE_NOOP("FileCauses", "звуковая библиотека не смогла создать файл") },
+        { "^a sensor's place lies beyond (\\d+) m$",
+            QT_TRANSLATE_NOOP("FileCauses", "Место датчика дальше %1 м.") },
         { "^the WAV file's chunk \"(.{4})\" runs past its end$",
             QT_TRANSLATE_NOOP("FileCauses", "блок «%1» файла WAV выходит за его конец") },
         { "^not a sound file the library can read",

@@ -9,14 +9,12 @@
 
 // What the AE settings can hold (the file and «Параметры АЭ» alike): the floating threshold's
 // margin (dB), the high-pass cut-off (kHz, half the highest sampling frequency), the
-// preamplifier's gain (dB), the wave speed (m/s), and up to four sensors' places within this
-// many metres of 0.
+// preamplifier's gain (dB), the wave speed (m/s), and up to four sensors' places.
 constexpr double minSpeedMps = 1;
 constexpr double maxSpeedMps = 20000;
 constexpr double maxMarginDb = 60;
 constexpr double maxHighPassKhz = 500;
 constexpr double maxPreampDb = 100;
-constexpr double maxSensorMetres = 1000;
 constexpr int maxSensors = 4;
 
 // The hit definitions' customary values, two sensors 1 m apart on a path of 3000 m/s, and the

@@ -560,14 +560,15 @@ int spectrum(const Command& command, const Arguments& args)
 
 // --- hits --------------------------------------------------------------------------------------
 
-// "x1,y1;x2,y2;..." as places in metres; false when one is not a pair of finite numbers.
-bool toPlaces(const QString& text, QList<QPointF>& places)
+// "x1,y1;x2,y2;..." as places in metres; false when one is not a pair of finite numbers (or,
+// where a place may lie on a line, a single one: y is then 0).
+bool toPlaces(const QString& text, bool onLine, QList<QPointF>& places)
 {
     places.clear();
     for (const QString& pair : text.split(';')) {
         const QStringList numbers = pair.split(',');
         bool okX = false;
-        bool okY = numbers.size() == 1; // a place on the line has no y
+        bool okY = onLine && numbers.size() == 1;
         const double x = numbers.value(0).toDouble(&okX);
         const double y = numbers.size() == 2 ? numbers[1].toDouble(&okY) : 0;
         if (numbers.size() > 2 || !okX || !okY || !std::isfinite(x) || !std::isfinite(y))
@@ -627,12 +628,17 @@ bool hitQuery(const Arguments& args, HitQuery& query, QString& problem)
         && (!toChannels(*args.value("--pair"), pair) || pair.size() != 2 || pair[0] == pair[1]))
         problem = "--pair takes two different channel numbers from 1, as 1,2";
     else if (args.has("--sensors")
-        && (!toPlaces(*args.value("--sensors"), query.sensors) || query.sensors.size() < 3
+        && (!toPlaces(*args.value("--sensors"), false, query.sensors) || query.sensors.size() < 3
             || query.sensors.size() > WaveStore::maxChannels))
         problem = "--sensors takes three to five places in metres, as 0,0;1,0;1,1";
+    else if (args.has("--sensors") && !planarProblem(query.sensors).isEmpty())
+        problem = "--sensors: " + planarProblem(query.sensors);
     else if (args.has("--calibrate")
-        && (!toPlaces(*args.value("--calibrate"), source) || source.size() != 1))
-        problem = "--calibrate takes the source's place in metres, as X or X,Y";
+        && (!toPlaces(*args.value("--calibrate"), !args.has("--sensors"), source)
+            || source.size() != 1))
+        problem = args.has("--sensors")
+            ? "--calibrate takes the source's place in the plane, as X,Y"
+            : "--calibrate takes the source's place on the line, as X";
     if (!problem.isEmpty())
         return false;
     if (args.has("--threshold-db"))
@@ -671,12 +677,12 @@ int hits(const Command& command, const Arguments& args)
     const std::optional<QString> calibrate = args.value("--calibrate");
     QList<QPointF> source;
     if (calibrate)
-        toPlaces(*calibrate, source);
+        toPlaces(*calibrate, !query.planar(), source);
     // Until the speed is known, a source's waves between the farthest sensors may take twice
     // as long as the given speed says.
     if (calibrate && query.windowSeconds < 0)
         query.windowSeconds = coincidenceWindow(query, 1e300) * 2;
-    std::string text = calibrate ? std::string("file,speed_mps,spread_mps,events\n")
+    std::string text = calibrate ? std::string("file,speed_mps,spread_mps,events,residual_m\n")
                                  : hitsCsv({}, {}, 1, query, false, true);
     if (!out)
         output(text);
@@ -702,7 +708,9 @@ int hits(const Command& command, const Arguments& args)
                 lines += ',';
                 appendCsvNumber(lines, value);
             }
-            lines += ',' + std::to_string(fit.events) + '\n';
+            lines += ',' + std::to_string(fit.events) + ',';
+            appendCsvNumber(lines, fit.residualMetres);
+            lines += '\n';
         } else {
             lines = hitsCsv(file, rows, rate, query, facts.detector, false);
         }
