@@ -626,6 +626,16 @@ void tst_Waveform::aeLocationMapAndWarnings()
     auto* warning = window->findChild<QLabel*>("warningLabel");
     QVERIFY(warning->isVisible() && !map->isVisible());
     QCOMPARE(warning->text(), QString("Внимание: порог ниже одного кода (каналы 1, 2, 3)"));
+
+    // A source at a sensor, found a few millimetres beyond it, is among the sensors.
+    HitRow atSensor;
+    HitQuery line;
+    line.spacingMetres = 1;
+    for (const auto& [position, among] : { std::pair { -0.004, true }, { 1.015, true },
+             { -0.03, false }, { 1.03, false } }) {
+        atSensor.positionMetres = position;
+        QCOMPARE(amongSensors(atSensor, line), among);
+    }
 }
 
 // Three pencil-lead breaks 0.25 m from sensor 1 of two 1 m apart reach sensor 2 200 us later:

@@ -84,11 +84,14 @@ QRectF boundingBox(const QList<QPointF>& places)
 
 bool amongSensors(const HitRow& row, const HitQuery& query)
 {
-    if (!row.inPlane)
-        return row.positionMetres >= 0 && row.positionMetres <= query.spacingMetres;
+    if (!row.inPlane) {
+        const double spare = query.spacingMetres / 50;
+        return row.positionMetres >= -spare && row.positionMetres <= query.spacingMetres + spare;
+    }
     const QRectF box = boundingBox(query.sensors);
-    return row.x >= box.left() && row.x <= box.right() && row.y >= box.top()
-        && row.y <= box.bottom();
+    const double spare = std::max(box.width(), box.height()) / 50;
+    return row.x >= box.left() - spare && row.x <= box.right() + spare
+        && row.y >= box.top() - spare && row.y <= box.bottom() + spare;
 }
 
 QColor amplitudeColor(double fraction)

@@ -37,7 +37,8 @@ MapContents mapOfRows(const QList<HitRow>& rows, const HitQuery& query);
 QRectF boundingBox(const QList<QPointF>& places);
 
 // Whether a located row's source lies among its sensors: within 0 ... D on the line, within
-// the sensors' bounding box in the plane.
+// the sensors' bounding box in the plane, with a fiftieth of their extent to spare (a source at
+// a sensor is located within the onsets' uncertainty, a little to either side).
 bool amongSensors(const HitRow& row, const HitQuery& query);
 
 // A colour of the amplitude scale for a fraction 0 (weakest: blue) ... 1 (strongest: red).

@@ -524,6 +524,8 @@ void AeHitsPanel::fillLocation(int r)
     };
     for (const int column : { positionColumn, xColumn, yColumn, residualColumn, zoneColumn })
         put(column, HUGE_VAL, QString());
+    if (row.zone >= 0 && shownQuery.planar())
+        put(zoneColumn, row.zone + 1, QString::number(row.zone + 1));
     if (!row.located)
         return;
     const bool outside = !amongSensors(row, shownQuery);
@@ -543,8 +545,6 @@ void AeHitsPanel::fillLocation(int r)
     place(yColumn, row.y);
     if (row.residualMetres >= 0)
         put(residualColumn, row.residualMetres, QString::number(row.residualMetres, 'g', 2));
-    if (row.zone >= 0)
-        put(zoneColumn, row.zone + 1, QString::number(row.zone + 1));
 }
 
 // The map stands beside the table while sources are located.
