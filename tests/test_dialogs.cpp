@@ -214,10 +214,11 @@ void tst_Dialogs::aeParameters()
     params.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&params));
     auto* highPass = params.findChild<QDoubleSpinBox*>("highPassBox");
-    for (const auto& [box, value] : { std::pair { threshold, 46.0 }, { highPass, 12.5 } }) {
+    // A decimal point typed as a comma or a point, whatever the locale's is.
+    for (const auto& [box, typed] : { std::pair { threshold, "46,0" }, { highPass, "12.5" } }) {
         box->setFocus();
         box->selectAll();
-        QTest::keyClicks(box, QLocale().toString(value, 'f', 1)); // a decimal comma in Russian
+        QTest::keyClicks(box, typed);
         QTest::keyClick(box, Qt::Key_Tab);
     }
     AeSettings out;

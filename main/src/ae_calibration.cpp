@@ -1,6 +1,7 @@
 #include "ae_calibration.h"
 
 #include "cause_texts.h"
+#include "decimal_keys.h"
 #include "record_export.h"
 #include "settings.h"
 #include "ui_aecalibration.h"
@@ -23,6 +24,7 @@ AeCalibrationDialog::AeCalibrationDialog(
     , rate(sampleRateHz(record))
 {
     ui->setupUi(this);
+    acceptEitherDecimalPoint(this);
     ui->buttonBox->button(QDialogButtonBox::Ok)->setText(tr("Принять скорость"));
     connect(ui->buttonBox, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(ui->buttonBox, &QDialogButtonBox::rejected, this, &QDialog::reject);

@@ -2,6 +2,7 @@
 
 #include "ae_map.h"
 #include "cause_texts.h"
+#include "decimal_keys.h"
 #include "record_export.h"
 #include "ui_aehits.h"
 #include "ui_aeparams.h"
@@ -42,6 +43,7 @@ AeParamsDialog::AeParamsDialog(QWidget* parent)
     , ui(new Ui::AeParamsDialog)
 {
     ui->setupUi(this);
+    acceptEitherDecimalPoint(this);
     ui->marginBox->setRange(0, maxMarginDb);
     ui->highPassBox->setRange(0, maxHighPassKhz);
     ui->preampBox->setRange(0, maxPreampDb);
