@@ -322,6 +322,20 @@ void tst_Hits::locationAndSpeed()
     QVERIFY(fitSpeed(rows.mid(20), query, QPointF(0.2, 0.3), 1e6, fit, cause));
     QCOMPARE(fit.events, 10);
     QVERIFY2(std::fabs(fit.speedMps / 3000 - 1) < 0.01, qPrintable(QString::number(fit.speedMps)));
+
+    // A slow rise from 1000 crosses 20 codes after a quick one from 1040 does: the event's
+    // differences count from its earliest onset, not from its first crossing.
+    HitQuery pair;
+    pair.settings = settings(800, 1000, 200);
+    pair.settings.thresholdVolts = 20 * code;
+    pair.spacingMetres = 1;
+    record = silence(2, 3000);
+    addBurst(*record, 0, 1000, 120, 150);
+    addBurst(*record, 1, 1040, 100);
+    addNoise(*record, 3);
+    QVERIFY(tabulateHits(*record, pair, rows, cause));
+    QCOMPARE(rows.size(), 2);
+    QVERIFY(rows[0].hit.channel == 1 && rows[0].dtSeconds > 0 && rows[1].dtSeconds == 0);
 }
 
 QTEST_GUILESS_MAIN(tst_Hits)

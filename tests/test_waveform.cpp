@@ -500,7 +500,8 @@ void tst_Waveform::aeHitsTableAndMarks()
     QCOMPARE(table->item(0, AeHitsPanel::channelColumn)->text(), QString("2"));
     QCOMPARE(table->item(1, AeHitsPanel::arrivalColumn)->text(), QString("1400")); // us
     QCOMPARE(table->item(1, AeHitsPanel::countsColumn)->text(), QString("25"));
-    QVERIFY(std::fabs(table->item(1, AeHitsPanel::positionColumn)->text().toDouble() - 0.7) < 1e-9);
+    // In the locale's own writing (a decimal comma in Russian), for a spreadsheet to paste.
+    QCOMPARE(table->item(1, AeHitsPanel::positionColumn)->text(), QLocale().toString(0.7));
 
     table->sortItems(AeHitsPanel::channelColumn);
     table->selectRow(0);
@@ -599,7 +600,10 @@ void tst_Waveform::aeLocationMapAndWarnings()
         { "1", "335", 0.8, 0.7, "2" } };
     QCOMPARE(table->rowCount(), 6);
     for (int r = 0; r < 6; ++r) {
-        const auto cell = [&](int column) { return table->item(r, column)->text(); };
+        // Numbers as the locale writes them: the decimal comma read as a point.
+        const auto cell = [&](int column) {
+            return table->item(r, column)->text().replace(QChar(u','), QChar(u'.'));
+        };
         QCOMPARE(cell(AeHitsPanel::channelColumn), QString(expected[r].channel));
         QCOMPARE(cell(AeHitsPanel::dtColumn), QString(expected[r].dt));
         QVERIFY(std::fabs(cell(AeHitsPanel::xColumn).toDouble() - expected[r].x) < 0.005);

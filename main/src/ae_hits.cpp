@@ -846,16 +846,18 @@ bool tabulateHits(const WaveStore& record, const HitQuery& query, QList<HitRow>&
     std::stable_sort(found.begin(), found.end(),
         [](const Hit& a, const Hit& b) { return a.arrival < b.arrival; });
     const QList<int> events = groupEvents(found, coincidenceWindow(query, rate), rate);
-    int opening = 0;
+    int firstOnset = 0; // the event's earliest
     HitRow source; // the event's location, worked out at its first hit
     for (int h = 0; h < found.size(); ++h) {
         if (h == 0 || events[h] != events[h - 1]) {
-            opening = h;
             // Each channel's onset in the event. Onsets, not crossings: a weaker sensor
             // crosses the threshold later in its wave.
             Onsets onsets;
-            for (int o = h; o < found.size() && events[o] == events[h]; ++o)
+            firstOnset = found[h].onset;
+            for (int o = h; o < found.size() && events[o] == events[h]; ++o) {
                 onsets[found[o].channel] = found[o].onset / rate;
+                firstOnset = std::min(firstOnset, found[o].onset);
+            }
             source = HitRow();
             if (query.locates())
                 locate(source, onsets, query, layout, 10 / rate);
@@ -866,7 +868,7 @@ bool tabulateHits(const WaveStore& record, const HitQuery& query, QList<HitRow>&
             hitFrequencies(record, row.hit.channel, row.hit.arrival, row.hit.last,
                 row.hit.peakHz, row.hit.centroidHz);
         row.event = events[h];
-        row.dtSeconds = (found[h].onset - found[opening].onset) / rate;
+        row.dtSeconds = (found[h].onset - firstOnset) / rate;
         rows.append(row);
     }
     return true;

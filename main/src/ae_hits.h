@@ -135,7 +135,7 @@ struct HitQuery
 // between the farthest sensors with a tenth more and ten samples for the onsets' uncertainty.
 double coincidenceWindow(const HitQuery& query, double rate);
 
-// A hit as tables show it: its event, its onset after the event's first, and the event's
+// A hit as tables show it: its event, its onset after the event's earliest, and the event's
 // source: on the line from the pair's first sensor (when both were hit), or in the plane (with
 // three or more sensors hit; with two, on the line between them), and its zone, the channel of
 // the event's first-hit sensor.

@@ -257,9 +257,13 @@ public:
     }
 };
 
-QString shortNumber(double value)
+// A number as the operator's locale writes it (a decimal comma in Russian), without group
+// separators, so that a copied table pastes into a spreadsheet of that locale as numbers.
+QString shortNumber(double value, int digits = 6)
 {
-    return QString::number(value, 'g', 6);
+    QLocale locale;
+    locale.setNumberOptions(QLocale::OmitGroupSeparator);
+    return locale.toString(value, 'g', digits);
 }
 
 // Seconds as microseconds to a tenth.
@@ -546,7 +550,7 @@ void AeHitsPanel::fillLocation(int r)
     place(xColumn, row.x);
     place(yColumn, row.y);
     if (row.residualMetres >= 0)
-        put(residualColumn, row.residualMetres, QString::number(row.residualMetres, 'g', 2));
+        put(residualColumn, row.residualMetres, shortNumber(row.residualMetres, 2));
 }
 
 // The map stands beside the table while sources are located.
