@@ -631,6 +631,13 @@ void tst_Waveform::aeLocationMapAndWarnings()
     QVERIFY(warning->isVisible() && !map->isVisible());
     QCOMPARE(warning->text(), QString("Внимание: порог ниже одного кода (каналы 1, 2, 3)"));
 
+    // Four sensors for a record of three channels: its hits are shown, and why none is located.
+    ae.floating = ae.location = true;
+    ae.query.sensors << QPointF(1, 1);
+    window->refreshAeHits();
+    QCOMPARE(table->rowCount(), 6);
+    QCOMPARE(warning->text(), QString("Локация не выполнена: в записи нет канала 4."));
+
     // A source at a sensor, found a few millimetres beyond it, is among the sensors.
     HitRow atSensor;
     HitQuery line;

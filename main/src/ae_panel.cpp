@@ -403,14 +403,26 @@ void AeHitsPanel::showHits(TWForm* window, const HitQuery& asked, bool decibels)
     ui->warningLabel->clear();
     shownQuery = HitQuery();
     if (shown) {
-        const HitQuery query = selectionQuery(*window, asked);
+        HitQuery query = selectionQuery(*window, asked);
         QString cause;
         HitFacts facts;
-        if (tabulateHits(*window->record, query, rows, cause, &facts)) {
+        // Sensors the record has no channels for locate nothing; its hits are still shown.
+        bool found = tabulateHits(*window->record, query, rows, cause, &facts);
+        QString unlocated;
+        if (!found && query.locates()) {
+            unlocated = tr("Локация не выполнена: %1.").arg(fileCauseText(cause));
+            query.sensors.clear();
+            query.spacingMetres = 0;
+            found = tabulateHits(*window->record, query, rows, cause, &facts);
+        }
+        if (found) {
             rate = sampleRateHz(*window->record);
             shownQuery = query;
             detector = facts.detector;
             describe(*window->record, window->selStart != window->selEnd, facts, decibels);
+            if (!unlocated.isEmpty())
+                ui->warningLabel->setText(
+                    (ui->warningLabel->text() + QLatin1Char(' ') + unlocated).trimmed());
             markHits(window, facts);
         } else {
             ui->summaryLabel->setText(tr("Импульсы не найдены: %1").arg(fileCauseText(cause)));
