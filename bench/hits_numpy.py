@@ -73,11 +73,11 @@ def hits_of(v, threshold, hdt, hlt, pdt, dt):
 
 
 def background(v, code):
-    """The mean of the quietest tenth of at most 1024 evenly spread stretches of 32 samples of v,
+    """The mean of the quietest tenth of at most 256 evenly spread stretches of 32 samples of v,
     and the RMS their variance gives, scaled to the whole of Gaussian noise's."""
     length = min(max(v.size // 8, 4), 32)
     total = max(1, v.size // length)
-    count = min(total, 1024)
+    count = min(total, 256)
     starts = (np.arange(count) * total // count) * length
     pieces = v[starts[:, None] + np.arange(length)[None, :]]
     means = pieces.mean(axis=1)

@@ -192,7 +192,7 @@ double rmsOf(const ChannelValues& values, int from, int to)
 }
 
 // The background of samples first ... end - 1 in units, from short stretches of them (at most
-// 1024, evenly spread): where hits come often, few stretches are free of them, so the quietest
+// 256, evenly spread): where hits come often, few stretches are free of them, so the quietest
 // tenth stands for the background. Their mean, and the tenth's variance scaled to the whole of
 // Gaussian noise's (Wilson and Hilferty's quantile of the chi-square distribution of a stretch's
 // variance).
@@ -202,7 +202,7 @@ void measureBackground(
     const int count = end - first;
     const int length = std::clamp(count / 8, 4, 32);
     const int all = std::max(1, count / length);
-    const int stretches = std::min(all, 1024);
+    const int stretches = std::min(all, 256);
     std::vector<std::pair<double, double>> stats(static_cast<size_t>(stretches)); // variance, mean
     const int shift = values.detector ? 128 : 0;
     const double scale = values.detector ? 1 : 2;

@@ -32,7 +32,7 @@ struct HitSettings
     double highPassKhz = 0; // 0: no filter
 };
 
-// A channel's background, measured where no hit is (the quieter half of its stretches), and
+// A channel's background, measured where no hit is (the quietest of its stretches), and
 // the threshold its hits were searched with; with a fixed threshold, what misleads about it.
 struct ChannelBackground
 {
