@@ -206,6 +206,7 @@ void tst_Dialogs::aeParameters()
     in.query.settings = { 0.01, 150, 0, 37.5, -1, 20 };
     in.query.preampDb = 40;
     in.query.sensors = { { 0, 0 }, { 1.5, 0 }, { 1.5, 0.75 }, { 0, 0.75 } };
+    in.plane = true;
     AeParamsDialog params;
     params.setValues(in);
     auto* threshold = params.findChild<QDoubleSpinBox*>("thresholdBox");
@@ -238,6 +239,9 @@ void tst_Dialogs::aeParameters()
     third->setChecked(true);
     QVERIFY(ok->isEnabled());
     params.findChild<QRadioButton*>("lineButton")->setChecked(true);
+    AeSettings onLine;
+    params.takeValues(onLine);
+    QVERIFY(!onLine.plane && onLine.query.sensors == in.query.sensors); // kept for the plane
     params.findChild<QSpinBox*>("pairSecondBox")->setValue(1);
     QVERIFY(!ok->isEnabled());
 

@@ -124,12 +124,12 @@ void tst_Settings::writtenDefaultsAndUnwritableFile()
         "OTHERS/OldDir=", "AE/Threshold=0.001", "AE/ThresholdUnit=V", "AE/HDT=800", "AE/HLT=1000",
         "AE/PDT=200", "AE/Spacing=1", "AE/Speed=3000", "AE/Window=-1", "AE/Pair=1,2",
         "AE/FloatingThreshold=1", "AE/FloatingMargin=16", "AE/HighPass=0", "AE/Preamp=0",
-        "AE/Sensors=", "AE/Location=1", "VIEW/Scales=0", "PRINT/Labels=0" };
+        "AE/Sensors=", "AE/Location=1", "AE/Plane=0", "VIEW/Scales=0", "PRINT/Labels=0" };
     for (const QString& entry : expected)
         QCOMPARE(entry.section('=', 0, 0) + '=' + file.value(entry.section('=', 0, 0)).toString(),
             entry);
     QVERIFY(!file.contains("COM/Port"));
-    QCOMPARE(file.allKeys().size(), 48);
+    QCOMPARE(file.allKeys().size(), 49);
     QVERIFY(testfiles::write(dir.filePath("plain"), QByteArray()));
     QVERIFY(!writeSettings(settingsDirectory(dir.filePath("plain")), SettingsValues()));
 }
@@ -164,6 +164,7 @@ void tst_Settings::roundTrip()
     out.ae.floating = false;
     out.ae.marginDb = 9.5;
     out.ae.location = false;
+    out.ae.plane = true;
     out.scales = true;
     out.pageLabels = true;
     QVERIFY(writeSettings(settingsDirectory(dir.path()), out));
@@ -196,11 +197,15 @@ void tst_Settings::roundTrip()
     QCOMPARE(in.ae.query.settings.highPassKhz, 12.5);
     QCOMPARE(in.ae.query.preampDb, 40.0);
     QCOMPARE(in.ae.query.sensors, out.ae.query.sensors);
-    QVERIFY(!in.ae.floating && !in.ae.location);
+    QVERIFY(!in.ae.floating && !in.ae.location && in.ae.plane);
     QCOMPARE(in.ae.marginDb, 9.5);
-    // What is searched: a fixed threshold and no location, the places kept for later.
+    // What is searched: a fixed threshold and no location, the places kept for later; on the
+    // line too.
     QCOMPARE(in.ae.searched().settings.floatingDb, -1.0);
     QVERIFY(!in.ae.searched().locates() && in.ae.query.planar());
+    in.ae.location = true;
+    in.ae.plane = false;
+    QVERIFY(!in.ae.searched().planar() && in.ae.searched().locates() && in.ae.query.planar());
 
     // An edited group: numbers out of range are brought into it, words and a pair of one
     // sensor give the defaults.
@@ -240,7 +245,7 @@ void tst_Settings::roundTrip()
     QCOMPARE(in.ae.query.settings.thresholdVolts, 0.5);
     QCOMPARE(in.ae.query.preampDb, 34.5);
     QCOMPARE(in.ae.query.sensors, QList<QPointF>({ { 0, 0 }, { 0.5, 0 }, { 1, 2 } }));
-    QVERIFY(in.ae.floating && in.ae.location);
+    QVERIFY(in.ae.floating && in.ae.location && in.ae.plane); // places of a file without Plane
     QCOMPARE(in.ae.searched().settings.floatingDb, 16.0);
 }
 

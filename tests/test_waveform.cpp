@@ -579,6 +579,7 @@ void tst_Waveform::aeLocationMapAndWarnings()
         3);
     AeSettings& ae = window->ae;
     ae.query.sensors = { { 0, 0 }, { 1, 0 }, { 0, 1 } };
+    ae.plane = true;
     ae.query.speedMps = 1000;
     window->findChild<QAction*>("aAeHits")->trigger();
     auto* summary = window->findChild<QLabel*>("summaryLabel");

@@ -135,7 +135,7 @@ void AeParamsDialog::setValues(const AeSettings& settings)
     ui->pairFirstBox->setValue(query.pair[0] + 1);
     ui->pairSecondBox->setValue(query.pair[1] + 1);
     ui->windowBox->setValue(query.windowSeconds < 0 ? -1 : query.windowSeconds * 1e6);
-    (query.sensors.size() >= 3 ? ui->planeButton : ui->lineButton)->setChecked(true);
+    (settings.plane ? ui->planeButton : ui->lineButton)->setChecked(true);
     for (int s = 0; s < maxSensors; ++s) {
         sensorBoxes()[s]->setChecked(s < query.sensors.size());
         xBoxes()[s]->setValue(query.sensors.value(s).x());
@@ -163,7 +163,9 @@ void AeParamsDialog::takeValues(AeSettings& settings) const
     query.pair[1] = ui->pairSecondBox->value() - 1;
     const double window = ui->windowBox->value();
     query.windowSeconds = window < 0 ? -1 : window * 1e-6;
-    query.sensors = ui->planeButton->isChecked() ? places() : QList<QPointF>();
+    // The places are kept on the line too, for the next return to the plane.
+    settings.plane = ui->planeButton->isChecked();
+    query.sensors = places();
 }
 
 // The threshold box's value in volts at the unit's input, within 1 uV ... 10 V.

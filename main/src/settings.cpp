@@ -24,6 +24,8 @@ HitQuery AeSettings::searched() const
 {
     HitQuery searched = query;
     searched.settings.floatingDb = floating ? marginDb : -1;
+    if (!plane)
+        searched.sensors.clear();
     if (!location) {
         searched.spacingMetres = 0;
         searched.sensors.clear();
@@ -71,6 +73,7 @@ const char* const margin = "FloatingMargin";
 const char* const highPass = "HighPass";
 const char* const preamp = "Preamp";
 const char* const sensors = "Sensors";
+const char* const plane = "Plane";
 const char* const location = "Location";
 const char* const viewGroup = "VIEW";
 const char* const scales = "Scales";
@@ -232,6 +235,8 @@ void readLocation(QSettings& file, AeSettings& settings)
     ae.pair[1] = valid ? b - 1 : fallback.pair[1];
     ae.sensors = readPlaces(keyText(file, key::sensors));
     settings.location = readSwitch(file, key::location, defaults.location) != 0;
+    // Files written before the key locate in the plane whenever they hold places.
+    settings.plane = !ae.sensors.isEmpty() && readSwitch(file, key::plane, 1) != 0;
 }
 
 void readAeGroup(QSettings& file, AeSettings& settings)
@@ -263,6 +268,7 @@ void writeAeGroup(QSettings& file, const AeSettings& settings)
     file.setValue(QLatin1String(key::preamp), numberText(ae.preampDb));
     file.setValue(QLatin1String(key::sensors), placesText(ae.sensors));
     file.setValue(QLatin1String(key::location), settings.location ? 1 : 0);
+    file.setValue(QLatin1String(key::plane), settings.plane ? 1 : 0);
     file.endGroup();
 }
 

@@ -33,9 +33,10 @@ struct AeSettings
     bool floating = true; // the threshold floats marginDb over each channel's background
     double marginDb = 16;
     bool location = true;
+    bool plane = false; // located in the plane of the query's sensors (kept while on the line)
 
     // The query a search is made with: the margin as its floating threshold when that is on,
-    // no sensors and no spacing when location is off.
+    // no sensors on the line, no sensors and no spacing when location is off.
     HitQuery searched() const;
 };
 
