@@ -9,13 +9,6 @@
 #include <QLocale>
 #include <QPushButton>
 
-bool calibrationHits(const WaveStore& record, HitQuery& query, QList<HitRow>& rows, QString& cause)
-{
-    query.windowSeconds = 2 * coincidenceWindow(query, sampleRateHz(record));
-    query.frequencies = false;
-    return tabulateHits(record, query, rows, cause);
-}
-
 AeCalibrationDialog::AeCalibrationDialog(
     const WaveStore& record, const HitQuery& asked, QWidget* parent)
     : QDialog(parent)

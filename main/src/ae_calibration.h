@@ -11,11 +11,6 @@ namespace Ui {
 class AeCalibrationDialog;
 }
 
-// The hits of record over query's span for a calibration: grouped into events with the
-// coincidence window doubled, as the speed is not known yet (query takes that window); false
-// with the cause in English words.
-bool calibrationHits(const WaveStore& record, HitQuery& query, QList<HitRow>& rows, QString& cause);
-
 // «Калибровка скорости»: the source's place (X on the line; X and Y in the plane), and the
 // speed fitted to it with its spread and the number of events, or why there is none. OK keeps
 // the speed.

@@ -495,7 +495,8 @@ namespace {
 
 // The sum of the squared misfits of the arrival times from a source at p, the emission time
 // being the one that fits best (the mean of the times less the travel times).
-double timeMisfit(const QList<QPointF>& sensors, const QList<double>& times, double speed, QPointF p)
+double timeMisfit(
+    const QList<QPointF>& sensors, const QList<double>& times, double speed, QPointF p)
 {
     double residuals[8];
     double mean = 0;
@@ -872,6 +873,14 @@ bool tabulateHits(const WaveStore& record, const HitQuery& query, QList<HitRow>&
         rows.append(row);
     }
     return true;
+}
+
+bool calibrationHits(const WaveStore& record, HitQuery& query, QList<HitRow>& rows, QString& cause)
+{
+    if (query.windowSeconds < 0)
+        query.windowSeconds = 2 * coincidenceWindow(query, sampleRateHz(record));
+    query.frequencies = false;
+    return tabulateHits(record, query, rows, cause);
 }
 
 bool fitSpeed(const QList<HitRow>& rows, const HitQuery& query, QPointF source, double rate,

@@ -171,6 +171,11 @@ bool tabulateHits(const WaveStore& record, const HitQuery& query, QList<HitRow>&
 // located sensors hit; its spread is the standard deviation of the events' own fits, and its
 // residual the RMS of what the distance differences miss by at that speed (large when the
 // point is not where the source was).
+// The hits of record over query's span for a calibration: grouped into events with the
+// automatic coincidence window doubled, as the speed is not known yet (query takes that
+// window); false with the cause in words.
+bool calibrationHits(const WaveStore& record, HitQuery& query, QList<HitRow>& rows, QString& cause);
+
 struct SpeedFit
 {
     double speedMps = 0;

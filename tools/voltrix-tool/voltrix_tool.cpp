@@ -653,11 +653,15 @@ void warnOfThresholds(const QString& file, const HitFacts& facts)
 {
     for (int c = 0; c < facts.channels.size(); ++c) {
         const ChannelBackground& b = facts.channels[c];
-        const QString channel = QStringLiteral("channel %1: the threshold of %2 V").arg(c + 1).arg(b.thresholdVolts);
+        const QString channel
+            = QStringLiteral("channel %1: the threshold of %2 V").arg(c + 1).arg(b.thresholdVolts);
         if (b.warnings & ChannelBackground::belowOneCode)
             fail(file, channel + QStringLiteral(" is under one code"));
         if (b.warnings & ChannelBackground::belowNoise)
-            fail(file, channel + QStringLiteral(" is under three times the background RMS (%1 V)").arg(b.rmsVolts));
+            fail(file,
+                channel
+                    + QStringLiteral(" is under three times the background RMS (%1 V)")
+                          .arg(b.rmsVolts));
         if (b.warnings & ChannelBackground::aboveFullScale)
             fail(file, channel + QStringLiteral(" is above the full scale: no hits there"));
     }
@@ -678,10 +682,6 @@ int hits(const Command& command, const Arguments& args)
     QList<QPointF> source;
     if (calibrate)
         toPlaces(*calibrate, !query.planar(), source);
-    // Until the speed is known, a source's waves between the farthest sensors may take twice
-    // as long as the given speed says.
-    if (calibrate && query.windowSeconds < 0)
-        query.windowSeconds = coincidenceWindow(query, 1e300) * 2;
     std::string text = calibrate ? std::string("file,speed_mps,spread_mps,events,residual_m\n")
                                  : hitsCsv({}, {}, 1, query, false, true);
     if (!out)
@@ -690,7 +690,10 @@ int hits(const Command& command, const Arguments& args)
         QList<HitRow> rows;
         HitFacts facts;
         QString cause;
-        if (!tabulateHits(record, query, rows, cause, &facts)) {
+        // A calibration's waves may take twice as long as the given speed says.
+        HitQuery asked = query;
+        if (calibrate ? !calibrationHits(record, asked, rows, cause)
+                      : !tabulateHits(record, query, rows, cause, &facts)) {
             fail(file, cause);
             return false;
         }
@@ -752,7 +755,8 @@ const Command commands[] = {
         "  None, Parzen, Hanning, Hamming, ExactBlackman, Welch\n",
         { "--channel", "--start", "--length", "--window", "-o" }, { "--db" }, spectrum },
     { "hits",
-        "usage: voltrix-tool hits FILE... --threshold-v V | --threshold-db DB | --threshold-auto DB\n"
+        "usage: voltrix-tool hits FILE... --threshold-v V | --threshold-db DB | --threshold-auto "
+        "DB\n"
         "                         [--preamp-db 0] [--high-pass-khz F] [--hdt-us 800]\n"
         "                         [--hlt-us 1000] [--pdt-us 200] [--channels 1,2,...]\n"
         "                         [--start S] [--count N] [-o OUT]\n"
