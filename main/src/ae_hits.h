@@ -92,8 +92,9 @@ QList<int> groupEvents(const QList<Hit>& hits, double window, double rate);
 double linearPosition(double ta, double tb, double spacing, double speed);
 
 // A source in the plane from its arrival times at sensors (three or more, seconds and metres):
-// least squares on the times' differences, from the best point of a grid over the sensors'
-// surroundings on; the residual is the speed times the RMS of the times' misfit, in metres.
+// least squares on the times' differences, by damped Gauss-Newton descents from the best
+// points of a grid over the sensors' surroundings; the residual is the speed times the RMS of
+// the times' misfit, in metres.
 struct PlanarFix
 {
     QPointF position;
@@ -166,16 +167,16 @@ struct HitFacts
 bool tabulateHits(const WaveStore& record, const HitQuery& query, QList<HitRow>& rows,
     QString& cause, HitFacts* facts = nullptr);
 
-// The wave speed that best explains the onsets' differences in events from a source at a known
-// point (metres; on the line, from the pair's first sensor), over every event with two or more
-// located sensors hit; its spread is the standard deviation of the events' own fits, and its
-// residual the RMS of what the distance differences miss by at that speed (large when the
-// point is not where the source was).
 // The hits of record over query's span for a calibration: grouped into events with the
 // automatic coincidence window doubled, as the speed is not known yet (query takes that
 // window); false with the cause in words.
 bool calibrationHits(const WaveStore& record, HitQuery& query, QList<HitRow>& rows, QString& cause);
 
+// The wave speed that best explains the onsets' differences in events from a source at a known
+// point (metres; on the line, from the pair's first sensor), over every event with two or more
+// located sensors hit; its spread is the standard deviation of the events' own fits, and its
+// residual the RMS of what the distance differences miss by at that speed (large when the
+// point is not where the source was).
 struct SpeedFit
 {
     double speedMps = 0;
