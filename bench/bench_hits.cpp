@@ -160,6 +160,22 @@ void BM_PlainSum(benchmark::State& state)
     }
 }
 
+// hits_numpy.py with arguments, timed inside Python: its median seconds and its hit count.
+void runNumpy(benchmark::State& state, const QStringList& arguments)
+{
+    for (auto _ : state) {
+        QProcess python;
+        python.start("/usr/bin/python3", QStringList { BENCH_DIR "/hits_numpy.py" } + arguments);
+        if (!python.waitForFinished(600000) || python.exitCode() != 0) {
+            state.SkipWithError("python3 with numpy is needed");
+            return;
+        }
+        const QList<QByteArray> lines = python.readAllStandardOutput().split('\n');
+        state.SetIterationTime(lines.value(0).toDouble());
+        state.counters["hits"] = lines.value(1).toDouble();
+    }
+}
+
 void BM_HitsNumpy(benchmark::State& state)
 {
     QTemporaryDir dir;
@@ -169,20 +185,9 @@ void BM_HitsNumpy(benchmark::State& state)
         return;
     }
     const HitSettings s = settings();
-    for (auto _ : state) {
-        QProcess python;
-        python.start("/usr/bin/python3",
-            { BENCH_DIR "/hits_numpy.py", path, QString::number(s.thresholdVolts, 'g', 17),
-                QString::number(s.hdtMicros), QString::number(s.hltMicros),
-                QString::number(s.pdtMicros), "5" });
-        if (!python.waitForFinished(600000) || python.exitCode() != 0) {
-            state.SkipWithError("python3 with numpy is needed");
-            return;
-        }
-        const QList<QByteArray> lines = python.readAllStandardOutput().split('\n');
-        state.SetIterationTime(lines.value(0).toDouble());
-        state.counters["hits"] = lines.value(1).toDouble();
-    }
+    runNumpy(state,
+        { path, QString::number(s.thresholdVolts, 'g', 17), QString::number(s.hdtMicros),
+            QString::number(s.hltMicros), QString::number(s.pdtMicros), "5" });
 }
 
 // The planar search of 50 events with numpy.
@@ -199,22 +204,11 @@ void BM_PlanarNumpy(benchmark::State& state)
     QStringList places;
     for (const QPointF& p : query.sensors)
         places << QStringLiteral("%1,%2").arg(p.x()).arg(p.y());
-    for (auto _ : state) {
-        QProcess python;
-        python.start("/usr/bin/python3",
-            { BENCH_DIR "/hits_numpy.py", path, QString::number(5.0 * 4096 / (1 << 20), 'g', 17),
-                QString::number(query.settings.hdtMicros),
-                QString::number(query.settings.hltMicros),
-                QString::number(query.settings.pdtMicros), "5",
-                QString::number(query.settings.floatingDb), places.join(';') });
-        if (!python.waitForFinished(600000) || python.exitCode() != 0) {
-            state.SkipWithError("python3 with numpy is needed");
-            return;
-        }
-        const QList<QByteArray> lines = python.readAllStandardOutput().split('\n');
-        state.SetIterationTime(lines.value(0).toDouble());
-        state.counters["hits"] = lines.value(1).toDouble();
-    }
+    runNumpy(state,
+        { path, QString::number(5.0 * 4096 / (1 << 20), 'g', 17),
+            QString::number(query.settings.hdtMicros), QString::number(query.settings.hltMicros),
+            QString::number(query.settings.pdtMicros), "5",
+            QString::number(query.settings.floatingDb), places.join(';') });
 }
 
 } // namespace
