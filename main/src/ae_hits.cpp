@@ -513,27 +513,6 @@ double timeMisfit(
     return sum;
 }
 
-// The bounding box of the first n places.
-struct PlaceBounds
-{
-    double left = HUGE_VAL;
-    double right = -HUGE_VAL;
-    double bottom = HUGE_VAL;
-    double top = -HUGE_VAL;
-};
-
-PlaceBounds boundsOf(const QList<QPointF>& places, int n)
-{
-    PlaceBounds b;
-    for (int i = 0; i < n; ++i) {
-        b.left = std::min(b.left, places[i].x());
-        b.right = std::max(b.right, places[i].x());
-        b.bottom = std::min(b.bottom, places[i].y());
-        b.top = std::max(b.top, places[i].y());
-    }
-    return b;
-}
-
 // Damped Gauss-Newton steps from start, in metres: the misfit of sensor i is c t_i - d_i
 // less its mean over the sensors (the emission time that fits best). Returns where they end,
 // with its misfit (the sum of the squared times' misfits) in misfit.
@@ -594,11 +573,11 @@ PlanarFix planarPosition(const QList<QPointF>& sensors, const QList<double>& tim
         return fix;
     // The grid covers the sensors' bounding box and half its size around it, so that a source
     // a little outside is found too.
-    const PlaceBounds b = boundsOf(sensors, n);
-    const double size = std::max({ b.right - b.left, b.top - b.bottom, 1e-9 });
+    const QRectF b = boundingBox(sensors.first(n));
+    const double size = std::max({ b.width(), b.height(), 1e-9 });
     constexpr int steps = 8;
     const double cell = 2 * size / steps;
-    const QPointF corner((b.left + b.right - 2 * size) / 2, (b.bottom + b.top - 2 * size) / 2);
+    const QPointF corner = b.center() - QPointF(size, size);
     std::vector<std::pair<double, QPointF>> grid;
     for (int a = 0; a <= steps; ++a)
         for (int b = 0; b <= steps; ++b) {
@@ -621,6 +600,20 @@ PlanarFix planarPosition(const QList<QPointF>& sensors, const QList<double>& tim
     }
     fix.residualMetres = speed * std::sqrt(bestMisfit / n);
     return fix;
+}
+
+QRectF boundingBox(const QList<QPointF>& places)
+{
+    if (places.isEmpty())
+        return QRectF();
+    QRectF box(places.first(), QSizeF(0, 0));
+    for (const QPointF& place : places) {
+        box.setLeft(std::min(box.left(), place.x()));
+        box.setRight(std::max(box.right(), place.x()));
+        box.setTop(std::min(box.top(), place.y()));
+        box.setBottom(std::max(box.bottom(), place.y()));
+    }
+    return box;
 }
 
 QString planarProblem(const QList<QPointF>& places)
@@ -781,11 +774,11 @@ void locate(HitRow& row, const Onsets& onsets, const HitQuery& query, const Sens
         // onsets no source explains (a wave faster than the speed, hits of different sources):
         // the event is not located.
         const PlanarFix fix = planarPosition(places, times, c);
-        const PlaceBounds b = boundsOf(layout.places, int(layout.places.size()));
-        const double margin = std::max(b.right - b.left, b.top - b.bottom) / 2;
+        const QRectF box = boundingBox(layout.places);
+        const double margin = std::max(box.width(), box.height()) / 2;
         const QPointF f = fix.position;
-        if (!(f.x() >= b.left - margin && f.x() <= b.right + margin && f.y() >= b.bottom - margin
-                && f.y() <= b.top + margin))
+        if (!(f.x() >= box.left() - margin && f.x() <= box.right() + margin
+                && f.y() >= box.top() - margin && f.y() <= box.bottom() + margin))
             return;
         row.x = fix.position.x();
         row.y = fix.position.y();

@@ -6,6 +6,7 @@
 
 #include <QList>
 #include <QPointF>
+#include <QRectF>
 #include <QString>
 #include <string>
 
@@ -101,6 +102,9 @@ struct PlanarFix
     double residualMetres = 0;
 };
 PlanarFix planarPosition(const QList<QPointF>& sensors, const QList<double>& times, double speed);
+
+// The smallest rectangle holding the places (of no size for one place; y grows with top()).
+QRectF boundingBox(const QList<QPointF>& places);
 
 // Sensors' places lie within this many metres of 0.
 constexpr double maxSensorMetres = 1000;

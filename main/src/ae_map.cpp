@@ -68,20 +68,6 @@ MapContents mapOfRows(const QList<HitRow>& rows, const HitQuery& query)
     return contents;
 }
 
-QRectF boundingBox(const QList<QPointF>& places)
-{
-    if (places.isEmpty())
-        return QRectF();
-    QRectF box(places.first(), QSizeF(0, 0));
-    for (const QPointF& place : places) {
-        box.setLeft(std::min(box.left(), place.x()));
-        box.setRight(std::max(box.right(), place.x()));
-        box.setTop(std::min(box.top(), place.y()));
-        box.setBottom(std::max(box.bottom(), place.y()));
-    }
-    return box;
-}
-
 bool amongSensors(const HitRow& row, const HitQuery& query)
 {
     if (!row.inPlane) {

@@ -33,9 +33,6 @@ struct MapContents
 // largest amplitude in dB_AE at the sensor; empty sensors when the query locates nothing.
 MapContents mapOfRows(const QList<HitRow>& rows, const HitQuery& query);
 
-// The smallest rectangle holding the places (of no size for one place).
-QRectF boundingBox(const QList<QPointF>& places);
-
 // Whether a located row's source lies among its sensors: within 0 ... D on the line, within
 // the sensors' bounding box in the plane, with a fiftieth of their extent to spare (a source at
 // a sensor is located within the onsets' uncertainty, a little to either side).
