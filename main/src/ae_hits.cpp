@@ -7,10 +7,12 @@
 #include "wave_stor.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <map>
 #include <memory>
+#include <numeric>
 #include <vector>
 
 namespace {
@@ -321,18 +323,35 @@ Hit followHit(const ChannelValues& values, int start, int end, int hdt, int pdt,
     return hit;
 }
 
-// The Akaike onset over from ... to - 1, at latest at sample latest.
+int akaikeOfSums(const double* sum, const double* squares, int n, int latest);
+
+// The Akaike onset over from ... to - 1, at latest at sample latest. The picker weighs
+// variances only, which a code's value changes by a constant factor and offset: the running
+// sums are of the codes themselves, in whole numbers.
 int onsetBetween(const ChannelValues& values, int from, int to, int latest)
 {
-    std::vector<double> x(size_t(std::max(0, to - from)));
+    const int n = std::max(0, to - from);
+    thread_local std::vector<double> sums;
+    sums.resize(2 * (size_t(n) + 1));
+    double* sum = sums.data();
+    double* squares = sum + n + 1;
+    qint64 codeSum = 0;
+    qint64 squareSum = 0;
+    sum[0] = squares[0] = 0;
     for (int k = from; k < to;) {
         qint8* codes = nullptr;
-        const int n = std::min(to - k, values.channel->blockAt(k, &codes));
-        for (int j = 0; j < n; ++j)
-            x[size_t(k - from + j)] = values.traits[codes[j] + 128].units * values.voltsPerUnit;
-        k += n;
+        const int count = std::min(to - k, values.channel->blockAt(k, &codes));
+        double* sumAt = sum + (k - from) + 1;
+        double* squareAt = squares + (k - from) + 1;
+        for (int j = 0; j < count; ++j) {
+            codeSum += codes[j];
+            squareSum += codes[j] * codes[j];
+            sumAt[j] = double(codeSum);
+            squareAt[j] = double(squareSum);
+        }
+        k += count;
     }
-    return from + akaikeOnset(x.data(), int(x.size()), latest - from);
+    return from + akaikeOfSums(sum, squares, n, latest - from);
 }
 
 } // namespace
@@ -347,20 +366,15 @@ double voltsOfDecibelsAe(double decibels, double preampDb)
     return 1e-6 * std::pow(10.0, (decibels + preampDb) / 20.0);
 }
 
-int akaikeOnset(const double* x, int n, int latest)
+namespace {
+
+// The logarithms of both sides' variances at every split k = 1 ... splits - 1 of the n samples
+// whose running sums and sums of squares are given, into before[k] and after[k]: the picker's
+// main cost, in loops the compiler turns into vector instructions, twice as wide where the
+// processor has AVX2.
+__attribute__((target_clones("avx2", "default"))) void logVariances(
+    const double* sum, const double* squares, int n, int splits, float* before, float* after)
 {
-    const int splits = std::min(n - 2, latest); // k = 1 ... splits - 1
-    if (n < 4 || splits <= 1)
-        return 0;
-    // Prefix sums give each side's variance at every split in one pass, then the logarithms
-    // of all of them in one loop the compiler turns into vector instructions.
-    std::vector<double> sums(2 * (size_t(n) + 1));
-    double* sum = sums.data();
-    double* squares = sum + n + 1;
-    for (int i = 0; i < n; ++i) {
-        sum[i + 1] = sum[i] + x[i];
-        squares[i + 1] = squares[i] + x[i] * x[i];
-    }
     const auto variance = [&](int from, int to) { // x[from .. to - 1]
         const double perSample = 1.0 / (to - from);
         const double mean = (sum[to] - sum[from]) * perSample;
@@ -368,15 +382,28 @@ int akaikeOnset(const double* x, int n, int latest)
         const double v = meanSquare - mean * mean;
         return float(v > 1e-30 ? v : 1e-30);
     };
-    std::vector<float> logs(2 * size_t(splits));
-    float* before = logs.data();
-    float* after = before + splits;
     for (int k = 1; k < splits; ++k) {
         before[k] = variance(0, k + 1);
         after[k] = variance(k + 1, n);
     }
-    for (int i = 0; i < 2 * splits; ++i)
-        logs[size_t(i)] = logOfPositive(logs[size_t(i)]);
+    for (int k = 1; k < splits; ++k) {
+        before[k] = logOfPositive(before[k]);
+        after[k] = logOfPositive(after[k]);
+    }
+}
+
+// The Akaike onset of n samples from their running sums and sums of squares (n + 1 each,
+// from 0), at most latest.
+int akaikeOfSums(const double* sum, const double* squares, int n, int latest)
+{
+    const int splits = std::min(n - 2, latest); // k = 1 ... splits - 1
+    if (n < 4 || splits <= 1)
+        return 0;
+    thread_local std::vector<float> logs;
+    logs.resize(2 * size_t(splits));
+    float* before = logs.data();
+    float* after = before + splits;
+    logVariances(sum, squares, n, splits, before, after);
     int best = 1;
     double bestValue = HUGE_VAL;
     for (int k = 1; k < splits; ++k) {
@@ -387,6 +414,20 @@ int akaikeOnset(const double* x, int n, int latest)
         }
     }
     return best + 1; // the first sample of the second part
+}
+
+} // namespace
+
+int akaikeOnset(const double* x, int n, int latest)
+{
+    std::vector<double> sums(2 * (size_t(std::max(n, 0)) + 1));
+    double* sum = sums.data();
+    double* squares = sum + std::max(n, 0) + 1;
+    for (int i = 0; i < n; ++i) {
+        sum[i + 1] = sum[i] + x[i];
+        squares[i + 1] = squares[i] + x[i] * x[i];
+    }
+    return akaikeOfSums(sum, squares, n, latest);
 }
 
 QList<Hit> findHits(const WaveStore& record, int channel, int first, int count,
@@ -565,7 +606,8 @@ QPointF descend(const QList<QPointF>& sensors, const QList<double>& times, int n
 
 } // namespace
 
-PlanarFix planarPosition(const QList<QPointF>& sensors, const QList<double>& times, double speed)
+PlanarFix planarPosition(
+    const QList<QPointF>& sensors, const QList<double>& times, double speed, double enoughSeconds)
 {
     PlanarFix fix;
     const int n = int(std::min<qsizetype>(std::min(sensors.size(), times.size()), 8));
@@ -573,30 +615,38 @@ PlanarFix planarPosition(const QList<QPointF>& sensors, const QList<double>& tim
         return fix;
     // The grid covers the sensors' bounding box and half its size around it, so that a source
     // a little outside is found too.
-    const QRectF b = boundingBox(sensors.first(n));
-    const double size = std::max({ b.width(), b.height(), 1e-9 });
+    const QRectF box = boundingBox(sensors.first(n));
+    const double size = std::max({ box.width(), box.height(), 1e-9 });
     constexpr int steps = 8;
+    constexpr int side = steps + 1;
     const double cell = 2 * size / steps;
-    const QPointF corner = b.center() - QPointF(size, size);
-    std::vector<std::pair<double, QPointF>> grid;
-    for (int a = 0; a <= steps; ++a)
-        for (int b = 0; b <= steps; ++b) {
-            const QPointF p = corner + QPointF(a * cell, b * cell);
-            grid.push_back({ timeMisfit(sensors, times, speed, p), p });
-        }
+    const QPointF corner = box.center() - QPointF(size, size);
+    std::array<double, side * side> misfits;
+    for (int a = 0; a < side; ++a)
+        for (int b = 0; b < side; ++b)
+            misfits[size_t(a * side + b)]
+                = timeMisfit(sensors, times, speed, corner + QPointF(a * cell, b * cell));
     // The best few points of the grid each start a descent, so that a valley of the misfit
-    // running out of the sensors' square does not take the fix away from the source.
-    constexpr size_t starts = 3;
-    std::partial_sort(grid.begin(), grid.begin() + starts, grid.end(),
-        [](const auto& a, const auto& b) { return a.first < b.first; });
+    // running out of the sensors' square does not take the fix away from the source; a fix
+    // within enoughSeconds of every onset needs no further one.
+    constexpr int starts = 3;
+    std::array<int, side * side> order;
+    std::iota(order.begin(), order.end(), 0);
+    std::partial_sort(order.begin(), order.begin() + starts, order.end(),
+        [&](int a, int b) { return misfits[size_t(a)] < misfits[size_t(b)]; });
+    const QRectF reach(corner, QSizeF(2 * size, 2 * size));
     double bestMisfit = HUGE_VAL;
-    for (size_t k = 0; k < starts; ++k) {
-        double misfit = grid[k].first;
-        const QPointF p = descend(sensors, times, n, speed, size, grid[k].second, misfit);
+    for (int k = 0; k < starts; ++k) {
+        const int i = order[size_t(k)];
+        double misfit = misfits[size_t(i)];
+        const QPointF start = corner + QPointF(i / side * cell, i % side * cell);
+        const QPointF p = descend(sensors, times, n, speed, size, start, misfit);
         if (misfit < bestMisfit) {
             bestMisfit = misfit;
             fix.position = p;
         }
+        if (bestMisfit <= n * enoughSeconds * enoughSeconds && reach.contains(fix.position))
+            break;
     }
     fix.residualMetres = speed * std::sqrt(bestMisfit / n);
     return fix;
@@ -740,10 +790,10 @@ bool fasterThanTheWave(
     return false;
 }
 
-// Where an event's source is, by its onsets at the located sensors (slack: seconds of the
-// onsets' uncertainty).
-void locate(HitRow& row, const Onsets& onsets, const HitQuery& query, const SensorLayout& layout,
-    double slack)
+// Where an event's source is, by its onsets at the located sensors, sampled at rate: they are
+// taken as uncertain by ten samples, and a fix within a sample of them as good as they allow.
+void locate(
+    HitRow& row, const Onsets& onsets, const HitQuery& query, const SensorLayout& layout, double rate)
 {
     QList<QPointF> places;
     QList<double> times;
@@ -767,13 +817,13 @@ void locate(HitRow& row, const Onsets& onsets, const HitQuery& query, const Sens
                 onsets.at(query.pair[1]), query.spacingMetres, c);
         return;
     }
-    if (fasterThanTheWave(places, times, c, slack))
+    if (fasterThanTheWave(places, times, c, 10 / rate))
         return;
     if (times.size() >= 3) {
         // A fix beyond the grid's reach (the sensors' box and half its size around) comes of
         // onsets no source explains (a wave faster than the speed, hits of different sources):
         // the event is not located.
-        const PlanarFix fix = planarPosition(places, times, c);
+        const PlanarFix fix = planarPosition(places, times, c, 1 / rate);
         const QRectF box = boundingBox(layout.places);
         const double margin = std::max(box.width(), box.height()) / 2;
         const QPointF f = fix.position;
@@ -854,7 +904,7 @@ bool tabulateHits(const WaveStore& record, const HitQuery& query, QList<HitRow>&
             }
             source = HitRow();
             if (query.locates())
-                locate(source, onsets, query, layout, 10 / rate);
+                locate(source, onsets, query, layout, rate);
         }
         HitRow row = source;
         row.hit = found[h];

@@ -95,13 +95,15 @@ double linearPosition(double ta, double tb, double spacing, double speed);
 // A source in the plane from its arrival times at sensors (three or more, seconds and metres):
 // least squares on the times' differences, by damped Gauss-Newton descents from the best
 // points of a grid over the sensors' surroundings; the residual is the speed times the RMS of
-// the times' misfit, in metres.
+// the times' misfit, in metres. A descent whose fix lies on the grid and misses the onsets by
+// enoughSeconds RMS or less ends the search.
 struct PlanarFix
 {
     QPointF position;
     double residualMetres = 0;
 };
-PlanarFix planarPosition(const QList<QPointF>& sensors, const QList<double>& times, double speed);
+PlanarFix planarPosition(const QList<QPointF>& sensors, const QList<double>& times, double speed,
+    double enoughSeconds = 0);
 
 // The smallest rectangle holding the places (of no size for one place; y grows with top()).
 QRectF boundingBox(const QList<QPointF>& places);
