@@ -792,8 +792,8 @@ bool fasterThanTheWave(
 
 // Where an event's source is, by its onsets at the located sensors, sampled at rate: they are
 // taken as uncertain by ten samples, and a fix within a sample of them as good as they allow.
-void locate(
-    HitRow& row, const Onsets& onsets, const HitQuery& query, const SensorLayout& layout, double rate)
+void locate(HitRow& row, const Onsets& onsets, const HitQuery& query, const SensorLayout& layout,
+    double rate)
 {
     QList<QPointF> places;
     QList<double> times;
