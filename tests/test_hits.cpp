@@ -173,11 +173,11 @@ void tst_Hits::onsetEventsAndLocation()
     QCOMPARE(linearPosition(0.0014, 0.001, 1.0, 1000.0), 0.7);
     QVERIFY(linearPosition(0.0, 0.0016, 1.0, 1000.0) < 0); // outside the sensors
 
-    // Noise of 1 then of 10 from sample 300 on: the onset is found within two samples.
+    // Noise of one code then of ten from sample 300 on: the onset is found within two samples.
     QRandomGenerator random(3);
-    std::vector<double> x(400);
+    std::vector<qint8> x(400);
     for (size_t i = 0; i < x.size(); ++i)
-        x[i] = (i < 300 ? 1.0 : 10.0) * (random.generateDouble() * 2 - 1);
+        x[i] = qint8(random.bounded(-1, 2) * (i < 300 ? 1 : 10));
     QVERIFY(std::abs(akaikeOnset(x.data(), 400, 400) - 300) <= 2);
 }
 

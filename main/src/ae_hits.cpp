@@ -323,35 +323,20 @@ Hit followHit(const ChannelValues& values, int start, int end, int hdt, int pdt,
     return hit;
 }
 
-int akaikeOfSums(const double* sum, const double* squares, int n, int latest);
-
 // The Akaike onset over from ... to - 1, at latest at sample latest. The picker weighs
-// variances only, which a code's value changes by a constant factor and offset: the running
-// sums are of the codes themselves, in whole numbers.
+// variances only, which a code's value changes by a constant factor and offset: it weighs
+// the codes themselves.
 int onsetBetween(const ChannelValues& values, int from, int to, int latest)
 {
-    const int n = std::max(0, to - from);
-    thread_local std::vector<double> sums;
-    sums.resize(2 * (size_t(n) + 1));
-    double* sum = sums.data();
-    double* squares = sum + n + 1;
-    qint64 codeSum = 0;
-    qint64 squareSum = 0;
-    sum[0] = squares[0] = 0;
+    thread_local std::vector<qint8> window;
+    window.resize(size_t(std::max(0, to - from)));
     for (int k = from; k < to;) {
         qint8* codes = nullptr;
         const int count = std::min(to - k, values.channel->blockAt(k, &codes));
-        double* sumAt = sum + (k - from) + 1;
-        double* squareAt = squares + (k - from) + 1;
-        for (int j = 0; j < count; ++j) {
-            codeSum += codes[j];
-            squareSum += codes[j] * codes[j];
-            sumAt[j] = double(codeSum);
-            squareAt[j] = double(squareSum);
-        }
+        std::memcpy(window.data() + (k - from), codes, size_t(count));
         k += count;
     }
-    return from + akaikeOfSums(sum, squares, n, latest - from);
+    return from + akaikeOnset(window.data(), int(window.size()), latest - from);
 }
 
 } // namespace
@@ -368,66 +353,63 @@ double voltsOfDecibelsAe(double decibels, double preampDb)
 
 namespace {
 
-// The logarithms of both sides' variances at every split k = 1 ... splits - 1 of the n samples
-// whose running sums and sums of squares are given, into before[k] and after[k]: the picker's
-// main cost, in loops the compiler turns into vector instructions, twice as wide where the
-// processor has AVX2.
-__attribute__((target_clones("avx2", "default"))) void logVariances(
-    const double* sum, const double* squares, int n, int splits, float* before, float* after)
+// The Akaike criterion k log var(x[0..k]) + (n - k - 1) log var(x[k+1 .. n-1]) at every split
+// k = 1 ... splits - 1 of the n samples whose running sums and sums of squares are given, into
+// criterion[k] (before and after hold the variances on the way): the picker's main cost, in
+// loops the compiler turns into vector instructions, twice as wide where the processor has
+// AVX2. A side of m samples has the variance (m sum(x^2) - sum(x)^2) / m^2, whose logarithm
+// takes the logarithm of m from a table.
+__attribute__((target_clones("avx2", "default"))) void akaikeCriterion(const qint32* sum,
+    const qint32* squares, const float* logOfCount, int n, int splits, float* before, float* after,
+    float* criterion)
 {
-    const auto variance = [&](int from, int to) { // x[from .. to - 1]
-        const double perSample = 1.0 / (to - from);
-        const double mean = (sum[to] - sum[from]) * perSample;
-        const double meanSquare = (squares[to] - squares[from]) * perSample;
-        const double v = meanSquare - mean * mean;
-        return float(v > 1e-30 ? v : 1e-30);
+    const auto spread = [&](int from, int to) { // m^2 var(x[from .. to - 1]), m = to - from
+        const double s = double(sum[to] - sum[from]);
+        const double v = double(to - from) * double(squares[to] - squares[from]) - s * s;
+        return float(v > 0.5 ? v : 0.5);
     };
     for (int k = 1; k < splits; ++k) {
-        before[k] = variance(0, k + 1);
-        after[k] = variance(k + 1, n);
+        before[k] = spread(0, k + 1);
+        after[k] = spread(k + 1, n);
     }
     for (int k = 1; k < splits; ++k) {
-        before[k] = logOfPositive(before[k]);
-        after[k] = logOfPositive(after[k]);
+        const float left = logOfPositive(before[k]) - 2 * logOfCount[k + 1];
+        const float right = logOfPositive(after[k]) - 2 * logOfCount[n - k - 1];
+        criterion[k] = float(k) * left + float(n - k - 1) * right;
     }
-}
-
-// The Akaike onset of n samples from their running sums and sums of squares (n + 1 each,
-// from 0), at most latest.
-int akaikeOfSums(const double* sum, const double* squares, int n, int latest)
-{
-    const int splits = std::min(n - 2, latest); // k = 1 ... splits - 1
-    if (n < 4 || splits <= 1)
-        return 0;
-    thread_local std::vector<float> logs;
-    logs.resize(2 * size_t(splits));
-    float* before = logs.data();
-    float* after = before + splits;
-    logVariances(sum, squares, n, splits, before, after);
-    int best = 1;
-    double bestValue = HUGE_VAL;
-    for (int k = 1; k < splits; ++k) {
-        const double value = k * double(before[k]) + (n - k - 1) * double(after[k]);
-        if (value < bestValue) {
-            bestValue = value;
-            best = k;
-        }
-    }
-    return best + 1; // the first sample of the second part
 }
 
 } // namespace
 
-int akaikeOnset(const double* x, int n, int latest)
+int akaikeOnset(const qint8* codes, int n, int latest)
 {
-    std::vector<double> sums(2 * (size_t(std::max(n, 0)) + 1));
-    double* sum = sums.data();
-    double* squares = sum + std::max(n, 0) + 1;
+    n = std::min(n, maxAkaikeSamples);
+    const int splits = std::min(n - 2, latest); // k = 1 ... splits - 1
+    if (n < 4 || splits <= 1)
+        return 0;
+    // Running sums in whole numbers give each side's variance at every split; the buffers
+    // are kept from one hit to the next.
+    thread_local std::vector<qint32> sums;
+    thread_local std::vector<float> values;
+    thread_local std::vector<float> logOfCount { 0 };
+    sums.resize(2 * (size_t(n) + 1));
+    values.resize(3 * size_t(splits));
+    for (int m = int(logOfCount.size()); m <= n; ++m)
+        logOfCount.push_back(std::log(float(m)));
+    qint32* sum = sums.data();
+    qint32* squares = sum + n + 1;
+    sum[0] = squares[0] = 0;
     for (int i = 0; i < n; ++i) {
-        sum[i + 1] = sum[i] + x[i];
-        squares[i + 1] = squares[i] + x[i] * x[i];
+        sum[i + 1] = sum[i] + codes[i];
+        squares[i + 1] = squares[i] + codes[i] * codes[i];
     }
-    return akaikeOfSums(sum, squares, n, latest);
+    float* criterion = values.data();
+    akaikeCriterion(sum, squares, logOfCount.data(), n, splits, criterion + splits,
+        criterion + 2 * splits, criterion);
+    int best = 1;
+    for (int k = 2; k < splits; ++k)
+        best = criterion[k] < criterion[best] ? k : best;
+    return best + 1; // the first sample of the second part
 }
 
 QList<Hit> findHits(const WaveStore& record, int channel, int first, int count,
@@ -621,16 +603,31 @@ PlanarFix planarPosition(
     constexpr int side = steps + 1;
     const double cell = 2 * size / steps;
     const QPointF corner = box.center() - QPointF(size, size);
-    std::array<double, side * side> misfits;
-    for (int a = 0; a < side; ++a)
-        for (int b = 0; b < side; ++b)
-            misfits[size_t(a * side + b)]
-                = timeMisfit(sensors, times, speed, corner + QPointF(a * cell, b * cell));
+    // The grid's misfits sensor by sensor over all its points, in loops of plain arithmetic the
+    // compiler turns into vector instructions.
+    constexpr int points = side * side;
+    std::array<double, points> gx, gy, mean {}, square {}, misfits;
+    for (int i = 0; i < points; ++i) {
+        gx[size_t(i)] = corner.x() + i / side * cell;
+        gy[size_t(i)] = corner.y() + i % side * cell;
+    }
+    // Times from the first onset, so that the sums stay as small as the misfits they take.
+    for (int s = 0; s < n; ++s) {
+        const double sx = sensors[s].x(), sy = sensors[s].y(), t = times[s] - times[0];
+        for (int i = 0; i < points; ++i) {
+            const double dx = gx[size_t(i)] - sx, dy = gy[size_t(i)] - sy;
+            const double r = t - std::sqrt(dx * dx + dy * dy) / speed;
+            mean[size_t(i)] += r;
+            square[size_t(i)] += r * r;
+        }
+    }
+    for (int i = 0; i < points; ++i)
+        misfits[size_t(i)] = square[size_t(i)] - mean[size_t(i)] * mean[size_t(i)] / n;
     // The best few points of the grid each start a descent, so that a valley of the misfit
     // running out of the sensors' square does not take the fix away from the source; a fix
     // within enoughSeconds of every onset needs no further one.
     constexpr int starts = 3;
-    std::array<int, side * side> order;
+    std::array<int, points> order;
     std::iota(order.begin(), order.end(), 0);
     std::partial_sort(order.begin(), order.begin() + starts, order.end(),
         [&](int a, int b) { return misfits[size_t(a)] < misfits[size_t(b)]; });

@@ -79,9 +79,11 @@ QList<Hit> findHits(const WaveStore& record, int channel, int first, int count,
 void hitFrequencies(const WaveStore& record, int channel, int first, int last, double& peakHz,
     double& centroidHz);
 
-// The onset k + 1 in x[0 .. n-1], at most latest, minimising
-// k log var(x[0..k]) + (n - k - 1) log var(x[k+1 .. n-1]).
-int akaikeOnset(const double* x, int n, int latest);
+// The onset k + 1 in codes[0 .. n-1], at most latest, minimising
+// k log var(x[0..k]) + (n - k - 1) log var(x[k+1 .. n-1]); of the first maxAkaikeSamples codes
+// when there are more.
+constexpr int maxAkaikeSamples = 65536;
+int akaikeOnset(const qint8* codes, int n, int latest);
 
 // Hits on different channels whose onsets lie within window seconds of an event's first hit's
 // belong to that event (one hit a channel); the events' numbers, 0-based, hit by hit, for hits
