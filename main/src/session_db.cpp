@@ -163,7 +163,7 @@ QString databaseCause(sqlite3* db, int result)
     case SQLITE_FULL:
         return saveCause(-1, ENOSPC);
     case SQLITE_NOTADB:
-        return QStringLiteral("not an SQLite database: left untouched");
+        return QStringLiteral("not an SQLite database");
     case SQLITE_CORRUPT:
         return QStringLiteral("the database is damaged");
     case SQLITE_BUSY:
@@ -216,7 +216,7 @@ int existingFile(const QString& path, QString& cause)
     if (::stat(bytes.constData(), &st) != 0)
         return errno == ENOENT ? 0 : (cause = readCause(errno), -1);
     if (!S_ISREG(st.st_mode)) {
-        cause = QStringLiteral("not a regular file: left untouched");
+        cause = QStringLiteral("not a regular file");
         return -1;
     }
     if (st.st_size == 0)
@@ -232,10 +232,29 @@ int existingFile(const QString& path, QString& cause)
         return -1;
     }
     if (n != ssize_t(sizeof head) || std::memcmp(head, sqliteMagic, sizeof head) != 0) {
-        cause = QStringLiteral("not an SQLite database: left untouched");
+        cause = QStringLiteral("not an SQLite database");
         return -1;
     }
     return 1;
+}
+
+// The name and flags SQLite opens path with. A reader opens read-write where it may (with
+// queries only), so that its close, as the last connection's, takes the write-ahead log and
+// its index away; where it may not, read-only; and on ground it cannot write and without a
+// log (a finished session on read-only media) as an immutable file, for which SQLite asks
+// for no shared-memory index it could not make.
+QByteArray openingName(const QString& folder, const QString& path, SessionDb::Use use, int& flags)
+{
+    const QByteArray bytes = pathBytes(path);
+    if (use != SessionDb::Use::reading)
+        return bytes;
+    const bool writable = ::access(pathBytes(folder).constData(), W_OK | X_OK) == 0
+        && ::access(bytes.constData(), W_OK) == 0;
+    flags = writable ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY;
+    if (writable || exists(bytes + "-wal"))
+        return bytes;
+    flags |= SQLITE_OPEN_URI;
+    return "file:" + bytes.toPercentEncoding("/") + "?immutable=1";
 }
 
 bool syncPath(const QByteArray& path, int flags, QString& cause)
@@ -388,9 +407,9 @@ bool SessionDb::openFile(const QString& folder, const QString& path, Use use, QS
         cause = QStringLiteral("no session database in the folder");
         return false;
     }
-    const int flags
-        = use == Use::reading ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
-    const int result = sqlite3_open_v2(pathBytes(path).constData(), &db, flags, nullptr);
+    int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
+    const QByteArray name = openingName(folder, path, use, flags);
+    const int result = sqlite3_open_v2(name.constData(), &db, flags, nullptr);
     bool fresh = false;
     if (result != SQLITE_OK) {
         cause = databaseCause(db, result);
@@ -422,12 +441,11 @@ bool SessionDb::recognise(bool& fresh, QString& cause)
     const auto [application, version, objects] = values;
     fresh = application == 0 && version == 0 && objects == 0;
     if (application == sessionApplicationId && version > sessionSchemaVersion)
-        cause = QStringLiteral("written by a newer program (schema %1; this one reads %2): left "
-                               "untouched")
+        cause = QStringLiteral("written by a newer program (schema %1; this one reads %2)")
                     .arg(version)
                     .arg(sessionSchemaVersion);
     else if (application != sessionApplicationId && !fresh)
-        cause = QStringLiteral("not a session database of this program: left untouched");
+        cause = QStringLiteral("not a session database of this program");
     return cause.isEmpty();
 }
 

@@ -117,9 +117,11 @@ public:
     // The highest capture number stored; 0 when there is none.
     int highestCaptureNumber() const;
 
+    // How a database is used: a session's, read only, or built anew (SessionRebuild).
+    enum class Use { session, reading, scratch };
+
 private:
     friend class SessionRebuild;
-    enum class Use { session, reading, scratch };
     bool openFile(const QString& folder, const QString& path, Use use, QString& cause);
     bool recognise(bool& fresh, QString& cause);
     bool configure(Use use, bool fresh, QString& cause);

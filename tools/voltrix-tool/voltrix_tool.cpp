@@ -867,11 +867,11 @@ int session(const Command& command, const Arguments& args)
         || (stored > 0
             && (!rebuild.database().writeSession(query, acquisition, cause)
                 || !rebuild.database().summary(s, cause) || !rebuild.commit(cause)))) {
-        fail(databaseOf(folder), cause + QStringLiteral("; the database is left as it was"));
+        fail(databaseOf(folder), cause + QStringLiteral("; nothing was changed"));
         return exitFailed;
     }
     if (stored == 0) {
-        fail(folder, QStringLiteral("no record could be read: the database is left as it was"));
+        fail(folder, QStringLiteral("no record could be read; nothing was changed"));
         return exitFailed;
     }
     output(pathBytes(databaseOf(folder)).toStdString() + ": " + std::to_string(s.captures)
