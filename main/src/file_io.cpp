@@ -217,6 +217,17 @@ void removePendingTemporary()
         ::unlink(pendingPath);
 }
 
+void holdPendingTemporary(const QString& name)
+{
+    EndingSignalsHeld held;
+    setPending(pathBytes(name));
+}
+
+void releasePendingTemporary()
+{
+    pendingSet = 0;
+}
+
 int saveThroughTemporary(const QString& name, const std::function<bool(int fd)>& write)
 {
     if (name.isEmpty()) {

@@ -36,6 +36,12 @@ void setWaitForReaders(bool wait);
 // Removes the temporary file of the save under way, if any. Safe in a signal handler.
 void removePendingTemporary();
 
+// Makes name the temporary file removePendingTemporary removes, for work that builds a file
+// beside its target by other means than a save (a database); and forgets it again once the
+// file is renamed or removed.
+void holdPendingTemporary(const QString& name);
+void releasePendingTemporary();
+
 // Writes all the bytes, as many calls as it takes; false with errno.
 bool writeBytes(int fd, const char* bytes, size_t size);
 

@@ -1,6 +1,7 @@
 // voltrix-tool: records on the command line, without a display: their information, CSV and WAV
-// exports, WAV imports, spectra and acoustic-emission hits, with the program's own reader,
-// writer and transform. It behaves like its peers: "--" ends the options, "--name=value" works,
+// exports, WAV imports, spectra, acoustic-emission hits and monitoring sessions' databases, with
+// the program's own reader, writer, transform and database. It behaves like its peers: "--" ends
+// the options, "--name=value" works,
 // "-" is the standard input or output, a folder stands for its records, every write to the
 // standard output is checked, and an interrupted save leaves no temporary file behind.
 #include "ae_hits.h"
@@ -8,6 +9,7 @@
 #include "file_io.h"
 #include "files_list.h"
 #include "record_export.h"
+#include "session_db.h"
 #include "ufft.h"
 #include "versioninfo.h"
 #include "wav_file.h"
@@ -16,6 +18,7 @@
 #include <QtMisc/qtm_errors.h>
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -73,9 +76,9 @@ const char* const summary
     = "usage: voltrix-tool COMMAND [OPTIONS] FILE...\n"
       "       voltrix-tool COMMAND --help | --help | --version\n"
       "\n"
-      "Commands: info, export, import, spectrum, hits. A FILE of - is the standard input, a\n"
-      "folder stands for its .raw records in name order, -- ends the options, and options\n"
-      "take their value as --name value or --name=value.\n"
+      "Commands: info, export, import, spectrum, hits, session. A FILE of - is the standard\n"
+      "input, a folder stands for its .raw records in name order, -- ends the options, and\n"
+      "options take their value as --name value or --name=value.\n"
       "Exit status: 0 all done, 1 some file failed, 2 usage error.\n";
 
 // --- Standard output and messages --------------------------------------------------------------
@@ -579,16 +582,18 @@ bool toPlaces(const QString& text, bool onLine, QList<QPointF>& places)
 }
 
 // The options that go together: one threshold, one kind of location, and what needs one.
-bool hitOptionsAgree(const Arguments& args, QString& problem)
+bool hitOptionsAgree(const Command& command, const Arguments& args, QString& problem)
 {
     const int thresholds = int(args.has("--threshold-v")) + int(args.has("--threshold-db"))
         + int(args.has("--threshold-auto"));
     const bool onLine = args.has("--spacing-m");
     const bool inPlane = args.has("--sensors");
     if (thresholds != 1)
-        problem = "hits takes one of --threshold-v, --threshold-db and --threshold-auto";
+        problem = QStringLiteral("%1 takes one of --threshold-v, --threshold-db and "
+                                 "--threshold-auto")
+                      .arg(command.name);
     else if (onLine && inPlane)
-        problem = "hits takes one of --spacing-m and --sensors";
+        problem = QStringLiteral("%1 takes one of --spacing-m and --sensors").arg(command.name);
     else if (args.has("--pair") && !onLine)
         problem = "--pair needs --spacing-m";
     for (const char* name : { "--speed-mps", "--window-s", "--calibrate" })
@@ -597,11 +602,11 @@ bool hitOptionsAgree(const Arguments& args, QString& problem)
     return problem.isEmpty();
 }
 
-bool hitQuery(const Arguments& args, HitQuery& query, QString& problem)
+bool hitQuery(const Command& command, const Arguments& args, HitQuery& query, QString& problem)
 {
     HitSettings& settings = query.settings;
     double decibels = 0;
-    if (!hitOptionsAgree(args, problem))
+    if (!hitOptionsAgree(command, args, problem))
         return false;
     if (!realNumber(args, "--threshold-v", 0, 1e6, true, 1, settings.thresholdVolts, problem)
         || !realNumber(args, "--threshold-db", 0, 240, true, 1, decibels, problem)
@@ -671,7 +676,7 @@ int hits(const Command& command, const Arguments& args)
 {
     HitQuery query;
     QString problem;
-    if (!hitQuery(args, query, problem))
+    if (!hitQuery(command, args, query, problem))
         return usage(command, problem);
     const std::optional<QString> out = args.value("-o");
     int status = exitDone;
@@ -725,7 +730,162 @@ int hits(const Command& command, const Arguments& args)
     return status;
 }
 
+// --- session -----------------------------------------------------------------------------------
+
+QString databaseOf(const QString& folder)
+{
+    return QDir(folder).filePath(QLatin1String(sessionDbName));
+}
+
+// "2024-05-01T10:00:00.000Z" of seconds since 1970-01-01 UTC.
+std::string utcText(double seconds)
+{
+    return QDateTime::fromMSecsSinceEpoch(qint64(std::llround(seconds * 1000)), Qt::UTC)
+        .toString(Qt::ISODateWithMs)
+        .toStdString();
+}
+
+std::string numberText(double value)
+{
+    return QString::number(value, 'g', 10).toStdString();
+}
+
+int printSummary(const QString& folder)
+{
+    SessionDb db;
+    SessionSummary s;
+    QString cause;
+    if (!db.openForReading(folder, cause) || !db.summary(s, cause)) {
+        fail(databaseOf(folder), cause);
+        return exitFailed;
+    }
+    std::string text = "captures: " + std::to_string(s.captures)
+        + "\nhits: " + std::to_string(s.hits) + "\nevents: " + std::to_string(s.events) + "\n";
+    if (s.captures > 0)
+        text += "first_utc: " + utcText(s.firstUtcSeconds) + "\nlast_utc: "
+            + utcText(s.lastUtcSeconds) + "\nspan_s: " + numberText(s.spanSeconds())
+            + "\nrecorded_s: " + numberText(s.recordedSeconds) + "\n";
+    text += "hits_per_hour: "
+        + (s.hitsPerHour() < 0 ? std::string("n/a") : numberText(s.hitsPerHour())) + "\n";
+    output(text);
+    return exitDone;
+}
+
+// A record file of a session folder: its name there, number and start. A name made as the
+// series makes them gives both; any other file takes the numbers after the highest such, in
+// name order, and its modification time as its start.
+struct SessionFile
+{
+    QString path;
+    QString name;
+    int number = 0;
+    QDateTime start;
+};
+
+QList<SessionFile> sessionFiles(const QString& folder)
+{
+    QList<SessionFile> files;
+    int highest = 0;
+    for (const QString& path : recordsIn(folder)) {
+        SessionFile file { path, QFileInfo(path).fileName(), 0, QDateTime() };
+        if (parseCaptureFileName(file.name, file.start, file.number))
+            highest = std::max(highest, file.number);
+        files << file;
+    }
+    for (SessionFile& file : files) {
+        struct stat st;
+        if (!file.start.isNull())
+            continue;
+        file.number = ++highest;
+        if (::stat(pathBytes(file.path).constData(), &st) == 0)
+            file.start = QDateTime::fromMSecsSinceEpoch(
+                qint64(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000, Qt::UTC);
+    }
+    return files;
+}
+
+// Searches each record of the folder for hits into the rebuild's database; false when the
+// database failed (the rebuild is then dropped), status 1 when a record did.
+bool storeCaptures(const QList<SessionFile>& files, const HitQuery& query, SessionDb& db,
+    QString& acquisition, int& stored, int& status, QString& cause)
+{
+    for (const SessionFile& file : files) {
+        WaveStore record(QRect(0, 0, 639, 399));
+        QList<HitRow> rows;
+        HitFacts facts;
+        if (!readRecord(file.path, record)) {
+            status = exitFailed;
+            continue;
+        }
+        if (!tabulateHits(record, query, rows, cause, &facts)) {
+            fail(file.path, cause);
+            status = exitFailed;
+            continue;
+        }
+        warnOfThresholds(file.path, facts);
+        const CaptureInfo info = captureOf(record, file.name, file.number, file.start);
+        if (!db.addCapture(info, rows, query, info.rateHz, facts.detector, cause))
+            return false;
+        if (stored++ == 0)
+            acquisition = acquisitionText(info);
+    }
+    return true;
+}
+
+int session(const Command& command, const Arguments& args)
+{
+    if (args.files.size() != 1)
+        return usage(command, QStringLiteral("session takes one folder"));
+    const QString folder = args.files[0];
+    if (args.has("--summary"))
+        return args.values.empty() ? printSummary(folder)
+                                   : usage(command, QStringLiteral("--summary takes no options"));
+    HitQuery query;
+    QString problem;
+    if (!hitQuery(command, args, query, problem))
+        return usage(command, problem);
+    if (!isFolder(folder)) {
+        struct stat st;
+        fail(folder,
+            ::stat(pathBytes(folder).constData(), &st) == 0 ? QStringLiteral("not a folder")
+                                                            : saveCause(-1, errno));
+        return exitFailed;
+    }
+    const QList<SessionFile> files = sessionFiles(folder);
+    if (files.isEmpty()) {
+        fail(folder, QStringLiteral("a folder without .raw records"));
+        return exitFailed;
+    }
+    SessionRebuild rebuild;
+    QString cause;
+    QString acquisition;
+    int stored = 0;
+    int status = exitDone;
+    SessionSummary s;
+    if (!rebuild.begin(folder, cause)
+        || !storeCaptures(files, query, rebuild.database(), acquisition, stored, status, cause)
+        || (stored > 0
+            && (!rebuild.database().writeSession(query, acquisition, cause)
+                || !rebuild.database().summary(s, cause) || !rebuild.commit(cause)))) {
+        fail(databaseOf(folder), cause + QStringLiteral("; nothing was changed"));
+        return exitFailed;
+    }
+    if (stored == 0) {
+        fail(folder, QStringLiteral("no record could be read; nothing was changed"));
+        return exitFailed;
+    }
+    output(pathBytes(databaseOf(folder)).toStdString() + ": " + std::to_string(s.captures)
+        + " captures, " + std::to_string(s.hits) + " hits, " + std::to_string(s.events)
+        + " events\n");
+    return status;
+}
+
 // --- The commands ------------------------------------------------------------------------------
+
+// The options of a hit search, as hits and session take them.
+const QStringList aeOptions { "--threshold-v", "--threshold-db", "--threshold-auto", "--preamp-db",
+    "--high-pass-khz", "--hdt-us", "--hlt-us", "--pdt-us", "--channels", "--spacing-m",
+    "--speed-mps", "--pair", "--window-s", "--sensors" };
 
 const Command commands[] = {
     { "info",
@@ -771,10 +931,21 @@ const Command commands[] = {
         "  (x_m, y_m, residual_m, zone). The coincidence window defaults to the farthest\n"
         "  sensors' distance over the speed with a margin. --calibrate: the speed that best\n"
         "  explains the events of a source at X[,Y], with its spread, instead of the hits\n",
-        { "--threshold-v", "--threshold-db", "--threshold-auto", "--preamp-db", "--high-pass-khz",
-            "--hdt-us", "--hlt-us", "--pdt-us", "--channels", "--start", "--count", "--spacing-m",
-            "--speed-mps", "--pair", "--window-s", "--sensors", "--calibrate", "-o" },
-        {}, hits },
+        aeOptions + QStringList { "--start", "--count", "--calibrate", "-o" }, {}, hits },
+    { "session",
+        "usage: voltrix-tool session FOLDER --threshold-v V | --threshold-db DB | "
+        "--threshold-auto DB\n"
+        "                               [AE options as for hits, but --start, --count, -o and\n"
+        "                               --calibrate]\n"
+        "       voltrix-tool session FOLDER --summary\n"
+        "  builds the database session.sqlite of a session folder anew from its .raw records:\n"
+        "  each a capture (its start and number from a name YYYYMMDD-HHMMSS-NNNN.raw, UTC, else\n"
+        "  its modification time and the numbers after the highest), its hits, and with a\n"
+        "  spacing or sensors its events and their sources. The new database replaces the old\n"
+        "  one whole, or the old one stays; a file that is not a session database is never\n"
+        "  replaced. Prints the captures, hits and events stored. --summary: the captures,\n"
+        "  hits and events of the database, its time span and the hits per hour over it\n",
+        aeOptions, { "--summary" }, session },
 };
 
 // An interrupting signal removes the temporary file of the save under way, then ends the tool
