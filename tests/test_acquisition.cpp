@@ -365,7 +365,7 @@ void tst_Acquisition::randomSourcesFillTheirCaptures()
 
 // After a capture sent in full the link vanishes as an unplugged adapter: whoever holds the
 // terminal gets a hang-up and a run finds no port; a second later a run succeeds again under
-// the same name.
+// the same name, now a terminal numbered anew.
 void tst_Acquisition::unitVanishesAndReturns()
 {
     QVERIFY(startUnit({ "--vanish-after", "1", "--return-after", "1" }));
@@ -373,6 +373,7 @@ void tst_Acquisition::unitVanishesAndReturns()
     auto record = newRecord(1024);
     const int held = ::open(qPrintable(comPortName), O_RDWR | O_NOCTTY | O_NONBLOCK);
     QVERIFY(held >= 0);
+    const QString terminal = QFileInfo(comPortName).symLinkTarget();
     QVERIFY(runAcquisition(*record, nullptr, serialLink(), acqParams, comPortName, comBaudRate));
     pollfd hangUp { held, POLLIN, 0 };
     QVERIFY(::poll(&hangUp, 1, 2000) == 1 && (hangUp.revents & POLLHUP));
@@ -381,6 +382,7 @@ void tst_Acquisition::unitVanishesAndReturns()
     QVERIFY(!runAcquisition(*record, nullptr, serialLink(), acqParams, comPortName, comBaudRate));
     QCOMPARE(serialLink().failure, LinkFailure::PortMissing);
     QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(comPortName), 3000);
+    QVERIFY(QFileInfo(comPortName).symLinkTarget() != terminal);
     QVERIFY(runAcquisition(*record, nullptr, serialLink(), acqParams, comPortName, comBaudRate));
     QCOMPARE(samplesOf(*record->channel(1)), dumped(1));
     QVERIFY(log().contains("== " + comPortName.toUtf8() + " gone after 1 captures\n"));

@@ -107,7 +107,8 @@ void usage()
         "which lies an eighth into the record. The event log is appended a line a source, with\n"
         ",amplitude_v,capture,utc_s after the usual columns (\"emission_s,arrival_sample\" with\n"
         "neither place). --vanish-after: once N captures have been sent in full, the terminal\n"
-        "and the link disappear; S seconds later a new terminal appears under the link.\n");
+        "and the link disappear; S seconds later a terminal of another name appears under the\n"
+        "link. It happens once.\n");
 }
 
 // A whole finite number, nothing after it.
@@ -307,6 +308,21 @@ struct Terminal
             return false;
         }
         return true;
+    }
+    // As an adapter plugged in again, which the system numbers anew: the new terminal never
+    // takes the name of the one before, which a spare terminal holds meanwhile.
+    bool reopen(const std::string& link)
+    {
+        const std::string old = name;
+        if (!open(link))
+            return false;
+        if (name != old)
+            return true;
+        const Terminal spare = *this;
+        const bool opened = open(link);
+        ::close(spare.slave);
+        ::close(spare.master);
+        return opened;
     }
     // As an unplugged adapter: the link goes, and whoever holds the terminal gets a hang-up.
     void close(const std::string& link)
@@ -519,7 +535,10 @@ private:
     unsigned channelsSent = 0; // bit i: channel i of the capture went out in full
     int capturesSent = 0;
     enum class Link { Present, Away, Back } link = Link::Present; // it vanishes once
-    Clock::time_point quietSince = Clock::time_point::max();
+    Clock::time_point lastSentAt; // the last byte of the capture after which the link vanishes
+    Clock::time_point heardAt; // the last byte from the program
+    bool taken = false; // the program has that capture
+    Clock::time_point takenAt;
     Clock::time_point returnAt;
 };
 
@@ -747,28 +766,30 @@ bool Unit::sampleFault(int transfer, int k, int count, uint8_t& byte, int64_t& d
     return true;
 }
 
-// A capture counts as sent once each of the four channels has gone out in full.
+// A capture counts as sent once each of the four channels has gone out in full; the one after
+// which the link vanishes has gone when its last byte is due on the line.
 void Unit::transferSent()
 {
     if (sending < 0 || sending > 3 || channelsSent == 0xF)
         return;
     channelsSent |= 1u << sending;
-    if (channelsSent == 0xF)
-        ++capturesSent;
+    if (channelsSent == 0xF && ++capturesSent == o.vanishAfter)
+        lastSentAt = out.lineFree;
 }
 
-// The last capture's bytes must have reached the program, which then lets go of the port: the
-// link goes a tenth of a second after the line fell quiet.
+// The link goes once the program has taken that capture (none of its bytes waits unread) and
+// had 50 ms to check the sum and let go of the port, or at once when the program has spoken
+// since, and so moved on.
 bool Unit::vanishDue()
 {
-    if (o.vanishAfter == 0 || link != Link::Present || capturesSent < o.vanishAfter
-        || !out.queue.empty() || terminal.unread() > 0) {
-        quietSince = Clock::time_point::max();
+    if (o.vanishAfter == 0 || link != Link::Present || capturesSent < o.vanishAfter)
         return false;
-    }
     const auto now = Clock::now();
-    quietSince = std::min(quietSince, now);
-    return now - quietSince >= std::chrono::milliseconds(100);
+    if (!taken && now >= lastSentAt && (terminal.unread() == 0 || heardAt > lastSentAt)) {
+        taken = true;
+        takenAt = now;
+    }
+    return taken && (heardAt > lastSentAt || now - takenAt >= std::chrono::milliseconds(50));
 }
 
 void Unit::vanish()
@@ -793,7 +814,7 @@ bool Unit::awayOrBack()
         ::usleep(useconds_t(std::clamp<long long>(wait.count(), 1000, 200000)));
         return true;
     }
-    if (!terminal.open(o.link))
+    if (!terminal.reopen(o.link))
         return false;
     link = Link::Back;
     tell("KORUN-77M back on " + o.link + " (" + terminal.name + ")");
@@ -832,7 +853,7 @@ void Unit::run()
             timeout = int(std::clamp<long long>(wait.count(), 0, 200));
         }
         if (o.vanishAfter > 0 && capturesSent >= o.vanishAfter && link == Link::Present)
-            timeout = std::min(timeout, 20); // to see the line fall quiet
+            timeout = std::min(timeout, 10); // to see the capture taken
         struct pollfd p
         {
             terminal.master, POLLIN, 0
@@ -840,6 +861,8 @@ void Unit::run()
         if (::poll(&p, 1, timeout) > 0 && (p.revents & POLLIN)) {
             uint8_t buffer[512];
             const ssize_t n = ::read(terminal.master, buffer, sizeof buffer);
+            if (n > 0)
+                heardAt = Clock::now();
             for (ssize_t i = 0; i < n; ++i)
                 receive(buffer[i]);
         }
