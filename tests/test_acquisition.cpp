@@ -1,6 +1,6 @@
 // Digitisation runs through the real serial port against the simulated unit on a
 // pseudo-terminal: the frames on the line, the record the unit sent, the header, the faults,
-// STOP, and the main window's run command.
+// STOP, the main window's run command, sources at random times and a unit that vanishes.
 #include "ae_hits.h"
 #include "data.h"
 #include "fmain.h"
@@ -16,7 +16,9 @@
 
 #include <QtMisc/qtm_init.h>
 
+#include <QDateTime>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMdiArea>
 #include <QProcess>
@@ -25,6 +27,7 @@
 #include <QtTest>
 #include <fcntl.h>
 #include <grp.h>
+#include <poll.h>
 #include <sndfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -55,6 +58,8 @@ private slots:
     void runCommandFillsANewWindow();
     void runCannotBeDisturbed();
     void aeSourceIsFoundAndLocated();
+    void randomSourcesFillTheirCaptures();
+    void unitVanishesAndReturns();
     void portFailures();
     void shownTextsAreRussian();
 
@@ -299,6 +304,89 @@ void tst_Acquisition::aeSourceIsFoundAndLocated()
         const double x = linearPosition(first[b].onset / rate, second[b].onset / rate, 2, 1500);
         QVERIFY2(std::fabs(x - 0.6) <= 0.04, qPrintable(QString::number(x)));
     }
+}
+
+// Sources at random times (20 a second, no place given: at once on the four inputs): each
+// record of 32768 samples at 120 kHz holds those the log puts within its span, emitted while
+// it ran, with bursts where the log says and nowhere else. With external synchronisation the
+// unit stays busy until a source comes, which lies an eighth into the record.
+void tst_Acquisition::randomSourcesFillTheirCaptures()
+{
+    const QString events = dir.filePath("events.csv");
+    QVERIFY(startUnit({ "--rate", "20", "--busy-ms", "0", "--event-log", events }));
+    acqParams.halfCount = 16384;
+    std::fill(std::begin(acqParams.gains), std::end(acqParams.gains), 2); // 120 codes a volt
+    const int count = 32768;
+    const double rate = 120000;
+    const double span = count / rate;
+    auto record = newRecord(count);
+    int sources = 0;
+    for (int capture = 1; capture <= 3; ++capture) {
+        acqParams.sync = capture == 3 ? 1 : 0;
+        const double started = QDateTime::currentMSecsSinceEpoch() / 1000.0 - 0.005;
+        QVERIFY(
+            runAcquisition(*record, nullptr, serialLink(), acqParams, comPortName, comBaudRate));
+        const double ended = QDateTime::currentMSecsSinceEpoch() / 1000.0 + 0.005;
+        QList<long> arrivals;
+        bool triggered = false;
+        for (const QByteArray& line : testfiles::read(events).trimmed().split('\n').mid(1)) {
+            const QList<QByteArray> f = line.split(','); // emitted, arrival, volts, capture, utc
+            if (f.size() != 5 || f[3].toInt() != capture)
+                continue;
+            const double emitted = f[0].toDouble();
+            const double utc = f[4].toDouble();
+            QVERIFY2(emitted >= 0 && emitted < span && utc >= started && utc <= ended, line);
+            QCOMPARE(f[1].toLong(), std::lround(emitted * rate));
+            arrivals << f[1].toLong();
+            for (int c = 0; c < 4; ++c) {
+                int peak = 0;
+                for (long n = arrivals.last(); n < std::min<long>(count, arrivals.last() + 8); ++n)
+                    peak = std::max(peak, std::abs(int(record->channel(c)->sample(int(n)))));
+                QVERIFY2(peak >= 0.5 * 120 * f[2].toDouble() || arrivals.last() > count - 8, line);
+            }
+            if (std::fabs(emitted - span / 8) < 1 / rate) {
+                triggered = true;
+                QVERIFY2(utc + span * 7 / 8 <= ended, line); // busy until the record was full
+            }
+        }
+        QCOMPARE(triggered, capture == 3);
+        if (triggered) // the unit, busy for no time of its own, answered busy meanwhile
+            QVERIFY(log().mid(log().lastIndexOf("<- 21")).contains("-> 01 01"));
+        for (int c = 0; c < 4; ++c)
+            for (int n = 0; n < count; ++n)
+                if (std::abs(record->channel(c)->sample(n)) >= 10) // noise: 1.3 codes RMS
+                    QVERIFY2(std::any_of(arrivals.begin(), arrivals.end(),
+                                 [n](long a) { return n >= a && n < a + 600; }),
+                        qPrintable(QString("channel %1, sample %2").arg(c + 1).arg(n)));
+        sources += arrivals.size();
+    }
+    QVERIFY(sources >= 3);
+}
+
+// After a capture sent in full the link vanishes as an unplugged adapter: whoever holds the
+// terminal gets a hang-up and a run finds no port; a second later a run succeeds again under
+// the same name, now a terminal numbered anew.
+void tst_Acquisition::unitVanishesAndReturns()
+{
+    QVERIFY(startUnit({ "--vanish-after", "1", "--return-after", "1" }));
+    acqParams.halfCount = 512;
+    auto record = newRecord(1024);
+    const int held = ::open(qPrintable(comPortName), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    QVERIFY(held >= 0);
+    const QString terminal = QFileInfo(comPortName).symLinkTarget();
+    QVERIFY(runAcquisition(*record, nullptr, serialLink(), acqParams, comPortName, comBaudRate));
+    pollfd hangUp { held, POLLIN, 0 };
+    QVERIFY(::poll(&hangUp, 1, 2000) == 1 && (hangUp.revents & POLLHUP));
+    ::close(held);
+    QVERIFY(!QFileInfo(comPortName).isSymLink());
+    QVERIFY(!runAcquisition(*record, nullptr, serialLink(), acqParams, comPortName, comBaudRate));
+    QCOMPARE(serialLink().failure, LinkFailure::PortMissing);
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(comPortName), 3000);
+    QVERIFY(QFileInfo(comPortName).symLinkTarget() != terminal);
+    QVERIFY(runAcquisition(*record, nullptr, serialLink(), acqParams, comPortName, comBaudRate));
+    QCOMPARE(samplesOf(*record->channel(1)), dumped(1));
+    QVERIFY(log().contains("== " + comPortName.toUtf8() + " gone after 1 captures\n"));
+    QVERIFY(log().contains("== KORUN-77M back on " + comPortName.toUtf8()));
 }
 
 // A missing port fails the run without a window; a port another program holds, and one the

@@ -3,7 +3,8 @@
 // It publishes the terminal under a stable path (a symbolic link), answers the unit's protocol
 // (korun_unit.h), produces signals of acoustic sensors on the four inputs of the chosen group,
 // paces its output at the line rate (8N1: ten bits a byte) and can inject faults. Every frame
-// it receives is logged.
+// it receives is logged. Sources may come at random times on the unit's clock, which runs in
+// real time, and the link may vanish for a while as an unplugged adapter does.
 #include "korun_unit.h"
 
 #include <algorithm>
@@ -21,6 +22,7 @@
 #include <pty.h>
 #include <random>
 #include <string>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 #include <vector>
@@ -62,6 +64,9 @@ struct Options
     double echoUs = 0; // a reflection this long after each direct wave; 0: none
     double echoGain = 0.5;
     double dcCodes = 0; // added to input 1's codes
+    double rate = 0; // sources a second at random times; 0: four bursts in every record
+    int vanishAfter = 0; // captures sent before the link vanishes; 0: it stays
+    double returnAfterS = -1; // how long it stays away; negative: for good
 };
 
 volatile std::sig_atomic_t quit = 0;
@@ -80,7 +85,8 @@ void usage()
         "                 [--stall-ms MS [--stall-count N]] [--finish-transfers]\n"
         "                 [--source-m X --spacing-m D --speed-mps C [--event-log FILE]]\n"
         "                 [--sensors \"x1,y1;...;x4,y4\" --source-xy X,Y [--speed-mps C]]\n"
-        "                 [--echo-us T [--echo-gain G]] [--dc-codes N]\n"
+        "                 [--echo-us T [--echo-gain G]] [--dc-codes N] [--rate R]\n"
+        "                 [--vanish-after N [--return-after S]]\n"
         "Fault options act on the first N occurrences. --baud 0 sends without pacing.\n"
         "A command without its acknowledge (--no-ack) or with a wrong one (--bad-ack) is not\n"
         "carried out. --finish-transfers: output under way is sent to its end before a\n"
@@ -92,7 +98,17 @@ void usage()
         "their plane (speed C, default 3000 m/s); inputs without a sensor carry noise only.\n"
         "The event log then starts with \"# emitted_s,x_m,y_m,arrival1,...\", a line a burst.\n"
         "--echo-us: each burst is echoed T microseconds after its direct wave, G times as\n"
-        "strong (default 0.5). --dc-codes: N codes of offset on input 1.\n");
+        "strong (default 0.5). --dc-codes: N codes of offset on input 1.\n"
+        "--rate: sources at random times, R a second on average (a Poisson process of\n"
+        "--seed), each 0.1 to 1 V strong; a record holds those emitted within its span (the\n"
+        "sample count / the sampling rate from its start). Each is a burst from the place\n"
+        "--source-m or --source-xy gives, or with neither a burst at once on inputs 1..4 over\n"
+        "noise. With external synchronisation the unit stays busy until the next source,\n"
+        "which lies an eighth into the record. The event log is appended a line a source, with\n"
+        ",amplitude_v,capture,utc_s after the usual columns (\"emission_s,arrival_sample\" with\n"
+        "neither place). --vanish-after: once N captures have been sent in full, the terminal\n"
+        "and the link disappear; S seconds later a terminal of another name appears under the\n"
+        "link. It happens once.\n");
 }
 
 // A whole finite number, nothing after it.
@@ -159,6 +175,14 @@ bool checkValues(Options& o)
         fault = "--echo-gain wants a number";
     else if (!std::isfinite(o.dcCodes))
         fault = "--dc-codes wants a number";
+    else if (!(o.rate >= 0))
+        fault = "--rate wants sources a second, 0 or more";
+    else if (o.vanishAfter < 0)
+        fault = "--vanish-after wants a count of captures";
+    else if (std::isnan(o.returnAfterS))
+        fault = "--return-after wants seconds";
+    else if (o.returnAfterS >= 0 && o.vanishAfter == 0)
+        fault = "--return-after needs --vanish-after";
     if (fault)
         std::fprintf(stderr, "korun-sim: %s\n", fault);
     return !fault;
@@ -223,6 +247,12 @@ bool parse(int argc, char** argv, Options& o)
             o.echoGain = numberOrNan(v);
         else if (a == "--dc-codes")
             o.dcCodes = numberOrNan(v);
+        else if (a == "--rate")
+            o.rate = numberOrNan(v);
+        else if (a == "--vanish-after")
+            o.vanishAfter = std::atoi(v);
+        else if (a == "--return-after")
+            o.returnAfterS = numberOrNan(v);
         else
             return false;
     }
@@ -251,22 +281,180 @@ struct Output
     }
 };
 
+// The pseudo-terminal the unit serves, published under a stable path.
+struct Terminal
+{
+    int master = -1;
+    int slave = -1;
+    std::string name;
+
+    bool open(const std::string& link)
+    {
+        char path[256] = {};
+        struct termios raw
+        {
+        };
+        cfmakeraw(&raw);
+        if (::openpty(&master, &slave, path, &raw, nullptr) != 0) {
+            std::perror("korun-sim: openpty");
+            return false;
+        }
+        name = path;
+        // The unit keeps its own end of the terminal open, so that the program may close and
+        // reopen the port between exchanges.
+        ::unlink(link.c_str());
+        if (::symlink(path, link.c_str()) != 0) {
+            std::perror("korun-sim: symlink");
+            return false;
+        }
+        return true;
+    }
+    // As an adapter plugged in again, which the system numbers anew: the new terminal never
+    // takes the name of the one before, which a spare terminal holds meanwhile.
+    bool reopen(const std::string& link)
+    {
+        const std::string old = name;
+        if (!open(link))
+            return false;
+        if (name != old)
+            return true;
+        const Terminal spare = *this;
+        const bool opened = open(link);
+        ::close(spare.slave);
+        ::close(spare.master);
+        return opened;
+    }
+    // As an unplugged adapter: the link goes, and whoever holds the terminal gets a hang-up.
+    void close(const std::string& link)
+    {
+        if (master < 0)
+            return;
+        ::unlink(link.c_str());
+        ::close(slave);
+        ::close(master);
+        master = slave = -1;
+    }
+    // Bytes the unit sent that the program has not read yet.
+    int unread() const
+    {
+        int bytes = 0;
+        return ::ioctl(slave, FIONREAD, &bytes) == 0 ? bytes : 0;
+    }
+};
+
+void writeReady(const std::string& path, const std::string& name)
+{
+    if (path.empty())
+        return;
+    if (FILE* f = std::fopen(path.c_str(), "w")) {
+        std::fprintf(f, "%s\n", name.c_str());
+        std::fclose(f);
+    }
+}
+
+// A source at a random time: when it was emitted, in seconds on the unit's clock, and how
+// strong it is at the source, in volts.
+struct Source
+{
+    double at = 0;
+    double volts = 0;
+};
+
+// Sources as a Poisson process: exponential gaps of mean 1 / rate, amplitudes log-uniform over
+// 20 dB up to 1 V. They are drawn as far as they are asked for, and forgotten once no record
+// can reach back to them.
+class SourceTimes
+{
+public:
+    SourceTimes(double rate, unsigned seed)
+        : random(seed)
+        , gap(rate > 0 ? rate : 1)
+    {
+    }
+
+    // The first source emitted at or after t.
+    Source next(double t)
+    {
+        drawUntil(t);
+        return *std::find_if(made.begin(), made.end(), [t](const Source& s) { return s.at >= t; });
+    }
+    // The sources emitted in [from, to).
+    std::vector<Source> between(double from, double to)
+    {
+        drawUntil(to);
+        std::vector<Source> found;
+        for (const Source& s : made)
+            if (s.at >= from && s.at < to)
+                found.push_back(s);
+        return found;
+    }
+    void forgetBefore(double t)
+    {
+        while (!made.empty() && made.front().at < t)
+            made.pop_front();
+    }
+
+private:
+    // Until a source at or after t has been drawn.
+    void drawUntil(double t)
+    {
+        while (made.empty() || made.back().at < t) {
+            last += gap(random);
+            made.push_back({ last, std::pow(10.0, decibels(random) / 20.0) });
+        }
+    }
+
+    std::mt19937 random;
+    std::exponential_distribution<double> gap;
+    std::uniform_real_distribution<double> decibels { -20.0, 0.0 };
+    std::deque<Source> made;
+    double last = 0;
+};
+
+// A burst in the record being read: emitted this long after its first sample, in seconds,
+// and this strong at the source, in volts.
+struct Burst
+{
+    double emitted = 0;
+    double volts = 0;
+};
+
+// What a parameters frame started when sources come at random times: the record's span on the
+// unit's clock and the sources emitted within it.
+struct Capture
+{
+    int number = 0; // counts from 1
+    double start = 0; // seconds on the unit's clock
+    std::vector<Source> sources;
+    bool logged = false;
+};
+
 class Unit : public korun::UnitProtocol
 {
 public:
-    Unit(const Options& options, int fd)
+    Unit(const Options& options, Terminal& terminal)
         : o(options)
-        , fd(fd)
-        , random(options.seed)
+        , terminal(terminal)
+        , sources(options.rate, options.seed)
+        , startedUtc(
+              std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
+                  .count())
     {
         out.baud = o.baud;
         if (!o.log.empty())
             logFile = std::fopen(o.log.c_str(), "a");
+        if (o.rate > 0 && !o.eventLog.empty()) {
+            eventFile = std::fopen(o.eventLog.c_str(), "w");
+            if (eventFile)
+                writeEventHeader(eventFile);
+        }
     }
     ~Unit() override
     {
         if (logFile)
             std::fclose(logFile);
+        if (eventFile)
+            std::fclose(eventFile);
     }
 
     void run();
@@ -295,30 +483,63 @@ private:
     {
         readyAt = Clock::now() + std::chrono::milliseconds(o.busyMs);
         ++acquisitions;
+        channelsSent = 0;
+        if (o.rate > 0)
+            startCapture();
     }
     bool busy() override { return o.stuckBusy || Clock::now() < readyAt; }
     std::vector<int8_t> channelSamples(int index, int count) override;
     // The first transfers lose, spoil or hold back the sample in their middle.
     bool sampleFault(int transfer, int k, int count, uint8_t& byte, int64_t& delayUs) override;
     uint8_t checksumError(int transfer) override { return transfer < o.badChecksum ? 1 : 0; }
+    void transferSent() override;
 
+    double samplingRate() const { return 3000000.0 / (params.freqCode + 1); }
+    double secondsNow() const
+    {
+        return std::chrono::duration<double>(Clock::now() - started).count();
+    }
+    void startCapture();
     std::vector<int8_t> samples(int index, int count);
     // How far input index's sensor is from the source, in metres; negative: no sensor.
     double sensorDistance(int index) const;
-    // Bursts from the source as a sensor that far away receives them, in volts, and the log.
-    double sourceVolts(double distance, int n, double rate, int count);
+    // The sensors whose arrivals the event log gives.
+    int loggedSensors() const;
+    std::vector<Burst> bursts(double rate, int count) const;
+    // The bursts as a sensor that far away receives them, in volts.
+    std::vector<double> sourceWave(double distance, double rate, int count) const;
     void logEvents(double rate, int count);
-    void logPlanarEvents(FILE* log, double rate, int count);
+    void writeEventHeader(FILE* log) const;
+    void writeEvents(FILE* log, double rate, int count) const;
+    // Whether the link is to vanish now: enough captures have gone out, and been read.
+    bool vanishDue();
+    void vanish();
+    // While the link is away: false when it cannot come back.
+    bool awayOrBack();
+    void tell(const std::string& text);
 
     Options o;
-    int fd;
+    Terminal& terminal;
     Output out;
-    std::mt19937 random;
+    SourceTimes sources;
+    Capture capture;
+    const Clock::time_point started = Clock::now();
+    const double startedUtc; // the unit's clock at 0, in seconds since 1970 (UTC)
     FILE* logFile = nullptr;
+    FILE* eventFile = nullptr; // with sources at random times, written as captures are read
     Clock::time_point readyAt = Clock::now();
     int syncs = 0;
     int commands = 0;
     int acquisitions = 0;
+    int sending = -1; // the channel of the transfer going out
+    unsigned channelsSent = 0; // bit i: channel i of the capture went out in full
+    int capturesSent = 0;
+    enum class Link { Present, Away, Back } link = Link::Present; // it vanishes once
+    Clock::time_point lastSentAt; // the last byte of the capture after which the link vanishes
+    Clock::time_point heardAt; // the last byte from the program
+    bool taken = false; // the program has that capture
+    Clock::time_point takenAt;
+    Clock::time_point returnAt;
 };
 
 void Unit::note(const std::string& text)
@@ -329,14 +550,39 @@ void Unit::note(const std::string& text)
     std::fflush(logFile);
 }
 
+void Unit::tell(const std::string& text)
+{
+    std::fprintf(stderr, "korun-sim: %s\n", text.c_str());
+    note("== " + text);
+}
+
+// A record of the parameters' length starts now; with external synchronisation it starts an
+// eighth of a record before the next source, as a unit's pre-trigger keeps it. The unit is busy
+// until the record ends (at least for --busy-ms). A record reaches back at most an eighth of
+// the longest one (131070 samples at 45.8 Hz), so older sources are let go.
+void Unit::startCapture()
+{
+    const double now = secondsNow();
+    const double seconds = 2.0 * params.halfCount / samplingRate();
+    sources.forgetBefore(now - 360);
+    const double start = params.sync ? sources.next(now).at - seconds / 8 : now;
+    capture = Capture { acquisitions, start, sources.between(start, start + seconds), false };
+    readyAt = std::max(readyAt,
+        started
+            + std::chrono::duration_cast<Clock::duration>(
+                std::chrono::duration<double>(start + seconds)));
+}
+
 // Signals of the group's inputs: decaying bursts of 10 kHz, a 50 Hz hum, noise, and a sine of
 // 1 kHz, each scaled by its input's gain; with the detector on, the rectified signal.
 std::vector<int8_t> Unit::samples(int index, int count)
 {
-    const double rate = 3000000.0 / (params.freqCode + 1);
+    const double rate = samplingRate();
     const int input = 4 * params.mux + index + 1;
     const double gain = std::ldexp(1.0, std::min<int>(index < 4 ? params.gains[index] : 0, 12));
     const double distance = sensorDistance(index);
+    const std::vector<double> wave
+        = distance >= 0 ? sourceWave(distance, rate, count) : std::vector<double>();
     std::mt19937 noise(o.seed * 7919u + unsigned(acquisitions) * 31u + unsigned(index));
     std::normal_distribution<double> gauss(0.0, 1.0);
     std::vector<int8_t> codes(static_cast<size_t>(count));
@@ -360,7 +606,7 @@ std::vector<int8_t> Unit::samples(int index, int count)
             break;
         }
         if (distance >= 0)
-            volts = sourceVolts(distance, n, rate, count) + 0.01 * gauss(noise);
+            volts = wave[size_t(n)] + 0.01 * gauss(noise);
         else if (!o.sensors.empty())
             volts = 0.01 * gauss(noise); // an input without a sensor in the plane
         double code = 30.0 * gain * volts + 0.5 * gauss(noise);
@@ -373,80 +619,129 @@ std::vector<int8_t> Unit::samples(int index, int count)
     return codes;
 }
 
+// Sources at random times with no place given reach inputs 1..4 at once, as from a sensor's
+// own spot.
 double Unit::sensorDistance(int index) const
 {
     if (o.sourceM >= 0 && index < 2)
         return std::fabs(index == 0 ? o.sourceM : o.spacingM - o.sourceM);
+    if (o.rate > 0 && o.sourceM < 0 && o.sensors.empty())
+        return index < 4 ? 0 : -1;
     if (o.sensors.empty() || index >= int(o.sensors.size()))
         return -1;
     const auto& [x, y] = o.sensors[size_t(index)];
     return std::hypot(o.sourceX - x, o.sourceY - y);
 }
 
-// Four bursts a record, emitted at 1/8, 3/8, 5/8 and 7/8 of it: a decaying sine of an eighth
-// of the sampling frequency, starting at the sample the wave reaches the sensor, 0.5 V at the
-// source and losing 30 % a metre. With --echo-us, each has an echo echoUs later.
-double Unit::sourceVolts(double distance, int n, double rate, int count)
+int Unit::loggedSensors() const
 {
+    return !o.sensors.empty() ? int(o.sensors.size()) : o.sourceM >= 0 ? 2 : 1;
+}
+
+// The capture's sources, or four bursts of 0.5 V a record emitted at 1/8, 3/8, 5/8 and 7/8 of
+// it.
+std::vector<Burst> Unit::bursts(double rate, int count) const
+{
+    std::vector<Burst> found;
+    if (o.rate > 0) {
+        for (const Source& s : capture.sources)
+            found.push_back({ s.at - capture.start, s.volts });
+        return found;
+    }
+    for (int b = 0; b < 4; ++b)
+        found.push_back({ (2 * b + 1) * count / 8.0 / rate, 0.5 });
+    return found;
+}
+
+// Each burst is a decaying sine of an eighth of the sampling frequency, starting at the sample
+// the wave reaches the sensor and losing 30 % a metre; with --echo-us it has an echo echoUs
+// later. A burst has died away (below e^-50) 2000 samples after it arrived.
+std::vector<double> Unit::sourceWave(double distance, double rate, int count) const
+{
+    const long burstSamples = 2000;
     const double delay = distance / o.speedMps;
-    const double amplitude = 0.5 * std::pow(0.7, distance);
-    double volts = 0;
-    for (int b = 0; b < 4; ++b) {
-        const double emitted = (2 * b + 1) * count / 8.0 / rate;
+    const double loss = std::pow(0.7, distance);
+    std::vector<double> volts(size_t(count), 0.0);
+    for (const Burst& burst : bursts(rate, count)) {
+        const double direct = burst.volts * loss;
         for (int wave = 0; wave < (o.echoUs > 0 ? 2 : 1); ++wave) {
-            const long arrival = std::lround((emitted + delay + wave * o.echoUs * 1e-6) * rate);
-            if (n < arrival)
-                continue;
-            const double since = (n - arrival) / rate;
-            volts += (wave == 0 ? amplitude : o.echoGain * amplitude)
-                * std::exp(-since * rate / 40.0) * std::sin(2 * M_PI * (n - arrival) / 8.0);
+            const long arrival
+                = std::lround((burst.emitted + delay + wave * o.echoUs * 1e-6) * rate);
+            const double amplitude = wave == 0 ? direct : o.echoGain * direct;
+            const long end = std::min<long>(count, arrival + burstSamples);
+            for (long n = std::max(arrival, 0L); n < end; ++n) {
+                const double since = (n - arrival) / rate;
+                volts[size_t(n)] += amplitude * std::exp(-since * rate / 40.0)
+                    * std::sin(2 * M_PI * (n - arrival) / 8.0);
+            }
         }
     }
     return volts;
 }
 
+// Without sources at random times the log holds the record just read; with them it gains the
+// sources of each capture once, as its first channel is read.
 void Unit::logEvents(double rate, int count)
 {
+    if (o.rate > 0) {
+        if (eventFile && !capture.logged) {
+            writeEvents(eventFile, rate, count);
+            std::fflush(eventFile);
+        }
+        capture.logged = true;
+        return;
+    }
+    if (o.sourceM < 0 && o.sensors.empty())
+        return;
     FILE* log = std::fopen(o.eventLog.c_str(), "w");
     if (!log)
         return;
-    if (!o.sensors.empty()) {
-        logPlanarEvents(log, rate, count);
-        std::fclose(log);
-        return;
-    }
-    std::fprintf(log, "emission_s,position_m,arrival_sample_1,arrival_sample_2\n");
-    for (int b = 0; b < 4; ++b) {
-        const double emitted = (2 * b + 1) * count / 8.0 / rate;
-        std::fprintf(log, "%.9g,%.9g,%ld,%ld\n", emitted, o.sourceM,
-            std::lround((emitted + std::fabs(o.sourceM) / o.speedMps) * rate),
-            std::lround((emitted + std::fabs(o.spacingM - o.sourceM) / o.speedMps) * rate));
-    }
+    writeEventHeader(log);
+    writeEvents(log, rate, count);
     std::fclose(log);
 }
 
-// A line a burst: its emission time, the source and the sample each sensor receives it at.
-void Unit::logPlanarEvents(FILE* log, double rate, int count)
+void Unit::writeEventHeader(FILE* log) const
 {
-    std::fprintf(log, "# emitted_s,x_m,y_m");
-    for (size_t i = 1; i <= o.sensors.size(); ++i)
-        std::fprintf(log, ",arrival%zu", i);
-    std::fprintf(log, "\n");
-    for (int b = 0; b < 4; ++b) {
-        const double emitted = (2 * b + 1) * count / 8.0 / rate;
-        std::fprintf(log, "%.9g,%.9g,%.9g", emitted, o.sourceX, o.sourceY);
-        for (int i = 0; i < int(o.sensors.size()); ++i) {
-            const double arrival = emitted + sensorDistance(i) / o.speedMps;
+    if (!o.sensors.empty()) {
+        std::fprintf(log, "# emitted_s,x_m,y_m");
+        for (size_t i = 1; i <= o.sensors.size(); ++i)
+            std::fprintf(log, ",arrival%zu", i);
+    } else if (o.sourceM >= 0) {
+        std::fprintf(log, "emission_s,position_m,arrival_sample_1,arrival_sample_2");
+    } else {
+        std::fprintf(log, "emission_s,arrival_sample");
+    }
+    std::fprintf(log, o.rate > 0 ? ",amplitude_v,capture,utc_s\n" : "\n");
+}
+
+// A line a burst: its emission time, the source's place and the sample each sensor receives
+// it at; with sources at random times also its strength, the capture and the moment it was
+// emitted.
+void Unit::writeEvents(FILE* log, double rate, int count) const
+{
+    for (const Burst& burst : bursts(rate, count)) {
+        std::fprintf(log, "%.9g", burst.emitted);
+        if (!o.sensors.empty())
+            std::fprintf(log, ",%.9g,%.9g", o.sourceX, o.sourceY);
+        else if (o.sourceM >= 0)
+            std::fprintf(log, ",%.9g", o.sourceM);
+        for (int i = 0; i < loggedSensors(); ++i) {
+            const double arrival = burst.emitted + sensorDistance(i) / o.speedMps;
             std::fprintf(log, ",%ld", std::lround(arrival * rate));
         }
+        if (o.rate > 0)
+            std::fprintf(log, ",%.9g,%d,%.6f", burst.volts, capture.number,
+                startedUtc + capture.start + burst.emitted);
         std::fprintf(log, "\n");
     }
 }
 
 std::vector<int8_t> Unit::channelSamples(int index, int count)
 {
-    if ((o.sourceM >= 0 || !o.sensors.empty()) && !o.eventLog.empty() && index == 0)
-        logEvents(3000000.0 / (params.freqCode + 1), count);
+    if (!o.eventLog.empty() && index == 0)
+        logEvents(samplingRate(), count);
+    sending = index;
     std::vector<int8_t> codes = samples(index, count);
     if (!o.dump.empty()) {
         const std::string path = o.dump + "/channel" + std::to_string(index) + ".bin";
@@ -471,10 +766,71 @@ bool Unit::sampleFault(int transfer, int k, int count, uint8_t& byte, int64_t& d
     return true;
 }
 
+// A capture counts as sent once each of the four channels has gone out in full; the one after
+// which the link vanishes has gone when its last byte is due on the line.
+void Unit::transferSent()
+{
+    if (sending < 0 || sending > 3 || channelsSent == 0xF)
+        return;
+    channelsSent |= 1u << sending;
+    if (channelsSent == 0xF && ++capturesSent == o.vanishAfter)
+        lastSentAt = out.lineFree;
+}
+
+// The link goes once the program has taken that capture (none of its bytes waits unread) and
+// had 50 ms to check the sum and let go of the port, or at once when the program has spoken
+// since, and so moved on.
+bool Unit::vanishDue()
+{
+    if (o.vanishAfter == 0 || link != Link::Present || capturesSent < o.vanishAfter)
+        return false;
+    const auto now = Clock::now();
+    if (!taken && now >= lastSentAt && (terminal.unread() == 0 || heardAt > lastSentAt)) {
+        taken = true;
+        takenAt = now;
+    }
+    return taken && (heardAt > lastSentAt || now - takenAt >= std::chrono::milliseconds(50));
+}
+
+void Unit::vanish()
+{
+    terminal.close(o.link);
+    forgetFrame();
+    out.clear();
+    link = Link::Away;
+    returnAt = Clock::now()
+        + std::chrono::duration_cast<Clock::duration>(
+            std::chrono::duration<double>(std::max(o.returnAfterS, 0.0)));
+    tell(o.link + " gone after " + std::to_string(capturesSent) + " captures");
+}
+
+bool Unit::awayOrBack()
+{
+    const auto now = Clock::now();
+    if (o.returnAfterS < 0 || now < returnAt) {
+        const auto wait = o.returnAfterS < 0
+            ? std::chrono::microseconds(200000)
+            : std::chrono::duration_cast<std::chrono::microseconds>(returnAt - now);
+        ::usleep(useconds_t(std::clamp<long long>(wait.count(), 1000, 200000)));
+        return true;
+    }
+    if (!terminal.reopen(o.link))
+        return false;
+    link = Link::Back;
+    tell("KORUN-77M back on " + o.link + " (" + terminal.name + ")");
+    writeReady(o.ready, terminal.name);
+    return true;
+}
+
 void Unit::run()
 {
     std::vector<uint8_t> chunk;
     while (!quit) {
+        if (link == Link::Away) {
+            if (!awayOrBack())
+                return;
+            continue;
+        }
         auto now = Clock::now();
         chunk.clear();
         while (!out.queue.empty() && out.queue.front().first <= now) {
@@ -482,7 +838,7 @@ void Unit::run()
             out.queue.pop_front();
         }
         for (size_t done = 0; done < chunk.size();) {
-            const ssize_t n = ::write(fd, chunk.data() + done, chunk.size() - done);
+            const ssize_t n = ::write(terminal.master, chunk.data() + done, chunk.size() - done);
             if (n > 0)
                 done += size_t(n);
             else if (n < 0 && errno != EAGAIN && errno != EINTR)
@@ -496,16 +852,22 @@ void Unit::run()
                 out.queue.front().first - Clock::now());
             timeout = int(std::clamp<long long>(wait.count(), 0, 200));
         }
+        if (o.vanishAfter > 0 && capturesSent >= o.vanishAfter && link == Link::Present)
+            timeout = std::min(timeout, 10); // to see the capture taken
         struct pollfd p
         {
-            fd, POLLIN, 0
+            terminal.master, POLLIN, 0
         };
         if (::poll(&p, 1, timeout) > 0 && (p.revents & POLLIN)) {
             uint8_t buffer[512];
-            const ssize_t n = ::read(fd, buffer, sizeof buffer);
+            const ssize_t n = ::read(terminal.master, buffer, sizeof buffer);
+            if (n > 0)
+                heardAt = Clock::now();
             for (ssize_t i = 0; i < n; ++i)
                 receive(buffer[i]);
         }
+        if (vanishDue())
+            vanish();
     }
 }
 
@@ -520,37 +882,16 @@ int main(int argc, char** argv)
     }
     if (!checkValues(options))
         return 2;
-    int master = -1;
-    int slave = -1;
-    char name[256] = {};
-    struct termios raw
-    {
-    };
-    cfmakeraw(&raw);
-    if (::openpty(&master, &slave, name, &raw, nullptr) != 0) {
-        std::perror("korun-sim: openpty");
+    Terminal terminal;
+    if (!terminal.open(options.link))
         return 1;
-    }
-    // The unit keeps its own end of the terminal open, so that the program may close and
-    // reopen the port between exchanges.
-    ::unlink(options.link.c_str());
-    if (::symlink(name, options.link.c_str()) != 0) {
-        std::perror("korun-sim: symlink");
-        return 1;
-    }
     std::signal(SIGTERM, onSignal);
     std::signal(SIGINT, onSignal);
-    std::fprintf(stderr, "korun-sim: KORUN-77M on %s (%s)\n", options.link.c_str(), name);
-    if (!options.ready.empty()) {
-        if (FILE* f = std::fopen(options.ready.c_str(), "w")) {
-            std::fprintf(f, "%s\n", name);
-            std::fclose(f);
-        }
-    }
-    Unit unit(options, master);
+    std::fprintf(
+        stderr, "korun-sim: KORUN-77M on %s (%s)\n", options.link.c_str(), terminal.name.c_str());
+    writeReady(options.ready, terminal.name);
+    Unit unit(options, terminal);
     unit.run();
-    ::unlink(options.link.c_str());
-    ::close(slave);
-    ::close(master);
+    terminal.close(options.link);
     return 0;
 }
