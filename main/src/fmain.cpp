@@ -13,6 +13,7 @@
 #include "print_dialog.h"
 #include "record_export.h"
 #include "rs232.h"
+#include "series_run.h"
 #include "set_record.h"
 #include "settings.h"
 #include "ui_aboutdialog.h"
@@ -48,10 +49,11 @@
 #include <QSerialPortInfo>
 #include <QSpinBox>
 #include <QStyle>
+#include <QTimer>
 #include <QToolBar>
 #include <algorithm>
-#include <cstdio>
 #include <cerrno>
+#include <cstdio>
 #include <memory>
 #include <new>
 
@@ -189,6 +191,7 @@ bool MainWnd::connectCommands()
         { ui->aPrint, &MainWnd::slot_aPrintTriggered },
         { ui->aExit, nullptr },
         { ui->aRunADC, &MainWnd::slot_aRunADCTriggered },
+        { ui->aSeries, &MainWnd::slot_aSeriesTriggered },
         { ui->aADC, &MainWnd::slot_aADCTriggered },
         { ui->aSin, &MainWnd::slot_aSinTriggered },
         { ui->aCOM, &MainWnd::slot_aCOMTriggered },
@@ -326,6 +329,7 @@ bool MainWnd::createToolBarItems()
     QToolBar* bar = ui->toolBar;
     bar->addWidget(zoomPanel);
     bar->addAction(ui->aRunADC);
+    bar->addAction(ui->aSeries);
     bar->addAction(ui->aADC);
     bar->addSeparator();
 
@@ -387,6 +391,14 @@ bool MainWnd::placeStatusLabels()
 
 void MainWnd::closeEvent(QCloseEvent* event)
 {
+    // A series ends first, its capture under way let go; the program quits when it has.
+    if (series) {
+        quitAfterSeries = true;
+        series->stop();
+        serialLink().requestStop();
+        event->ignore();
+        return;
+    }
     if (ProgressDialog::workInProgress() || !closeWaveForms()) {
         event->ignore();
         return;
@@ -1505,6 +1517,67 @@ void MainWnd::slot_aRunADCTriggered(bool)
         qtmisc::mesDaemon->showNotice(0x1402, gainAdviceText(advice));
     }
     ui->aRunADC->setEnabled(true);
+}
+
+void MainWnd::slot_aSeriesTriggered(bool)
+{
+    if (!mdiArea || !qtmisc::mesDaemon || series || ProgressDialog::workInProgress())
+        return;
+    if (seriesPlan.folder.isEmpty())
+        seriesPlan.folder = QDir(lastDir.isEmpty() ? QDir::homePath() : lastDir)
+                                .filePath(QStringLiteral("session"));
+    if (!askSeriesPlan(this, seriesPlan))
+        return;
+    TWForm* window = newEmptyWindow();
+    if (!window)
+        return;
+    SeriesSetup setup;
+    setup.plan = seriesPlan;
+    setup.query = ae.searched();
+    setup.params = acqParams;
+    setup.channels = channelCount;
+    setup.samples = 2 * int(acqParams.halfCount);
+    setup.port = comPortName;
+    setup.rate = comBaudRate;
+    SeriesRun run(setup);
+    series = &run;
+    connect(window, &QObject::destroyed, &run, &SeriesRun::stop);
+    ui->aRunADC->setEnabled(false);
+    ui->aSeries->setEnabled(false);
+    QToolBar* bar = seriesBar(run);
+    QString cause;
+    const bool done = run.run(window, cause);
+    series = nullptr;
+    delete bar;
+    ui->aRunADC->setEnabled(true);
+    ui->aSeries->setEnabled(true);
+    if (!done)
+        qtmisc::mesDaemon->showWarnWithCause(0x1514, QString(), QString(), true, true, cause);
+    if (quitAfterSeries)
+        QTimer::singleShot(0, this, &QWidget::close);
+}
+
+QToolBar* MainWnd::seriesBar(SeriesRun& run)
+{
+    auto* bar = new QToolBar(tr("Серия"), this);
+    bar->setObjectName(QStringLiteral("seriesBar"));
+    bar->setMovable(false);
+    auto* label = new QLabel(bar);
+    label->setObjectName(QStringLiteral("seriesStatus"));
+    label->setMinimumWidth(label->fontMetrics().horizontalAdvance(QLatin1Char('0')) * 70);
+    bar->addWidget(label);
+    QAction* stop = bar->addAction(tr("Стоп серии"));
+    stop->setToolTip(tr("Закончить серию после текущего снимка"));
+    connect(stop, &QAction::triggered, &run, [&run, stop] {
+        run.stop();
+        stop->setEnabled(false);
+    });
+    const int planned = run.setup().plan.captures;
+    connect(&run, &SeriesRun::progressChanged, label,
+        [&run, label, planned] { label->setText(seriesStatusText(run.progress(), planned)); });
+    addToolBar(Qt::BottomToolBarArea, bar);
+    bar->show();
+    return bar;
 }
 
 void MainWnd::slot_tStopReleased()

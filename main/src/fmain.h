@@ -3,6 +3,7 @@
 
 #include "gain_advice.h"
 #include "rs232.h"
+#include "session_series.h"
 #include "settings.h"
 #include "wave_form.h"
 
@@ -19,6 +20,7 @@ class QResizeEvent;
 class QScrollBar;
 class QSpinBox;
 class AeHitsPanel;
+class SeriesRun;
 class TWForm;
 class WaveStore;
 
@@ -147,6 +149,7 @@ public:
     bool scalesShown = false; // scales, grid and channel labels drawn over every record
     bool pageLabels = false; // printed pages and SVG pictures carry titles and scales
     AeSettings ae; // the hits' definitions and location, as «Параметры АЭ…» set them
+    SeriesPlan seriesPlan; // the last series asked for
     quint16 channelCount = 4;
     quint32 windowCounter = 1;
     bool applyToAll = true;
@@ -160,6 +163,7 @@ public slots:
     void slot_aInfoTriggered(bool checked);
     void slot_aPrintTriggered(bool checked);
     void slot_aRunADCTriggered(bool checked);
+    void slot_aSeriesTriggered(bool checked);
     void slot_aADCTriggered(bool checked);
     void slot_aSinTriggered(bool checked);
     void slot_aCOMTriggered(bool checked);
@@ -230,7 +234,11 @@ private:
     // table's entry; the index 0-3, or -1 when cancelled.
     int chooseColor(const char* actionPrefix, const QColor* table, QColor& chosen);
     void saveSettings();
+    // The bar that shows a running series and its STOP, made at the series' start.
+    QToolBar* seriesBar(SeriesRun& run);
 
+    SeriesRun* series = nullptr; // the series running, if any
+    bool quitAfterSeries = false;
     bool spinBoxGuard = false;
     bool zoomGuard = false;
     Ui::MainWindow* ui = nullptr;

@@ -33,6 +33,7 @@ void StringsKit::retranslate()
     warn1511 = tr("Печать не удалась: принтер или файл недоступен.");
     warn1512 = tr("Экспорт в файл %1 не выполнен:\n%2");
     warn1513 = tr("Файл %1 не импортирован:\n%2");
+    warn1514 = tr("Серия прервана!");
 
     question1702 = tr("Выполнить обратное преобразование?");
     question1705 = tr("Данные в окне %1 изменены!\nЗакрыть окно?");
@@ -71,6 +72,8 @@ QString StringsKit::warnText(int code) const
         return warn1512;
     case 0x1513:
         return warn1513;
+    case 0x1514:
+        return warn1514;
     default:
         return QString::number(code, 10);
     }

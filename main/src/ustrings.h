@@ -36,7 +36,7 @@ public:
 
 private:
     QString warn1501, warn1502, warn1504, warn1505, warn1507, warn1509, warn150A, warn150C,
-        warn150D, warn1510, warn1511, warn1512, warn1513;
+        warn150D, warn1510, warn1511, warn1512, warn1513, warn1514;
     QString question1702, question1705, question1707, question1709, question170A;
 };
 

@@ -667,12 +667,18 @@ int TWForm::saveFile(const QString& name)
     if (!record)
         return 100;
     const int result = writeRaw(*record, name);
-    if (result == 0) {
-        record->setUnsaved(false);
-        fileName = name;
-        refreshTitle();
-    }
+    if (result == 0)
+        markSaved(name);
     return result;
+}
+
+void TWForm::markSaved(const QString& name)
+{
+    if (!record)
+        return;
+    record->setUnsaved(false);
+    fileName = name;
+    refreshTitle();
 }
 
 void TWForm::refreshTitle()

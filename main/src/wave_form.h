@@ -131,6 +131,8 @@ public:
     // Writes the record: 0, the writer's negative result, or 100 without a record; the title
     // then names the file.
     int saveFile(const QString& name);
+    // The record as written to name by someone else (a series): saved, titled by it.
+    void markSaved(const QString& name);
     // The title names the window's file; while the record differs from it (a run into the
     // window, zeroing, an unsaved import) it carries the toolkit's modified mark.
     void refreshTitle();
