@@ -13,6 +13,8 @@
 #include <QtTest>
 #include <cmath>
 #include <csignal>
+#include <fcntl.h>
+#include <map>
 #include <sndfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -104,6 +106,7 @@ private slots:
     void outputsAndStreams();
     void interruptedBatchLeavesNoTemporary();
     void commandLine();
+    void sessionDatabase();
 
 private:
     QString path(const QString& name) const { return dir.filePath(name); }
@@ -605,6 +608,9 @@ void tst_Tool::commandLine()
         { { "spectrum", rec }, "--channel N" },
         { { "info" }, "info needs a file" },
         { { "frobnicate", rec }, "unknown command 'frobnicate'" },
+        { { "session", path("folder") }, "session takes one of --threshold-v" },
+        { { "session", path("folder"), "--summary", "--threshold-v", "1" }, "takes no options" },
+        { { "session", rec, rec, "--threshold-v", "1" }, "session takes one folder" },
     };
     for (const auto& [args, named] : wrong) {
         const Run run = tool(args);
@@ -649,6 +655,105 @@ void tst_Tool::commandLine()
                 .err.contains("from sample 4999 the record holds 1 samples; a spectrum needs 4"));
     QVERIFY(tool({ "spectrum", rec, "--channel", "1", "--length", "8192" })
                 .err.contains("holds 5000 samples: a length of at most 4096 fits"));
+}
+
+namespace {
+
+// The rows of a query through the sqlite3 shell, its columns joined by '|'.
+QStringList sqliteRows(const QString& database, const QString& query)
+{
+    QProcess shell;
+    shell.start("sqlite3", { database, query });
+    shell.waitForFinished();
+    return QString::fromUtf8(shell.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+}
+
+} // namespace
+
+// A folder of records as a session: the hits of each file in its database are those hits
+// finds in it, with the same events; a rebuild with another threshold replaces them; the
+// summary; a file that is not a database is refused as it was; a full disk keeps the old one.
+void tst_Tool::sessionDatabase()
+{
+    const QString folder = path("session");
+    const QString database = folder + "/session.sqlite";
+    QVERIFY(QDir().mkpath(folder));
+    for (const auto& [name, seed] : { std::pair("20240501-100000-0003.raw", 1),
+             std::pair("20240501-100500-0005.raw", 2), std::pair("extra.raw", 3) })
+        QCOMPARE(writeRaw(*testrecords::make(2, 5000, seed), folder + "/" + name), 0);
+    // Numbered after the others, started when written: 2024-05-01 10:10:00 UTC.
+    const timespec written[2] = { { 1714558200, 0 }, { 1714558200, 0 } };
+    QCOMPARE(::utimensat(AT_FDCWD, qPrintable(folder + "/extra.raw"), written, 0), 0);
+    QList<int> totals;
+    for (const char* margin : { "12", "20" }) {
+        const QStringList ae { "--threshold-auto", margin, "--spacing-m", "1" };
+        const QStringList csv = tool(QStringList { "hits", folder } + ae).out.split('\n');
+        std::map<QString, int> hits;
+        QSet<QString> events;
+        for (const QString& line : csv.mid(1, csv.size() - 2)) {
+            const QStringList cells = line.split(',');
+            ++hits[QFileInfo(cells[0]).fileName()];
+            events << cells[0] + ' ' + cells[10];
+        }
+        const Run built = tool(QStringList { "session", folder } + ae);
+        QCOMPARE(built.status, 0);
+        totals << int(csv.size() - 2);
+        QCOMPARE(built.out,
+            QString("%1: 3 captures, %2 hits, %3 events\n")
+                .arg(database)
+                .arg(totals.last())
+                .arg(events.size()));
+        QStringList expected;
+        for (const auto& [name, count] : hits)
+            expected << QString("%1|%2").arg(name).arg(count);
+        QCOMPARE(sqliteRows(database,
+                     "SELECT file, count(h.id) FROM captures c JOIN hits h ON h.capture = c.id "
+                     "GROUP BY c.id ORDER BY file"),
+            expected);
+    }
+    QVERIFY(totals[0] > 0 && totals[1] > 0 && totals[0] != totals[1]);
+    QCOMPARE(QDir(folder).entryList({ "session*" }, QDir::Files), QStringList("session.sqlite"));
+    QCOMPARE(sqliteRows(database, "SELECT file, number, start_utc FROM captures ORDER BY number"),
+        QStringList({ "20240501-100000-0003.raw|3|2024-05-01T10:00:00.000Z",
+            "20240501-100500-0005.raw|5|2024-05-01T10:05:00.000Z",
+            "extra.raw|6|2024-05-01T10:10:00.000Z" }));
+    const Run summary = tool({ "session", folder, "--summary" });
+    QCOMPARE(summary.status, 0);
+    const QStringList lines = summary.out.split('\n');
+    QCOMPARE(lines.mid(0, 8),
+        QStringList({ "captures: 3", QString("hits: %1").arg(totals[1]),
+            QString("events: %1").arg(sqliteRows(database, "SELECT count(*) FROM events")[0]),
+            "first_utc: 2024-05-01T10:00:00.000Z", "last_utc: 2024-05-01T10:10:00.042Z",
+            "span_s: 600.0416667", "recorded_s: 0.125", lines[7] }));
+    // 5000 samples at 120 kHz last 1/24 s.
+    QVERIFY(std::fabs(lines[7].mid(15).toDouble() - totals[1] * 3600 / (600 + 1 / 24.0)) < 1e-6);
+
+    QVERIFY(QDir().mkpath(path("foreign")));
+    QVERIFY(QFile::copy(folder + "/extra.raw", path("foreign/extra.raw")));
+    const QByteArray text = "not a database, and longer than SQLite's header";
+    QVERIFY(testfiles::write(path("foreign/session.sqlite"), text));
+    const Run refused = tool({ "session", path("foreign"), "--threshold-auto", "20" });
+    QVERIFY2(refused.status == 1
+            && refused.err.contains("session.sqlite: not an SQLite database; nothing was changed"),
+        qPrintable(refused.err));
+    QCOMPARE(testfiles::read(path("foreign/session.sqlite")), text);
+
+    QDir().mkpath(path("sfull"));
+    QProcess mount;
+    mount.start("mount", { "-t", "tmpfs", "-o", "size=96k", "tmpfs", path("sfull") });
+    if (::geteuid() != 0 || !mount.waitForFinished() || mount.exitCode() != 0)
+        return;
+    QVERIFY(QFile::copy(folder + "/extra.raw", path("sfull/extra.raw")));
+    const Run first = tool({ "session", path("sfull"), "--threshold-auto", "20" });
+    const Run full = tool({ "session", path("sfull"), "--threshold-auto", "30" });
+    const QStringList kept = sqliteRows(path("sfull/session.sqlite"), "SELECT count(*) FROM hits");
+    const QStringList left = QDir(path("sfull")).entryList(QDir::Files);
+    QProcess::execute("umount", { path("sfull") });
+    QCOMPARE(first.status, 0);
+    QVERIFY2(full.status == 1 && full.err.contains("no space left on the device; nothing"),
+        qPrintable(full.err));
+    QCOMPARE(kept, QStringList(first.out.section(' ', 3, 3)));
+    QCOMPARE(left, QStringList({ "extra.raw", "session.sqlite" }));
 }
 
 QTEST_GUILESS_MAIN(tst_Tool)

@@ -417,6 +417,7 @@ bool SessionDb::openFile(const QString& folder, const QString& path, Use use, QS
         sqlite3_busy_timeout(db, 5000);
         if (recognise(fresh, cause) && configure(use, fresh, cause)) {
             folderPath = folder;
+            openedFor = use;
             return true;
         }
     }
@@ -641,10 +642,10 @@ bool SessionDb::writeSession(const HitQuery& query, const QString& acquisition, 
 bool SessionDb::addCapture(const CaptureInfo& info, const QList<HitRow>& rows,
     const HitQuery& query, double rateHz, bool detector, QString& cause)
 {
+    const QByteArray file = pathBytes(QDir(folderPath).filePath(info.file));
     struct stat st;
     const bool filed = !info.file.isEmpty() && !info.file.contains('/')
-        && ::stat(pathBytes(QDir(folderPath).filePath(info.file)).constData(), &st) == 0
-        && S_ISREG(st.st_mode);
+        && ::stat(file.constData(), &st) == 0 && S_ISREG(st.st_mode);
     if (!db || !(rateHz > 0 && std::isfinite(rateHz)) || !filed) {
         cause = !db ? QLatin1String(notOpen)
             : !filed
@@ -653,6 +654,11 @@ bool SessionDb::addCapture(const CaptureInfo& info, const QList<HitRow>& rows,
             : QStringLiteral("the capture has no sampling frequency");
         return false;
     }
+    // A session's rows are committed durably: their file, and its name in the folder, first.
+    if (openedFor == Use::session
+        && (!syncPath(file, O_RDONLY, cause)
+            || !syncPath(pathBytes(folderPath), O_RDONLY | O_DIRECTORY, cause)))
+        return false;
     if (!execute("BEGIN IMMEDIATE", cause))
         return false;
     qint64 capture = 0;

@@ -105,7 +105,8 @@ public:
     // A capture and its rows in one transaction, rolled back on any failure: the hits of rows
     // (the search's, with rateHz the capture's sampling frequency and detector whether its
     // counts are of an envelope), and when query locates, their events and the events'
-    // sources. Refused when the capture's record file is not in the folder.
+    // sources. Refused when the capture's record file is not in the folder; a session's file
+    // and its folder are flushed to the disk first, so that no power cut keeps rows without it.
     bool addCapture(const CaptureInfo& info, const QList<HitRow>& rows, const HitQuery& query,
         double rateHz, bool detector, QString& cause);
 
@@ -130,6 +131,7 @@ private:
 
     sqlite3* db = nullptr;
     QString folderPath;
+    Use openedFor = Use::reading;
 };
 
 // A folder's database built anew into a temporary file beside it, which replaces the old one

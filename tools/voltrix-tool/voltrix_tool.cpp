@@ -935,7 +935,7 @@ const Command commands[] = {
     { "session",
         "usage: voltrix-tool session FOLDER --threshold-v V | --threshold-db DB | "
         "--threshold-auto DB\n"
-        "                               [AE options as for hits, but --start, --count, -o and\n"
+        "                               [the options of hits but --start, --count, -o and\n"
         "                               --calibrate]\n"
         "       voltrix-tool session FOLDER --summary\n"
         "  builds the database session.sqlite of a session folder anew from its .raw records:\n"
