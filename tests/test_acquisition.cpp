@@ -6,6 +6,7 @@
 #include "fmain.h"
 #include "init.h"
 #include "rs232.h"
+#include "series_run.h"
 #include "support/boxes.h"
 #include "support/child.h"
 #include "support/files.h"
@@ -25,11 +26,14 @@
 #include <QSerialPort>
 #include <QTableWidget>
 #include <QtTest>
+#include <csignal>
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
 #include <sndfile.h>
+#include <sqlite3.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 class tst_Acquisition : public WindowTest
@@ -60,6 +64,8 @@ private slots:
     void aeSourceIsFoundAndLocated();
     void randomSourcesFillTheirCaptures();
     void unitVanishesAndReturns();
+    void seriesKeepsEveryCapture();
+    void seriesUntilKilled();
     void portFailures();
     void shownTextsAreRussian();
 
@@ -387,6 +393,101 @@ void tst_Acquisition::unitVanishesAndReturns()
     QCOMPARE(samplesOf(*record->channel(1)), dumped(1));
     QVERIFY(log().contains("== " + comPortName.toUtf8() + " gone after 1 captures\n"));
     QVERIFY(log().contains("== KORUN-77M back on " + comPortName.toUtf8()));
+}
+
+// A series of 22 captures while the unit vanishes after the eighth and comes back: every
+// capture is kept as its file and its rows, and the database holds the hits the tool finds
+// in the files. A series killed at a random moment leaves a sound database whose rows all
+// have their files; the next start takes in a file left without rows.
+void tst_Acquisition::seriesKeepsEveryCapture()
+{
+    QVERIFY(
+        startUnit({ "--rate", "40", "--seed", "5", "--vanish-after", "8", "--return-after", "1" }));
+    acqParams.halfCount = 1024;
+    SeriesSetup setup;
+    setup.plan.folder = dir.filePath("series");
+    setup.plan.captures = 22;
+    setup.query.settings.floatingDb = 16;
+    setup.params = acqParams;
+    setup.samples = 2048;
+    setup.port = comPortName;
+    setup.rate = comBaudRate;
+    QVERIFY(QDir().mkpath(setup.plan.folder));
+    SeriesRun run(setup);
+    QString cause;
+    QVERIFY2(run.run(window->newEmptyWindow(), cause), qPrintable(cause));
+    QCOMPARE(run.progress().kept, 22);
+    const QStringList files = QDir(setup.plan.folder).entryList({ "*.raw" }, QDir::Files);
+    QCOMPARE(files.size(), 22);
+    const QByteArray log = testfiles::read(setup.plan.folder + "/session.log");
+    QVERIFY(log.contains("the unit vanished") && log.contains("the unit is back"));
+    qint64 toolHits = 0;
+    for (const QString& file : files) {
+        QProcess tool;
+        tool.start(VOLTRIX_TOOL_BINARY,
+            { "hits", "--threshold-auto", "16", setup.plan.folder + "/" + file });
+        QVERIFY(tool.waitForFinished(10000) && tool.exitCode() == 0);
+        toolHits += tool.readAllStandardOutput().count('\n') - 1; // less the header
+    }
+    QVERIFY(toolHits > 0);
+    SessionDb session;
+    SessionSummary summary;
+    QVERIFY(session.openForReading(setup.plan.folder, cause) && session.summary(summary, cause));
+    QCOMPARE(summary.captures, 22);
+    QCOMPARE(summary.hits, toolHits);
+    session.close();
+
+    QVERIFY(startUnit({ "--rate", "40", "--seed", "6" }));
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("VOLTRIX_SERIES_FOLDER", dir.filePath("killed"));
+    environment.insert("VOLTRIX_SERIES_PORT", comPortName);
+    child.setProcessEnvironment(environment);
+    child.start(QCoreApplication::applicationFilePath(), { "seriesUntilKilled" });
+    QVERIFY(child.waitForStarted(5000));
+    QThread::msleep(QRandomGenerator::global()->bounded(1000, 2500));
+    child.kill();
+    QVERIFY(child.waitForFinished(5000));
+    setup.plan.folder = dir.filePath("killed");
+    sqlite3* db = nullptr;
+    QCOMPARE(sqlite3_open(qPrintable(setup.plan.folder + "/session.sqlite"), &db), SQLITE_OK);
+    sqlite3_stmt* check = nullptr;
+    sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &check, nullptr);
+    QCOMPARE(sqlite3_step(check), SQLITE_ROW);
+    QCOMPARE(QByteArray(reinterpret_cast<const char*>(sqlite3_column_text(check, 0))), "ok");
+    sqlite3_finalize(check);
+    sqlite3_close(db);
+    QVERIFY(session.open(setup.plan.folder, cause));
+    const QStringList stored = session.captureFiles();
+    QVERIFY(!stored.isEmpty());
+    QStringList onDisk = QDir(setup.plan.folder).entryList({ "*.raw" }, QDir::Files, QDir::Name);
+    for (const QString& file : stored)
+        QVERIFY2(onDisk.contains(file), qPrintable(file));
+    QVERIFY(onDisk.size() - stored.size() <= 1);
+    QCOMPARE(takeInStrayCaptures(session, setup.query, cause), int(onDisk.size() - stored.size()));
+    QCOMPARE(session.captureFiles(), onDisk);
+}
+
+// Run by seriesKeepsEveryCapture as a program of its own, killed at a random moment: a series
+// without end into the folder it names, on the port it names.
+void tst_Acquisition::seriesUntilKilled()
+{
+    const QString folder = qEnvironmentVariable("VOLTRIX_SERIES_FOLDER");
+    if (folder.isEmpty())
+        QSKIP("started by seriesKeepsEveryCapture");
+    SeriesSetup setup;
+    setup.plan.folder = folder;
+    setup.plan.captures = 0;
+    setup.query.settings.floatingDb = 16;
+    acqParams.halfCount = 1024;
+    setup.params = acqParams;
+    setup.samples = 2048;
+    setup.port = qEnvironmentVariable("VOLTRIX_SERIES_PORT");
+    setup.rate = comBaudRate;
+    QVERIFY(QDir().mkpath(folder));
+    SeriesRun run(setup);
+    QString cause;
+    QVERIFY2(run.run(window->newEmptyWindow(), cause), qPrintable(cause));
 }
 
 // A missing port fails the run without a window; a port another program holds, and one the

@@ -126,6 +126,14 @@ bool SeriesRun::run(TWForm* target, QString& cause)
         cause = text("база сеанса: %1").arg(fileCauseText(why));
         return false;
     }
+    const int taken = takeInStrayCaptures(session, given.query, why);
+    if (taken < 0) {
+        cause = text("база сеанса: %1").arg(fileCauseText(why));
+        return false;
+    }
+    if (taken > 0)
+        appendSessionLog(
+            given.plan.folder, QStringLiteral("%1 capture files without rows taken in").arg(taken));
     nextNumber = nextCaptureNumber(given.plan.folder);
     portName = stablePortName(given.port);
     appendSessionLog(given.plan.folder,

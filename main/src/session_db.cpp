@@ -735,6 +735,17 @@ int SessionDb::highestCaptureNumber() const
     return query.step() == SQLITE_ROW ? int(query.integerAt(0)) : 0;
 }
 
+QStringList SessionDb::captureFiles() const
+{
+    QStringList files;
+    if (!db)
+        return files;
+    Statement query(db, "SELECT file FROM captures ORDER BY number");
+    while (query.step() == SQLITE_ROW)
+        files << query.textAt(0);
+    return files;
+}
+
 // --- Rebuilding --------------------------------------------------------------------------------
 
 namespace {

@@ -13,6 +13,7 @@
 #include <QDateTime>
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <QVector>
 
 struct sqlite3;
@@ -117,6 +118,8 @@ public:
 
     // The highest capture number stored; 0 when there is none.
     int highestCaptureNumber() const;
+    // The record files of the captures stored.
+    QStringList captureFiles() const;
 
     // How a database is used: a session's, read only, or built anew (SessionRebuild).
     enum class Use { session, reading, scratch };

@@ -42,6 +42,34 @@ bool keepCapture(SessionDb& session, WaveStore& record, const QDateTime& startUt
     return true;
 }
 
+int takeInStrayCaptures(SessionDb& session, const HitQuery& query, QString& cause)
+{
+    const QStringList stored = session.captureFiles();
+    const QDir folder(session.folder());
+    int taken = 0;
+    for (const QString& name :
+        folder.entryList({ QStringLiteral("*.raw") }, QDir::Files, QDir::Name)) {
+        QDateTime start;
+        int number = 0;
+        if (stored.contains(name) || !parseCaptureFileName(name, start, number))
+            continue;
+        WaveStore record(QRect(0, 0, 640, 400));
+        QList<HitRow> rows;
+        HitFacts facts;
+        QString why;
+        if (!readRaw(record, folder.filePath(name), &why))
+            continue; // not a record: no capture of ours
+        if (!tabulateHits(record, query, rows, why, &facts)
+            || !session.addCapture(captureOf(record, name, number, start), rows, query,
+                sampleRateHz(record), facts.detector, why)) {
+            cause = QStringLiteral("%1: %2").arg(name, why);
+            return -1;
+        }
+        ++taken;
+    }
+    return taken;
+}
+
 QString stablePortName(const QString& port, const QString& byIdFolder)
 {
     const QString target = QFileInfo(port).canonicalFilePath();

@@ -43,6 +43,11 @@ struct KeptCapture
 bool keepCapture(SessionDb& session, WaveStore& record, const QDateTime& startUtc, int number,
     const HitQuery& query, bool onlyWithHits, KeptCapture& kept, QString& cause);
 
+// The capture files of the session's folder that have no rows (a program stopped between a
+// file and its rows leaves one), searched with query and stored: how many, or -1 with the
+// cause in words.
+int takeInStrayCaptures(SessionDb& session, const HitQuery& query, QString& cause);
+
 // The name under which port is found again when its adapter is unplugged and comes back under
 // another number: the link in byIdFolder (the system's /dev/serial/by-id) that leads to it, or
 // port itself when none does.
