@@ -71,6 +71,25 @@ void makeTimeAxis(QCPAxis* axis)
         });
 }
 
+// A hit's mark: a disc 3 pixels across. On the screen and in pictures it is stamped as a
+// small picture, ten times quicker than drawing each disc (a week's million hits leave tens of
+// thousands after the plot's own thinning); in SVG files it is drawn as a disc.
+QCPScatterStyle hitMark(const QColor& color, bool vector)
+{
+    constexpr int across = 3;
+    if (vector)
+        return QCPScatterStyle(QCPScatterStyle::ssDisc, color, across);
+    QPixmap disc(across, across);
+    disc.fill(Qt::transparent);
+    QPainter painter(&disc);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(color);
+    painter.drawEllipse(QRectF(0, 0, across, across));
+    painter.end();
+    return QCPScatterStyle(disc);
+}
+
 QCustomPlot* newPlot(TrendDock::Plot which, QWidget* parent)
 {
     auto* plot = new QCustomPlot(parent);
@@ -139,6 +158,10 @@ TrendDock::TrendDock(QWidget* parent)
     : QDockWidget(tr("Тренды"), parent)
 {
     setObjectName(QStringLiteral("trendDock"));
+    intervalTimer = new QTimer(this);
+    intervalTimer->setSingleShot(true);
+    intervalTimer->setInterval(250);
+    connect(intervalTimer, &QTimer::timeout, this, &TrendDock::slot_filterChanged);
     pages = new QStackedWidget(this);
     auto* empty = new QLabel(tr("Нет сеанса: тренды строятся по серии оцифровок"), pages);
     empty->setObjectName(QStringLiteral("emptyLabel"));
@@ -166,10 +189,6 @@ TrendDock::TrendDock(QWidget* parent)
     setUpCumulativePlot();
     setUpDistributionPlot();
     setUpSourcesPlot();
-    intervalTimer = new QTimer(this);
-    intervalTimer->setSingleShot(true);
-    intervalTimer->setInterval(250);
-    connect(intervalTimer, &QTimer::timeout, this, &TrendDock::slot_filterChanged);
     clear();
 }
 
@@ -236,8 +255,7 @@ void TrendDock::setUpAmplitudePlot()
         amplitudeGraphs[c] = plot->addGraph();
         amplitudeGraphs[c]->setName(tr("к%1").arg(c + 1));
         amplitudeGraphs[c]->setLineStyle(QCPGraph::lsNone);
-        amplitudeGraphs[c]->setScatterStyle(
-            QCPScatterStyle(QCPScatterStyle::ssDisc, channelColors[c], 3));
+        amplitudeGraphs[c]->setScatterStyle(hitMark(channelColors[c], false));
     }
     makeTimeAxis(plot->xAxis);
     plot->yAxis->setLabel(tr("Амплитуда, дБАЭ"));
@@ -712,8 +730,12 @@ bool TrendDock::exportPlot(Plot which, const QString& name, Format format, QStri
         drawn = painter.begin(&svg);
         if (drawn) {
             painter.setMode(QCPPainter::pmVectorized);
+            for (int c = 0; c < channelCount; ++c)
+                amplitudeGraphs[c]->setScatterStyle(hitMark(channelColors[c], true));
             plot->toPainter(&painter, width, height);
             painter.end();
+            for (int c = 0; c < channelCount; ++c)
+                amplitudeGraphs[c]->setScatterStyle(hitMark(channelColors[c], false));
         }
     }
     if (!drawn) {

@@ -59,7 +59,9 @@ int extendCumulative(
 
 void Histogram::add(double value)
 {
-    const double k = std::floor((value - origin) / width);
+    // A value a rounding error short of an edge (0.3 m over bins of 0.05 m gives 5.999...)
+    // belongs to the bin the edge starts.
+    const double k = std::floor((value - origin) / width + 1e-9);
     const double low = counts.isEmpty() ? k : std::min(k, double(first));
     const double high = counts.isEmpty() ? k : std::max(k, double(first) + counts.size() - 1);
     // Bins stay well inside int so that first + i never overflows.
