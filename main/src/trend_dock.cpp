@@ -111,14 +111,29 @@ QCustomPlot* newPlot(TrendDock::Plot which, QWidget* parent)
     return plot;
 }
 
-QCPLegend* placeLegend(QCustomPlot* plot, Qt::Alignment where)
+// The legend's items side by side from the left, each as wide as its name.
+void packLegend(QCPLegend* legend)
+{
+    for (int i = 0; i < legend->itemCount(); ++i)
+        legend->item(i)->setMaximumSize(legend->item(i)->minimumOuterSizeHint());
+}
+
+// The legend as one line centred under the plot, where it never covers the data.
+void placeLegend(QCustomPlot* plot)
 {
     plot->legend->setVisible(true);
-    plot->legend->setBrush(QColor(255, 255, 255, 210));
-    plot->legend->setBorderPen(QPen(QColor(190, 190, 190)));
+    plot->legend->setBrush(Qt::NoBrush);
+    plot->legend->setBorderPen(Qt::NoPen);
     plot->legend->setFillOrder(QCPLayoutGrid::foColumnsFirst);
-    plot->axisRect()->insetLayout()->setInsetAlignment(0, where);
-    return plot->legend;
+    plot->legend->setMargins(QMargins(4, 0, 4, 2));
+    plot->axisRect()->insetLayout()->take(plot->legend);
+    auto* foot = new QCPLayoutGrid;
+    plot->plotLayout()->addElement(2, 0, foot);
+    plot->plotLayout()->setRowStretchFactor(2, 0.001);
+    foot->addElement(0, 0, new QCPLayoutElement(plot));
+    foot->addElement(0, 1, plot->legend);
+    foot->addElement(0, 2, new QCPLayoutElement(plot));
+    packLegend(plot->legend);
 }
 
 // The time span of a series: its first to last hit with a fiftieth (at least half a minute)
@@ -259,7 +274,8 @@ void TrendDock::setUpAmplitudePlot()
     }
     makeTimeAxis(plot->xAxis);
     plot->yAxis->setLabel(tr("Амплитуда, дБАЭ"));
-    placeLegend(plot, Qt::AlignTop | Qt::AlignRight);
+    placeLegend(plot);
+    updateLegend();
 }
 
 void TrendDock::setUpCumulativePlot()
@@ -280,7 +296,7 @@ void TrendDock::setUpCumulativePlot()
     plot->yAxis2->setNumberFormat(QStringLiteral("gb"));
     plot->axisRect()->setRangeDragAxes({ plot->xAxis }, { plot->yAxis, plot->yAxis2 });
     plot->axisRect()->setRangeZoomAxes({ plot->xAxis }, { plot->yAxis, plot->yAxis2 });
-    placeLegend(plot, Qt::AlignTop | Qt::AlignLeft);
+    placeLegend(plot);
 }
 
 void TrendDock::setUpDistributionPlot()
@@ -309,9 +325,16 @@ void TrendDock::setUpSourcesPlot()
     gradient.setColorStopAt(0.5, QColor(49, 130, 189));
     gradient.setColorStopAt(1, QColor(8, 48, 107));
     gradient.setNanHandling(QCPColorGradient::nhTransparent);
-    densityMap->setGradient(gradient);
-    densityMap->setDataScaleType(QCPAxis::stLogarithmic);
+    densityScale = new QCPColorScale(plot);
+    densityScale->setBarWidth(10);
+    densityScale->setDataScaleType(QCPAxis::stLogarithmic);
+    densityScale->setGradient(gradient);
+    densityScale->axis()->setTicker(QSharedPointer<QCPAxisTickerLog>::create());
+    densityScale->axis()->setNumberFormat(QStringLiteral("gb"));
+    densityScale->axis()->setLabel(tr("Источников в ячейке"));
+    densityMap->setColorScale(densityScale);
     densityMap->setInterpolate(false);
+    densityScale->setVisible(false);
     pointsGraph = plot->addGraph();
     pointsGraph->setLineStyle(QCPGraph::lsNone);
     pointsGraph->setScatterStyle(
@@ -516,6 +539,13 @@ void TrendDock::showSources()
     pointsGraph->setVisible(planar && !density);
     densityMap->setVisible(density);
     QCustomPlot* plot = plots[sourcesPlot];
+    // The colour scale stands right of the plane while the density is shown.
+    QCPLayoutGrid* layout = plot->plotLayout();
+    if (density && !densityScale->layout())
+        layout->addElement(1, 1, densityScale);
+    else if (!density && densityScale->layout() && layout->take(densityScale))
+        layout->simplify();
+    densityScale->setVisible(density);
     plot->xAxis->setLabel(planar ? tr("X, м") : tr("Положение на линии, м"));
     plot->yAxis->setLabel(planar ? tr("Y, м") : tr("Источники"));
     if (!planar) {
@@ -593,8 +623,11 @@ void TrendDock::updateLegend()
     QCPLegend* legend = plots[amplitudePlot]->legend;
     legend->clearItems();
     for (int c = 0; c < channelCount; ++c)
-        if (channelBoxes[c]->isChecked())
+        if (channelBoxes[c]->isChecked()) {
             amplitudeGraphs[c]->addToLegend();
+            legend->itemWithPlottable(amplitudeGraphs[c])->setTextColor(channelColors[c]);
+        }
+    packLegend(legend);
 }
 
 void TrendDock::updateSpanFields()

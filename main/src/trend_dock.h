@@ -18,6 +18,7 @@ class QCustomPlot;
 class QCPGraph;
 class QCPBars;
 class QCPColorMap;
+class QCPColorScale;
 
 class TrendDock : public QDockWidget
 {
@@ -100,6 +101,7 @@ private:
     QCPGraph* pointsGraph = nullptr;
     QCPGraph* sensorsGraph = nullptr;
     QCPColorMap* densityMap = nullptr;
+    QCPColorScale* densityScale = nullptr;
 
     bool session = false;
     QVector<TrendHit> hits; // in time order
