@@ -149,7 +149,9 @@ void tst_Trends::histogramBins()
     Histogram amplitudes;
     TrendFilter notTwo;
     notTwo.channels = 0b1101;
-    QCOMPARE(extendAmplitudes(amplitudes, { hit(1, 0, 40.5), hit(2, 1, 60), hit(3, 2, 42) }, 0, notTwo), 2);
+    QCOMPARE(
+        extendAmplitudes(amplitudes, { hit(1, 0, 40.5), hit(2, 1, 60), hit(3, 2, 42) }, 0, notTwo),
+        2);
     QCOMPARE(amplitudes.first, 40);
     QCOMPARE(amplitudes.counts, QVector<double>({ 1, 0, 1 }));
 }
@@ -264,6 +266,9 @@ void tst_Trends::channelsAndSpan()
     span->setCurrentIndex(TrendDock::lastHour); // minutes 60 ... 120, channel 1 left out
     QCOMPARE(total->dataCount(), 61 - 16);
     QCOMPARE(total->data()->at(0)->key, t0 + 61 * 60);
+    auto* from = dock.findChild<QDateTimeEdit*>("fromEdit");
+    QCOMPARE(from->dateTime().toSecsSinceEpoch(), qint64(t0) + 3600);
+    QVERIFY(!from->isEnabled());
     // The last hour follows the session.
     dock.appendHits({ hit(t0 + 150 * 60, 1) });
     QCOMPARE(total->data()->at(0)->key, t0 + 90 * 60);
@@ -271,8 +276,9 @@ void tst_Trends::channelsAndSpan()
 
     span->setCurrentIndex(TrendDock::chosenInterval);
     const qint64 start = qint64(t0);
-    dock.findChild<QDateTimeEdit*>("fromEdit")->setDateTime(QDateTime::fromSecsSinceEpoch(start + 600));
-    dock.findChild<QDateTimeEdit*>("toEdit")->setDateTime(QDateTime::fromSecsSinceEpoch(start + 1200));
+    from->setDateTime(QDateTime::fromSecsSinceEpoch(start + 600));
+    dock.findChild<QDateTimeEdit*>("toEdit")->setDateTime(
+        QDateTime::fromSecsSinceEpoch(start + 1200));
     // Minutes 10 ... 20 on channels 2-4: 11 less the 3 of channel 1.
     QTRY_COMPARE(total->dataCount(), 8);
 }
@@ -318,7 +324,8 @@ void tst_Trends::exports()
     const QString svg = dir.filePath("cumulative.svg");
     const QString csv = dir.filePath("amplitudes.csv");
     QString cause;
-    QVERIFY2(dock.exportPlot(TrendDock::amplitudePlot, png, TrendDock::pngFormat, cause), qPrintable(cause));
+    QVERIFY2(dock.exportPlot(TrendDock::amplitudePlot, png, TrendDock::pngFormat, cause),
+        qPrintable(cause));
     QImage image(png);
     QVERIFY(!image.isNull() && image.width() >= 800 && image.height() >= 500);
     QVERIFY(dock.exportPlot(TrendDock::cumulativePlot, svg, TrendDock::svgFormat, cause));
@@ -334,8 +341,8 @@ void tst_Trends::exports()
     QCOMPARE(fileBytes(csv).split('\n').value(2), QByteArray("2023-11-14T22:13:22.000Z,2,0.75"));
     QVERIFY(dock.exportPlot(TrendDock::distributionPlot, csv, TrendDock::csvFormat, cause));
     QCOMPARE(fileBytes(csv).count('\n'), 1 + 16); // 45 ... 60 dB_AE
-    QVERIFY(!dock.exportPlot(TrendDock::amplitudePlot, dir.filePath("none/x.png"),
-        TrendDock::pngFormat, cause));
+    QVERIFY(!dock.exportPlot(
+        TrendDock::amplitudePlot, dir.filePath("none/x.png"), TrendDock::pngFormat, cause));
     QVERIFY(!cause.isEmpty());
 }
 

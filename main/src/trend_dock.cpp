@@ -93,8 +93,8 @@ QCPScatterStyle hitMark(const QColor& color, bool vector)
 QCustomPlot* newPlot(TrendDock::Plot which, QWidget* parent)
 {
     auto* plot = new QCustomPlot(parent);
-    plot->setObjectName(QStringList { "amplitudePlot", "cumulativePlot", "distributionPlot",
-        "sourcesPlot" }[which]);
+    plot->setObjectName(QStringList {
+        "amplitudePlot", "cumulativePlot", "distributionPlot", "sourcesPlot" }[which]);
     plot->setMinimumSize(320, 220);
     plot->plotLayout()->insertRow(0);
     QFont font = plot->font();
@@ -227,8 +227,8 @@ QWidget* TrendDock::makeControls()
     row->addWidget(new QLabel(tr("Время:"), controls));
     spanBox = new QComboBox(controls);
     spanBox->setObjectName(QStringLiteral("spanBox"));
-    spanBox->addItems({ tr("весь сеанс"), tr("последний час"), tr("последние сутки"),
-        tr("интервал") });
+    spanBox->addItems(
+        { tr("весь сеанс"), tr("последний час"), tr("последние сутки"), tr("интервал") });
     row->addWidget(spanBox);
     fromEdit = new QDateTimeEdit(controls);
     toEdit = new QDateTimeEdit(controls);
@@ -256,8 +256,8 @@ QWidget* TrendDock::makeControls()
     exportButton->setPopupMode(QToolButton::InstantPopup);
     auto* menu = new QMenu(exportButton);
     for (int p = 0; p < plotCount; ++p)
-        menu->addAction(plotTitle(Plot(p)) + QStringLiteral("…"), this,
-            [this, p] { askExport(Plot(p)); });
+        menu->addAction(
+            plotTitle(Plot(p)) + QStringLiteral("…"), this, [this, p] { askExport(Plot(p)); });
     exportButton->setMenu(menu);
     row->addWidget(exportButton);
     return controls;
@@ -435,6 +435,7 @@ void TrendDock::showEvent(QShowEvent* event)
 void TrendDock::slot_filterChanged()
 {
     rebuild();
+    updateSpanFields();
     updateLegend();
     follow();
     replotAll();
@@ -445,7 +446,6 @@ void TrendDock::slot_spanChanged(int span)
     const bool interval = span == chosenInterval;
     fromEdit->setEnabled(interval);
     toEdit->setEnabled(interval);
-    updateSpanFields();
     intervalTimer->stop();
     slot_filterChanged();
 }
@@ -654,21 +654,27 @@ void TrendDock::followPlot(Plot which)
 {
     QCustomPlot* plot = plots[which];
     const int bins = int(amplitudes.counts.size());
-    const double most = bins > 0 ? *std::max_element(amplitudes.counts.begin(), amplitudes.counts.end()) : 1;
+    const double most
+        = bins > 0 ? *std::max_element(amplitudes.counts.begin(), amplitudes.counts.end()) : 1;
     switch (which) {
     case amplitudePlot:
         plot->xAxis->setRange(timeSpan(cumulative.times));
-        plot->yAxis->setRange(bins > 0 ? QCPRange(amplitudes.binStart(0) - 2, amplitudes.binStart(bins) + 2)
-                                       : QCPRange(20, 100));
+        plot->yAxis->setRange(bins > 0
+                ? QCPRange(amplitudes.binStart(0) - 2, amplitudes.binStart(bins) + 2)
+                : QCPRange(20, 100));
         break;
     case cumulativePlot:
         plot->xAxis->setRange(timeSpan(cumulative.times));
         plot->yAxis->setRange(0, cumulative.hits.isEmpty() ? 1 : cumulative.hits.last() * 1.05);
-        plot->yAxis2->setRange(0, cumulative.energy.isEmpty() || cumulative.energy.last() <= 0 ? 1 : cumulative.energy.last() * 1.05);
+        plot->yAxis2->setRange(0,
+            cumulative.energy.isEmpty() || cumulative.energy.last() <= 0
+                ? 1
+                : cumulative.energy.last() * 1.05);
         break;
     case distributionPlot:
-        plot->xAxis->setRange(bins > 0 ? QCPRange(amplitudes.binStart(0) - 1, amplitudes.binStart(bins) + 1)
-                                       : QCPRange(20, 100));
+        plot->xAxis->setRange(bins > 0
+                ? QCPRange(amplitudes.binStart(0) - 1, amplitudes.binStart(bins) + 1)
+                : QCPRange(20, 100));
         plot->yAxis->setRange(0.5, std::max(most * 2, 10.0));
         break;
     default:
@@ -696,7 +702,8 @@ void TrendDock::followSources()
         const double low = bins > 0 ? std::min(0.0, line.binStart(0)) : 0;
         const double high = bins > 0 ? std::max(spacing, line.binStart(bins)) : spacing;
         const double spare = (high - low) / 20;
-        const double most = bins > 0 ? *std::max_element(line.counts.begin(), line.counts.end()) : 1;
+        const double most
+            = bins > 0 ? *std::max_element(line.counts.begin(), line.counts.end()) : 1;
         plot->xAxis->setRange(low - spare, high + spare);
         // Room above the highest bar for the sensors' names.
         plot->yAxis->setRange(0, most * 1.2);
@@ -805,8 +812,8 @@ std::string TrendDock::csvOf(Plot which) const
     case distributionPlot:
         text = "from_dB,to_dB,hits\n";
         for (int i = 0; i < amplitudes.counts.size(); ++i)
-            appendRow(text,
-                { amplitudes.binStart(i), amplitudes.binStart(i + 1), amplitudes.counts[i] });
+            appendRow(
+                text, { amplitudes.binStart(i), amplitudes.binStart(i + 1), amplitudes.counts[i] });
         break;
     default:
         if (!planar) {

@@ -38,8 +38,8 @@ qsizetype firstAtOrAfter(const QVector<TrendHit>& hits, double utcSeconds)
     return found - hits.begin();
 }
 
-int extendCumulative(
-    CumulativeSeries& series, const QVector<TrendHit>& hits, qsizetype begin, const TrendFilter& filter)
+int extendCumulative(CumulativeSeries& series, const QVector<TrendHit>& hits, qsizetype begin,
+    const TrendFilter& filter)
 {
     double count = series.hits.isEmpty() ? 0 : series.hits.last();
     double energy = series.energy.isEmpty() ? 0 : series.energy.last();
@@ -82,8 +82,8 @@ void Histogram::add(double value)
     counts[bin - first] += 1;
 }
 
-int extendAmplitudes(
-    Histogram& amplitudes, const QVector<TrendHit>& hits, qsizetype begin, const TrendFilter& filter)
+int extendAmplitudes(Histogram& amplitudes, const QVector<TrendHit>& hits, qsizetype begin,
+    const TrendFilter& filter)
 {
     int taken = 0;
     for (qsizetype i = begin; i < hits.size(); ++i)
@@ -128,8 +128,8 @@ DensityGrid planeGrid(const QList<QPointF>& sensors, int cellsAcross)
     return grid;
 }
 
-int extendSources(
-    SourceSeries& sources, const QVector<TrendHit>& hits, qsizetype begin, const TrendFilter& filter)
+int extendSources(SourceSeries& sources, const QVector<TrendHit>& hits, qsizetype begin,
+    const TrendFilter& filter)
 {
     int added = 0;
     for (qsizetype i = begin; i < hits.size(); ++i) {

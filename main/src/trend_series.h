@@ -41,8 +41,8 @@ struct CumulativeSeries
 
 // Extends series by the hits of hits[begin ...] that filter takes; they are in time order and
 // none is earlier than the series' last. Returns how many were taken.
-int extendCumulative(
-    CumulativeSeries& series, const QVector<TrendHit>& hits, qsizetype begin, const TrendFilter& filter);
+int extendCumulative(CumulativeSeries& series, const QVector<TrendHit>& hits, qsizetype begin,
+    const TrendFilter& filter);
 
 // Counts in bins [origin + k * width, origin + (k + 1) * width), k = first ... first +
 // counts.size() - 1, grown to either side as values come, at most maxBins of them; a value
@@ -64,8 +64,8 @@ struct Histogram
 
 // Extends amplitudes (bins of 1 dB_AE from 0) by the amplitudes of the hits of hits[begin ...]
 // that filter takes; returns how many were taken.
-int extendAmplitudes(
-    Histogram& amplitudes, const QVector<TrendHit>& hits, qsizetype begin, const TrendFilter& filter);
+int extendAmplitudes(Histogram& amplitudes, const QVector<TrendHit>& hits, qsizetype begin,
+    const TrendFilter& filter);
 
 // Counts in columns x rows square cells over area (left to right, then rows from area.top(),
 // the lowest y, up); places outside it are counted as outside. The right and top edges belong
@@ -106,5 +106,5 @@ struct SourceSeries
 
 // Extends sources by the located hits of hits[begin ...] that filter takes; returns how many
 // sources were added.
-int extendSources(
-    SourceSeries& sources, const QVector<TrendHit>& hits, qsizetype begin, const TrendFilter& filter);
+int extendSources(SourceSeries& sources, const QVector<TrendHit>& hits, qsizetype begin,
+    const TrendFilter& filter);
