@@ -7,7 +7,8 @@ void RatioReporter::ReportRuns(const std::vector<Run>& runs)
     ConsoleReporter::ReportRuns(runs);
     for (const Run& run : runs)
         if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median")
-            medians[run.run_name.str()] = run.GetAdjustedRealTime();
+            medians[run.run_name.str()]
+                = run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
 }
 
 int RatioReporter::printGoals(const std::vector<Goal>& goals) const
@@ -17,12 +18,16 @@ int RatioReporter::printGoals(const std::vector<Goal>& goals) const
     for (const Goal& goal : goals) {
         const auto ours = medians.find(goal.ours);
         const auto theirs = medians.find(goal.theirs);
-        if (ours == medians.end() || theirs == medians.end() || theirs->second <= 0) {
+        const bool fixed = goal.theirs.empty();
+        const double denominator = fixed ? goal.fixedSeconds
+            : theirs != medians.end()    ? theirs->second
+                                         : 0;
+        if (ours == medians.end() || denominator <= 0) {
             std::printf("%-58s %10s %8.2f  not measured\n", goal.what.c_str(), "-", goal.limit);
             ++missed;
             continue;
         }
-        const double ratio = ours->second / theirs->second;
+        const double ratio = ours->second / denominator;
         if (goal.limit <= 0) {
             std::printf("%-58s %10.3f %8s  for information\n", goal.what.c_str(), ratio, "-");
             continue;
@@ -31,6 +36,9 @@ int RatioReporter::printGoals(const std::vector<Goal>& goals) const
         missed += met ? 0 : 1;
         std::printf("%-58s %10.3f %8.2f  %s\n", goal.what.c_str(), ratio, goal.limit,
             met ? "met" : "NOT MET");
+        if (fixed)
+            std::printf("    %.6f s / (%s = %.6f s)\n", ours->second, goal.fixedFormula.c_str(),
+                goal.fixedSeconds);
     }
     return missed;
 }

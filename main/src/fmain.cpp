@@ -16,6 +16,7 @@
 #include "series_run.h"
 #include "set_record.h"
 #include "settings.h"
+#include "trend_dock.h"
 #include "ui_aboutdialog.h"
 #include "ui_infodialog.h"
 #include "ui_mainwindow.h"
@@ -243,6 +244,7 @@ bool MainWnd::connectCommands()
         { ui->aMeasure, &MainWnd::slot_aMeasureTriggered },
         { ui->aScales, &MainWnd::slot_aScalesTriggered },
         { ui->aAeCalibration, &MainWnd::slot_aAeCalibrationTriggered },
+        { ui->aTrends, &MainWnd::slot_aTrendsTriggered },
     };
     int position = 0;
     for (const auto& command : commands) {
@@ -1195,7 +1197,44 @@ AeHitsPanel* MainWnd::aeHitsPanel()
         if (ui && !panel->isHidden() == visible)
             ui->aAeHits->setChecked(visible);
     });
+    if (auto* trends = findChild<TrendDock*>())
+        tabifyDockWidget(trends, panel);
     return panel;
+}
+
+TrendDock* MainWnd::trendDock()
+{
+    if (auto* dock = findChild<TrendDock*>())
+        return dock;
+    auto* dock = new TrendDock(this);
+    addDockWidget(Qt::BottomDockWidgetArea, dock);
+    if (auto* hitsPanel = findChild<AeHitsPanel*>())
+        tabifyDockWidget(hitsPanel, dock);
+    connect(dock, &QDockWidget::visibilityChanged, this, [this, dock](bool visible) {
+        if (ui && !dock->isHidden() == visible)
+            ui->aTrends->setChecked(visible);
+    });
+    return dock;
+}
+
+namespace {
+
+// The trend plots show sources the way the AE settings locate them.
+void showLocationLayout(TrendDock* dock, const AeSettings& ae)
+{
+    const HitQuery located = ae.searched();
+    dock->setLocationLayout(!located.sensors.isEmpty(), located.sensors, located.spacingMetres);
+}
+
+} // namespace
+
+void MainWnd::slot_aTrendsTriggered(bool checked)
+{
+    TrendDock* dock = trendDock();
+    showLocationLayout(dock, ae);
+    dock->setVisible(checked);
+    if (checked)
+        dock->raise();
 }
 
 void MainWnd::refreshAeHits()
@@ -1285,6 +1324,8 @@ void MainWnd::slot_aAeParamsTriggered(bool)
         return;
     dialog.takeValues(ae);
     refreshAeHits();
+    if (auto* dock = findChild<TrendDock*>())
+        showLocationLayout(dock, ae);
 }
 
 // The speed is fitted on the active record (its selection) with the sensors as set, also while
@@ -1542,6 +1583,13 @@ void MainWnd::slot_aSeriesTriggered(bool)
     SeriesRun run(setup);
     series = &run;
     connect(window, &QObject::destroyed, &run, &SeriesRun::stop);
+    // The trend plots follow the session from what its database held.
+    TrendDock* dock = trendDock();
+    showLocationLayout(dock, ae);
+    connect(&run, &SeriesRun::sessionOpened, dock, &TrendDock::setHits);
+    connect(&run, &SeriesRun::hitsStored, dock, &TrendDock::appendHits);
+    dock->show();
+    dock->raise();
     ui->aRunADC->setEnabled(false);
     ui->aSeries->setEnabled(false);
     QToolBar* bar = seriesBar(run);

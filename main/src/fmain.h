@@ -21,6 +21,7 @@ class QScrollBar;
 class QSpinBox;
 class AeHitsPanel;
 class SeriesRun;
+class TrendDock;
 class TWForm;
 class WaveStore;
 
@@ -142,6 +143,9 @@ public:
     // first use), refreshed when another window becomes active.
     AeHitsPanel* aeHitsPanel();
     void refreshAeHits();
+    // The session's trend plots, shown when «Тренды» is checked (made at the first use) in a
+    // tab beside the hits table.
+    TrendDock* trendDock();
     // The measurements of the active record, shown when «Измерения» is checked; refreshed when
     // a cursor moves, the selection changes or another window becomes active.
     void refreshMeasurements();
@@ -203,6 +207,7 @@ public slots:
     void slot_aAeCalibrationTriggered(bool checked);
     void slot_aMeasureTriggered(bool checked);
     void slot_aScalesTriggered(bool checked);
+    void slot_aTrendsTriggered(bool checked);
     void slot_sbZYValueChanged(int value);
     void slot_sbZYSliderMoved(int value);
     void slot_sbZXValueChanged(int value);

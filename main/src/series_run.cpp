@@ -134,6 +134,9 @@ bool SeriesRun::run(TWForm* target, QString& cause)
     if (taken > 0)
         appendSessionLog(
             given.plan.folder, QStringLiteral("%1 capture files without rows taken in").arg(taken));
+    const QVector<TrendHit> earlier = session.trendHits(0);
+    lastHitId = earlier.isEmpty() ? 0 : earlier.last().id;
+    emit sessionOpened(earlier);
     nextNumber = nextCaptureNumber(given.plan.folder);
     portName = stablePortName(given.port);
     appendSessionLog(given.plan.folder,

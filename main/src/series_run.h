@@ -71,6 +71,8 @@ public:
 
 signals:
     void progressChanged();
+    // The hits the session's database held when the series began.
+    void sessionOpened(const QVector<TrendHit>& hits);
     // The hits a kept capture stored, for the trend plots.
     void hitsStored(const QVector<TrendHit>& hits);
 
