@@ -43,6 +43,7 @@
 #include <QLabel>
 #include <QLocale>
 #include <QMdiArea>
+#include <QProgressBar>
 #include <QRadioButton>
 #include <QRegularExpression>
 #include <QResizeEvent>
@@ -396,8 +397,7 @@ void MainWnd::closeEvent(QCloseEvent* event)
     // A series ends first, its capture under way let go; the program quits when it has.
     if (series) {
         quitAfterSeries = true;
-        series->stop();
-        serialLink().requestStop();
+        series->stopNow();
         event->ignore();
         return;
     }
@@ -1614,11 +1614,24 @@ QToolBar* MainWnd::seriesBar(SeriesRun& run)
     label->setObjectName(QStringLiteral("seriesStatus"));
     label->setMinimumWidth(label->fontMetrics().horizontalAdvance(QLatin1Char('0')) * 70);
     bar->addWidget(label);
+    auto* transfer = new QProgressBar(bar);
+    transfer->setObjectName(QStringLiteral("seriesTransfer"));
+    transfer->setMaximumWidth(160);
+    bar->addWidget(transfer);
+    run.setTransferBar(transfer);
+    // The first STOP ends the series after the capture under way; the second lets that go
+    // too (a capture waiting for its trigger).
     QAction* stop = bar->addAction(tr("Стоп серии"));
+    stop->setObjectName(QStringLiteral("seriesStop"));
     stop->setToolTip(tr("Закончить серию после текущего снимка"));
-    connect(stop, &QAction::triggered, &run, [&run, stop] {
+    connect(stop, &QAction::triggered, &run, [this, &run, stop] {
+        if (run.isStopping()) {
+            run.stopNow();
+            return;
+        }
         run.stop();
-        stop->setEnabled(false);
+        stop->setText(tr("Прервать снимок"));
+        stop->setToolTip(tr("Закончить серию, не дожидаясь текущего снимка"));
     });
     const int planned = run.setup().plan.captures;
     connect(&run, &SeriesRun::progressChanged, label,

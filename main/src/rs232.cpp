@@ -13,6 +13,7 @@
 #include <QTimer>
 #include <QToolButton>
 #include <algorithm>
+#include <optional>
 #include <unistd.h>
 
 // --- The real port ------------------------------------------------------------------------------
@@ -496,19 +497,30 @@ bool transfer(WaveStore& record, SerialLink& link, QProgressBar* bar, const AcqP
 } // namespace
 
 bool runAcquisition(WaveStore& record, QWidget* parent, SerialLink& link, const AcqParams& params,
-    const QString& port, qint32 rate)
+    const QString& port, qint32 rate, QProgressBar* ownBar)
 {
-    ProgressDialog dialog(parent, QString(), record.channelCount() * record.sampleCount() + 20);
-    if (!QObject::connect(
-            dialog.stopButton(), &QToolButton::released, &dialog, [&link] { link.requestStop(); }))
-        return false;
+    const int steps = record.channelCount() * record.sampleCount() + 20;
+    std::optional<ProgressDialog> dialog;
+    std::optional<ProgressDialog::Hold> hold;
+    QProgressBar* bar = ownBar;
+    if (ownBar) {
+        hold.emplace();
+        ownBar->setRange(0, steps);
+        ownBar->setValue(0);
+    } else {
+        dialog.emplace(parent, QString(), steps);
+        if (!QObject::connect(dialog->stopButton(), &QToolButton::released, &*dialog,
+                [&link] { link.requestStop(); }))
+            return false;
+        bar = dialog->bar();
+    }
     link.stopped = false;
     link.failure = LinkFailure::None;
     link.portName = port;
     link.rate = rate;
     // The run records what it sent, whatever the parameters become meanwhile.
     const AcqParams sent = params;
-    const bool done = transfer(record, link, dialog.bar(), sent);
+    const bool done = transfer(record, link, bar, sent);
     if (!done && link.stopped) // whatever went wrong before, the operator stopped the run
         link.failure = LinkFailure::Stopped;
     link.closePort();

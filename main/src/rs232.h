@@ -157,6 +157,7 @@ private:
 
 // Fills an initialised record from the unit on port at rate: the parameters, status polling,
 // every channel, then the header from the parameters sent. Shows the progress dialog (parent:
-// the window that will own the record), whose STOP stops the link.
+// the window that will own the record), whose STOP stops the link; or, given a bar of its own
+// (a series'), shows the progress there and leaves the interface free.
 bool runAcquisition(WaveStore& record, QWidget* parent, SerialLink& link, const AcqParams& params,
-    const QString& port, qint32 rate);
+    const QString& port, qint32 rate, QProgressBar* ownBar = nullptr);

@@ -177,7 +177,8 @@ SeriesRun::Outcome SeriesRun::captureOnce(QString& cause)
     captureClock.start();
     state.transferLeftMs = transferMs(given.channels, given.samples, given.rate);
     tick();
-    const bool done = window->acquire(given.channels, given.samples, given.params, portName, given.rate);
+    const bool done = window->acquire(
+        given.channels, given.samples, given.params, portName, given.rate, transferBar);
     state.transferLeftMs = -1;
     const LinkFailure failure = serialLink().failure;
     if (!done) {
@@ -249,6 +250,12 @@ void SeriesRun::stop()
     stopping = true;
     if (waiting)
         waiting->quit();
+}
+
+void SeriesRun::stopNow()
+{
+    stop();
+    serialLink().requestStop();
 }
 
 void SeriesRun::tick()

@@ -11,10 +11,12 @@
 #include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
+#include <QProgressBar>
 #include <QString>
 #include <QVector>
 
 class QEventLoop;
+
 class QWidget;
 class TWForm;
 
@@ -64,10 +66,14 @@ public:
     // a failure rather than on STOP, its count or the window's closing.
     bool run(TWForm* window, QString& cause);
     // STOP: the capture under way is kept when it is transferred, then the series ends; a
-    // pause or a wait for the unit ends at once.
+    // pause or a wait for the unit ends at once. stopNow lets the capture under way go too.
     void stop();
+    void stopNow();
+    bool isStopping() const { return stopping; }
     const SeriesProgress& progress() const { return state; }
     const SeriesSetup& setup() const { return given; }
+    // The bar that shows each capture's transfer; without one, each shows its progress dialog.
+    void setTransferBar(QProgressBar* bar) { transferBar = bar; }
 
 signals:
     void progressChanged();
@@ -91,6 +97,7 @@ private:
     QElapsedTimer clock;
     QElapsedTimer captureClock;
     QEventLoop* waiting = nullptr;
+    QPointer<QProgressBar> transferBar;
     QString portName; // the name the port is opened and found again by
     int nextNumber = 1;
     qint64 lastHitId = 0;

@@ -77,6 +77,16 @@ public:
     // A run or a transform is going on: no window may close, nor the program quit, nor the
     // parameters of the run change under it.
     static bool workInProgress();
+    // A run shown elsewhere than in a dialog (a series' own bar) counts as work in progress
+    // while one of these lives.
+    class Hold
+    {
+    public:
+        Hold() { ++openCount; }
+        ~Hold() { --openCount; }
+        Hold(const Hold&) = delete;
+        Hold& operator=(const Hold&) = delete;
+    };
 
 private:
     static int openCount;

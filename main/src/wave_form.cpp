@@ -724,8 +724,8 @@ void keepDisplay(const WaveStore& old, WaveStore& fresh)
 
 } // namespace
 
-bool TWForm::acquire(
-    int channels, int samples, const AcqParams& params, const QString& port, qint32 rate)
+bool TWForm::acquire(int channels, int samples, const AcqParams& params, const QString& port,
+    qint32 rate, QProgressBar* ownBar)
 {
     auto* fresh = new (std::nothrow) WaveStore(plotRect);
     if (!fresh || !fresh->initialise(channels, samples)) {
@@ -736,7 +736,7 @@ bool TWForm::acquire(
         && record->sampleCount() == fresh->sampleCount();
     if (record)
         keepDisplay(*record, *fresh);
-    if (!runAcquisition(*fresh, this, serialLink(), params, port, rate)) {
+    if (!runAcquisition(*fresh, this, serialLink(), params, port, rate, ownBar)) {
         delete fresh;
         setupScrollBar();
         return false;

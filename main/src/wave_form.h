@@ -13,6 +13,7 @@
 class QImage;
 class QMouseEvent;
 class QPainter;
+class QProgressBar;
 class QScrollBar;
 class TWForm;
 class WaveStore;
@@ -140,8 +141,8 @@ public:
     QString shownTitle(const QString& unsavedMark = QString()) const;
     // Fills a record of the shape from the unit on port at rate with the parameters; the window
     // takes it only when the run succeeds.
-    bool acquire(
-        int channels, int samples, const AcqParams& params, const QString& port, qint32 rate);
+    bool acquire(int channels, int samples, const AcqParams& params, const QString& port,
+        qint32 rate, QProgressBar* ownBar = nullptr);
 
     void setGraphColor(int channel, const QColor& color);
     void setCursorColor(int channel, const QColor& color);
