@@ -5,10 +5,12 @@
 // capture has its file and all its hits.
 #include "ae_hits.h"
 #include "session_db.h"
+#include "session_series.h"
 #include "support/child.h"
 #include "support/files.h"
 #include "wave_stor.h"
 
+#include <QFile>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -103,6 +105,7 @@ private slots:
     void failuresLeaveNothingAndNumberingGoesOn();
     void refusalsLeaveFilesAsTheyWere();
     void killedWriterLeavesASoundDatabase();
+    void seriesCapturesAndPortNames();
 };
 
 void tst_Session::rowsOfACapture()
@@ -304,6 +307,43 @@ void tst_Session::killedWriterLeavesASoundDatabase()
         QStringList("0"));
     QCOMPARE(sql(dir.path(), "SELECT count(DISTINCT number) = count(*) FROM captures"),
         QStringList("1"));
+}
+
+// A series keeps a capture with hits as its file and rows, and lets one without hits go when
+// only those with hits are kept; a file it finds without rows is taken in once. An adapter's
+// port is found again by its stable link.
+void tst_Session::seriesCapturesAndPortNames()
+{
+    QTemporaryDir folder;
+    SessionDb db;
+    QString cause;
+    QVERIFY(db.open(folder.path(), cause));
+    const auto bursts = twoBursts();
+    auto silent = twoBursts();
+    for (int i = 0; i < 2; ++i)
+        for (int k = 0; k < 3000; ++k)
+            silent->channel(i)->setSample(k, 0);
+    KeptCapture kept;
+    QVERIFY(keepCapture(db, *silent, sessionStart, 7, located(), true, kept, cause));
+    QVERIFY(!kept.kept && !kept.written && kept.hits == 0);
+    QVERIFY(QDir(folder.path()).entryList({ "*.raw" }).isEmpty());
+    QVERIFY(keepCapture(db, *bursts, sessionStart, 7, located(), true, kept, cause));
+    QVERIFY(kept.kept && kept.written);
+    QCOMPARE(kept.file, QString("20240501-100000-0007.raw"));
+    QCOMPARE(kept.hits, 2);
+    QCOMPARE(kept.events, 1);
+    QVERIFY(!keepCapture(db, *bursts, sessionStart, 7, located(), false, kept, cause));
+    QVERIFY(QFile::copy(folder.filePath(kept.file), folder.filePath("20240501-100100-0008.raw")));
+    QCOMPARE(takeInStrayCaptures(db, located(), cause), 1);
+    QCOMPARE(takeInStrayCaptures(db, located(), cause), 0);
+    QCOMPARE(sql(folder.path(), "SELECT count(*) FROM hits"), QStringList { "4" });
+
+    QVERIFY(QDir(folder.path()).mkpath("by-id"));
+    QVERIFY(testfiles::write(folder.filePath("ttyUSB1"), ""));
+    QVERIFY(QFile::link(folder.filePath("ttyUSB1"), folder.filePath("by-id/usb-FTDI_A1-if00")));
+    QCOMPARE(stablePortName(folder.filePath("ttyUSB1"), folder.filePath("by-id")),
+        folder.filePath("by-id/usb-FTDI_A1-if00"));
+    QCOMPARE(stablePortName("/dev/ttyS0", folder.filePath("by-id")), QString("/dev/ttyS0"));
 }
 
 QTEST_GUILESS_MAIN(tst_Session)

@@ -1594,9 +1594,12 @@ void MainWnd::slot_aSeriesTriggered(bool)
     ui->aSeries->setEnabled(false);
     QToolBar* bar = seriesBar(run);
     QString cause;
+    const QPointer<TWForm> kept = window;
     const bool done = run.run(window, cause);
     series = nullptr;
     delete bar;
+    if (kept && !kept->record)
+        delete kept; // nothing was digitised into it
     ui->aRunADC->setEnabled(true);
     ui->aSeries->setEnabled(true);
     if (!done)

@@ -199,8 +199,16 @@ SeriesRun::Outcome SeriesRun::captureOnce(QString& cause)
     QString why;
     if (!keepCapture(session, *window->record, start, nextNumber, given.query, given.plan.onlyWithHits,
             kept, why)) {
-        appendSessionLog(given.plan.folder, QStringLiteral("capture not kept: %1").arg(why));
-        cause = text("снимок не сохранён: %1").arg(fileCauseText(why));
+        appendSessionLog(
+            given.plan.folder, QStringLiteral("capture %1 not kept: %2").arg(kept.file, why));
+        if (!kept.written) {
+            cause = text("снимок не сохранён: %1").arg(fileCauseText(why));
+            return Outcome::failed;
+        }
+        // The file stands: the window shows it saved, and the next series takes in its rows.
+        window->markSaved(QDir(given.plan.folder).filePath(kept.file));
+        cause = text("снимок записан в файл %1, но не в базу сеанса: %2")
+                    .arg(kept.file, fileCauseText(why));
         return Outcome::failed;
     }
     if (!kept.kept)

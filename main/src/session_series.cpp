@@ -35,6 +35,7 @@ bool keepCapture(SessionDb& session, WaveStore& record, const QDateTime& startUt
         cause = saveCause(written, errno);
         return false;
     }
+    kept.written = true;
     const CaptureInfo info = captureOf(record, kept.file, kept.number, startUtc);
     if (!session.addCapture(info, rows, query, sampleRateHz(record), facts.detector, cause))
         return false;

@@ -23,11 +23,12 @@ struct SeriesPlan
     bool onlyWithHits = false;
 };
 
-// What became of one capture: whether it was kept (file and rows), its number and file name
-// in the folder, and its hits and events.
+// What became of one capture: whether it was kept (file and rows) or its file at least
+// written, its number and file name in the folder, and its hits and events.
 struct KeptCapture
 {
     bool kept = false;
+    bool written = false;
     int number = 0;
     QString file;
     int hits = 0;
