@@ -358,8 +358,8 @@ namespace {
 // criterion[k] (before and after hold the variances on the way): the picker's main cost, in
 // loops the compiler turns into vector instructions, twice as wide where the processor has
 // AVX2. A side of m samples has the variance (m sum(x^2) - sum(x)^2) / m^2, whose logarithm
-// takes the logarithm of m from a table.
-__attribute__((target_clones("avx2", "default"))) void akaikeCriterion(const qint32* sum,
+// takes the logarithm of m from a table. Returns the least criterion.
+__attribute__((target_clones("avx2", "default"))) float akaikeCriterion(const qint32* sum,
     const qint32* squares, const float* logOfCount, int n, int splits, float* before, float* after,
     float* criterion)
 {
@@ -377,6 +377,18 @@ __attribute__((target_clones("avx2", "default"))) void akaikeCriterion(const qin
         const float right = logOfPositive(after[k]) - 2 * logOfCount[n - k - 1];
         criterion[k] = float(k) * left + float(n - k - 1) * right;
     }
+    // The least of them, lane by lane first.
+    constexpr int lanes = 8;
+    float least[lanes];
+    for (float& l : least)
+        l = HUGE_VALF;
+    int k = 1;
+    for (; k + lanes <= splits; k += lanes)
+        for (int j = 0; j < lanes; ++j)
+            least[j] = criterion[k + j] < least[j] ? criterion[k + j] : least[j];
+    for (; k < splits; ++k)
+        least[0] = std::min(least[0], criterion[k]);
+    return *std::min_element(least, least + lanes);
 }
 
 } // namespace
@@ -398,17 +410,22 @@ int akaikeOnset(const qint8* codes, int n, int latest)
         logOfCount.push_back(std::log(float(m)));
     qint32* sum = sums.data();
     qint32* squares = sum + n + 1;
+    // The running sums in registers: the codes' bytes could alias the sums in memory.
+    qint32 running = 0;
+    qint32 runningSquares = 0;
     sum[0] = squares[0] = 0;
     for (int i = 0; i < n; ++i) {
-        sum[i + 1] = sum[i] + codes[i];
-        squares[i + 1] = squares[i] + codes[i] * codes[i];
+        running += codes[i];
+        runningSquares += codes[i] * codes[i];
+        sum[i + 1] = running;
+        squares[i + 1] = runningSquares;
     }
     float* criterion = values.data();
-    akaikeCriterion(sum, squares, logOfCount.data(), n, splits, criterion + splits,
-        criterion + 2 * splits, criterion);
+    const float lowest = akaikeCriterion(sum, squares, logOfCount.data(), n, splits,
+        criterion + splits, criterion + 2 * splits, criterion);
     int best = 1;
-    for (int k = 2; k < splits; ++k)
-        best = criterion[k] < criterion[best] ? k : best;
+    while (best < splits - 1 && criterion[best] != lowest)
+        ++best;
     return best + 1; // the first sample of the second part
 }
 
