@@ -55,7 +55,10 @@ void tst_Settings::rangeRulesAndColors()
         { "[WAVE_ADC]\nNumItems=200000\n", "half", 65534 },
         { "[COM]\nBaud=230400\n", "replaced", 230400 }, { "[COM]\nBaud=9600\n", "replaced", 0 },
         { "[WAVE_ADC]\nNumItems=-6\n", "half", 1 }, { "[WAVE_ADC]\nYAxis=5\n", "yaxis", 1 },
-        { "[WAVE_ADC]\nForAll=0\n", "forall", 0 } };
+        { "[WAVE_ADC]\nForAll=0\n", "forall", 0 }, { "", "captures", 10 },
+        { "[SERIES]\nCaptures=-3\n", "captures", 0 },
+        { "[SERIES]\nCaptures=2000000\n", "captures", 1000000 },
+        { "[SERIES]\nPause=90000\n", "pause", 86400 }, { "[SERIES]\nPause=x\n", "pause", 0 } };
     for (const auto& c : cases) {
         QTemporaryDir dir;
         SettingsValues values;
@@ -72,7 +75,8 @@ void tst_Settings::rangeRulesAndColors()
             { "gain2", values.acq.gains[2] }, { "sync", values.acq.sync },
             { "detector", values.acq.detector }, { "mux", values.acq.muxGroup },
             { "half", values.acq.halfCount }, { "replaced", values.replacedBaud },
-            { "yaxis", values.yAxisVolts }, { "forall", values.forAll }
+            { "yaxis", values.yAxisVolts }, { "forall", values.forAll },
+            { "captures", values.series.captures }, { "pause", values.series.pauseSeconds }
         };
         QVERIFY(fields.contains(c.field));
         QVERIFY2(fields.value(c.field) == c.expected, c.ini);
@@ -129,7 +133,7 @@ void tst_Settings::writtenDefaultsAndUnwritableFile()
         QCOMPARE(entry.section('=', 0, 0) + '=' + file.value(entry.section('=', 0, 0)).toString(),
             entry);
     QVERIFY(!file.contains("COM/Port"));
-    QCOMPARE(file.allKeys().size(), 49);
+    QCOMPARE(file.allKeys().size(), 53);
     QVERIFY(testfiles::write(dir.filePath("plain"), QByteArray()));
     QVERIFY(!writeSettings(settingsDirectory(dir.filePath("plain")), SettingsValues()));
 }
@@ -167,6 +171,7 @@ void tst_Settings::roundTrip()
     out.ae.plane = true;
     out.scales = true;
     out.pageLabels = true;
+    out.series = { "/данные/сеанс", 0, 30, true };
     QVERIFY(writeSettings(settingsDirectory(dir.path()), out));
 
     SettingsValues in;
@@ -198,6 +203,8 @@ void tst_Settings::roundTrip()
     QCOMPARE(in.ae.query.preampDb, 40.0);
     QCOMPARE(in.ae.query.sensors, out.ae.query.sensors);
     QVERIFY(!in.ae.floating && !in.ae.location && in.ae.plane);
+    QCOMPARE(in.series.folder, out.series.folder);
+    QVERIFY(in.series.captures == 0 && in.series.pauseSeconds == 30 && in.series.onlyWithHits);
     QCOMPARE(in.ae.marginDb, 9.5);
     // What is searched: a fixed threshold and no location, the places kept for later; on the
     // line too.

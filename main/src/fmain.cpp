@@ -598,6 +598,7 @@ void MainWnd::loadSettings()
     ae = values.ae;
     scalesShown = values.scales;
     pageLabels = values.pageLabels;
+    seriesPlan = values.series;
     if (ui)
         ui->aScales->setChecked(scalesShown);
 }
@@ -621,6 +622,7 @@ void MainWnd::saveSettings()
     values.ae = ae;
     values.scales = scalesShown;
     values.pageLabels = pageLabels;
+    values.series = seriesPlan;
 
     for (;;) {
         QApplication::setOverrideCursor(Qt::WaitCursor);

@@ -79,7 +79,16 @@ const char* const viewGroup = "VIEW";
 const char* const scales = "Scales";
 const char* const printGroup = "PRINT";
 const char* const labels = "Labels";
+const char* const seriesGroup = "SERIES";
+const char* const folder = "Folder";
+const char* const captures = "Captures";
+const char* const pause = "Pause";
+const char* const onlyWithHits = "OnlyWithHits";
 } // namespace key
+
+// What the series dialog offers: up to a million captures, pauses up to a day.
+constexpr qint64 maxSeriesCaptures = 1000000;
+constexpr qint64 maxSeriesPause = 86400;
 
 constexpr qint64 defaultNumItems = 100000;
 constexpr qint64 defaultWaitA = 24;
@@ -370,6 +379,15 @@ void readSettings(const QString& dir, SettingsValues& values)
     file.beginGroup(QLatin1String(key::printGroup));
     values.pageLabels = readSwitch(file, key::labels, 0) != 0;
     file.endGroup();
+    file.beginGroup(QLatin1String(key::seriesGroup));
+    values.series.folder
+        = QDir::fromNativeSeparators(file.value(QLatin1String(key::folder)).toString());
+    values.series.captures = int(qtmisc::clampToRange(
+        readInt(file, key::captures, SeriesPlan().captures), 0, maxSeriesCaptures));
+    values.series.pauseSeconds
+        = int(qtmisc::clampToRange(readInt(file, key::pause, 0), 0, maxSeriesPause));
+    values.series.onlyWithHits = readSwitch(file, key::onlyWithHits, 0) != 0;
+    file.endGroup();
 }
 
 bool writeSettings(const QString& dir, const SettingsValues& values)
@@ -416,6 +434,12 @@ bool writeSettings(const QString& dir, const SettingsValues& values)
     file.endGroup();
     file.beginGroup(QLatin1String(key::printGroup));
     file.setValue(QLatin1String(key::labels), values.pageLabels ? 1 : 0);
+    file.endGroup();
+    file.beginGroup(QLatin1String(key::seriesGroup));
+    file.setValue(QLatin1String(key::folder), QDir::toNativeSeparators(values.series.folder));
+    file.setValue(QLatin1String(key::captures), values.series.captures);
+    file.setValue(QLatin1String(key::pause), values.series.pauseSeconds);
+    file.setValue(QLatin1String(key::onlyWithHits), values.series.onlyWithHits ? 1 : 0);
     file.endGroup();
 
     file.sync();

@@ -3,6 +3,7 @@
 
 #include "ae_hits.h"
 #include "data.h"
+#include "session_series.h"
 
 #include <QColor>
 #include <QString>
@@ -58,6 +59,7 @@ struct SettingsValues
     AeSettings ae; // group "AE"
     bool scales = false; // group "VIEW": scales, grid and channel labels over the records
     bool pageLabels = false; // group "PRINT": printed pages carry titles and scales
+    SeriesPlan series; // group "SERIES": the last series asked for
 };
 
 extern const char* const settingsFileName; // "adc.ini"
