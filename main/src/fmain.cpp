@@ -1605,7 +1605,8 @@ void MainWnd::slot_aSeriesTriggered(bool)
     ui->aRunADC->setEnabled(true);
     ui->aSeries->setEnabled(true);
     if (!done)
-        qtmisc::mesDaemon->showWarnWithCause(0x1514, QString(), QString(), true, true, cause);
+        qtmisc::mesDaemon->showWarnWithCause(0x1514, QString(), QString(), true, true,
+            cause.isEmpty() ? linkFailureText(run.failure(), setup.port, run.attempts()) : cause);
     if (quitAfterSeries)
         QTimer::singleShot(0, this, &QWidget::close);
 }

@@ -1,7 +1,6 @@
 #include "series_run.h"
 
 #include "cause_texts.h"
-#include "fmain.h"
 #include "rs232.h"
 #include "ui_seriesdialog.h"
 #include "wave_form.h"
@@ -191,7 +190,8 @@ SeriesRun::Outcome SeriesRun::captureOnce(QString& cause)
                 QStringLiteral("the unit vanished: the capture under way is discarded"));
             return Outcome::vanished;
         }
-        cause = linkFailureText(failure, portName, serialLink().attempts);
+        linkFailure = failure;
+        linkAttempts = serialLink().attempts;
         return Outcome::failed;
     }
     ++state.captures;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "data.h"
+#include "rs232.h"
 #include "session_db.h"
 #include "session_series.h"
 
@@ -62,9 +63,12 @@ class SeriesRun : public QObject
 public:
     explicit SeriesRun(const SeriesSetup& setup, QObject* parent = nullptr);
 
-    // Runs into window to the end; false with the cause in Russian when the series ended on
-    // a failure rather than on STOP, its count or the window's closing.
+    // Runs into window to the end; false when the series ended on a failure rather than on
+    // STOP, its count or the window's closing: with the cause in Russian, or with none when
+    // the link failed (failure() and attempts() say how).
     bool run(TWForm* window, QString& cause);
+    LinkFailure failure() const { return linkFailure; }
+    const QList<LinkFailure>& attempts() const { return linkAttempts; }
     // STOP: the capture under way is kept when it is transferred, then the series ends; a
     // pause or a wait for the unit ends at once. stopNow lets the capture under way go too.
     void stop();
@@ -102,4 +106,6 @@ private:
     int nextNumber = 1;
     qint64 lastHitId = 0;
     bool stopping = false;
+    LinkFailure linkFailure = LinkFailure::None;
+    QList<LinkFailure> linkAttempts;
 };
