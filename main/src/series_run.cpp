@@ -115,10 +115,8 @@ SeriesRun::SeriesRun(const SeriesSetup& setup, QObject* parent)
 {
 }
 
-bool SeriesRun::run(TWForm* target, QString& cause)
+bool SeriesRun::begin(QString& cause)
 {
-    window = target;
-    clock.start();
     QString why;
     if (!session.open(given.plan.folder, why) || !session.writeSession(given.query,
             QStringLiteral("port=%1 baud=%2").arg(given.port).arg(given.rate), why)) {
@@ -140,11 +138,21 @@ bool SeriesRun::run(TWForm* target, QString& cause)
     portName = stablePortName(given.port);
     appendSessionLog(given.plan.folder,
         QStringLiteral("series started on %1, %2 captures planned").arg(portName).arg(given.plan.captures));
+    return true;
+}
+
+bool SeriesRun::run(TWForm* target, QString& cause)
+{
+    window = target;
+    clock.start();
+    if (!begin(cause))
+        return false;
     QTimer ticker;
     ticker.setInterval(500);
     connect(&ticker, &QTimer::timeout, this, &SeriesRun::tick);
     ticker.start();
     bool failed = false;
+    QString why;
     while (!stopping && window && (given.plan.captures == 0 || state.captures < given.plan.captures)) {
         if (state.captures > 0 && !pause(qint64(given.plan.pauseSeconds) * 1000))
             break;
@@ -172,6 +180,8 @@ bool SeriesRun::run(TWForm* target, QString& cause)
 
 SeriesRun::Outcome SeriesRun::captureOnce(QString& cause)
 {
+    if (!window) // closed during the pause
+        return Outcome::stopped;
     const QDateTime start = QDateTime::currentDateTimeUtc();
     captureClock.start();
     state.transferLeftMs = transferMs(given.channels, given.samples, given.rate);

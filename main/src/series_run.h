@@ -88,6 +88,9 @@ signals:
 
 private:
     enum class Outcome { kept, letGo, vanished, stopped, failed };
+    // Opens the session's database, takes in files left without rows and finds the port's
+    // stable name; false with the cause in Russian.
+    bool begin(QString& cause);
     Outcome captureOnce(QString& cause);
     bool waitForUnit();
     // Serves the interface for ms or until STOP; false on STOP.
