@@ -334,8 +334,12 @@ void tst_Session::seriesCapturesAndPortNames()
     QCOMPARE(kept.events, 1);
     QVERIFY(!keepCapture(db, *bursts, sessionStart, 7, located(), false, kept, cause));
     QVERIFY(QFile::copy(folder.filePath(kept.file), folder.filePath("20240501-100100-0008.raw")));
-    QCOMPARE(takeInStrayCaptures(db, located(), cause), 1);
-    QCOMPARE(takeInStrayCaptures(db, located(), cause), 0);
+    QVERIFY(testfiles::write(folder.filePath("20240501-100200-0009.raw"), "junk"));
+    QStringList unreadable;
+    QCOMPARE(takeInStrayCaptures(db, located(), unreadable, cause), 1);
+    QCOMPARE(unreadable.size(), 1);
+    QVERIFY(unreadable[0].startsWith("20240501-100200-0009.raw ("));
+    QCOMPARE(takeInStrayCaptures(db, located(), unreadable, cause), 0);
     QCOMPARE(sql(folder.path(), "SELECT count(*) FROM hits"), QStringList { "4" });
 
     QVERIFY(QDir(folder.path()).mkpath("by-id"));
@@ -344,6 +348,16 @@ void tst_Session::seriesCapturesAndPortNames()
     QCOMPARE(stablePortName(folder.filePath("ttyUSB1"), folder.filePath("by-id")),
         folder.filePath("by-id/usb-FTDI_A1-if00"));
     QCOMPARE(stablePortName("/dev/ttyS0", folder.filePath("by-id")), QString("/dev/ttyS0"));
+
+    // While the series has the database open, neither a second writer nor a rebuild may take
+    // it; once it is closed, they may.
+    SessionDb second;
+    SessionRebuild rebuild;
+    QVERIFY(!second.open(folder.path(), cause));
+    QCOMPARE(cause, QString("the database is in use by another program"));
+    QVERIFY(!rebuild.begin(folder.path(), cause));
+    db.close();
+    QVERIFY(rebuild.begin(folder.path(), cause));
 }
 
 QTEST_GUILESS_MAIN(tst_Session)

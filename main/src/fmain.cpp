@@ -999,33 +999,6 @@ TWForm* MainWnd::newEmptyWindow()
     return window;
 }
 
-namespace {
-
-void logFileFault(qtmisc::ErrorCode value)
-{
-    std::fprintf(stderr, "voltrix: a file was not read, code 0x%s\n",
-        qPrintable(qtmisc::errorCodeToHex(value)));
-}
-
-// While a user's file is read, what the reader reports is the file's fault, not the
-// program's: the code is logged, and the operator gets the warning with its cause alone.
-class FileFaultsLogged
-{
-public:
-    FileFaultsLogged()
-        : previous(std::exchange(qtmisc::errorSink, logFileFault))
-    {
-    }
-    ~FileFaultsLogged() { qtmisc::errorSink = previous; }
-    FileFaultsLogged(const FileFaultsLogged&) = delete;
-    FileFaultsLogged& operator=(const FileFaultsLogged&) = delete;
-
-private:
-    qtmisc::ErrorSink previous;
-};
-
-} // namespace
-
 bool MainWnd::openRecordFile(const QString& name)
 {
     auto* window = new (std::nothrow) TWForm;

@@ -3,6 +3,7 @@
 #include "cause_texts.h"
 #include "rs232.h"
 #include "ui_seriesdialog.h"
+#include "umisc.h"
 #include "wave_form.h"
 #include "wave_stor.h"
 
@@ -123,14 +124,21 @@ bool SeriesRun::begin(QString& cause)
         cause = text("база сеанса: %1").arg(fileCauseText(why));
         return false;
     }
-    const int taken = takeInStrayCaptures(session, given.query, why);
+    QStringList unreadable;
+    int taken = 0;
+    {
+        const FileFaultsLogged logged;
+        taken = takeInStrayCaptures(session, given.query, unreadable, why);
+    }
     if (taken < 0) {
         cause = text("база сеанса: %1").arg(fileCauseText(why));
         return false;
     }
     if (taken > 0)
-        appendSessionLog(
-            given.plan.folder, QStringLiteral("%1 capture files without rows taken in").arg(taken));
+        appendSessionLog(given.plan.folder,
+            QStringLiteral("capture files without rows taken in: %1").arg(taken));
+    for (const QString& file : unreadable)
+        appendSessionLog(given.plan.folder, QStringLiteral("not a record, left out: %1").arg(file));
     const QVector<TrendHit> earlier = session.trendHits(0);
     lastHitId = earlier.isEmpty() ? 0 : earlier.last().id;
     emit sessionOpened(earlier);

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -194,6 +195,25 @@ bool exists(const QByteArray& path)
 }
 
 // Why a folder cannot hold a session (to write in it when writable); empty when it can.
+// The folder held for one writer of its session: a lock on the folder itself, which another
+// program's writer (a series, a rebuild) cannot take while this one lives; the descriptor, or
+// -1 with the cause in words.
+int holdFolder(const QString& folder, QString& cause)
+{
+    const int fd = ::open(pathBytes(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        cause = readCause(errno);
+        return -1;
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        cause = errno == EWOULDBLOCK ? QStringLiteral("the database is in use by another program")
+                                     : readCause(errno);
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 QString folderProblem(const QString& folder, bool writable)
 {
     const QByteArray path = pathBytes(folder);
@@ -392,6 +412,9 @@ void SessionDb::close()
         sqlite3_close_v2(db);
     db = nullptr;
     folderPath.clear();
+    if (folderHold >= 0)
+        ::close(folderHold);
+    folderHold = -1;
 }
 
 bool SessionDb::openFile(const QString& folder, const QString& path, Use use, QString& cause)
@@ -406,6 +429,11 @@ bool SessionDb::openFile(const QString& folder, const QString& path, Use use, QS
     if (use == Use::reading && found == 0) {
         cause = QStringLiteral("no session database in the folder");
         return false;
+    }
+    if (use == Use::session) {
+        folderHold = holdFolder(folder, cause);
+        if (folderHold < 0)
+            return false;
     }
     int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE;
     const QByteArray name = openingName(folder, path, use, flags);

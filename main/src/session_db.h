@@ -92,6 +92,8 @@ public:
 
     // Opens the database of an existing, writable folder, making it when there is none (or
     // when an empty file stands in its place, as a program killed while making it leaves).
+    // One writer at a time: while one has it open, another (a series, a rebuild, in this
+    // program or another) is refused as "in use by another program".
     bool open(const QString& folder, QString& cause);
     // Opens an existing database to read only: nothing is written or made.
     bool openForReading(const QString& folder, QString& cause);
@@ -135,6 +137,7 @@ private:
     sqlite3* db = nullptr;
     QString folderPath;
     Use openedFor = Use::reading;
+    int folderHold = -1; // a session's writer holds its folder (flock) while it is open
 };
 
 // A folder's database built anew into a temporary file beside it, which replaces the old one

@@ -43,7 +43,8 @@ bool keepCapture(SessionDb& session, WaveStore& record, const QDateTime& startUt
     return true;
 }
 
-int takeInStrayCaptures(SessionDb& session, const HitQuery& query, QString& cause)
+int takeInStrayCaptures(
+    SessionDb& session, const HitQuery& query, QStringList& unreadable, QString& cause)
 {
     const QStringList stored = session.captureFiles();
     const QDir folder(session.folder());
@@ -58,8 +59,10 @@ int takeInStrayCaptures(SessionDb& session, const HitQuery& query, QString& caus
         QList<HitRow> rows;
         HitFacts facts;
         QString why;
-        if (!readRaw(record, folder.filePath(name), &why))
-            continue; // not a record: no capture of ours
+        if (!readRaw(record, folder.filePath(name), &why)) {
+            unreadable << QStringLiteral("%1 (%2)").arg(name, why);
+            continue;
+        }
         if (!tabulateHits(record, query, rows, why, &facts)
             || !session.addCapture(captureOf(record, name, number, start), rows, query,
                 sampleRateHz(record), facts.detector, why)) {

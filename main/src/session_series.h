@@ -46,8 +46,10 @@ bool keepCapture(SessionDb& session, WaveStore& record, const QDateTime& startUt
 
 // The capture files of the session's folder that have no rows (a program stopped between a
 // file and its rows leaves one), searched with query and stored: how many, or -1 with the
-// cause in words.
-int takeInStrayCaptures(SessionDb& session, const HitQuery& query, QString& cause);
+// cause in words. Files named so that are no records are left out, each with its cause into
+// unreadable.
+int takeInStrayCaptures(
+    SessionDb& session, const HitQuery& query, QStringList& unreadable, QString& cause);
 
 // The name under which port is found again when its adapter is unplugged and comes back under
 // another number: the link in byIdFolder (the system's /dev/serial/by-id) that leads to it, or

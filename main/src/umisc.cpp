@@ -5,6 +5,8 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <cstdio>
+#include <utility>
 
 QString applicationDirFromPath(const QString& programPath)
 {
@@ -33,4 +35,24 @@ QString completedSaveName(const QString& chosen, const QString& suffix)
         qtmisc::mesDaemon->showQuestion(0x170A, QFileInfo(name).fileName(), QString(), &answer,
             false, true, QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
     return answer == QMessageBox::Yes ? name : QString();
+}
+
+namespace {
+
+void logFileFault(qtmisc::ErrorCode value)
+{
+    std::fprintf(stderr, "voltrix: a file was not read, code 0x%s\n",
+        qPrintable(qtmisc::errorCodeToHex(value)));
+}
+
+} // namespace
+
+FileFaultsLogged::FileFaultsLogged()
+    : previous(std::exchange(qtmisc::errorSink, logFileFault))
+{
+}
+
+FileFaultsLogged::~FileFaultsLogged()
+{
+    qtmisc::errorSink = previous;
 }

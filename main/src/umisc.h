@@ -1,6 +1,8 @@
 // Small helpers on paths and names.
 #pragma once
 
+#include <QtMisc/qtm_errors.h>
+
 #include <QString>
 
 // The program path up to and including its last directory separator; empty when it has none.
@@ -17,3 +19,18 @@ QString withRawSuffix(const QString& fileName);
 // file dialog asked about replacing the chosen name only: when the completed one exists the
 // operator is asked here (question 0x170A), and an empty name says the save is called off.
 QString completedSaveName(const QString& chosen, const QString& suffix);
+
+// While a user's file is read, what the reader reports is the file's fault, not the
+// program's: the code is logged on the standard error, and the operator gets the warning with
+// its cause alone.
+class FileFaultsLogged
+{
+public:
+    FileFaultsLogged();
+    ~FileFaultsLogged();
+    FileFaultsLogged(const FileFaultsLogged&) = delete;
+    FileFaultsLogged& operator=(const FileFaultsLogged&) = delete;
+
+private:
+    qtmisc::ErrorSink previous;
+};
