@@ -468,6 +468,25 @@ void tst_Acquisition::seriesKeepsEveryCapture()
     QCOMPARE(takeInStrayCaptures(session, setup.query, unreadable, cause),
         int(onDisk.size() - stored.size()));
     QCOMPARE(session.captureFiles(), onDisk);
+    session.close();
+
+    // With external synchronisation the capture starts at its trigger, an eighth of the record
+    // before the source, not when the run began.
+    QVERIFY(startUnit({ "--rate", "0.5", "--seed", "4", "--event-log", dir.filePath("events") }));
+    setup.plan.folder = dir.filePath("triggered");
+    setup.plan.captures = 1;
+    setup.params.sync = 1;
+    QVERIFY(QDir().mkpath(setup.plan.folder));
+    SeriesRun triggered(setup);
+    const double began = QDateTime::currentMSecsSinceEpoch() / 1000.0;
+    QVERIFY2(triggered.run(window->newEmptyWindow(), cause), qPrintable(cause));
+    const QList<QByteArray> events = testfiles::read(dir.filePath("events")).split('\n');
+    QVERIFY(events.size() > 2);
+    const double sourceUtc = events[1].split(',').last().toDouble();
+    QVERIFY2(sourceUtc - began > 0.5, qPrintable(QString::number(sourceUtc - began)));
+    QVERIFY(session.openForReading(setup.plan.folder, cause) && session.summary(summary, cause));
+    QVERIFY2(std::fabs(summary.firstUtcSeconds + 2048 / 8 / 120000.0 - sourceUtc) < 0.3,
+        qPrintable(QString::number(summary.firstUtcSeconds - sourceUtc)));
 }
 
 // Run by seriesKeepsEveryCapture as a program of its own, killed at a random moment: a series

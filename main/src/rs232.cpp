@@ -471,11 +471,14 @@ bool transfer(WaveStore& record, SerialLink& link, QProgressBar* bar, const AcqP
         quint8 status = 1;
         if (!withAttempts(link, protocol, [&] { return protocol.readStatus(status); }))
             return false;
+        const qint64 answered = link.nowMs();
         link.waitMs(100);
         if (link.stopped)
             return false;
-        if (status == 0)
+        if (status == 0) {
+            link.readyAtMs = answered;
             break;
+        }
     }
     bar->setValue(20);
     QCoreApplication::processEvents();

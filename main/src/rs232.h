@@ -117,6 +117,8 @@ public:
     LinkFailure failure = LinkFailure::None; // the last thing that went wrong in this run
     // How each try of the last exchange that was retried failed, in order.
     QList<LinkFailure> attempts;
+    // When the unit last answered that its record was complete (nowMs).
+    qint64 readyAtMs = 0;
 
 private:
     bool waitForRoom(qint64 size);

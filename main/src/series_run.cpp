@@ -1,6 +1,7 @@
 #include "series_run.h"
 
 #include "cause_texts.h"
+#include "record_export.h"
 #include "rs232.h"
 #include "ui_seriesdialog.h"
 #include "umisc.h"
@@ -190,7 +191,6 @@ SeriesRun::Outcome SeriesRun::captureOnce(QString& cause)
 {
     if (!window) // closed during the pause
         return Outcome::stopped;
-    const QDateTime start = QDateTime::currentDateTimeUtc();
     captureClock.start();
     state.transferLeftMs = transferMs(given.channels, given.samples, given.rate);
     tick();
@@ -213,6 +213,12 @@ SeriesRun::Outcome SeriesRun::captureOnce(QString& cause)
         return Outcome::failed;
     }
     ++state.captures;
+    // The record was taken just before the unit said it was complete: with external
+    // synchronisation that may be long after the run began.
+    const double rate = sampleRateHz(*window->record);
+    const qint64 sinceReady = serialLink().nowMs() - serialLink().readyAtMs;
+    const QDateTime start = QDateTime::currentDateTimeUtc().addMSecs(
+        -sinceReady - (rate > 0 ? qint64(window->record->sampleCount() * 1000.0 / rate) : 0));
     KeptCapture kept;
     QString why;
     if (!keepCapture(session, *window->record, start, nextNumber, given.query, given.plan.onlyWithHits,
