@@ -1560,6 +1560,7 @@ void MainWnd::slot_aSeriesTriggered(bool)
     connect(window, &QObject::destroyed, &run, &SeriesRun::stop);
     // The trend plots follow the session from what its database held.
     TrendDock* dock = trendDock();
+    dock->clear();
     showLocationLayout(dock, ae);
     connect(&run, &SeriesRun::sessionOpened, dock, &TrendDock::setHits);
     connect(&run, &SeriesRun::hitsStored, dock, &TrendDock::appendHits);

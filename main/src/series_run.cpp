@@ -106,8 +106,10 @@ QString seriesStatusText(const SeriesProgress& progress, int planned)
                        .arg(of, clockText(progress.elapsedMs));
     if (progress.waitingForUnit)
         return line + text(" · Нет связи с блоком — ожидание");
-    if (progress.transferLeftMs >= 0)
+    if (progress.transferLeftMs > 0)
         line += text(" · передача ещё %1 с").arg((progress.transferLeftMs + 999) / 1000);
+    else if (progress.transferLeftMs == 0)
+        line += text(" · ожидание записи блока"); // its trigger, or a slow line
     return line + text(" · импульсов %1").arg(progress.hits);
 }
 
@@ -120,8 +122,9 @@ SeriesRun::SeriesRun(const SeriesSetup& setup, QObject* parent)
 bool SeriesRun::begin(QString& cause)
 {
     QString why;
-    if (!session.open(given.plan.folder, why) || !session.writeSession(given.query,
-            QStringLiteral("port=%1 baud=%2").arg(given.port).arg(given.rate), why)) {
+    // The session's row takes the acquisition parameters in words from the first capture.
+    if (!session.open(given.plan.folder, why)
+        || !session.writeSession(given.query, QString(), why)) {
         cause = text("база сеанса: %1").arg(fileCauseText(why));
         return false;
     }
@@ -146,7 +149,11 @@ bool SeriesRun::begin(QString& cause)
     nextNumber = nextCaptureNumber(given.plan.folder);
     portName = stablePortName(given.port);
     appendSessionLog(given.plan.folder,
-        QStringLiteral("series started on %1, %2 captures planned").arg(portName).arg(given.plan.captures));
+        QStringLiteral("series started on %1: %2")
+            .arg(portName,
+                given.plan.captures > 0
+                    ? QStringLiteral("captures planned: %1").arg(given.plan.captures)
+                    : QStringLiteral("until STOP")));
     return true;
 }
 
@@ -176,12 +183,16 @@ bool SeriesRun::run(TWForm* target, QString& cause)
         if (outcome == Outcome::vanished && !waitForUnit())
             break;
     }
+    const QString end = failed ? QStringLiteral("failed")
+        : !window              ? QStringLiteral("the session window was closed")
+        : stopping             ? QStringLiteral("STOP")
+                               : QStringLiteral("all captures done");
     appendSessionLog(given.plan.folder,
-        QStringLiteral("series ended: %1 captures, %2 kept, %3 hits%4")
+        QStringLiteral("series ended (%1): captures %2, kept %3, hits %4")
+            .arg(end)
             .arg(state.captures)
             .arg(state.kept)
-            .arg(state.hits)
-            .arg(failed ? QStringLiteral(" (failed)") : QString()));
+            .arg(state.hits));
     state.transferLeftMs = -1;
     tick();
     return !failed;
@@ -219,12 +230,17 @@ SeriesRun::Outcome SeriesRun::captureOnce(QString& cause)
     const qint64 sinceReady = serialLink().nowMs() - serialLink().readyAtMs;
     const QDateTime start = QDateTime::currentDateTimeUtc().addMSecs(
         -sinceReady - (rate > 0 ? qint64(window->record->sampleCount() * 1000.0 / rate) : 0));
+    // Until it is kept, the window is named by the file the capture is meant for, marked unsaved.
+    window->nameUnsaved(QDir(given.plan.folder).filePath(captureFileName(start, nextNumber)));
+    // Until it is kept, the window is named by the file the capture is meant for, marked unsaved.
+    window->nameUnsaved(QDir(given.plan.folder).filePath(captureFileName(start, nextNumber)));
     KeptCapture kept;
     QString why;
     if (!keepCapture(session, *window->record, start, nextNumber, given.query, given.plan.onlyWithHits,
             kept, why)) {
-        appendSessionLog(
-            given.plan.folder, QStringLiteral("capture %1 not kept: %2").arg(kept.file, why));
+        appendSessionLog(given.plan.folder,
+            kept.written ? QStringLiteral("rows of %1 not stored: %2").arg(kept.file, why)
+                         : QStringLiteral("capture not written: %1").arg(why));
         if (!kept.written) {
             cause = text("снимок не сохранён: %1").arg(fileCauseText(why));
             return Outcome::failed;
@@ -238,7 +254,9 @@ SeriesRun::Outcome SeriesRun::captureOnce(QString& cause)
     if (!kept.kept)
         return Outcome::letGo;
     ++nextNumber;
-    ++state.kept;
+    if (++state.kept == 1)
+        session.writeSession(given.query,
+            acquisitionText(captureOf(*window->record, kept.file, kept.number, start)), why);
     state.hits += kept.hits;
     window->markSaved(QDir(given.plan.folder).filePath(kept.file));
     const QVector<TrendHit> stored = session.trendHits(lastHitId);

@@ -672,6 +672,12 @@ int TWForm::saveFile(const QString& name)
     return result;
 }
 
+void TWForm::nameUnsaved(const QString& name)
+{
+    fileName = name;
+    refreshTitle();
+}
+
 void TWForm::markSaved(const QString& name)
 {
     if (!record)

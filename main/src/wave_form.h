@@ -134,6 +134,8 @@ public:
     int saveFile(const QString& name);
     // The record as written to name by someone else (a series): saved, titled by it.
     void markSaved(const QString& name);
+    // The record, not saved, titled by the file it is meant for.
+    void nameUnsaved(const QString& name);
     // The title names the window's file; while the record differs from it (a run into the
     // window, zeroing, an unsaved import) it carries the toolkit's modified mark.
     void refreshTitle();
