@@ -436,6 +436,16 @@ void tst_Acquisition::seriesKeepsEveryCapture()
     QCOMPARE(summary.captures, 22);
     QCOMPARE(summary.hits, toolHits);
     session.close();
+    sqlite3* db = nullptr;
+    sqlite3_stmt* row = nullptr;
+    QCOMPARE(sqlite3_open(qPrintable(setup.plan.folder + "/session.sqlite"), &db), SQLITE_OK);
+    sqlite3_prepare_v2(db, "SELECT acquisition FROM session", -1, &row, nullptr);
+    QCOMPARE(sqlite3_step(row), SQLITE_ROW);
+    QCOMPARE(QByteArray(reinterpret_cast<const char*>(sqlite3_column_text(row, 0))),
+        "channels=4 inputs=9,10,11,12 gains=0,1,2,3 rate_Hz=120000 samples=2048 detector=off "
+        "sync=internal");
+    sqlite3_finalize(row);
+    sqlite3_close(db);
 
     QVERIFY(startUnit({ "--rate", "40", "--seed", "6" }));
     QProcess child;
@@ -449,7 +459,6 @@ void tst_Acquisition::seriesKeepsEveryCapture()
     child.kill();
     QVERIFY(child.waitForFinished(5000));
     setup.plan.folder = dir.filePath("killed");
-    sqlite3* db = nullptr;
     QCOMPARE(sqlite3_open(qPrintable(setup.plan.folder + "/session.sqlite"), &db), SQLITE_OK);
     sqlite3_stmt* check = nullptr;
     sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &check, nullptr);
