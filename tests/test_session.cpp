@@ -4,6 +4,7 @@
 // they were, and a writer killed at random moments that leaves a sound database whose every
 // capture has its file and all its hits.
 #include "ae_hits.h"
+#include "cause_texts.h"
 #include "session_db.h"
 #include "session_series.h"
 #include "support/child.h"
@@ -333,6 +334,7 @@ void tst_Session::seriesCapturesAndPortNames()
     QCOMPARE(kept.hits, 2);
     QCOMPARE(kept.events, 1);
     QVERIFY(!keepCapture(db, *bursts, sessionStart, 7, located(), false, kept, cause));
+    QCOMPARE(fileCauseText(cause), QString("файл 20240501-100000-0007.raw уже есть"));
     QVERIFY(QFile::copy(folder.filePath(kept.file), folder.filePath("20240501-100100-0008.raw")));
     QVERIFY(testfiles::write(folder.filePath("20240501-100200-0009.raw"), "junk"));
     QStringList unreadable;
@@ -354,7 +356,7 @@ void tst_Session::seriesCapturesAndPortNames()
     SessionDb second;
     SessionRebuild rebuild;
     QVERIFY(!second.open(folder.path(), cause));
-    QCOMPARE(cause, QString("the database is in use by another program"));
+    QCOMPARE(fileCauseText(cause), QString("база сеанса занята другой программой"));
     QVERIFY(!rebuild.begin(folder.path(), cause));
     db.close();
     QVERIFY(rebuild.begin(folder.path(), cause));

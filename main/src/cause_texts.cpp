@@ -100,6 +100,7 @@ QString fileCauseText(const QString& cause)
         { "^truncated: (\\d+) channels of (\\d+) samples do not fit in the file$",
             QT_TRANSLATE_NOOP(
                 "FileCauses", "файл обрезан: %1 каналов по %2 отсчётов в нём не помещаются") },
+        { "^(\\S+\\.raw) exists already$", QT_TRANSLATE_NOOP("FileCauses", "файл %1 уже есть") },
         { "^written by a newer program \\(schema (\\d+); this one reads (\\d+)\\)$",
             QT_TRANSLATE_NOOP("FileCauses",
                 "база сеанса записана более новой программой (схема %1; эта читает %2)") },
