@@ -13,6 +13,7 @@
 #include <QEventLoop>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
 
@@ -73,8 +74,11 @@ bool askSeriesPlan(QWidget* parent, SeriesPlan& plan)
     form.capturesSpin->setValue(plan.captures);
     form.pauseSpin->setValue(plan.pauseSeconds);
     form.onlyWithHitsBox->setChecked(plan.onlyWithHits);
-    form.noteLabel->setText(
-        text("Каждый снимок записывается в папку сеанса (session.sqlite — база импульсов)."));
+    const QString note
+        = text("Каждый снимок записывается в папку сеанса (session.sqlite — база импульсов).");
+    form.noteLabel->setText(note);
+    QObject::connect(
+        form.folderEdit, &QLineEdit::textEdited, &dialog, [&] { form.noteLabel->setText(note); });
     QObject::connect(form.browseButton, &QPushButton::clicked, &dialog, [&] {
         const QString chosen = QFileDialog::getExistingDirectory(
             &dialog, text("Папка сеанса"), form.folderEdit->text());
