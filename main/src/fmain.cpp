@@ -55,7 +55,6 @@
 #include <QToolBar>
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <memory>
 #include <new>
 
