@@ -1603,7 +1603,7 @@ QToolBar* MainWnd::seriesBar(SeriesRun& run)
     QAction* stop = bar->addAction(tr("Стоп серии"));
     stop->setObjectName(QStringLiteral("seriesStop"));
     stop->setToolTip(tr("Закончить серию после текущего снимка"));
-    connect(stop, &QAction::triggered, &run, [this, &run, stop] {
+    connect(stop, &QAction::triggered, &run, [&run, stop] {
         if (run.isStopping()) {
             run.stopNow();
             return;
