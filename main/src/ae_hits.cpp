@@ -6,13 +6,17 @@
 #include "ufft.h"
 #include "wave_stor.h"
 
+#include <QSemaphore>
+#include <QThread>
+#include <QThreadPool>
+
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <map>
 #include <memory>
-#include <numeric>
 #include <vector>
 
 namespace {
@@ -535,55 +539,60 @@ double linearPosition(double ta, double tb, double spacing, double speed)
 
 namespace {
 
-// The sum of the squared misfits of the arrival times from a source at p, the emission time
-// being the one that fits best (the mean of the times less the travel times).
-double timeMisfit(
-    const QList<QPointF>& sensors, const QList<double>& times, double speed, QPointF p)
+// How far the onsets miss a source at p: sensor i's misfit c (t_i - t_0) - d_i less its mean
+// over the sensors (the emission time that fits best), in metres, with its derivatives by x
+// and y; and the sum of the squared times' misfits.
+struct Misfit
 {
-    double residuals[8];
-    double mean = 0;
-    const int n = int(sensors.size());
+    std::array<double, 8> r, jx, jy;
+    double sum = 0;
+};
+
+void evaluate(const QList<QPointF>& sensors, const QList<double>& times, int n, double speed,
+    double size, QPointF p, Misfit& m)
+{
+    double meanR = 0, meanX = 0, meanY = 0;
     for (int i = 0; i < n; ++i) {
         const double dx = p.x() - sensors[i].x();
         const double dy = p.y() - sensors[i].y();
-        residuals[i] = times[i] - std::sqrt(dx * dx + dy * dy) / speed;
-        mean += residuals[i] / n;
+        const double d = std::max(std::sqrt(dx * dx + dy * dy), size * 1e-9);
+        m.r[size_t(i)] = speed * (times[i] - times[0]) - d;
+        m.jx[size_t(i)] = -dx / d;
+        m.jy[size_t(i)] = -dy / d;
+        meanR += m.r[size_t(i)];
+        meanX += m.jx[size_t(i)];
+        meanY += m.jy[size_t(i)];
     }
-    double sum = 0;
-    for (int i = 0; i < n; ++i)
-        sum += (residuals[i] - mean) * (residuals[i] - mean);
-    return sum;
+    meanR /= n;
+    meanX /= n;
+    meanY /= n;
+    m.sum = 0;
+    for (int i = 0; i < n; ++i) {
+        m.r[size_t(i)] -= meanR;
+        m.jx[size_t(i)] -= meanX;
+        m.jy[size_t(i)] -= meanY;
+        m.sum += m.r[size_t(i)] * m.r[size_t(i)];
+    }
+    m.sum /= speed * speed;
 }
 
-// Damped Gauss-Newton steps from start, in metres: the misfit of sensor i is c t_i - d_i
-// less its mean over the sensors (the emission time that fits best). Returns where they end,
-// with its misfit (the sum of the squared times' misfits) in misfit.
+// Damped Gauss-Newton steps from start, in metres. Returns where they end, with its misfit
+// (the sum of the squared times' misfits) in misfit.
 QPointF descend(const QList<QPointF>& sensors, const QList<double>& times, int n, double speed,
     double size, QPointF best, double& misfit)
 {
+    Misfit here;
+    Misfit there;
+    evaluate(sensors, times, n, speed, size, best, here);
     double damping = 1e-3;
     for (int iteration = 0; iteration < 30 && damping < 1e9; ++iteration) {
-        double r[8], jx[8], jy[8];
-        double meanR = 0, meanX = 0, meanY = 0;
-        for (int i = 0; i < n; ++i) {
-            const double dx = best.x() - sensors[i].x();
-            const double dy = best.y() - sensors[i].y();
-            const double d = std::max(std::sqrt(dx * dx + dy * dy), size * 1e-9);
-            r[i] = speed * times[i] - d;
-            jx[i] = -dx / d;
-            jy[i] = -dy / d;
-            meanR += r[i] / n;
-            meanX += jx[i] / n;
-            meanY += jy[i] / n;
-        }
         double a11 = 0, a12 = 0, a22 = 0, g1 = 0, g2 = 0;
-        for (int i = 0; i < n; ++i) {
-            const double ri = r[i] - meanR, xi = jx[i] - meanX, yi = jy[i] - meanY;
-            a11 += xi * xi;
-            a12 += xi * yi;
-            a22 += yi * yi;
-            g1 += xi * ri;
-            g2 += yi * ri;
+        for (size_t i = 0; i < size_t(n); ++i) {
+            a11 += here.jx[i] * here.jx[i];
+            a12 += here.jx[i] * here.jy[i];
+            a22 += here.jy[i] * here.jy[i];
+            g1 += here.jx[i] * here.r[i];
+            g2 += here.jy[i] * here.r[i];
         }
         a11 *= 1 + damping;
         a22 *= 1 + damping;
@@ -591,10 +600,10 @@ QPointF descend(const QList<QPointF>& sensors, const QList<double>& times, int n
         if (!(std::fabs(det) > 0))
             break;
         const QPointF step(-(a22 * g1 - a12 * g2) / det, -(a11 * g2 - a12 * g1) / det);
-        const double next = timeMisfit(sensors, times, speed, best + step);
-        if (next < misfit) {
+        evaluate(sensors, times, n, speed, size, best + step, there);
+        if (there.sum < here.sum) {
             best += step;
-            misfit = next;
+            std::swap(here, there);
             damping /= 10;
             if (std::hypot(step.x(), step.y()) < size * 1e-6)
                 break;
@@ -602,7 +611,52 @@ QPointF descend(const QList<QPointF>& sensors, const QList<double>& times, int n
             damping *= 10;
         }
     }
+    misfit = here.sum;
     return best;
+}
+
+// The grid over sensors' surroundings that starts the planar search: their bounding box and
+// half its size around it, so that a source a little outside is found too; with the travel
+// time from each of its points to each sensor. These are the same for every event of a
+// set-up: a thread keeps the last few set-ups' grids.
+struct PlanarGrid
+{
+    static constexpr int steps = 8;
+    static constexpr int side = steps + 1;
+    static constexpr int points = side * side;
+    static constexpr int maxSensors = 8;
+    QList<QPointF> sensors;
+    double speed = 0;
+    double size = 0;
+    double cell = 0;
+    QPointF corner;
+    std::array<std::array<double, points>, maxSensors> travel;
+
+    QPointF point(int i) const { return corner + QPointF(i / side * cell, i % side * cell); }
+};
+
+const PlanarGrid& planarGrid(const QList<QPointF>& sensors, double speed)
+{
+    constexpr int kept = 8;
+    thread_local std::array<PlanarGrid, kept> grids;
+    thread_local int next = 0;
+    for (const PlanarGrid& grid : grids)
+        if (grid.speed == speed && grid.sensors == sensors)
+            return grid;
+    PlanarGrid& grid = grids[size_t(next)];
+    next = (next + 1) % kept;
+    const QRectF box = boundingBox(sensors);
+    grid.sensors = sensors;
+    grid.speed = speed;
+    grid.size = std::max({ box.width(), box.height(), 1e-9 });
+    grid.cell = 2 * grid.size / PlanarGrid::steps;
+    grid.corner = box.center() - QPointF(grid.size, grid.size);
+    for (int s = 0; s < sensors.size(); ++s)
+        for (int i = 0; i < PlanarGrid::points; ++i) {
+            const QPointF d = grid.point(i) - sensors[s];
+            grid.travel[size_t(s)][size_t(i)] = std::hypot(d.x(), d.y()) / speed;
+        }
+    return grid;
 }
 
 } // namespace
@@ -611,31 +665,22 @@ PlanarFix planarPosition(
     const QList<QPointF>& sensors, const QList<double>& times, double speed, double enoughSeconds)
 {
     PlanarFix fix;
-    const int n = int(std::min<qsizetype>(std::min(sensors.size(), times.size()), 8));
+    const int n = int(std::min<qsizetype>(
+        std::min(sensors.size(), times.size()), qsizetype(PlanarGrid::maxSensors)));
     if (n < 3 || speed <= 0)
         return fix;
-    // The grid covers the sensors' bounding box and half its size around it, so that a source
-    // a little outside is found too.
-    const QRectF box = boundingBox(sensors.first(n));
-    const double size = std::max({ box.width(), box.height(), 1e-9 });
-    constexpr int steps = 8;
-    constexpr int side = steps + 1;
-    const double cell = 2 * size / steps;
-    const QPointF corner = box.center() - QPointF(size, size);
+    const PlanarGrid& grid = planarGrid(sensors.first(n), speed);
+    const double size = grid.size;
+    constexpr int points = PlanarGrid::points;
     // The grid's misfits sensor by sensor over all its points, in loops of plain arithmetic the
     // compiler turns into vector instructions.
-    constexpr int points = side * side;
-    std::array<double, points> gx, gy, mean {}, square {}, misfits;
-    for (int i = 0; i < points; ++i) {
-        gx[size_t(i)] = corner.x() + i / side * cell;
-        gy[size_t(i)] = corner.y() + i % side * cell;
-    }
+    std::array<double, points> mean {}, square {}, misfits;
     // Times from the first onset, so that the sums stay as small as the misfits they take.
     for (int s = 0; s < n; ++s) {
-        const double sx = sensors[s].x(), sy = sensors[s].y(), t = times[s] - times[0];
+        const double t = times[s] - times[0];
+        const std::array<double, points>& travel = grid.travel[size_t(s)];
         for (int i = 0; i < points; ++i) {
-            const double dx = gx[size_t(i)] - sx, dy = gy[size_t(i)] - sy;
-            const double r = t - std::sqrt(dx * dx + dy * dy) / speed;
+            const double r = t - travel[size_t(i)];
             mean[size_t(i)] += r;
             square[size_t(i)] += r * r;
         }
@@ -646,17 +691,25 @@ PlanarFix planarPosition(
     // running out of the sensors' square does not take the fix away from the source; a fix
     // within enoughSeconds of every onset needs no further one.
     constexpr int starts = 3;
-    std::array<int, points> order;
-    std::iota(order.begin(), order.end(), 0);
-    std::partial_sort(order.begin(), order.begin() + starts, order.end(),
-        [&](int a, int b) { return misfits[size_t(a)] < misfits[size_t(b)]; });
-    const QRectF reach(corner, QSizeF(2 * size, 2 * size));
+    std::array<int, starts> order;
+    order.fill(-1);
+    for (int i = 0; i < points; ++i) {
+        int k = starts;
+        while (k > 0
+            && (order[size_t(k - 1)] < 0
+                || misfits[size_t(i)] < misfits[size_t(order[size_t(k - 1)])]))
+            --k;
+        if (k == starts)
+            continue;
+        std::copy_backward(order.begin() + k, order.end() - 1, order.end());
+        order[size_t(k)] = i;
+    }
+    const QRectF reach(grid.corner, QSizeF(2 * size, 2 * size));
     double bestMisfit = HUGE_VAL;
     for (int k = 0; k < starts; ++k) {
         const int i = order[size_t(k)];
-        double misfit = misfits[size_t(i)];
-        const QPointF start = corner + QPointF(i / side * cell, i % side * cell);
-        const QPointF p = descend(sensors, times, n, speed, size, start, misfit);
+        double misfit = 0;
+        const QPointF p = descend(sensors, times, n, speed, size, grid.point(i), misfit);
         if (misfit < bestMisfit) {
             bestMisfit = misfit;
             fix.position = p;
@@ -864,6 +917,40 @@ void locate(HitRow& row, const Onsets& onsets, const HitQuery& query, const Sens
     }
 }
 
+// The hits of the query's channels over count samples, and their backgrounds, by channel
+// (none for the channels not asked). The channels are searched side by side: by this thread
+// and by the threads of a pool of the search's own, kept from search to search (starting a
+// thread takes as long as searching a channel of a short record). A helper that starts late
+// finds every channel taken and touches nothing else; this thread waits for the channels,
+// not for the helpers, so that it never waits for one that cannot run (as in a forked child).
+void searchChannels(const WaveStore& record, const HitQuery& query, int count,
+    std::vector<QList<Hit>>& hits, std::vector<ChannelBackground>& backgrounds)
+{
+    struct Progress
+    {
+        std::atomic<int> next { 0 };
+        QSemaphore searched;
+    };
+    static QThreadPool pool;
+    const int channels = record.channelCount();
+    hits.assign(size_t(channels), QList<Hit>());
+    backgrounds.assign(size_t(channels), ChannelBackground());
+    const auto progress = std::make_shared<Progress>();
+    const auto search = [progress, channels, &record, &query, count, &hits, &backgrounds] {
+        for (int c = progress->next++; c < channels; c = progress->next++) {
+            if (query.channels.isEmpty() || query.channels.contains(c))
+                hits[size_t(c)] = findHits(
+                    record, c, query.first, count, query.settings, &backgrounds[size_t(c)]);
+            progress->searched.release();
+        }
+    };
+    const int helpers = std::min(QThread::idealThreadCount(), channels) - 1;
+    for (int h = 0; h < helpers; ++h)
+        pool.start(search);
+    search();
+    progress->searched.acquire(channels);
+}
+
 } // namespace
 
 bool tabulateHits(const WaveStore& record, const HitQuery& query, QList<HitRow>& rows,
@@ -890,18 +977,19 @@ bool tabulateHits(const WaveStore& record, const HitQuery& query, QList<HitRow>&
             cause = QStringLiteral("the record has no channel %1").arg(c + 1);
             return false;
         }
+    std::vector<QList<Hit>> byChannel;
+    std::vector<ChannelBackground> backgrounds;
+    searchChannels(record, query, count, byChannel, backgrounds);
     QList<Hit> found;
     if (facts)
         *facts = HitFacts();
     for (int c = 0; c < record.channelCount(); ++c) {
-        ChannelBackground background;
-        if (query.channels.isEmpty() || query.channels.contains(c)) {
-            found += findHits(record, c, query.first, count, query.settings, &background);
-            if (facts)
-                facts->detector = facts->detector || record.channel(c)->detectorOffset;
+        found += byChannel[size_t(c)];
+        if (facts) {
+            const bool asked = query.channels.isEmpty() || query.channels.contains(c);
+            facts->detector = facts->detector || (asked && record.channel(c)->detectorOffset);
+            facts->channels << backgrounds[size_t(c)];
         }
-        if (facts)
-            facts->channels << background;
     }
     std::stable_sort(found.begin(), found.end(),
         [](const Hit& a, const Hit& b) { return a.arrival < b.arrival; });
