@@ -554,6 +554,19 @@ void tst_Waveform::aeHitsTableAndMarks()
                 qPrintable(QString("row %1 of %2 ... %3").arg(y).arg(top).arg(bottom)));
     }
 
+    // Searched through a high-pass filter, the threshold is not of the trace shown: no lines,
+    // and the line above the table says why.
+    window->ae.query.settings.thresholdVolts = 10 * 5.0 / 1048576;
+    window->ae.query.settings.highPassKhz = 20;
+    window->refreshAeHits();
+    QVERIFY(window->findChild<QLabel*>("summaryLabel")
+                ->text()
+                .contains("за фильтром высоких частот 20 кГц, его линии не показаны"));
+    const QImage filtered = form->plotWidget->grab().toImage();
+    for (int y = 0; y < filtered.height(); ++y)
+        for (int x = 0; x < filtered.width(); ++x)
+            QVERIFY(filtered.pixelColor(x, y) != QColor(255, 200, 0));
+
     command->trigger();
     QVERIFY(!form->hitMarks.shown);
     const QImage after = form->plotWidget->grab().toImage();

@@ -454,6 +454,10 @@ void AeHitsPanel::describe(
                           .arg(rows.size());
     if (detector)
         summary += tr("; выбросы огибающей (детектор)");
+    if (query.settings.highPassKhz > 0)
+        summary += tr("; порог — по сигналу за фильтром высоких частот %1 кГц, его линии не "
+                      "показаны")
+                       .arg(QLocale().toString(query.settings.highPassKhz));
     summary += selection
         ? tr("; выделение %1…%2").arg(query.first).arg(query.first + query.count - 1)
         : tr("; вся запись");
@@ -468,7 +472,10 @@ void AeHitsPanel::markHits(TWForm* window, const HitFacts& facts)
     for (int c = 0; c < window->record->channelCount(); ++c) {
         if (shownQuery.channels.isEmpty() || shownQuery.channels.contains(c))
             marks.channels << c;
-        marks.thresholdVolts << facts.channels.value(c).thresholdVolts;
+        // A filtered search's threshold is not of the trace the window shows.
+        const bool filtered
+            = shownQuery.settings.highPassKhz > 0 && !window->record->channel(c)->detectorOffset;
+        marks.thresholdVolts << (filtered ? 0 : facts.channels.value(c).thresholdVolts);
         marks.meanVolts << facts.channels.value(c).meanVolts;
     }
     for (const HitRow& row : rows)

@@ -122,7 +122,8 @@ QList<QRect> channelBands(const WaveStore& record, const QRect& plot)
 }
 
 // Dashed lines at the threshold (both polarities about the background mean, detector data one)
-// of every channel searched, across the channel's band, and a tick at each arrival.
+// of every channel searched, across the channel's band, but for a search through a filter; and
+// a tick at each arrival.
 void TWFormInternalWidget::drawHitMarks(QPainter& painter) const
 {
     const HitMarks& marks = window->hitMarks;
@@ -142,6 +143,8 @@ void TWFormInternalWidget::drawHitMarks(QPainter& painter) const
             continue;
         const QRect& area = bands[c];
         const double level = marks.thresholdVolts.value(c) / perCode;
+        if (level <= 0)
+            continue;
         const double mean = marks.meanVolts.value(c) / perCode;
         const QList<double> codes = channel->detectorOffset
             ? QList<double> { 2 * level - 128 }

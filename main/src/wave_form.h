@@ -59,7 +59,7 @@ QList<QRect> channelBands(const WaveStore& record, const QRect& plot);
 struct HitMarks
 {
     bool shown = false;
-    QList<double> thresholdVolts; // by channel, as searched
+    QList<double> thresholdVolts; // by channel, as searched; 0: no lines
     QList<double> meanVolts; // by channel: ordinary data's lines lie either side of it
     QList<int> channels; // searched, 0-based
     QList<QPair<int, int>> arrivals; // channel, sample
