@@ -629,6 +629,18 @@ void tst_Waveform::aeLocationMapAndWarnings()
     auto* map = window->findChild<AeMapWidget*>("aeMap");
     QVERIFY(map->isVisible());
     QCOMPARE(map->contents().dots.size(), 2);
+    // Both events are as strong: the colour scale is of their one colour, not a span of two.
+    const QImage drawn = map->grab().toImage();
+    const auto near = [](QRgb pixel, QColor colour) {
+        const QColor c = colour.toRgb();
+        return std::abs(qRed(pixel) - c.red()) + std::abs(qGreen(pixel) - c.green())
+            + std::abs(qBlue(pixel) - c.blue())
+            < 24;
+    };
+    for (int y = 0; y < drawn.height(); ++y)
+        for (int x = 0; x < drawn.width(); ++x)
+            for (const double end : { 0.0, 1.0 })
+                QVERIFY(!near(drawn.pixel(x, y), amplitudeColor(end)));
     const QPointF dot
         = mapTransform(map->contents(), map->size()).toPixels(map->contents().dots[1].place);
     QTest::mouseClick(map, Qt::LeftButton, {}, dot.toPoint());

@@ -270,16 +270,19 @@ void AeMapWidget::drawDots(QPainter& painter, const MapTransform& transform) con
     }
 }
 
-// The colour scale at the right: the strongest amplitude at its top, the weakest at its foot.
+// The colour scale at the right: the strongest amplitude at its top, the weakest at its foot,
+// in tenths of a decibel where whole ones would read alike; of one colour and one figure when
+// every dot has one amplitude.
 void AeMapWidget::drawLegend(QPainter& painter) const
 {
     if (shown.dots.isEmpty())
         return;
     const QRectF bar(
         width() - rightRoom + 12, topRoom + 16, 12, height() - topRoom - bottomRoom - 32);
+    const bool one = !(strongest > weakest);
     painter.setPen(Qt::NoPen);
     for (int y = 0; y < int(bar.height()); ++y) {
-        painter.setBrush(amplitudeColor(1 - y / std::max(1.0, bar.height() - 1)));
+        painter.setBrush(amplitudeColor(one ? 0.5 : 1 - y / std::max(1.0, bar.height() - 1)));
         painter.drawRect(QRectF(bar.left(), bar.top() + y, bar.width(), 1));
     }
     painter.setPen(Qt::black);
@@ -287,8 +290,10 @@ void AeMapWidget::drawLegend(QPainter& painter) const
     painter.drawRect(bar);
     const QLocale locale;
     painter.drawText(QRectF(bar.left() - 12, 0, rightRoom, 14), Qt::AlignLeft, tr("дБАЭ"));
+    const int digits = std::lround(strongest) == std::lround(weakest) ? 1 : 0;
     painter.drawText(QRectF(bar.left() - 12, bar.top() - 15, rightRoom, 14), Qt::AlignLeft,
-        locale.toString(strongest, 'f', 0));
-    painter.drawText(QRectF(bar.left() - 12, bar.bottom() + 1, rightRoom, 14), Qt::AlignLeft,
-        locale.toString(weakest, 'f', 0));
+        locale.toString(strongest, 'f', digits));
+    if (!one)
+        painter.drawText(QRectF(bar.left() - 12, bar.bottom() + 1, rightRoom, 14), Qt::AlignLeft,
+            locale.toString(weakest, 'f', digits));
 }
