@@ -12,8 +12,12 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateTimeEdit>
+#include <QFileDialog>
 #include <QImage>
 #include <QLabel>
+#include <QMenu>
+#include <QTimer>
+#include <QToolButton>
 #include <QtTest>
 #include <qcustomplot.h>
 
@@ -344,6 +348,18 @@ void tst_Trends::exports()
     QVERIFY(!dock.exportPlot(
         TrendDock::amplitudePlot, dir.filePath("none/x.png"), TrendDock::pngFormat, cause));
     QVERIFY(!cause.isEmpty());
+
+    // The export dialog opens in the session's folder.
+    dock.setExportFolder(dir.path());
+    QString opened;
+    QTimer::singleShot(0, [&opened] {
+        if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+            opened = dialog->directory().absolutePath();
+            dialog->reject();
+        }
+    });
+    dock.findChild<QToolButton*>("exportButton")->menu()->actions().value(0)->trigger();
+    QCOMPARE(opened, QDir(dir.path()).absolutePath());
 }
 
 void tst_Trends::besideHitsTable()

@@ -1560,6 +1560,7 @@ void MainWnd::slot_aSeriesTriggered(bool)
     // The trend plots follow the session from what its database held.
     TrendDock* dock = trendDock();
     dock->clear();
+    dock->setExportFolder(seriesPlan.folder);
     showLocationLayout(dock, ae);
     connect(&run, &SeriesRun::sessionOpened, dock, &TrendDock::setHits);
     connect(&run, &SeriesRun::hitsStored, dock, &TrendDock::appendHits);

@@ -723,7 +723,7 @@ void TrendDock::followSources()
 void TrendDock::askExport(Plot which)
 {
     QString chosenFilter;
-    const QString chosen = QFileDialog::getSaveFileName(this, tr("Экспорт графика"), QString(),
+    const QString chosen = QFileDialog::getSaveFileName(this, tr("Экспорт графика"), exportFolder,
         QStringLiteral("PNG (*.png);;SVG (*.svg);;CSV (*.csv)"), &chosenFilter);
     if (chosen.isEmpty())
         return;

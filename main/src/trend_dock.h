@@ -40,6 +40,9 @@ public:
     void appendHits(const QVector<TrendHit>& hits);
     // No session: the dock says so instead of showing plots.
     void clear();
+
+    // The folder the export dialogs open in (the session's); empty: the working directory.
+    void setExportFolder(const QString& folder) { exportFolder = folder; }
     // How sources are located: on the line between two sensors spacingMetres apart, or in the
     // plane of the sensors' places (channel 1 first).
     void setLocationLayout(bool planar, const QList<QPointF>& sensors, double spacingMetres);
@@ -110,6 +113,7 @@ private:
     Histogram amplitudes;
     SourceSeries sources;
     bool planar = false;
+    QString exportFolder;
     QList<QPointF> sensors;
     double spacing = 1;
 };
