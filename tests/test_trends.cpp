@@ -285,6 +285,12 @@ void tst_Trends::channelsAndSpan()
         QDateTime::fromSecsSinceEpoch(start + 1200));
     // Minutes 10 ... 20 on channels 2-4: 11 less the 3 of channel 1.
     QTRY_COMPARE(total->dataCount(), 8);
+    // The same interval typed the other way round.
+    from->setDateTime(QDateTime::fromSecsSinceEpoch(start + 1200));
+    dock.findChild<QDateTimeEdit*>("toEdit")->setDateTime(
+        QDateTime::fromSecsSinceEpoch(start + 600));
+    QTRY_VERIFY(!dock.findChild<QTimer*>("intervalTimer")->isActive());
+    QCOMPARE(total->dataCount(), 8);
 }
 
 void tst_Trends::sourcesPlot()

@@ -174,6 +174,7 @@ TrendDock::TrendDock(QWidget* parent)
 {
     setObjectName(QStringLiteral("trendDock"));
     intervalTimer = new QTimer(this);
+    intervalTimer->setObjectName(QStringLiteral("intervalTimer"));
     intervalTimer->setSingleShot(true);
     intervalTimer->setInterval(250);
     connect(intervalTimer, &QTimer::timeout, this, &TrendDock::slot_filterChanged);
@@ -465,11 +466,15 @@ TrendFilter TrendDock::currentFilter() const
     case lastDay:
         chosen.from = last - day;
         break;
-    case chosenInterval:
-        // The fields show whole seconds: the last one is taken whole.
-        chosen.from = double(fromEdit->dateTime().toSecsSinceEpoch());
-        chosen.to = double(toEdit->dateTime().toSecsSinceEpoch()) + 0.999999;
+    case chosenInterval: {
+        // The fields show whole seconds: the last one is taken whole; an interval typed the
+        // other way round is the same interval.
+        const qint64 a = fromEdit->dateTime().toSecsSinceEpoch();
+        const qint64 b = toEdit->dateTime().toSecsSinceEpoch();
+        chosen.from = double(std::min(a, b));
+        chosen.to = double(std::max(a, b)) + 0.999999;
         break;
+    }
     default:
         break;
     }
