@@ -323,6 +323,11 @@ void tst_Trends::sourcesPlot()
     QCOMPARE(bars->width(), 0.05); // 2 m in 40 bins
     QCOMPARE(bars->dataCount(), 15); // 0.30 ... 1.05 m
     QCOMPARE(bars->data()->at(0)->value, 1.0);
+    // Bin edges as they would be typed, not as sums of binary fractions (6 x 0.05 m).
+    QString cause;
+    const QString csv = dir.filePath("sources.csv");
+    QVERIFY(dock.exportPlot(TrendDock::sourcesPlot, csv, TrendDock::csvFormat, cause));
+    QCOMPARE(fileBytes(csv).split('\n').value(1), QByteArray("0.3,0.35,1"));
 }
 
 void tst_Trends::exports()

@@ -167,6 +167,13 @@ void appendRow(std::string& text, std::initializer_list<double> values)
     text += '\n';
 }
 
+// Where bin i of a histogram starts, to twelve figures: as it would be typed, not as the sum
+// of binary fractions it is worked out with (6 x 0.05 is 0.30000000000000004).
+double binEdge(const Histogram& histogram, int i)
+{
+    return QString::number(histogram.binStart(i), 'g', 12).toDouble();
+}
+
 } // namespace
 
 TrendDock::TrendDock(QWidget* parent)
@@ -818,14 +825,14 @@ std::string TrendDock::csvOf(Plot which) const
         text = "from_dB,to_dB,hits\n";
         for (int i = 0; i < amplitudes.counts.size(); ++i)
             appendRow(
-                text, { amplitudes.binStart(i), amplitudes.binStart(i + 1), amplitudes.counts[i] });
+                text, { binEdge(amplitudes, i), binEdge(amplitudes, i + 1), amplitudes.counts[i] });
         break;
     default:
         if (!planar) {
             const Histogram& line = sources.line;
             text = "from_m,to_m,sources\n";
             for (int i = 0; i < line.counts.size(); ++i)
-                appendRow(text, { line.binStart(i), line.binStart(i + 1), line.counts[i] });
+                appendRow(text, { binEdge(line, i), binEdge(line, i + 1), line.counts[i] });
         } else if (sources.planeSources <= sources.pointLimit) {
             text = "x_m,y_m\n";
             for (const QPointF& place : sources.points)
