@@ -266,7 +266,9 @@ void AeMapWidget::drawDots(QPainter& painter, const MapTransform& transform) con
     }
     if (shown.dots.isEmpty()) {
         painter.setPen(QColor(100, 100, 100));
-        painter.drawText(transform.pixels, Qt::AlignCenter, tr("Нет событий с местом"));
+        // Above the sensors' line or plate, which the middle of the map holds.
+        painter.drawText(transform.pixels.adjusted(0, 6, 0, 0), Qt::AlignHCenter | Qt::AlignTop,
+            tr("Нет событий с местом"));
     }
 }
 
