@@ -323,6 +323,11 @@ void tst_Trends::sourcesPlot()
     QCOMPARE(bars->width(), 0.05); // 2 m in 40 bins
     QCOMPARE(bars->dataCount(), 15); // 0.30 ... 1.05 m
     QCOMPARE(bars->data()->at(0)->value, 1.0);
+    // Sources are counted in whole numbers, and so are the axis' ticks.
+    plot->replot();
+    QVERIFY(plot->yAxis->tickVector().size() >= 2);
+    for (const double tick : plot->yAxis->tickVector())
+        QCOMPARE(tick, std::round(tick));
     // Bin edges as they would be typed, not as sums of binary fractions (6 x 0.05 m).
     QString cause;
     const QString csv = dir.filePath("sources.csv");

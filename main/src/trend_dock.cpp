@@ -53,6 +53,16 @@ QString plotTitle(TrendDock::Plot which)
     }
 }
 
+// Ticks of a count: whole numbers, however few the counts are.
+class CountTicker : public QCPAxisTicker
+{
+protected:
+    double getTickStep(const QCPRange& range) override
+    {
+        return std::max(1.0, QCPAxisTicker::getTickStep(range));
+    }
+};
+
 // A time axis in local time: seconds shown while the span is under a day, the date beside the
 // hour beyond it, milliseconds when zoomed to seconds.
 void makeTimeAxis(QCPAxis* axis)
@@ -298,6 +308,7 @@ void TrendDock::setUpCumulativePlot()
     makeTimeAxis(plot->xAxis);
     plot->yAxis->setLabel(tr("Импульсы"));
     plot->yAxis->setLabelColor(hitsColor);
+    plot->yAxis->setTicker(QSharedPointer<CountTicker>::create());
     plot->yAxis2->setVisible(true);
     plot->yAxis2->setLabel(tr("Энергия, В²·с"));
     plot->yAxis2->setLabelColor(energyColor);
@@ -560,6 +571,9 @@ void TrendDock::showSources()
     densityScale->setVisible(density);
     plot->xAxis->setLabel(planar ? tr("X, м") : tr("Положение на линии, м"));
     plot->yAxis->setLabel(planar ? tr("Y, м") : tr("Источники"));
+    if (planar == bool(plot->yAxis->ticker().dynamicCast<CountTicker>()))
+        plot->yAxis->setTicker(planar ? QSharedPointer<QCPAxisTicker>::create()
+                                      : QSharedPointer<QCPAxisTicker>(new CountTicker));
     if (!planar) {
         const Histogram& line = sources.line;
         QVector<double> keys(line.counts.size());
