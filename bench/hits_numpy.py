@@ -5,7 +5,8 @@ counts, energy, background RMS, Akaike onset), vectorised within each hit, timed
 With FLOATING_DB and SENSORS (x1,y1;x2,y2;...) the whole planar search: each channel's
 background (the quietest tenth of its stretches) taken off, the threshold that far over its RMS
 (never under 1.5 codes), events by onsets within the window and each located by least squares
-from the best points of a grid.
+(each onset weighed by the square of its hit's peak over the background) from the best points
+of a grid.
 Usage: hits_numpy.py RECORD THRESHOLD_V HDT_US HLT_US PDT_US REPEATS [FLOATING_DB SENSORS]
        (with FLOATING_DB, THRESHOLD_V is the volts of one code)
        -> the median seconds of one pass over every channel, then the number of hits
@@ -90,21 +91,23 @@ def background(v, code):
     return float(np.mean(means[quiet])), float(np.sqrt(np.max(variances[quiet]) / max(share, 0.1)))
 
 
-def misfit(sensors, times, speed, x, y):
-    """The squared misfits of the times from sources at x, y (arrays), the best emission time
-    taken off."""
+def misfit(sensors, times, weights, speed, x, y):
+    """The weighted squared misfits of the times from sources at x, y (arrays), the best
+    emission time taken off."""
     r = times[:, None] - np.hypot(x[None, :] - sensors[:, :1], y[None, :] - sensors[:, 1:]) / speed
-    return np.sum((r - r.mean(axis=0)) ** 2, axis=0)
+    mean = (weights[:, None] * r).sum(axis=0) / weights.sum()
+    return np.sum(weights[:, None] * (r - mean) ** 2, axis=0)
 
 
-def locate(sensors, times, speed):
+def locate(sensors, times, weights, speed):
+    weights = weights * (weights.size / weights.sum())
     low, high = sensors.min(axis=0), sensors.max(axis=0)
     size = max(float(np.max(high - low)), 1e-9)
-    steps = np.arange(9) * (2 * size / 8)
+    steps = np.arange(17) * (2 * size / 16)
     gx, gy = np.meshgrid((low[0] + high[0] - 2 * size) / 2 + steps,
                          (low[1] + high[1] - 2 * size) / 2 + steps)
     gx, gy = gx.ravel(), gy.ravel()
-    values = misfit(sensors, times, speed, gx, gy)
+    values = misfit(sensors, times, weights, speed, gx, gy)
     best, best_value = None, np.inf
     for start in np.argsort(values)[:3]:
         p, value, damping = np.array([gx[start], gy[start]]), values[start], 1e-3
@@ -112,12 +115,13 @@ def locate(sensors, times, speed):
             d = np.maximum(np.hypot(p[0] - sensors[:, 0], p[1] - sensors[:, 1]), size * 1e-9)
             r = speed * times - d
             j = -(p[None, :] - sensors) / d[:, None]
-            r, j = r - r.mean(), j - j.mean(axis=0)
+            r = np.sqrt(weights) * (r - (weights * r).sum() / weights.size)
+            j = np.sqrt(weights)[:, None] * (j - (weights[:, None] * j).sum(axis=0) / weights.size)
             a = j.T @ j
             a[0, 0] *= 1 + damping
             a[1, 1] *= 1 + damping
             step = -np.linalg.solve(a, j.T @ r)
-            nxt = misfit(sensors, times, speed, p[:1] + step[:1], p[1:] + step[1:])[0]
+            nxt = misfit(sensors, times, weights, speed, p[:1] + step[:1], p[1:] + step[1:])[0]
             if nxt < value:
                 p, value, damping = p + step, nxt, damping / 10
                 if np.hypot(*step) < size * 1e-6:
@@ -129,12 +133,19 @@ def locate(sensors, times, speed):
     return best
 
 
+def weight(peak, rms):
+    """A hit's weight in a planar fix: its peak over the background, squared, 0 to 40 dB."""
+    return min(max(peak / rms if rms > 0 else 100.0, 1.0), 100.0) ** 2
+
+
 def planar_search(channels, rate, threshold_db, sensors, hdt, hlt, pdt, code):
     found = []
     for c, v in enumerate(channels):
         mean, rms = background(v, code)
         threshold = max(rms * 10 ** (threshold_db / 20), 1.5 * code)
-        found += [(h[1], c) for h in hits_of(v - mean, threshold, hdt, hlt, pdt, 1.0 / rate)]
+        quiet = v - mean
+        found += [(h[1], c, weight(abs(quiet[h[2]]), h[6]))
+                  for h in hits_of(quiet, threshold, hdt, hlt, pdt, 1.0 / rate)]
     found.sort()
     speed = 3000.0
     window = 1.1 * max(np.hypot(*(a - b)) for a in sensors for b in sensors) / speed + 10 / rate
@@ -144,11 +155,12 @@ def planar_search(channels, rate, threshold_db, sensors, hdt, hlt, pdt, code):
         start, channels_hit, j = found[i][0], {}, i
         while j < len(found) and (found[j][0] - start) / rate <= window \
                 and found[j][1] not in channels_hit:
-            channels_hit[found[j][1]] = found[j][0] / rate
+            channels_hit[found[j][1]] = (found[j][0] / rate, found[j][2])
             j += 1
         placed = [c for c in channels_hit if c < len(sensors)]
         if len(placed) >= 3:
-            locate(sensors[placed], np.array([channels_hit[c] for c in placed]), speed)
+            locate(sensors[placed], np.array([channels_hit[c][0] for c in placed]),
+                   np.array([channels_hit[c][1] for c in placed]), speed)
             located += 1
         i = j
     return len(found)

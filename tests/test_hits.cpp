@@ -318,6 +318,28 @@ void tst_Hits::locationAndSpeed()
         QVERIFY2(std::hypot(row.x - sources[s].x(), row.y - sources[s].y()) < 0.01,
             qPrintable(QStringLiteral("%1 %2").arg(row.x).arg(row.y)));
     }
+    // A source at sensor 1: the far sensor's hit is weak (12 codes against 60) and its onset
+    // 4 us late, as a weak wave's onset is picked late. The fix weighs each onset by the square
+    // of its hit's peak over the background: it rests on the three strong hits.
+    auto corner = silence(4, 4000);
+    const double metres[] = { 0, 1, std::sqrt(2.0), 1 };
+    for (int i = 0; i < 4; ++i)
+        addBurst(*corner, i, 1000 + int(std::lround(metres[i] / 3000 * 1e6)) + (i == 2 ? 4 : 0),
+            i == 2 ? 12 : 60);
+    addNoise(*corner, 11);
+    QList<HitRow> cornerRows;
+    QVERIFY(tabulateHits(*corner, query, cornerRows, cause));
+    QCOMPARE(cornerRows.size(), 4);
+    const HitRow& fixed = cornerRows[0];
+    QVERIFY2(std::hypot(fixed.x, fixed.y) < 0.005,
+        qPrintable(QStringLiteral("%1 %2").arg(fixed.x).arg(fixed.y)));
+    // Onsets of a source at (0.058, 0.931) m weighed so: a misfit valley runs out beyond
+    // sensor 4 (0, 1), and the fix must not end in it (-0.36, 1.35).
+    const PlanarFix nearFour = planarPosition(query.sensors,
+        { 0.042319, 0.042447, 0.04232, 0.042032 }, 3000, 1e-6, { 59.0, 53.3, 67.7, 197.6 });
+    QVERIFY2(std::hypot(nearFour.position.x() - 0.058, nearFour.position.y() - 0.931) < 0.02,
+        qPrintable(QStringLiteral("%1 %2").arg(nearFour.position.x()).arg(nearFour.position.y())));
+
     SpeedFit fit;
     QVERIFY(fitSpeed(rows.mid(20), query, QPointF(0.2, 0.3), 1e6, fit, cause));
     QCOMPARE(fit.events, 10);

@@ -539,17 +539,18 @@ double linearPosition(double ta, double tb, double spacing, double speed)
 
 namespace {
 
-// How far the onsets miss a source at p: sensor i's misfit c (t_i - t_0) - d_i less its mean
-// over the sensors (the emission time that fits best), in metres, with its derivatives by x
-// and y; and the sum of the squared times' misfits.
+// How far the onsets miss a source at p: sensor i's misfit c (t_i - t_0) - d_i less their
+// weighted mean (the emission time that fits best), in metres, with its derivatives by x and
+// y, each times the root of its weight (weights of mean one); and the weighted sum of the
+// squared times' misfits.
 struct Misfit
 {
     std::array<double, 8> r, jx, jy;
     double sum = 0;
 };
 
-void evaluate(const QList<QPointF>& sensors, const QList<double>& times, int n, double speed,
-    double size, QPointF p, Misfit& m)
+void evaluate(const QList<QPointF>& sensors, const QList<double>& times, const double* weights,
+    int n, double speed, double size, QPointF p, Misfit& m)
 {
     double meanR = 0, meanX = 0, meanY = 0;
     for (int i = 0; i < n; ++i) {
@@ -559,18 +560,19 @@ void evaluate(const QList<QPointF>& sensors, const QList<double>& times, int n, 
         m.r[size_t(i)] = speed * (times[i] - times[0]) - d;
         m.jx[size_t(i)] = -dx / d;
         m.jy[size_t(i)] = -dy / d;
-        meanR += m.r[size_t(i)];
-        meanX += m.jx[size_t(i)];
-        meanY += m.jy[size_t(i)];
+        meanR += weights[i] * m.r[size_t(i)];
+        meanX += weights[i] * m.jx[size_t(i)];
+        meanY += weights[i] * m.jy[size_t(i)];
     }
     meanR /= n;
     meanX /= n;
     meanY /= n;
     m.sum = 0;
     for (int i = 0; i < n; ++i) {
-        m.r[size_t(i)] -= meanR;
-        m.jx[size_t(i)] -= meanX;
-        m.jy[size_t(i)] -= meanY;
+        const double root = std::sqrt(weights[i]);
+        m.r[size_t(i)] = root * (m.r[size_t(i)] - meanR);
+        m.jx[size_t(i)] = root * (m.jx[size_t(i)] - meanX);
+        m.jy[size_t(i)] = root * (m.jy[size_t(i)] - meanY);
         m.sum += m.r[size_t(i)] * m.r[size_t(i)];
     }
     m.sum /= speed * speed;
@@ -578,12 +580,12 @@ void evaluate(const QList<QPointF>& sensors, const QList<double>& times, int n, 
 
 // Damped Gauss-Newton steps from start, in metres. Returns where they end, with its misfit
 // (the sum of the squared times' misfits) in misfit.
-QPointF descend(const QList<QPointF>& sensors, const QList<double>& times, int n, double speed,
-    double size, QPointF best, double& misfit)
+QPointF descend(const QList<QPointF>& sensors, const QList<double>& times, const double* weights,
+    int n, double speed, double size, QPointF best, double& misfit)
 {
     Misfit here;
     Misfit there;
-    evaluate(sensors, times, n, speed, size, best, here);
+    evaluate(sensors, times, weights, n, speed, size, best, here);
     double damping = 1e-3;
     for (int iteration = 0; iteration < 30 && damping < 1e9; ++iteration) {
         double a11 = 0, a12 = 0, a22 = 0, g1 = 0, g2 = 0;
@@ -600,7 +602,7 @@ QPointF descend(const QList<QPointF>& sensors, const QList<double>& times, int n
         if (!(std::fabs(det) > 0))
             break;
         const QPointF step(-(a22 * g1 - a12 * g2) / det, -(a11 * g2 - a12 * g1) / det);
-        evaluate(sensors, times, n, speed, size, best + step, there);
+        evaluate(sensors, times, weights, n, speed, size, best + step, there);
         if (there.sum < here.sum) {
             best += step;
             std::swap(here, there);
@@ -621,7 +623,7 @@ QPointF descend(const QList<QPointF>& sensors, const QList<double>& times, int n
 // set-up: a thread keeps the last few set-ups' grids.
 struct PlanarGrid
 {
-    static constexpr int steps = 8;
+    static constexpr int steps = 16;
     static constexpr int side = steps + 1;
     static constexpr int points = side * side;
     static constexpr int maxSensors = 8;
@@ -635,23 +637,24 @@ struct PlanarGrid
     QPointF point(int i) const { return corner + QPointF(i / side * cell, i % side * cell); }
 };
 
-const PlanarGrid& planarGrid(const QList<QPointF>& sensors, double speed)
+const PlanarGrid& planarGrid(const QList<QPointF>& sensors, int n, double speed)
 {
     constexpr int kept = 8;
     thread_local std::array<PlanarGrid, kept> grids;
     thread_local int next = 0;
     for (const PlanarGrid& grid : grids)
-        if (grid.speed == speed && grid.sensors == sensors)
+        if (grid.speed == speed && grid.sensors.size() == n
+            && std::equal(grid.sensors.begin(), grid.sensors.end(), sensors.begin()))
             return grid;
     PlanarGrid& grid = grids[size_t(next)];
     next = (next + 1) % kept;
-    const QRectF box = boundingBox(sensors);
-    grid.sensors = sensors;
+    grid.sensors = sensors.first(n);
+    const QRectF box = boundingBox(grid.sensors);
     grid.speed = speed;
     grid.size = std::max({ box.width(), box.height(), 1e-9 });
     grid.cell = 2 * grid.size / PlanarGrid::steps;
     grid.corner = box.center() - QPointF(grid.size, grid.size);
-    for (int s = 0; s < sensors.size(); ++s)
+    for (int s = 0; s < n; ++s)
         for (int i = 0; i < PlanarGrid::points; ++i) {
             const QPointF d = grid.point(i) - sensors[s];
             grid.travel[size_t(s)][size_t(i)] = std::hypot(d.x(), d.y()) / speed;
@@ -661,55 +664,76 @@ const PlanarGrid& planarGrid(const QList<QPointF>& sensors, double speed)
 
 } // namespace
 
-PlanarFix planarPosition(
-    const QList<QPointF>& sensors, const QList<double>& times, double speed, double enoughSeconds)
+PlanarFix planarPosition(const QList<QPointF>& sensors, const QList<double>& times, double speed,
+    double enoughSeconds, const QList<double>& weights)
 {
     PlanarFix fix;
     const int n = int(std::min<qsizetype>(
         std::min(sensors.size(), times.size()), qsizetype(PlanarGrid::maxSensors)));
     if (n < 3 || speed <= 0)
         return fix;
-    const PlanarGrid& grid = planarGrid(sensors.first(n), speed);
+    // The weights brought to a mean of one, so that the misfit stays a sum of n squares.
+    std::array<double, PlanarGrid::maxSensors> w;
+    double total = 0;
+    for (int s = 0; s < n; ++s) {
+        w[size_t(s)] = weights.size() >= n && weights[s] > 0 ? weights[s] : 1;
+        total += w[size_t(s)];
+    }
+    for (int s = 0; s < n; ++s)
+        w[size_t(s)] *= n / total;
+    const PlanarGrid& grid = planarGrid(sensors, n, speed);
     const double size = grid.size;
     constexpr int points = PlanarGrid::points;
     // The grid's misfits sensor by sensor over all its points, in loops of plain arithmetic the
     // compiler turns into vector instructions.
-    std::array<double, points> mean {}, square {}, misfits;
+    std::array<double, points> mean, square, misfits;
     // Times from the first onset, so that the sums stay as small as the misfits they take.
-    for (int s = 0; s < n; ++s) {
+    for (int i = 0; i < points; ++i) {
+        const double r = -grid.travel[0][size_t(i)];
+        mean[size_t(i)] = w[0] * r;
+        square[size_t(i)] = w[0] * r * r;
+    }
+    for (int s = 1; s < n; ++s) {
         const double t = times[s] - times[0];
         const std::array<double, points>& travel = grid.travel[size_t(s)];
+        const double weight = w[size_t(s)];
         for (int i = 0; i < points; ++i) {
             const double r = t - travel[size_t(i)];
-            mean[size_t(i)] += r;
-            square[size_t(i)] += r * r;
+            mean[size_t(i)] += weight * r;
+            square[size_t(i)] += weight * r * r;
         }
     }
+    const double share = 1.0 / n;
     for (int i = 0; i < points; ++i)
-        misfits[size_t(i)] = square[size_t(i)] - mean[size_t(i)] * mean[size_t(i)] / n;
+        misfits[size_t(i)] = square[size_t(i)] - mean[size_t(i)] * mean[size_t(i)] * share;
     // The best few points of the grid each start a descent, so that a valley of the misfit
     // running out of the sensors' square does not take the fix away from the source; a fix
     // within enoughSeconds of every onset needs no further one.
     constexpr int starts = 3;
     std::array<int, starts> order;
+    std::array<double, starts> least;
     order.fill(-1);
+    least.fill(HUGE_VAL);
     for (int i = 0; i < points; ++i) {
-        int k = starts;
-        while (k > 0
-            && (order[size_t(k - 1)] < 0
-                || misfits[size_t(i)] < misfits[size_t(order[size_t(k - 1)])]))
-            --k;
-        if (k == starts)
+        const double m = misfits[size_t(i)];
+        if (!(m < least[starts - 1]))
             continue;
-        std::copy_backward(order.begin() + k, order.end() - 1, order.end());
+        int k = starts - 1;
+        for (; k > 0 && m < least[size_t(k - 1)]; --k) {
+            least[size_t(k)] = least[size_t(k - 1)];
+            order[size_t(k)] = order[size_t(k - 1)];
+        }
+        least[size_t(k)] = m;
         order[size_t(k)] = i;
     }
     const QRectF reach(grid.corner, QSizeF(2 * size, 2 * size));
     double bestMisfit = HUGE_VAL;
     for (int k = 0; k < starts; ++k) {
         const int i = order[size_t(k)];
+        if (i < 0)
+            break;
         double misfit = 0;
-        const QPointF p = descend(sensors, times, n, speed, size, grid.point(i), misfit);
+        const QPointF p = descend(sensors, times, w.data(), n, speed, size, grid.point(i), misfit);
         if (misfit < bestMisfit) {
             bestMisfit = misfit;
             fix.position = p;
@@ -842,8 +866,14 @@ SensorLayout sensorLayout(const HitQuery& query)
     return layout;
 }
 
-// The event's first onsets (seconds) by channel.
-using Onsets = std::map<int, double>;
+// The event's first onsets (seconds) by channel, each with its hit's weight in a planar fix:
+// the square of its peak over the background (an onset's uncertainty falls with that ratio).
+struct Onset
+{
+    double seconds = 0;
+    double weight = 1;
+};
+using Onsets = std::map<int, Onset>;
 
 // Whether some two onsets lie further apart than the wave takes between their sensors, with a
 // tenth more and slack seconds for the onsets' uncertainty: no source explains them.
@@ -859,6 +889,15 @@ bool fasterThanTheWave(
     return false;
 }
 
+// A hit's weight in a planar fix: the square of its peak over the background before it, at
+// most 40 dB (beyond, the sampling rather than the noise limits the onset).
+double onsetWeight(const Hit& hit)
+{
+    constexpr double best = 100;
+    const double ratio = hit.backgroundRms > 0 ? hit.peakVolts / hit.backgroundRms : best;
+    return std::pow(std::clamp(ratio, 1.0, best), 2);
+}
+
 // Where an event's source is, by its onsets at the located sensors, sampled at rate: they are
 // taken as uncertain by ten samples, and a fix within a sample of them as good as they allow.
 void locate(HitRow& row, const Onsets& onsets, const HitQuery& query, const SensorLayout& layout,
@@ -866,15 +905,17 @@ void locate(HitRow& row, const Onsets& onsets, const HitQuery& query, const Sens
 {
     QList<QPointF> places;
     QList<double> times;
+    QList<double> weights;
     double firstTime = HUGE_VAL;
     for (int s = 0; s < layout.channels.size(); ++s) {
         const auto found = onsets.find(layout.channels[s]);
         if (found == onsets.end())
             continue;
         places << layout.places[s];
-        times << found->second;
-        if (found->second < firstTime) {
-            firstTime = found->second;
+        times << found->second.seconds;
+        weights << found->second.weight;
+        if (found->second.seconds < firstTime) {
+            firstTime = found->second.seconds;
             row.zone = layout.channels[s];
         }
     }
@@ -882,8 +923,8 @@ void locate(HitRow& row, const Onsets& onsets, const HitQuery& query, const Sens
     if (!query.planar()) {
         row.located = times.size() == 2;
         if (row.located)
-            row.positionMetres = linearPosition(onsets.at(query.pair[0]),
-                onsets.at(query.pair[1]), query.spacingMetres, c);
+            row.positionMetres = linearPosition(onsets.at(query.pair[0]).seconds,
+                onsets.at(query.pair[1]).seconds, query.spacingMetres, c);
         return;
     }
     if (fasterThanTheWave(places, times, c, 10 / rate))
@@ -892,7 +933,7 @@ void locate(HitRow& row, const Onsets& onsets, const HitQuery& query, const Sens
         // A fix beyond the grid's reach (the sensors' box and half its size around) comes of
         // onsets no source explains (a wave faster than the speed, hits of different sources):
         // the event is not located.
-        const PlanarFix fix = planarPosition(places, times, c, 1 / rate);
+        const PlanarFix fix = planarPosition(places, times, c, 1 / rate, weights);
         const QRectF box = boundingBox(layout.places);
         const double margin = std::max(box.width(), box.height()) / 2;
         const QPointF f = fix.position;
@@ -1003,7 +1044,7 @@ bool tabulateHits(const WaveStore& record, const HitQuery& query, QList<HitRow>&
             Onsets onsets;
             firstOnset = found[h].onset;
             for (int o = h; o < found.size() && events[o] == events[h]; ++o) {
-                onsets[found[o].channel] = found[o].onset / rate;
+                onsets[found[o].channel] = { found[o].onset / rate, onsetWeight(found[o]) };
                 firstOnset = std::min(firstOnset, found[o].onset);
             }
             source = HitRow();

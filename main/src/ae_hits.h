@@ -95,17 +95,18 @@ QList<int> groupEvents(const QList<Hit>& hits, double window, double rate);
 double linearPosition(double ta, double tb, double spacing, double speed);
 
 // A source in the plane from its arrival times at sensors (three or more, seconds and metres):
-// least squares on the times' differences, by damped Gauss-Newton descents from the best
-// points of a grid over the sensors' surroundings; the residual is the speed times the RMS of
-// the times' misfit, in metres. A descent whose fix lies on the grid and misses the onsets by
-// enoughSeconds RMS or less ends the search.
+// least squares on the times' differences, each weighed by weights (none: alike), by damped
+// Gauss-Newton descents from the best points of a grid over the sensors' surroundings; the
+// residual is the speed times the weighted RMS of the times' misfit, in metres. A descent
+// whose fix lies on the grid and misses the onsets by enoughSeconds RMS or less ends the
+// search.
 struct PlanarFix
 {
     QPointF position;
     double residualMetres = 0;
 };
 PlanarFix planarPosition(const QList<QPointF>& sensors, const QList<double>& times, double speed,
-    double enoughSeconds = 0);
+    double enoughSeconds = 0, const QList<double>& weights = {});
 
 // The smallest rectangle holding the places (of no size for one place; y grows with top()).
 QRectF boundingBox(const QList<QPointF>& places);
