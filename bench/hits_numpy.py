@@ -5,8 +5,8 @@ counts, energy, background RMS, Akaike onset), vectorised within each hit, timed
 With FLOATING_DB and SENSORS (x1,y1;x2,y2;...) the whole planar search: each channel's
 background (the quietest tenth of its stretches) taken off, the threshold that far over its RMS
 (never under 1.5 codes), events by onsets within the window and each located by least squares
-(each onset weighed by the square of its hit's peak over the background) from the best points
-of a grid.
+from the best points of a grid, then once more with each onset weighed by the square of its
+hit's peak over the background.
 Usage: hits_numpy.py RECORD THRESHOLD_V HDT_US HLT_US PDT_US REPEATS [FLOATING_DB SENSORS]
        (with FLOATING_DB, THRESHOLD_V is the volts of one code)
        -> the median seconds of one pass over every channel, then the number of hits
@@ -99,38 +99,48 @@ def misfit(sensors, times, weights, speed, x, y):
     return np.sum(weights[:, None] * (r - mean) ** 2, axis=0)
 
 
+def descend(sensors, times, weights, speed, size, p, value):
+    """Damped Gauss-Newton steps from p: where they end, and the misfit there."""
+    damping = 1e-3
+    for _ in range(30):
+        d = np.maximum(np.hypot(p[0] - sensors[:, 0], p[1] - sensors[:, 1]), size * 1e-9)
+        r = speed * times - d
+        j = -(p[None, :] - sensors) / d[:, None]
+        r = np.sqrt(weights) * (r - (weights * r).sum() / weights.size)
+        j = np.sqrt(weights)[:, None] * (j - (weights[:, None] * j).sum(axis=0) / weights.size)
+        a = j.T @ j
+        a[0, 0] *= 1 + damping
+        a[1, 1] *= 1 + damping
+        step = -np.linalg.solve(a, j.T @ r)
+        nxt = misfit(sensors, times, weights, speed, p[:1] + step[:1], p[1:] + step[1:])[0]
+        if nxt < value:
+            p, value, damping = p + step, nxt, damping / 10
+            if np.hypot(*step) < size * 1e-6:
+                break
+        else:
+            damping *= 10
+    return p, value
+
+
 def locate(sensors, times, weights, speed):
+    """The grid and its descents weigh the onsets alike; a last descent weighs them."""
     weights = weights * (weights.size / weights.sum())
+    alike = np.ones(weights.size)
     low, high = sensors.min(axis=0), sensors.max(axis=0)
     size = max(float(np.max(high - low)), 1e-9)
-    steps = np.arange(17) * (2 * size / 16)
+    steps = np.arange(9) * (2 * size / 8)
     gx, gy = np.meshgrid((low[0] + high[0] - 2 * size) / 2 + steps,
                          (low[1] + high[1] - 2 * size) / 2 + steps)
     gx, gy = gx.ravel(), gy.ravel()
-    values = misfit(sensors, times, weights, speed, gx, gy)
+    values = misfit(sensors, times, alike, speed, gx, gy)
     best, best_value = None, np.inf
     for start in np.argsort(values)[:3]:
-        p, value, damping = np.array([gx[start], gy[start]]), values[start], 1e-3
-        for _ in range(30):
-            d = np.maximum(np.hypot(p[0] - sensors[:, 0], p[1] - sensors[:, 1]), size * 1e-9)
-            r = speed * times - d
-            j = -(p[None, :] - sensors) / d[:, None]
-            r = np.sqrt(weights) * (r - (weights * r).sum() / weights.size)
-            j = np.sqrt(weights)[:, None] * (j - (weights[:, None] * j).sum(axis=0) / weights.size)
-            a = j.T @ j
-            a[0, 0] *= 1 + damping
-            a[1, 1] *= 1 + damping
-            step = -np.linalg.solve(a, j.T @ r)
-            nxt = misfit(sensors, times, weights, speed, p[:1] + step[:1], p[1:] + step[1:])[0]
-            if nxt < value:
-                p, value, damping = p + step, nxt, damping / 10
-                if np.hypot(*step) < size * 1e-6:
-                    break
-            else:
-                damping *= 10
+        p, value = descend(sensors, times, alike, speed, size,
+                           np.array([gx[start], gy[start]]), values[start])
         if value < best_value:
             best, best_value = p, value
-    return best
+    return descend(sensors, times, weights, speed, size, best,
+                   misfit(sensors, times, weights, speed, best[:1], best[1:])[0])[0]
 
 
 def weight(peak, rms):

@@ -333,8 +333,16 @@ void tst_Hits::locationAndSpeed()
     const HitRow& fixed = cornerRows[0];
     QVERIFY2(std::hypot(fixed.x, fixed.y) < 0.005,
         qPrintable(QStringLiteral("%1 %2").arg(fixed.x).arg(fixed.y)));
-    // Onsets of a source at (0.058, 0.931) m weighed so: a misfit valley runs out beyond
-    // sensor 4 (0, 1), and the fix must not end in it (-0.36, 1.35).
+    // Onsets of sources near a sensor, weighed by their waves' loss: a misfit valley runs out
+    // beyond the sensor, and the fix must not end in it. At (0.058, 0.931) m, 6 cm from sensor
+    // 4 (not at -0.36, 1.35); at (0.05, 0.05) m, losing 63 % a metre (not at -0.39, -0.39).
+    std::vector<double> loss;
+    for (const double d : { 0.0707, 0.9513, 1.3435, 0.9513 })
+        loss.push_back(std::exp(-2 * d));
+    const PlanarFix nearOne = planarPosition(query.sensors, { 24e-6, 317e-6, 448e-6, 317e-6 }, 3000,
+        1e-6, QList<double>(loss.begin(), loss.end()));
+    QVERIFY2(std::hypot(nearOne.position.x() - 0.05, nearOne.position.y() - 0.05) < 0.02,
+        qPrintable(QStringLiteral("%1 %2").arg(nearOne.position.x()).arg(nearOne.position.y())));
     const PlanarFix nearFour = planarPosition(query.sensors,
         { 0.042319, 0.042447, 0.04232, 0.042032 }, 3000, 1e-6, { 59.0, 53.3, 67.7, 197.6 });
     QVERIFY2(std::hypot(nearFour.position.x() - 0.058, nearFour.position.y() - 0.931) < 0.02,

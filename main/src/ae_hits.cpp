@@ -623,7 +623,7 @@ QPointF descend(const QList<QPointF>& sensors, const QList<double>& times, const
 // set-up: a thread keeps the last few set-ups' grids.
 struct PlanarGrid
 {
-    static constexpr int steps = 16;
+    static constexpr int steps = 8;
     static constexpr int side = steps + 1;
     static constexpr int points = side * side;
     static constexpr int maxSensors = 8;
@@ -672,11 +672,14 @@ PlanarFix planarPosition(const QList<QPointF>& sensors, const QList<double>& tim
         std::min(sensors.size(), times.size()), qsizetype(PlanarGrid::maxSensors)));
     if (n < 3 || speed <= 0)
         return fix;
-    // The weights brought to a mean of one, so that the misfit stays a sum of n squares.
+    // The weights brought to a mean of one, so that the misfit stays a sum of n squares; the
+    // grid and its descents weigh the onsets alike.
     std::array<double, PlanarGrid::maxSensors> w;
+    std::array<double, PlanarGrid::maxSensors> alike;
     double total = 0;
     for (int s = 0; s < n; ++s) {
         w[size_t(s)] = weights.size() >= n && weights[s] > 0 ? weights[s] : 1;
+        alike[size_t(s)] = 1;
         total += w[size_t(s)];
     }
     for (int s = 0; s < n; ++s)
@@ -690,17 +693,16 @@ PlanarFix planarPosition(const QList<QPointF>& sensors, const QList<double>& tim
     // Times from the first onset, so that the sums stay as small as the misfits they take.
     for (int i = 0; i < points; ++i) {
         const double r = -grid.travel[0][size_t(i)];
-        mean[size_t(i)] = w[0] * r;
-        square[size_t(i)] = w[0] * r * r;
+        mean[size_t(i)] = r;
+        square[size_t(i)] = r * r;
     }
     for (int s = 1; s < n; ++s) {
         const double t = times[s] - times[0];
         const std::array<double, points>& travel = grid.travel[size_t(s)];
-        const double weight = w[size_t(s)];
         for (int i = 0; i < points; ++i) {
             const double r = t - travel[size_t(i)];
-            mean[size_t(i)] += weight * r;
-            square[size_t(i)] += weight * r * r;
+            mean[size_t(i)] += r;
+            square[size_t(i)] += r * r;
         }
     }
     const double share = 1.0 / n;
@@ -733,7 +735,8 @@ PlanarFix planarPosition(const QList<QPointF>& sensors, const QList<double>& tim
         if (i < 0)
             break;
         double misfit = 0;
-        const QPointF p = descend(sensors, times, w.data(), n, speed, size, grid.point(i), misfit);
+        const QPointF p
+            = descend(sensors, times, alike.data(), n, speed, size, grid.point(i), misfit);
         if (misfit < bestMisfit) {
             bestMisfit = misfit;
             fix.position = p;
@@ -741,6 +744,11 @@ PlanarFix planarPosition(const QList<QPointF>& sensors, const QList<double>& tim
         if (bestMisfit <= n * enoughSeconds * enoughSeconds && reach.contains(fix.position))
             break;
     }
+    // The onsets weighed from there: the fix moves within the valley the grid found (weighed
+    // from the start, the grid's best points could all lie in a valley beyond a sensor when a
+    // source is near it).
+    if (std::any_of(w.begin(), w.begin() + n, [&w](double weight) { return weight != w[0]; }))
+        fix.position = descend(sensors, times, w.data(), n, speed, size, fix.position, bestMisfit);
     fix.residualMetres = speed * std::sqrt(bestMisfit / n);
     return fix;
 }

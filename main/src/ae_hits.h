@@ -95,11 +95,11 @@ QList<int> groupEvents(const QList<Hit>& hits, double window, double rate);
 double linearPosition(double ta, double tb, double spacing, double speed);
 
 // A source in the plane from its arrival times at sensors (three or more, seconds and metres):
-// least squares on the times' differences, each weighed by weights (none: alike), by damped
-// Gauss-Newton descents from the best points of a grid over the sensors' surroundings; the
-// residual is the speed times the weighted RMS of the times' misfit, in metres. A descent
-// whose fix lies on the grid and misses the onsets by enoughSeconds RMS or less ends the
-// search.
+// least squares on the times' differences, by damped Gauss-Newton descents from the best
+// points of a grid over the sensors' surroundings, then once more from the best fix with each
+// time weighed by weights (none: alike); the residual is the speed times the (weighted) RMS
+// of the times' misfit, in metres. A descent whose fix lies on the grid and misses the onsets
+// by enoughSeconds RMS or less ends the grid's search.
 struct PlanarFix
 {
     QPointF position;
