@@ -291,6 +291,13 @@ void tst_Trends::channelsAndSpan()
         QDateTime::fromSecsSinceEpoch(start + 600));
     QTRY_VERIFY(!dock.findChild<QTimer*>("intervalTimer")->isActive());
     QCOMPARE(total->dataCount(), 8);
+
+    // A new session is shown whole and on every channel.
+    dock.clear();
+    dock.appendHits({ hit(t0 - 86400, 0), hit(t0 - 86300, 1) });
+    QCOMPARE(span->currentIndex(), int(TrendDock::wholeSession));
+    QVERIFY(dock.findChild<QCheckBox*>("channelBox1")->isChecked());
+    QCOMPARE(total->dataCount(), 2);
 }
 
 void tst_Trends::sourcesPlot()

@@ -430,7 +430,20 @@ void TrendDock::clear()
 {
     session = false;
     hits.clear();
-    rebuild();
+    // A new session is shown whole, on every channel: an interval or a channel left out for
+    // the last one would show it empty.
+    {
+        const QSignalBlocker spanBlocker(spanBox);
+        spanBox->setCurrentIndex(wholeSession);
+        fromEdit->setEnabled(false);
+        toEdit->setEnabled(false);
+        intervalTimer->stop();
+        for (QCheckBox* box : channelBoxes) {
+            const QSignalBlocker boxBlocker(box);
+            box->setChecked(true);
+        }
+    }
+    slot_filterChanged();
     pages->setCurrentIndex(0);
 }
 
