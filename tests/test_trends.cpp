@@ -298,6 +298,14 @@ void tst_Trends::channelsAndSpan()
     QCOMPARE(span->currentIndex(), int(TrendDock::wholeSession));
     QVERIFY(dock.findChild<QCheckBox*>("channelBox1")->isChecked());
     QCOMPARE(total->dataCount(), 2);
+
+    // Counts up to 12: whole-number ticks (not 2.5, 5, 7.5 ...).
+    QCustomPlot* counts = dock.plot(TrendDock::cumulativePlot);
+    counts->yAxis->setRange(0, 12);
+    counts->replot();
+    QVERIFY(counts->yAxis->tickVector().size() >= 2);
+    for (const double tick : counts->yAxis->tickVector())
+        QCOMPARE(tick, std::round(tick));
 }
 
 void tst_Trends::sourcesPlot()

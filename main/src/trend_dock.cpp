@@ -53,13 +53,20 @@ QString plotTitle(TrendDock::Plot which)
     }
 }
 
-// Ticks of a count: whole numbers, however few the counts are.
+// Ticks of a count: whole numbers, however few the counts are; a step that is not whole (2.5)
+// becomes the next of 1, 2, 5, 10, 20, 50 ... above it.
 class CountTicker : public QCPAxisTicker
 {
 protected:
     double getTickStep(const QCPRange& range) override
     {
-        return std::max(1.0, QCPAxisTicker::getTickStep(range));
+        const double step = QCPAxisTicker::getTickStep(range);
+        if (step == std::floor(step) && step >= 1)
+            return step;
+        for (double decade = 1;; decade *= 10)
+            for (const double nice : { 1.0, 2.0, 5.0 })
+                if (nice * decade >= step)
+                    return nice * decade;
     }
 };
 
