@@ -641,6 +641,11 @@ void tst_Waveform::aeLocationMapAndWarnings()
         for (int x = 0; x < drawn.width(); ++x)
             for (const double end : { 0.0, 1.0 })
                 QVERIFY(!near(drawn.pixel(x, y), amplitudeColor(end)));
+    // Its figures tell the ends apart: 126.16 and 126.24 dB are not both "126,2", nor 127.47
+    // and 127.54 "127" and "128".
+    for (const auto& [weakest, strongest, decimals] : { std::tuple { 126.155, 126.238, 2 },
+             { 127.47, 127.54, 2 }, { 118.28, 118.48, 1 }, { 60.4, 61.4, 0 }, { 45.0, 90.0, 0 } })
+        QCOMPARE(scaleDecimals(weakest, strongest), decimals);
     const QPointF dot
         = mapTransform(map->contents(), map->size()).toPixels(map->contents().dots[1].place);
     QTest::mouseClick(map, Qt::LeftButton, {}, dot.toPoint());

@@ -86,6 +86,12 @@ QColor amplitudeColor(double fraction)
     return QColor::fromHsvF(float((1 - f) * 240 / 360), 1.0f, 0.9f);
 }
 
+int scaleDecimals(double weakest, double strongest)
+{
+    const double span = strongest - weakest;
+    return span >= 1 ? 0 : span >= 0.1 ? 1 : 2;
+}
+
 QPointF MapTransform::toPixels(QPointF place) const
 {
     return QPointF(pixels.left() + (place.x() - metres.left()) / metres.width() * pixels.width(),
@@ -273,8 +279,8 @@ void AeMapWidget::drawDots(QPainter& painter, const MapTransform& transform) con
 }
 
 // The colour scale at the right: the strongest amplitude at its top, the weakest at its foot,
-// in tenths of a decibel where whole ones would read alike; of one colour and one figure when
-// every dot has one amplitude.
+// with the decimals that show their span; of one colour and one figure when every dot has one
+// amplitude.
 void AeMapWidget::drawLegend(QPainter& painter) const
 {
     if (shown.dots.isEmpty())
@@ -292,7 +298,7 @@ void AeMapWidget::drawLegend(QPainter& painter) const
     painter.drawRect(bar);
     const QLocale locale;
     painter.drawText(QRectF(bar.left() - 12, 0, rightRoom, 14), Qt::AlignLeft, tr("дБАЭ"));
-    const int digits = std::lround(strongest) == std::lround(weakest) ? 1 : 0;
+    const int digits = scaleDecimals(weakest, strongest);
     painter.drawText(QRectF(bar.left() - 12, bar.top() - 15, rightRoom, 14), Qt::AlignLeft,
         locale.toString(strongest, 'f', digits));
     if (!one)

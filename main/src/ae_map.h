@@ -41,6 +41,10 @@ bool amongSensors(const HitRow& row, const HitQuery& query);
 // A colour of the amplitude scale for a fraction 0 (weakest: blue) ... 1 (strongest: red).
 QColor amplitudeColor(double fraction);
 
+// The decimals of the scale's figures for amplitudes from weakest to strongest dB: as many as
+// show the span (0 from a span of 1 dB, 1 from 0.1 dB, else 2).
+int scaleDecimals(double weakest, double strongest);
+
 // Where metres fall in pixels: the part of the plane shown, and the pixel rectangle it fills
 // (y grows upwards in metres, downwards in pixels).
 struct MapTransform
