@@ -407,6 +407,12 @@ void tst_Trends::besideHitsTable()
     QVERIFY(dock->findChild<QLabel*>("emptyLabel")->isVisible());
     command->trigger();
     QVERIFY(!dock->isVisible() && !command->isChecked());
+
+    // A session's sources stay on its own plane when the location set now is a line.
+    dock->setLocationLayout(true, { { 0, 0 }, { 1, 0 }, { 1, 1 } }, 0);
+    window->ae.plane = false;
+    command->trigger();
+    QCOMPARE(dock->plot(TrendDock::sourcesPlot)->xAxis->label(), QString("X, м"));
 }
 
 QTEST_MAIN(tst_Trends)

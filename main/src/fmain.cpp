@@ -1193,7 +1193,8 @@ TrendDock* MainWnd::trendDock()
 
 namespace {
 
-// The trend plots show sources the way the AE settings locate them.
+// The trend plots show a series' sources the way the AE settings it began with locate them
+// (settings changed later leave them so).
 void showLocationLayout(TrendDock* dock, const AeSettings& ae)
 {
     const HitQuery located = ae.searched();
@@ -1205,7 +1206,6 @@ void showLocationLayout(TrendDock* dock, const AeSettings& ae)
 void MainWnd::slot_aTrendsTriggered(bool checked)
 {
     TrendDock* dock = trendDock();
-    showLocationLayout(dock, ae);
     dock->setVisible(checked);
     if (checked)
         dock->raise();
@@ -1298,8 +1298,6 @@ void MainWnd::slot_aAeParamsTriggered(bool)
         return;
     dialog.takeValues(ae);
     refreshAeHits();
-    if (auto* dock = findChild<TrendDock*>())
-        showLocationLayout(dock, ae);
 }
 
 // The speed is fitted on the active record (its selection) with the sensors as set, also while
