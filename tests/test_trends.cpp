@@ -306,6 +306,17 @@ void tst_Trends::channelsAndSpan()
     QVERIFY(counts->yAxis->tickVector().size() >= 2);
     for (const double tick : counts->yAxis->tickVector())
         QCOMPARE(tick, std::round(tick));
+    // Energies written alike: 1·10⁻⁴ beside 5·10⁻⁵, not 0,0001 beside 5E-05.
+    counts->yAxis2->setRange(0, 1.2e-4);
+    counts->replot();
+    const QVector<double> ticks = counts->yAxis2->tickVector();
+    const QVector<QString> labels = counts->yAxis2->tickVectorLabels();
+    QVERIFY(ticks.contains(1e-4) && ticks.contains(0));
+    QCOMPARE(labels[ticks.indexOf(1e-4)], QString("1·10⁻⁴"));
+    QCOMPARE(labels[ticks.indexOf(0)], QString("0"));
+    for (const QString& label : labels)
+        QVERIFY2(
+            label == "0" || label.contains("·10⁻⁵") || label.contains("·10⁻⁴"), qPrintable(label));
 }
 
 void tst_Trends::sourcesPlot()

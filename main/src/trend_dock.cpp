@@ -70,6 +70,25 @@ protected:
     }
 };
 
+// Ticks of a small quantity (energies of V^2 s) written alike, as 5·10⁻⁵ and 1·10⁻⁴ with the
+// locale's decimal point: the toolkit's plain format mixes 5E-05 with 0,0001.
+class PowerTicker : public QCPAxisTicker
+{
+protected:
+    QString getTickLabel(double tick, const QLocale& locale, QChar, int) override
+    {
+        if (tick == 0)
+            return QStringLiteral("0");
+        const int power = int(std::floor(std::log10(std::fabs(tick)) + 1e-9));
+        static const QString superscripts = QStringLiteral("⁰¹²³⁴⁵⁶⁷⁸⁹");
+        QString exponent = power < 0 ? QStringLiteral("⁻") : QString();
+        for (const QChar digit : QString::number(std::abs(power)))
+            exponent += superscripts[digit.digitValue()];
+        return locale.toString(tick / std::pow(10.0, power), 'g', 3) + QStringLiteral("·10")
+            + exponent;
+    }
+};
+
 // A time axis in local time: seconds shown while the span is under a day, the date beside the
 // hour beyond it, milliseconds when zoomed to seconds.
 void makeTimeAxis(QCPAxis* axis)
@@ -319,7 +338,7 @@ void TrendDock::setUpCumulativePlot()
     plot->yAxis2->setVisible(true);
     plot->yAxis2->setLabel(tr("Энергия, В²·с"));
     plot->yAxis2->setLabelColor(energyColor);
-    plot->yAxis2->setNumberFormat(QStringLiteral("gb"));
+    plot->yAxis2->setTicker(QSharedPointer<PowerTicker>::create());
     plot->axisRect()->setRangeDragAxes({ plot->xAxis }, { plot->yAxis, plot->yAxis2 });
     plot->axisRect()->setRangeZoomAxes({ plot->xAxis }, { plot->yAxis, plot->yAxis2 });
     placeLegend(plot);
