@@ -340,6 +340,14 @@ void tst_Trends::sourcesPlot()
     // and y = 1 fall in cell 24, 24; empty cells stay clear.
     QCOMPARE(density->data()->cell(24, 24), 857.0 + 1);
     QVERIFY(qIsNaN(density->data()->cell(0, 0)));
+    // A source far beyond the cells is counted, in the title and in the CSV's last line.
+    dock.appendHits({ located(t0 + 7000, 0, 7000, { 10, 10 }) });
+    auto* title = qobject_cast<QCPTextElement*>(plot->plotLayout()->element(0, 0));
+    QCOMPARE(title->text(), QString("Локация источников (вне графика: 1)"));
+    QString cause;
+    const QString cells = dir.filePath("cells.csv");
+    QVERIFY(dock.exportPlot(TrendDock::sourcesPlot, cells, TrendDock::csvFormat, cause));
+    QVERIFY(fileBytes(cells).endsWith("\n,,1\n"));
 
     dock.setLocationLayout(false, {}, 2);
     dock.setHits({ located(t0, 0, 1, { 0.3, 0 }, false), located(t0, 1, 1, { 0.3, 0 }, false),
@@ -355,7 +363,6 @@ void tst_Trends::sourcesPlot()
     for (const double tick : plot->yAxis->tickVector())
         QCOMPARE(tick, std::round(tick));
     // Bin edges as they would be typed, not as sums of binary fractions (6 x 0.05 m).
-    QString cause;
     const QString csv = dir.filePath("sources.csv");
     QVERIFY(dock.exportPlot(TrendDock::sourcesPlot, csv, TrendDock::csvFormat, cause));
     QCOMPARE(fileBytes(csv).split('\n').value(1), QByteArray("0.3,0.35,1"));

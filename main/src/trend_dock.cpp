@@ -203,6 +203,13 @@ void appendRow(std::string& text, std::initializer_list<double> values)
     text += '\n';
 }
 
+// The sources beyond a histogram's bins or a grid's cells, as a last line with no place.
+void appendBeyond(std::string& text, qint64 sources)
+{
+    if (sources > 0)
+        text += ",," + std::to_string(sources) + '\n';
+}
+
 // Where bin i of a histogram starts, to twelve figures: as it would be typed, not as the sum
 // of binary fractions it is worked out with (6 x 0.05 is 0.30000000000000004).
 double binEdge(const Histogram& histogram, int i)
@@ -594,6 +601,13 @@ void TrendDock::showDistribution()
     distributionBars->setData(keys, amplitudes.counts, true);
 }
 
+qint64 TrendDock::sourcesBeyond() const
+{
+    if (!planar)
+        return sources.line.outside;
+    return sources.planeSources > sources.pointLimit ? sources.grid.outside : 0;
+}
+
 void TrendDock::showSources()
 {
     const bool density = planar && sources.planeSources > sources.pointLimit;
@@ -610,6 +624,12 @@ void TrendDock::showSources()
     densityScale->setVisible(density);
     plot->xAxis->setLabel(planar ? tr("X, м") : tr("Положение на линии, м"));
     plot->yAxis->setLabel(planar ? tr("Y, м") : tr("Источники"));
+    // Sources beyond the bins or cells are not drawn: the title counts them.
+    const qint64 beyond = sourcesBeyond();
+    if (auto* title = qobject_cast<QCPTextElement*>(plot->plotLayout()->element(0, 0)))
+        title->setText(beyond > 0
+                ? tr("%1 (вне графика: %2)").arg(plotTitle(sourcesPlot), QString::number(beyond))
+                : plotTitle(sourcesPlot));
     if (planar == bool(plot->yAxis->ticker().dynamicCast<CountTicker>()))
         plot->yAxis->setTicker(planar ? QSharedPointer<QCPAxisTicker>::create()
                                       : QSharedPointer<QCPAxisTicker>(new CountTicker));
@@ -886,6 +906,7 @@ std::string TrendDock::csvOf(Plot which) const
             text = "from_m,to_m,sources\n";
             for (int i = 0; i < line.counts.size(); ++i)
                 appendRow(text, { binEdge(line, i), binEdge(line, i + 1), line.counts[i] });
+            appendBeyond(text, sourcesBeyond());
         } else if (sources.planeSources <= sources.pointLimit) {
             text = "x_m,y_m\n";
             for (const QPointF& place : sources.points)
@@ -898,6 +919,7 @@ std::string TrendDock::csvOf(Plot which) const
                     if (grid.count(c, r) > 0)
                         appendRow(text,
                             { grid.centre(c, r).x(), grid.centre(c, r).y(), grid.count(c, r) });
+            appendBeyond(text, sourcesBeyond());
         }
         break;
     }

@@ -77,6 +77,9 @@ private:
     void extend(qsizetype begin);
     void showDistribution();
     void showSources();
+    // The located sources the sources plot leaves out: beyond the line's bins, or beyond the
+    // cells while the plane shows a density.
+    qint64 sourcesBeyond() const;
     void showSensors();
     void updateLegend();
     void updateSpanFields();
