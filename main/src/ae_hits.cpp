@@ -578,8 +578,9 @@ void evaluate(const QList<QPointF>& sensors, const QList<double>& times, const d
     m.sum /= speed * speed;
 }
 
-// Damped Gauss-Newton steps from start, in metres. Returns where they end, with its misfit
-// (the sum of the squared times' misfits) in misfit.
+// Damped Gauss-Newton steps from start, in metres, with the onsets weighed by weights (of mean
+// one). Returns where they end, with its misfit (the weighted sum of the squared times'
+// misfits) in misfit.
 QPointF descend(const QList<QPointF>& sensors, const QList<double>& times, const double* weights,
     int n, double speed, double size, QPointF best, double& misfit)
 {

@@ -61,7 +61,7 @@ protected:
     double getTickStep(const QCPRange& range) override
     {
         const double step = QCPAxisTicker::getTickStep(range);
-        if (step == std::floor(step) && step >= 1)
+        if (!std::isfinite(step) || (step == std::floor(step) && step >= 1))
             return step;
         for (double decade = 1;; decade *= 10)
             for (const double nice : { 1.0, 2.0, 5.0 })
