@@ -236,8 +236,6 @@ SeriesRun::Outcome SeriesRun::captureOnce(QString& cause)
         -sinceReady - (rate > 0 ? qint64(window->record->sampleCount() * 1000.0 / rate) : 0));
     // Until it is kept, the window is named by the file the capture is meant for, marked unsaved.
     window->nameUnsaved(QDir(given.plan.folder).filePath(captureFileName(start, nextNumber)));
-    // Until it is kept, the window is named by the file the capture is meant for, marked unsaved.
-    window->nameUnsaved(QDir(given.plan.folder).filePath(captureFileName(start, nextNumber)));
     KeptCapture kept;
     QString why;
     if (!keepCapture(session, *window->record, start, nextNumber, given.query, given.plan.onlyWithHits,

@@ -17,7 +17,6 @@
 #include <QVector>
 
 class QEventLoop;
-
 class QWidget;
 class TWForm;
 

@@ -194,7 +194,6 @@ bool exists(const QByteArray& path)
     return ::lstat(path.constData(), &st) == 0;
 }
 
-// Why a folder cannot hold a session (to write in it when writable); empty when it can.
 // The folder held for one writer of its session: a lock on the folder itself, which another
 // program's writer (a series, a rebuild) cannot take while this one lives; the descriptor, or
 // -1 with the cause in words.
@@ -214,6 +213,7 @@ int holdFolder(const QString& folder, QString& cause)
     return fd;
 }
 
+// Why a folder cannot hold a session (to write in it when writable); empty when it can.
 QString folderProblem(const QString& folder, bool writable)
 {
     const QByteArray path = pathBytes(folder);
